@@ -1,0 +1,33 @@
+# Front door: `make test` configures, builds and runs every test;
+# `make test-sanitize` does the same under AddressSanitizer and UBSan.
+BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WERROR := $(if $(CI),ON,OFF)
+CMAKE_FLAGS ?=
+
+.PHONY: all build test test-sanitize deps clean
+
+all: build
+
+deps:
+	@sh tools/install-deps.sh
+
+$(BUILD_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_WERROR=$(WERROR) $(CMAKE_FLAGS)
+
+build: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+$(SANITIZE_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_SANITIZE=ON -DQVT_WERROR=$(WERROR) $(CMAKE_FLAGS)
+
+test-sanitize: $(SANITIZE_DIR)/CMakeCache.txt
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

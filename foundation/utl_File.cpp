@@ -1,0 +1,141 @@
+// POSIX implementation of files, paths and directory calls.
+#include "utl_File.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "atr_translate.h"
+#include "utl_UrlParser.h"
+
+namespace {
+[[noreturn]] void ThrowOsError(const char* what, const cow_String& name, int err) {
+  NEX_THROW_TEXT(atr_Format("***ERROR: %s failed for file %s: %s", what, name, std::strerror(err)));
+}
+}  // namespace
+
+utl_FileExceptionNoFile::utl_FileExceptionNoFile(const cow_String& name)
+    : nex_TextException(atr_Format("***ERROR: No such file: %s.", name)) {}
+
+utl_File::utl_File(const cow_String& name, int access, int /*sharing*/) : m_Name(name) {
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case utl_FileAccessRead:
+      flags |= O_RDONLY;
+      break;
+    case utl_FileAccessUpdate:
+      flags |= O_RDWR;
+      break;
+    case utl_FileAccessCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    default:
+      NEX_THROW(nex_AssertException("Incorrect file access."));
+  }
+  do {
+    m_Fd = ::open(name.c_str(), flags, 0666);
+  } while (m_Fd < 0 && errno == EINTR);
+  if (m_Fd < 0) {
+    const int err = errno;
+    if (err == ENOENT && access != utl_FileAccessCreate) NEX_THROW(utl_FileExceptionNoFile(name));
+    ThrowOsError("open", name, err);
+  }
+}
+
+utl_File::~utl_File() {
+  if (m_Fd >= 0) ::close(m_Fd);
+}
+
+int utl_File::Read(char* buffer, int count) {
+  if (count <= 0) return 0;
+  int done = 0;
+  while (done < count) {
+    const ssize_t n = ::pread(m_Fd, buffer + done, static_cast<size_t>(count - done), m_Position + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowOsError("read", m_Name, errno);
+    }
+    if (n == 0) break;
+    done += static_cast<int>(n);
+  }
+  m_Position += done;
+  return done;
+}
+
+int utl_File::Write(const char* buffer, int count) {
+  if (count <= 0) return 0;
+  int done = 0;
+  while (done < count) {
+    const ssize_t n = ::pwrite(m_Fd, buffer + done, static_cast<size_t>(count - done), m_Position + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowOsError("write", m_Name, errno);
+    }
+    done += static_cast<int>(n);
+  }
+  m_Position += done;
+  return done;
+}
+
+void utl_File::Extend(utl_FileOffset length) {
+  if (length < 0) NEX_THROW_TEXT(atr_Format("***ERROR: resize failed for file %s: negative size", m_Name));
+  int rc;
+  do {
+    rc = ::ftruncate(m_Fd, static_cast<off_t>(length));
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) ThrowOsError("resize", m_Name, errno);
+}
+
+utl_FileOffset utl_File::FileSize() const {
+  struct stat st;
+  if (::fstat(m_Fd, &st) < 0) ThrowOsError("stat", m_Name, errno);
+  return static_cast<utl_FileOffset>(st.st_size);
+}
+
+utl_FilePath::utl_FilePath(const cow_String& name, const cow_String& second)
+    : m_Name(second.empty() ? name : name + "/" + second) {}
+
+bool utl_FilePath::Exists() const {
+  if (utl_UrlParser::IsUrl(m_Name)) return true;
+  struct stat st;
+  return ::stat(m_Name.c_str(), &st) == 0;
+}
+
+bool utl_FilePath::IsReadable() const {
+  if (utl_UrlParser::IsUrl(m_Name)) return true;
+  return ::access(m_Name.c_str(), R_OK) == 0;
+}
+
+bool utl_FilePath::IsWriteable() const {
+  if (utl_UrlParser::IsUrl(m_Name)) return false;
+  return ::access(m_Name.c_str(), W_OK) == 0;
+}
+
+bool utl_FilePath::IsDirectory() const {
+  struct stat st;
+  return ::stat(m_Name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+utl_Stat::utl_Stat(const cow_String& name) {
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0) return;
+  exists = true;
+  isDirectory = S_ISDIR(st.st_mode);
+  size = static_cast<utl_FileOffset>(st.st_size);
+  modifiedNanoseconds = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+bool utl_MakeDirectory(const cow_String& name) { return ::mkdir(name.c_str(), 0777) == 0; }
+bool utl_RemoveDirectory(const cow_String& name) { return ::rmdir(name.c_str()) == 0; }
+bool utl_RemoveFile(const cow_String& name) { return ::unlink(name.c_str()) == 0; }
+
+bool utl_GetEnv(const char* name, cow_String* value) {
+  const char* v = std::getenv(name);
+  if (!v) return false;
+  if (value) *value = v;
+  return true;
+}

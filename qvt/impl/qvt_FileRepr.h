@@ -1,0 +1,53 @@
+// The abstract file under a database: a typed stream with a logical length
+// that the database grows explicitly, an allocation (what the medium holds),
+// a size record, and the transaction lock and status check used between a
+// writer and its readers. Local, compressed and remote files derive from it.
+#ifndef QVT_IMPL_QVT_FILEREPR_H
+#define QVT_IMPL_QVT_FILEREPR_H
+
+#include "qvt_Handle.h"
+#include "qvt_IO.h"
+
+class qvt_FileRepr : public qvt_IO {
+ public:
+  explicit qvt_FileRepr(const cow_String& name);
+  ~qvt_FileRepr() override = default;
+
+  utl_FileOffset Length() override { return m_LogicalLength; }
+  utl_FileOffset Location() override { return m_Position; }
+
+  // The logical length (same value as Length).
+  virtual utl_FileOffset FileLength() { return m_LogicalLength; }
+  virtual utl_FileOffset Allocation() { return m_Allocation; }
+  // Grows the logical length by increment; answers true when the medium
+  // grew (the caller then rewrites the size record).
+  virtual bool ExtendFile(utl_FileOffset increment) = 0;
+  // Gives back everything beyond the logical length.
+  virtual void TrimToLength() = 0;
+  virtual qvt_FileStatus::QvtFileStatus FileStatus() { return qvt_FileStatus::Unchanged; }
+  // A warning about the remote page cache, or "".
+  virtual atr_String CheckNODBCache() { return atr_String(); }
+  // The 12-byte record at offset: a 4-byte marker and the allocation as a
+  // double in file byte order.
+  virtual void WriteSizeRecord(int offset) { (void)offset; }
+  virtual void CheckSizeRecord(int offset) { (void)offset; }
+
+  const cow_String& FileName() const { return m_Name; }
+  // Take and release the transaction lock beside the file (writable files
+  // only; nothing happens on a read-only file).
+  void ReaderSemaphoreSet();
+  void ReaderSemaphoreClear();
+  // True when another process holds the transaction lock and this one does
+  // not hold it itself.
+  bool WriterActive();
+  bool InTransaction() const { return m_InTransaction; }
+
+ protected:
+  utl_FileOffset m_Position = 0;
+  utl_FileOffset m_LogicalLength = 0;
+  utl_FileOffset m_Allocation = 0;
+  cow_String m_Name;
+  bool m_InTransaction = false;
+};
+
+#endif  // QVT_IMPL_QVT_FILEREPR_H

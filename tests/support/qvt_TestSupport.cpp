@@ -1,0 +1,66 @@
+// Byte-level test helpers.
+#include "qvt_TestSupport.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace qvt_test {
+
+ScratchDir::ScratchDir() {
+  std::string templ = (std::filesystem::temp_directory_path() / "qvt_test_XXXXXX").string();
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  m_Path = buf.data();
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_Path, ec);
+}
+
+std::vector<unsigned char> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void FlipByte(const std::string& path, std::int64_t offset, unsigned char mask) {
+  std::vector<unsigned char> bytes = ReadAll(path);
+  bytes.at(static_cast<std::size_t>(offset)) ^= mask;
+  WriteAll(path, bytes);
+}
+
+void TruncateTo(const std::string& path, std::int64_t length) {
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(length));
+}
+
+std::int64_t FileSize(const std::string& path) {
+  return static_cast<std::int64_t>(std::filesystem::file_size(path));
+}
+
+std::uint32_t BE32(const std::vector<unsigned char>& b, std::size_t o) {
+  return static_cast<std::uint32_t>(b.at(o)) << 24 | static_cast<std::uint32_t>(b.at(o + 1)) << 16 |
+         static_cast<std::uint32_t>(b.at(o + 2)) << 8 | static_cast<std::uint32_t>(b.at(o + 3));
+}
+
+double BEDouble(const std::vector<unsigned char>& b, std::size_t o) {
+  std::uint64_t v = static_cast<std::uint64_t>(BE32(b, o)) << 32 | BE32(b, o + 4);
+  double d;
+  std::memcpy(&d, &v, sizeof d);
+  return d;
+}
+
+}  // namespace qvt_test

@@ -1,0 +1,53 @@
+// Byte-level helpers shared by the tests: scratch folders, whole-file reads
+// and writes, byte flips and truncation, and exception-text assertions.
+#ifndef QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
+#define QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvt_test {
+
+// A fresh folder under the system temp folder, removed with its contents
+// when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return m_Path; }
+  std::string File(const std::string& name) const { return m_Path + "/" + name; }
+
+ private:
+  std::string m_Path;
+};
+
+std::vector<unsigned char> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes);
+void FlipByte(const std::string& path, std::int64_t offset, unsigned char mask = 0xFF);
+void TruncateTo(const std::string& path, std::int64_t length);
+std::int64_t FileSize(const std::string& path);
+std::uint32_t BE32(const std::vector<unsigned char>& bytes, std::size_t offset);
+double BEDouble(const std::vector<unsigned char>& bytes, std::size_t offset);
+
+}  // namespace qvt_test
+
+// Runs statement and expects it to throw ExcType whose AsString() equals
+// text exactly.
+#define QVT_EXPECT_THROW_TEXT(statement, ExcType, text)                                   \
+  do {                                                                                    \
+    bool qvt_thrown_ = false;                                                             \
+    try {                                                                                 \
+      statement;                                                                          \
+    } catch (const ExcType& qvt_e_) {                                                     \
+      qvt_thrown_ = true;                                                                 \
+      EXPECT_EQ(qvt_e_.AsString(), std::string(text));                                    \
+    }                                                                                     \
+    EXPECT_TRUE(qvt_thrown_) << "expected " #ExcType " from " #statement;                 \
+  } while (0)
+
+#endif  // QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian build packages the project needs when one is missing
+# and we are root; otherwise only says what is missing.
+set -e
+pkgs="cmake g++ make zlib1g-dev libgtest-dev"
+missing=""
+for p in $pkgs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+  echo "Installing missing build packages:$missing"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
+else
+  echo "Missing build packages:$missing (install them with apt-get as root)" >&2
+fi
