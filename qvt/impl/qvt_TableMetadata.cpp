@@ -22,6 +22,28 @@ const qvt_FieldMetadata& NoValue() {
   static const qvt_FieldMetadata noValue;
   return noValue;
 }
+
+// A type code read from a record. Codes the system does not know mark a
+// damaged record; known codes that rows cannot hold are refused later, by
+// the table that would lay them out.
+qvt_Type ReadType(qvt_IOS& stream) {
+  const int code = stream.ReadInt();
+  switch (code) {
+    case qvt_TypeNone:
+    case qvt_TypeInt:
+    case qvt_TypeHandle:
+    case qvt_TypeFloat:
+    case qvt_TypeDouble:
+    case qvt_TypeString:
+    case qvt_TypeFixedString:
+    case qvt_TypeTable:
+    case qvt_TypeTaggedStream:
+    case qvt_TypeOther:
+      return static_cast<qvt_Type>(code);
+    default:
+      NEX_THROW_TEXT(cow_String(qvt_TableMsg::kMetadataCorrupt));
+  }
+}
 }  // namespace
 
 qvt_TableMetadata::qvt_TableMetadata() = default;
@@ -32,7 +54,7 @@ qvt_TableMetadata::qvt_TableMetadata(const cow_String& className, int classVersi
 qvt_TableMetadata::qvt_TableMetadata(qvt_IOS& stream, int classVersion) : m_ClassVersion(classVersion) {
   const long long end = ReadHeader(stream);
   while (stream.Location() < end) {
-    const qvt_Type type = static_cast<qvt_Type>(stream.ReadInt());
+    const qvt_Type type = ReadType(stream);
     const cow_String name = stream.ReadString();
     if (m_FieldMap.count(name)) QVT_TABLE_THROW(qvt_TableMsg::kDuplicateField, name);
     m_FieldMap.emplace(name, qvt_FieldMetadata(name, type, m_FieldCount, 1));
@@ -45,7 +67,7 @@ qvt_TableMetadata::qvt_TableMetadata(qvt_IOS& stream, qvt_FieldMap wanted, int c
     : m_FieldCount(static_cast<int>(wanted.size())), m_ClassVersion(classVersion) {
   const long long end = ReadHeader(stream);
   while (stream.Location() < end) {
-    const qvt_Type type = static_cast<qvt_Type>(stream.ReadInt());
+    const qvt_Type type = ReadType(stream);
     const cow_String name = stream.ReadString();
     if (m_FieldMap.count(name)) QVT_TABLE_THROW(qvt_TableMsg::kDuplicateField, name);
     auto want = wanted.find(name);

@@ -37,6 +37,11 @@ constexpr const char* kAppendIncompatible =
     "qvt_TableRepr::Append - table being appended to \"%s\" does not have compatible metadata.";
 constexpr const char* kAppendInvalidType =
     "qvt_TableRepr::Append: An invalid field type has been specified for table '%s'.";
+constexpr const char* kReadOnly =
+    "The output database was opened as read-only. Modification of data is not permitted.";
+constexpr const char* kNoStoredFields =
+    "qvt_TableRepr::NewRow - Table '%s' has no stored fields and holds no rows.";
+constexpr const char* kBadTruncate = "qvt_TableRepr::Truncate - Invalid row count %d for table '%s'.";
 constexpr const char* kTableTooLarge =
     "qvt_TableRepr::qvt_TableRepr: Table '%s' holds more rows than a table can address.";
 

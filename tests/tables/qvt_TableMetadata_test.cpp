@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "qvt_MemoryStream.h"
+#include "qvt_OffsetMemoryStream.h"
 #include "qvt_TestSupport.h"
 
 namespace {
 
 using qvt_test::BE32;
-using qvt_test::MemoryStream;
-using qvt_test::MemoryStringPool;
+using qvt_test::OffsetMemoryStream;
+using qvt_test::OffsetStringPool;
 
 class TableMetadataTest : public ::testing::Test {
  protected:
@@ -23,10 +23,10 @@ class TableMetadataTest : public ::testing::Test {
   }
   std::int64_t Ref(const std::string& text) { return m_Stream.Pool().Offset(text); }
   std::int64_t RefAt(std::size_t offset) {
-    return MemoryStringPool::Decode(reinterpret_cast<const char*>(m_Stream.Bytes().data() + offset));
+    return OffsetStringPool::Decode(reinterpret_cast<const char*>(m_Stream.Bytes().data() + offset));
   }
 
-  MemoryStream m_Stream;
+  OffsetMemoryStream m_Stream;
 };
 
 // Restores byte order for name comparisons when a test switched it.
@@ -254,7 +254,7 @@ TEST_F(TableMetadataTest, TruncatedRecordEndsAtEndOfFile) {
   Store(md);
   const std::size_t full = m_Stream.Bytes().size();
   for (std::size_t cut = 0; cut < full; ++cut) {
-    MemoryStream shorter;
+    OffsetMemoryStream shorter;
     shorter.Pool() = m_Stream.Pool();
     shorter.Bytes().assign(m_Stream.Bytes().begin(), m_Stream.Bytes().begin() + static_cast<long>(cut));
     bool threw = false;

@@ -1,8 +1,8 @@
 // An in-memory typed stream with its own small string pool, for testing
 // metadata records without a database file. References are the pool offset
 // as a big-endian double, as in a database file; the first string gets 4.
-#ifndef QVT_TESTS_TABLES_QVT_MEMORYSTREAM_H
-#define QVT_TESTS_TABLES_QVT_MEMORYSTREAM_H
+#ifndef QVT_TESTS_TABLES_QVT_OFFSETMEMORYSTREAM_H
+#define QVT_TESTS_TABLES_QVT_OFFSETMEMORYSTREAM_H
 
 #include <cstdint>
 #include <cstring>
@@ -17,7 +17,7 @@
 
 namespace qvt_test {
 
-class MemoryStringPool : public qvt_StringManager {
+class OffsetStringPool : public qvt_StringManager {
  public:
   void Flush() override {}
   void NeuterString(char*, const cow_String&) override {}
@@ -62,7 +62,7 @@ class MemoryStringPool : public qvt_StringManager {
   std::int64_t m_End = 4;
 };
 
-class MemoryStream : public qvt_IOS {
+class OffsetMemoryStream : public qvt_IOS {
  public:
   bool ReadOnly() const override { return false; }
   utl_FileOffset Length() override { return static_cast<utl_FileOffset>(m_Bytes.size()); }
@@ -87,14 +87,14 @@ class MemoryStream : public qvt_IOS {
   qvt_StringManager& StringManager() override { return m_Pool; }
 
   std::vector<unsigned char>& Bytes() { return m_Bytes; }
-  MemoryStringPool& Pool() { return m_Pool; }
+  OffsetStringPool& Pool() { return m_Pool; }
 
  private:
   std::vector<unsigned char> m_Bytes;
   std::size_t m_Position = 0;
-  MemoryStringPool m_Pool;
+  OffsetStringPool m_Pool;
 };
 
 }  // namespace qvt_test
 
-#endif  // QVT_TESTS_TABLES_QVT_MEMORYSTREAM_H
+#endif  // QVT_TESTS_TABLES_QVT_OFFSETMEMORYSTREAM_H
