@@ -103,6 +103,7 @@ int qvt_FileReprEncoded::Read(char* buffer, int count) {
   if (count < 0 || (buffer == nullptr && count > 0)) NEX_THROW(qvt_FileBadParameterExc(qvt_EncodedMessages::kReadMethod));
   int done = 0;
   while (done < count) {
+    if (m_Offset == m_SegmentSize) MoveToNextSegment();  // an earlier move failed
     const int available = m_Current->DecodedLength() - m_Offset;
     if (available <= 0) break;  // the end of the logical data
     const int n = std::min(available, count - done);
@@ -120,6 +121,7 @@ int qvt_FileReprEncoded::Write(const char* buffer, int count) {
   if (count < 0 || (buffer == nullptr && count > 0)) NEX_THROW(qvt_FileBadParameterExc(qvt_EncodedMessages::kWriteMethod));
   int done = 0;
   while (done < count) {
+    if (m_Offset == m_SegmentSize) MoveToNextSegment();  // an earlier move failed
     const int n = std::min(m_SegmentSize - m_Offset, count - done);
     m_Current->Write(buffer + done, m_Offset, n);
     done += n;
