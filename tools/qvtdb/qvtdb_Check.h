@@ -1,0 +1,74 @@
+// The full structural check behind qvtdb check. First the raw structure,
+// read without the database layer: header, linkage blocks and extents
+// (inside the file, not overlapping, no loops), the string pool, the
+// metadata pool and the header of every object. Then every object whose
+// structure holds is opened through the library and read to its end by its
+// type. Nothing read is trusted, every walk is bounded, and no failure
+// escapes: each becomes a problem in the list.
+#ifndef QVT_TOOLS_QVTDB_QVTDB_CHECK_H
+#define QVT_TOOLS_QVTDB_QVTDB_CHECK_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "qvt_Handle.h"
+#include "qvtdb_Layout.h"
+
+class qvtdb_Checker {
+ public:
+  explicit qvtdb_Checker(const std::string& path);
+  ~qvtdb_Checker();
+  qvtdb_Checker(const qvtdb_Checker&) = delete;
+  qvtdb_Checker& operator=(const qvtdb_Checker&) = delete;
+
+  // Runs every check; never throws.
+  void Run();
+  const std::vector<std::string>& Problems() const { return m_Problems; }
+  // One line on a sound file: kind, objects by kind, length, flush count.
+  std::string Summary() const;
+
+ private:
+  struct Field {
+    int type;
+    std::string name;
+  };
+  struct Class {
+    std::string name;
+    std::vector<Field> fields;
+    std::int64_t rowSize = 0;
+  };
+
+  // Raw structure (qvtdb_CheckStructure.cpp).
+  void CheckStringPool();
+  void CheckMetadataPool();
+  void CheckObject(qvt_Handle handle);
+  void CheckTable(qvt_Handle handle, std::int64_t length);
+  void CheckArray(qvt_Handle handle, std::int64_t length);
+  void CheckTaggedStream(qvt_Handle handle, std::int64_t length);
+  // The pooled string that a stored reference names, when it names one.
+  std::optional<std::string> PooledString(const unsigned char* reference) const;
+  // Reads count bytes of a space at position; false when they are not all there.
+  bool SpaceBytes(qvt_Handle handle, std::int64_t position, unsigned char* buffer, std::int64_t count) const;
+
+  // Through the library (qvtdb_CheckRead.cpp).
+  void ReadThroughLibrary();
+
+  void Problem(const std::string& text) { m_Problems.push_back(text); }
+
+  std::string m_Path;
+  std::unique_ptr<qvtdb_Layout> m_Layout;
+  std::vector<std::string> m_Problems;
+  bool m_PoolsSound = false;
+  std::unordered_set<std::int64_t> m_StringRecords;  // offsets where a record starts
+  std::map<std::int64_t, Class> m_Classes;           // by record offset
+  std::set<qvt_Handle> m_SoundObjects;               // raw structure holds: read them
+  std::map<std::string, int> m_Kinds;                // objects by kind
+};
+
+#endif  // QVT_TOOLS_QVTDB_QVTDB_CHECK_H

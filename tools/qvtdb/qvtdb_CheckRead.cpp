@@ -1,0 +1,79 @@
+// The library pass of qvtdb check: the database opened as any reader opens
+// it, every stored class bound, and every object whose raw structure holds
+// opened by its type and read to its end. Each failure is the library's
+// own message, kept as a problem of that object.
+#include <vector>
+
+#include "nex_Exception.h"
+#include "qvtdb_Check.h"
+#include "qvtdb_Database.h"
+
+namespace {
+
+constexpr int kChunk = 65536;
+
+void ReadTable(qvt_Database& database, qvt_Handle handle) {
+  qvt_Table table = database.Table(handle, -1, -1);
+  std::vector<const qvt_FieldMetadata*> fields;
+  for (const auto& entry : table.TableMetadata().FieldMap()) {
+    if (entry.second.Present()) fields.push_back(&entry.second);
+  }
+  const int rows = table.Length();
+  for (int r = 0; r < rows; ++r) {
+    qvt_Row row = table.ReadRow(r);
+    for (const qvt_FieldMetadata* field : fields) {
+      const qvt_FieldHandle fh(field->Index());
+      if (!row.DataIsPresent(fh)) continue;
+      switch (field->Type()) {
+        case qvt_TypeInt: (void)row.ReadFieldInt(fh); break;
+        case qvt_TypeHandle: (void)row.ReadFieldHandle(fh); break;
+        case qvt_TypeFloat: (void)row.ReadFieldFloat(fh); break;
+        case qvt_TypeDouble: (void)row.ReadFieldDouble(fh); break;
+        default: (void)row.ReadFieldString(fh); break;
+      }
+    }
+  }
+}
+
+void ReadSpace(qvt_Database& database, qvt_Handle handle) {
+  qvt_Space space = database.Space(handle, -1);
+  std::vector<char> buffer(kChunk);
+  const utl_FileOffset length = space.Length();
+  utl_FileOffset done = 0;
+  while (done < length) {
+    const int n = space.Read(buffer.data(), kChunk);
+    if (n <= 0) break;
+    done += n;
+  }
+  if (done != length) {
+    NEX_THROW_TEXT("the space holds " + std::to_string(done) + " bytes, not the " + std::to_string(length) +
+                   " its linkage gives");
+  }
+}
+
+}  // namespace
+
+void qvtdb_Checker::ReadThroughLibrary() {
+  std::unique_ptr<qvtdb_OpenDatabase> db;
+  try {
+    db = std::make_unique<qvtdb_OpenDatabase>(m_Path);
+  } catch (const nex_Exception& e) {
+    Problem("the library cannot open the database: " + e.AsString());
+    return;
+  }
+  for (const qvt_Handle handle : m_SoundObjects) {
+    try {
+      const qvt_Type type = db->database.HandleType(handle);
+      switch (type) {
+        case qvt_TypeTable:
+          ReadTable(db->database, handle);
+          break;
+        default:
+          ReadSpace(db->database, handle);
+          break;
+      }
+    } catch (const nex_Exception& e) {
+      Problem("object " + std::to_string(handle) + " cannot be read to its end: " + e.AsString());
+    }
+  }
+}

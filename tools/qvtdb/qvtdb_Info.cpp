@@ -1,0 +1,51 @@
+// qvtdb info: the kind of file, its header fields, the database statistics
+// and how many objects of each type it holds.
+#include <iostream>
+#include <map>
+
+#include "nex_Exception.h"
+#include "qvtdb_Database.h"
+#include "qvtdb_Info.h"
+#include "qvtdb_Layout.h"
+#include "qvtdb_Objects.h"
+#include "qvtdb_Tool.h"
+
+int qvtdb_PrintInfo(const std::string& file, std::ostream& out) {
+  qvtdb_OpenDatabase db(file);
+  const qvtdb_Layout layout(db.file);
+  const qvtdb_Header& header = layout.Header();
+  out << "file          " << file << '\n'
+      << "kind          " << (layout.Compressed() ? "compressed" : "plain") << '\n'
+      << "length        " << layout.FileLength() << " bytes" << (layout.Compressed() ? " (uncompressed)" : "")
+      << '\n'
+      << "type code     " << (header.typeCode.empty() ? "(none)" : header.typeCode) << '\n'
+      << "version       " << header.version << '\n'
+      << "description   " << db.database.Description().c_str() << '\n'
+      << "created       " << qvtdb_FormatTime(qvt_Database::GetCreationTime(db.file)) << '\n'
+      << "flush count   " << db.database.GetFlushCount() << '\n';
+
+  int status = qvtdb_ExitOk;
+  std::map<std::string, int> byKind;
+  for (const qvt_Handle handle : layout.Spaces()) {
+    try {
+      ++byKind[qvtdb_ObjectKind(db.database.HandleType(handle))];
+    } catch (const nex_Exception&) {
+      ++byKind["unreadable"];
+      status = qvtdb_ExitProblem;
+    }
+  }
+  out << "objects       " << layout.Spaces().size() << '\n';
+  for (const auto& entry : byKind) {
+    out << "  " << entry.first << std::string(entry.first.size() < 14 ? 14 - entry.first.size() : 1, ' ')
+        << entry.second << '\n';
+  }
+  out.flush();
+  if (!layout.Problems().empty()) {
+    std::cerr << "qvtdb: " << file << ": " << layout.Problems().size()
+              << " structural problems; run 'qvtdb check " << file << "' for the list" << std::endl;
+    status = qvtdb_ExitProblem;
+  }
+  return status;
+}
+
+int qvtdb_Info(const std::string& file) { return qvtdb_PrintInfo(file, std::cout); }
