@@ -81,6 +81,11 @@ int utl_File::Write(const char* buffer, int count) {
   return done;
 }
 
+void utl_File::Seek(utl_FileOffset offset) {
+  if (offset < 0) NEX_THROW_TEXT(atr_Format("***ERROR: seek failed for file %s: negative offset", m_Name));
+  m_Position = offset;
+}
+
 void utl_File::Extend(utl_FileOffset length) {
   if (length < 0) NEX_THROW_TEXT(atr_Format("***ERROR: resize failed for file %s: negative size", m_Name));
   int rc;

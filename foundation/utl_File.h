@@ -35,7 +35,9 @@ class utl_File {
   // moved (0 at the end for Read). Throws nex_TextException on an OS error.
   int Read(char* buffer, int count);
   int Write(const char* buffer, int count);
-  void Seek(utl_FileOffset offset) { m_Position = offset; }
+  // Sets the position of the next Read or Write; costs no system call.
+  // THROWS nex_TextException for a negative offset.
+  void Seek(utl_FileOffset offset);
   utl_FileOffset Tell() const { return m_Position; }
   // Sets the file's size to length; may shorten or lengthen it.
   void Extend(utl_FileOffset length);

@@ -10,6 +10,8 @@
 
 class qvt_FileRepr : public qvt_IO {
  public:
+  // Position, logical length and allocation start at 0; the byte order is
+  // that of database files (EndianType 1).
   explicit qvt_FileRepr(const cow_String& name);
   ~qvt_FileRepr() override = default;
 
@@ -34,13 +36,20 @@ class qvt_FileRepr : public qvt_IO {
 
   const cow_String& FileName() const { return m_Name; }
   // Take and release the transaction lock beside the file (writable files
-  // only; nothing happens on a read-only file).
+  // only; nothing happens on a read-only file). With PAUSE_FOR_TRANSACTION
+  // set, each prompts on standard error and waits for a line on standard
+  // input: before the lock is made and after it is removed.
   void ReaderSemaphoreSet();
   void ReaderSemaphoreClear();
   // True when another process holds the transaction lock and this one does
   // not hold it itself.
   bool WriterActive();
   bool InTransaction() const { return m_InTransaction; }
+
+  // The name of the transaction lock directory of a database file: a name
+  // ending in exactly ".odb" has that ending replaced by ".lsm", any other
+  // name gets ".lsm" appended. The one place this rule lives.
+  static cow_String TransactionLockName(const cow_String& fileName);
 
  protected:
   utl_FileOffset m_Position = 0;

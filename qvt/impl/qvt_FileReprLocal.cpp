@@ -1,0 +1,139 @@
+// The local file: positioned reads and writes on one operating-system file,
+// growth in whole steps, trimming at close and the size record.
+#include "qvt_FileReprLocal.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "qvt_FileException.h"
+
+namespace {
+const char kCorruptFile[] =
+    "***ERROR: The KELVOR database file is corrupt. If this file was transferred from another machine "
+    "using FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
+const char kWriteFailed[] = "***ERROR: Write operation failed.";
+
+constexpr int kSizeRecordBytes = 12;
+
+// Restores a position on every way out of a scope.
+class PositionGuard {
+ public:
+  PositionGuard(qvt_FileRepr& file, utl_FileOffset position) : m_File(file), m_Position(position) {}
+  ~PositionGuard() { m_File.Seek(m_Position); }
+  PositionGuard(const PositionGuard&) = delete;
+  PositionGuard& operator=(const PositionGuard&) = delete;
+
+ private:
+  qvt_FileRepr& m_File;
+  utl_FileOffset m_Position;
+};
+
+// The next whole growth step at or beyond length (signed division, as the
+// logical length is signed).
+utl_FileOffset RoundUpToStep(utl_FileOffset length) {
+  const utl_FileOffset step = qvt_FileReprLocal::kGrowthStep;
+  const utl_FileOffset whole = length / step * step;
+  return whole == length ? whole : whole + step;
+}
+}  // namespace
+
+qvt_FileReprLocal::qvt_FileReprLocal(const cow_String& name, int access, bool flag)
+    : qvt_FileRepr(name),
+      m_File(name, access, utl_FileSharingNone),
+      m_ReadOnly(access == utl_FileAccessRead),
+      m_Flag(flag) {
+  if (access == utl_FileAccessRead || access == utl_FileAccessUpdate) {
+    m_File.Seek(0);
+    m_LogicalLength = m_File.FileSize();
+    m_Allocation = m_LogicalLength;
+  }
+}
+
+qvt_FileReprLocal::~qvt_FileReprLocal() = default;
+
+void qvt_FileReprLocal::RaiseReadOnly() const { NEX_THROW(qvt_FileReadOnlyExc(m_Name)); }
+
+void qvt_FileReprLocal::Seek(utl_FileOffset offset) {
+  if (offset == m_Position) return;
+  m_File.Seek(offset);
+  m_Position = offset;
+}
+
+int qvt_FileReprLocal::Read(char* buffer, int count) {
+  if (buffer == nullptr || count < 0) NEX_THROW(qvt_FileBadParameterExc("qvt_FileReprLocal::Read"));
+  const int n = m_File.Read(buffer, count);
+  m_Position += n;
+  return n;
+}
+
+int qvt_FileReprLocal::Write(const char* buffer, int count) {
+  if (buffer == nullptr || count < 0) NEX_THROW(qvt_FileBadParameterExc("qvt_FileReprLocal::Write"));
+  if (m_ReadOnly) RaiseReadOnly();
+  const int n = m_File.Write(buffer, count);
+  m_Position += n;
+  if (m_Position > m_Allocation) m_Allocation = m_Position;
+  return n;
+}
+
+bool qvt_FileReprLocal::ExtendFile(utl_FileOffset increment) {
+  if (m_ReadOnly) RaiseReadOnly();
+  const utl_FileOffset newLength = m_LogicalLength + increment;
+  NEX_ASSERT(newLength >= 0);
+  const utl_FileOffset target = RoundUpToStep(newLength);
+  if (target <= m_Allocation) {
+    m_LogicalLength = newLength;
+    return false;
+  }
+  m_File.Extend(target);  // may throw: fields change only after it succeeded
+  m_Allocation = target;
+  m_LogicalLength = newLength;
+  return true;
+}
+
+void qvt_FileReprLocal::TrimToLength() {
+  if (m_ReadOnly) RaiseReadOnly();
+  m_File.Extend(m_LogicalLength);
+  m_Allocation = m_LogicalLength;
+}
+
+void qvt_FileReprLocal::WriteSizeRecord(int offset) {
+  // Refused before moving anything, so the position stays where it was.
+  if (m_ReadOnly) RaiseReadOnly();
+  unsigned char record[kSizeRecordBytes] = {0, 0, 0, 0};
+  const double allocation = static_cast<double>(m_Allocation);
+  omi_SwapperGuts::ExternalizeArray(MustSwap(), &allocation, record + 4, 1, sizeof allocation);
+  PositionGuard restore(*this, m_Position);
+  Seek(offset);
+  if (Write(reinterpret_cast<const char*>(record), kSizeRecordBytes) != kSizeRecordBytes)
+    NEX_THROW_TEXT(kWriteFailed);
+}
+
+void qvt_FileReprLocal::CheckSizeRecord(int offset) {
+  unsigned char record[kSizeRecordBytes];
+  int bytesRead;
+  {
+    PositionGuard restore(*this, m_Position);
+    Seek(offset);
+    bytesRead = Read(reinterpret_cast<char*>(record), kSizeRecordBytes);
+  }
+  if (bytesRead != kSizeRecordBytes) NEX_THROW_TEXT(kCorruptFile);
+
+  double stored;
+  omi_SwapperGuts::InternalizeArray(MustSwap(), record + 4, &stored, 1, sizeof stored);
+  // Only a value that converts to a 64-bit integer can name a size; NaN,
+  // infinities and out-of-range values are damage, not sizes.
+  const double rounded = stored + 0.5;
+  if (!std::isfinite(rounded) || rounded <= -9223372036854775808.0 || rounded >= 9223372036854775808.0)
+    NEX_THROW_TEXT(kCorruptFile);
+  const utl_FileOffset recorded = static_cast<utl_FileOffset>(rounded);
+
+  if (recorded != 0) {
+    if (recorded != m_Allocation) NEX_THROW_TEXT(kCorruptFile);
+    return;
+  }
+  // No size recorded: only the two markers a sound file can carry pass.
+  static const unsigned char kTextMarker[4] = {0x0A, 0x00, 0x0D, 0x0A};
+  static const unsigned char kZeroMarker[4] = {0, 0, 0, 0};
+  if (std::memcmp(record, kTextMarker, 4) != 0 && std::memcmp(record, kZeroMarker, 4) != 0)
+    NEX_THROW_TEXT(kCorruptFile);
+}

@@ -1,0 +1,63 @@
+// A database file that is a plain operating-system file. The database grows
+// its logical length explicitly while the file itself grows in 1 MiB steps;
+// the 12-byte size record lets a damaged copy be detected at the next open.
+// Only qvt_File builds one.
+#ifndef QVT_IMPL_QVT_FILEREPRLOCAL_H
+#define QVT_IMPL_QVT_FILEREPRLOCAL_H
+
+#include "qvt_FileRepr.h"
+#include "utl_File.h"
+
+class qvt_FileReprLocal : public qvt_FileRepr {
+ public:
+  // The operating-system file grows in steps of this many bytes.
+  static constexpr utl_FileOffset kGrowthStep = 0x100000;
+
+  // Opens name with access 0 (read), 1 (update) or 2 (create, emptied).
+  // For read and update, logical length and allocation are the file's size.
+  // THROWS what utl_File throws when the file cannot be opened, and
+  // nex_AssertException("Incorrect file access.") for any other access.
+  qvt_FileReprLocal(const cow_String& name, int access, bool flag);
+  ~qvt_FileReprLocal() override;
+
+  bool ReadOnly() const override { return m_ReadOnly; }
+  // Free when offset is the current position.
+  void Seek(utl_FileOffset offset) override;
+  void Flush() override {}
+  bool Extend(utl_FileOffset increment) override { return ExtendFile(increment); }
+  // One positioned system call each, no allocation. THROW
+  // qvt_FileBadParameterExc for a null buffer or a negative count; Write
+  // THROWS qvt_FileReadOnlyExc on a read-only file. Write moves the
+  // allocation up to the position it reaches, never the logical length.
+  int Read(char* buffer, int count) override;
+  int Write(const char* buffer, int count) override;
+
+  // Adds increment to the logical length and grows the file to the next
+  // whole step beyond it; answers whether the file grew. THROWS
+  // qvt_FileReadOnlyExc on a read-only file, nex_AssertException when the
+  // logical length would go below 0. On a throw nothing has changed.
+  bool ExtendFile(utl_FileOffset increment) override;
+  // Cuts or grows the file to exactly the logical length.
+  void TrimToLength() override;
+  // Size record at offset (byte order of the file, big-endian):
+  //   OFFSET SIZE CONTENT
+  //   0      4    marker: 00 00 00 00 when written
+  //   4      8    the allocation as an IEEE 754 double
+  // Both leave the position where it was. CheckSizeRecord THROWS
+  // nex_TextException (the corrupt-file text) when the record does not
+  // match the file's size or cannot be read whole.
+  void WriteSizeRecord(int offset) override;
+  void CheckSizeRecord(int offset) override;
+
+  // The flag given to the constructor; kept, with no effect.
+  bool Flag() const { return m_Flag; }
+
+ private:
+  [[noreturn]] void RaiseReadOnly() const;
+
+  utl_File m_File;
+  bool m_ReadOnly;
+  bool m_Flag;
+};
+
+#endif  // QVT_IMPL_QVT_FILEREPRLOCAL_H

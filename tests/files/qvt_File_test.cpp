@@ -1,0 +1,247 @@
+// The file handle: path tests and their exceptions, the choice of kind, the
+// informational lines, sharing between handle copies and Copy.
+#include "qvt_File.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "qvt_ChildProcess.h"
+#include "qvt_FileException.h"
+#include "qvt_FileRepr.h"
+#include "qvt_TestSupport.h"
+
+namespace {
+
+using qvt_test::ReadAll;
+using qvt_test::ScopedEnv;
+using qvt_test::ScratchDir;
+using qvt_test::StderrCapture;
+using qvt_test::WriteAll;
+
+const char kLog[] = "KVR_QVT_LOGIFY";
+
+class FileHandleTest : public ::testing::Test {
+ protected:
+  std::string Name(const char* leaf = "a.odb") const { return m_Dir.File(leaf); }
+  void Make(const char* leaf, const std::string& text) {
+    WriteAll(Name(leaf), std::vector<unsigned char>(text.begin(), text.end()));
+  }
+
+  ScratchDir m_Dir;
+};
+
+TEST_F(FileHandleTest, MissingFileForReadingIsNoSuchFileAndPrintsNothing) {
+  ScopedEnv log(kLog, "1");
+  StderrCapture capture;
+  const std::string name = Name("missing.odb");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 0, true), qvt_FileNoSuchFile, "*** ERROR: No such file: " + name + ".");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile,
+                        "*** ERROR: No such file: " + name + ".");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 1, false), qvt_FileNoSuchFile,
+                        "*** ERROR: No such file: " + name + ".");
+  EXPECT_EQ(capture.Stop(), "");
+  EXPECT_FALSE(std::filesystem::exists(name));
+}
+
+TEST_F(FileHandleTest, UrlForUpdateOrCreateIsReadOnlyAndTouchesNothing) {
+  const std::string url = "http://host:80/dir/a.odb";
+  const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + url;
+  ScopedEnv log(kLog, "1");
+  StderrCapture capture;
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, text);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, text);
+  QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, text);
+  EXPECT_EQ(capture.Stop(), "");
+  EXPECT_FALSE(std::filesystem::exists("http:"));
+}
+
+TEST_F(FileHandleTest, UnknownAccessFailsTheAssertion) {
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 3, false), nex_AssertException, "Incorrect file access.");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), -1, false), nex_AssertException, "Incorrect file access.");
+  EXPECT_FALSE(std::filesystem::exists(Name()));
+}
+
+// Permission tests run in a child that is not root, since root passes every
+// permission check.
+TEST_F(FileHandleTest, UnreadableAndUnwriteableFilesAreRefused) {
+  Make("locked.odb", "data");
+  std::filesystem::permissions(m_Dir.Path(), std::filesystem::perms::all);
+  std::filesystem::permissions(Name("locked.odb"), std::filesystem::perms::none);
+  const std::string name = Name("locked.odb");
+  const qvt_test::ChildResult r = qvt_test::RunChild([&] {
+    if (!qvt_test::DropRootPrivileges()) return 2;
+    try {
+      qvt_File::Open(name, 0, true);
+      return 3;
+    } catch (const qvt_FileNotReadable& e) {
+      std::printf("%s\n", e.AsString().c_str());
+    }
+    try {
+      qvt_File::Open(name, cow_String());
+      return 4;
+    } catch (const qvt_FileNotReadable& e) {
+      std::printf("%s\n", e.AsString().c_str());
+    }
+    try {
+      qvt_File::Open(name, 1, false);
+      return 5;
+    } catch (const qvt_FileReadOnlyExc& e) {
+      std::printf("%s\n", e.AsString().c_str());
+    }
+    return 0;
+  });
+  ASSERT_TRUE(r.Succeeded()) << r.exitCode << r.err;
+  EXPECT_EQ(r.out, "*** ERROR: No permission to read: " + name + ".\n" + "*** ERROR: No permission to read: " + name +
+                       ".\n" + "*** ERROR: Attempt to write to read-only file:\n  " + name + "\n");
+}
+
+TEST_F(FileHandleTest, InformationalLinesOnlyWithTheLogSwitch) {
+  const std::string name = Name();
+  {
+    ScopedEnv log(kLog, nullptr);
+    StderrCapture capture;
+    qvt_File::Open(name, 2, false);
+    qvt_File::Open(name, 1, false);
+    qvt_File::Open(name, 0, true);
+    qvt_File::Open(name, cow_String("pw"));
+    EXPECT_EQ(capture.Stop(), "");
+  }
+  {
+    ScopedEnv log(kLog, "");  // set to anything, even empty, switches it on
+    StderrCapture capture;
+    qvt_File::Open(name, 2, false);
+    qvt_File::Open(name, 1, false);
+    qvt_File::Open(name, 0, true);
+    qvt_File::Open(name, cow_String("pw"));
+    EXPECT_EQ(capture.Stop(),
+              "*** Informational: Creating File based ODB.\n"
+              "*** Informational: Updating File based ODB.\n"
+              "*** Informational: Opening File based ODB.\n"
+              "*** Informational: Opening File based ODB.\n");
+  }
+}
+
+TEST_F(FileHandleTest, InformationalLineReachesStandardErrorOfAChild) {
+  const std::string name = Name();
+  const qvt_test::ChildResult on = qvt_test::RunChild(
+      [&] {
+        qvt_File::Open(name, 2, false);
+        return 0;
+      },
+      "", {{kLog, "yes"}});
+  ASSERT_TRUE(on.Succeeded()) << on.err;
+  EXPECT_EQ(on.err, "*** Informational: Creating File based ODB.\n");
+  EXPECT_EQ(on.out, "");
+  qvt_test::ChildProcess off(
+      [&] {
+        qvt_File::Open(name, 1, false);
+        return 0;
+      },
+      {}, {kLog});
+  const qvt_test::ChildResult r = off.Wait();
+  ASSERT_TRUE(r.Succeeded()) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(FileHandleTest, OnlyTheSixMagicBytesMakeACompressedFile) {
+  Make("short.odb", "KVRTS");
+  Make("other.odb", "KVRTSB00 and more");
+  Make("packed.odb", std::string("KVRTSA00") + std::string(4088, '\0'));
+  ScopedEnv log(kLog, "1");
+  {
+    StderrCapture capture;
+    EXPECT_EQ(qvt_File::Open(Name("short.odb"), 0, true).Repr()->Length(), 5);
+    EXPECT_EQ(qvt_File::Open(Name("other.odb"), 1, false).Repr()->Length(), 17);
+    EXPECT_EQ(capture.Stop(),
+              "*** Informational: Opening File based ODB.\n"
+              "*** Informational: Updating File based ODB.\n");
+  }
+  // The compressed kind is chosen for the magic (whether this build can open
+  // this container is the compressed file's business).
+  for (int access : {0, 1}) {
+    StderrCapture capture;
+    try {
+      qvt_File::Open(Name("packed.odb"), access, false);
+    } catch (const nex_Exception& e) {
+      std::fprintf(stdout, "compressed open refused: %s\n", e.AsString().c_str());
+    }
+    EXPECT_EQ(capture.Stop(), access == 0 ? "*** Informational: Opening Compressed File based MDB.\n"
+                                          : "*** Informational: Updating Compressed File based MDB.\n");
+  }
+}
+
+TEST_F(FileHandleTest, CreateNeverSniffsAndEmptiesTheFile) {
+  Make("packed.odb", "KVRTSA00 old contents");
+  ScopedEnv log(kLog, "1");
+  StderrCapture capture;
+  qvt_File f = qvt_File::Open(Name("packed.odb"), 2, true);
+  EXPECT_EQ(capture.Stop(), "*** Informational: Creating File based ODB.\n");
+  EXPECT_EQ(f.Repr()->Length(), 0);
+  EXPECT_EQ(qvt_test::FileSize(Name("packed.odb")), 0);
+}
+
+TEST_F(FileHandleTest, UpdateWithoutWritingLeavesTheFileUnchanged) {
+  std::vector<unsigned char> bytes(5000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
+  WriteAll(Name(), bytes);
+  {
+    qvt_File f = qvt_File::Open(Name(), 1, true);
+    EXPECT_EQ(f.Repr()->Length(), 5000);
+    EXPECT_EQ(f.Repr()->Allocation(), 5000);
+    EXPECT_FALSE(f.ReadOnly());
+    char buf[100];
+    f.Repr()->Seek(4950);
+    EXPECT_EQ(f.Repr()->Read(buf, 100), 50);
+  }
+  EXPECT_EQ(ReadAll(Name()), bytes);
+}
+
+TEST_F(FileHandleTest, CopiesShareTheOpenFile) {
+  qvt_File a = qvt_File::Open(Name(), 2, false);
+  qvt_File b = a;
+  EXPECT_EQ(a.Repr(), b.Repr());
+  b.Repr()->Write("xyz", 3);
+  EXPECT_EQ(a.Repr()->Location(), 3);
+  EXPECT_EQ(a.FileName(), Name());
+  qvt_File c;
+  c = b;
+  EXPECT_EQ(c.Repr(), a.Repr());
+}
+
+TEST_F(FileHandleTest, CopyMovesTheRestOfTheSourceToTheTargetPosition) {
+  std::vector<unsigned char> bytes(10000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i % 251);
+  WriteAll(Name("src.odb"), bytes);
+  qvt_File src = qvt_File::Open(Name("src.odb"), 0, true);
+  qvt_File dst = qvt_File::Open(Name("dst.odb"), 2, false);
+  dst.Repr()->Write("HEAD", 4);
+  src.Repr()->Seek(100);
+  dst.Copy(src);
+  EXPECT_EQ(src.Repr()->Location(), 10000);
+  EXPECT_EQ(dst.Repr()->Location(), 4 + 9900);
+  std::vector<unsigned char> expected = {'H', 'E', 'A', 'D'};
+  expected.insert(expected.end(), bytes.begin() + 100, bytes.end());
+  EXPECT_EQ(ReadAll(Name("dst.odb")), expected);
+  // From a source at its end nothing more is copied.
+  dst.Copy(src);
+  EXPECT_EQ(ReadAll(Name("dst.odb")), expected);
+}
+
+TEST_F(FileHandleTest, CopyIntoAReadOnlyFileOrIntoItselfIsRefused) {
+  Make("src.odb", "source bytes");
+  Make("ro.odb", "keep");
+  qvt_File src = qvt_File::Open(Name("src.odb"), 1, false);
+  qvt_File ro = qvt_File::Open(Name("ro.odb"), 0, true);
+  QVT_EXPECT_THROW_TEXT(ro.Copy(src), qvt_FileReadOnlyExc,
+                        "*** ERROR: Attempt to write to read-only file:\n  " + Name("ro.odb"));
+  EXPECT_EQ(src.Repr()->Location(), 0);
+  qvt_File same = src;
+  QVT_EXPECT_THROW_TEXT(src.Copy(same), qvt_FileBadParameterExc,
+                        "*** ERROR: Bad parameter passed to file method: qvt_File::Copy.");
+  const std::string kept = "source bytes";
+  EXPECT_EQ(ReadAll(Name("src.odb")), std::vector<unsigned char>(kept.begin(), kept.end()));
+  EXPECT_EQ(ReadAll(Name("ro.odb")), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// An in-memory typed stream with a small string pool, for testing code
+// written against qvt_IO / qvt_IOS without a database file. The stream can
+// be made read-only and can be told to take fewer bytes than asked from the
+// N-th Write on, to exercise short-write handling.
+#ifndef QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
+#define QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "qvt_IOS.h"
+#include "qvt_StringManager.h"
+
+namespace qvt_test {
+
+// References are 8 bytes: the 1-based index of the string in the pool,
+// big-endian. Index 0 stands for the empty string and is never stored.
+class MemoryStringPool : public qvt_StringManager {
+ public:
+  void Flush() override { ++m_Flushes; }
+  void NeuterString(char* external, const cow_String& replacement) override;
+  void InternalizeStrings(const char* external, cow_String* strings, int count) override;
+  void ExternalizeStrings(char* external, const cow_String* strings, int count) override;
+  int ExternalSize() const override { return 8; }
+
+  const std::vector<cow_String>& Strings() const { return m_Strings; }
+  int Flushes() const { return m_Flushes; }
+
+ private:
+  std::vector<cow_String> m_Strings;
+  std::map<cow_String, std::uint64_t> m_Index;
+  int m_Flushes = 0;
+};
+
+class MemoryIOS : public qvt_IOS {
+ public:
+  // endianType as for omi_Swapper: 1 (big, database files) or 0 (little).
+  explicit MemoryIOS(int endianType = EndianBig);
+
+  bool ReadOnly() const override { return m_ReadOnly; }
+  utl_FileOffset Length() override { return static_cast<utl_FileOffset>(m_Bytes.size()); }
+  void Seek(utl_FileOffset offset) override { m_Position = offset; }
+  utl_FileOffset Location() override { return m_Position; }
+  void Flush() override {}
+  bool Extend(utl_FileOffset increment) override;
+  int Read(char* buffer, int count) override;
+  int Write(const char* buffer, int count) override;
+  qvt_StringManager& StringManager() override { return m_Pool; }
+
+  std::vector<unsigned char>& Bytes() { return m_Bytes; }
+  MemoryStringPool& Pool() { return m_Pool; }
+  void SetReadOnly(bool on) { m_ReadOnly = on; }
+  // From the writeNumber-th Write on (1-based), each Write takes at most
+  // limit bytes. 0 switches the fault off.
+  void LimitWritesFrom(int writeNumber, int limit) {
+    m_LimitFrom = writeNumber;
+    m_Limit = limit;
+  }
+  int Reads() const { return m_Reads; }
+  int Writes() const { return m_Writes; }
+
+ private:
+  std::vector<unsigned char> m_Bytes;
+  utl_FileOffset m_Position = 0;
+  bool m_ReadOnly = false;
+  int m_LimitFrom = 0;
+  int m_Limit = 0;
+  int m_Reads = 0;
+  int m_Writes = 0;
+  MemoryStringPool m_Pool;
+};
+
+}  // namespace qvt_test
+
+#endif  // QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
