@@ -24,18 +24,22 @@ struct HeaderValues {
   int creationTime = 0;
 };
 
-// Opens fileName for reading and takes the two values. Answers false when
-// the file ends before both are complete; the missing bytes are then zero.
+// Opens fileName for reading and takes the two values. Answers false, and
+// leaves both values 0, when the file ends before both are complete.
 bool ReadHeaderValues(const cow_String& fileName, HeaderValues* values) {
   unsigned char bytes[kHeaderValuesSize] = {};
   utl_File file(fileName, utl_FileAccessRead, utl_FileSharingNone);
   file.Seek(kFlushCountOffset);
   const int got = file.Read(reinterpret_cast<char*>(bytes), kHeaderValuesSize);
+  if (got != kHeaderValuesSize) {
+    *values = HeaderValues();
+    return false;
+  }
   int ints[2] = {0, 0};
   omi_SwapperGuts::InternalizeArray(omi_Swapper(EndianBig).MustSwap(), bytes, ints, 2, 4);
   values->flushCount = ints[0];
   values->creationTime = ints[1];
-  return got == kHeaderValuesSize;
+  return true;
 }
 
 }  // namespace

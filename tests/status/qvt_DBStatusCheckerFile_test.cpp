@@ -152,6 +152,7 @@ TEST_F(StatusCheckerTest, FileCutShortOfTheHeaderValuesAnswersCheckFailed) {
     qvt_test::TruncateTo(DbName(), length);
     EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed) << "length " << length;
   }
+  WriteHeader(DbName(), 3, 99);
   qvt_test::TruncateTo(DbName(), 520);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
   EXPECT_EQ(checker.flushChanges, 0);
