@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "nex_Exception.h"
+#include "qvt_IOMessages.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ constexpr const char* kNoRoomFloat = "qvt_IOBuffer::WriteArray(float): Unable to
 constexpr const char* kNoRoomDouble = "qvt_IOBuffer::WriteArray(double): Unable to find sufficient space in buffer.";
 constexpr const char* kNoRoomString = "qvt_IOBuffer::WriteArray(string): Unable to find sufficient space in buffer.";
 constexpr const char* kBadAppend = "qvt_IOBuffer::Append - Bad transfer length.";
-constexpr const char* kInvalidPointer = "***ERROR: Invalid array pointer.";
-constexpr const char* kWriteFailed = "***ERROR: Write operation failed.";
+using qvt_IOMessages::kInvalidPointer;
+using qvt_IOMessages::kWriteFailed;
 
 }  // namespace
 
@@ -234,12 +235,23 @@ void qvt_IOBuffer::WriteIntArray(const int* values, int count) { WriteTyped(valu
 void qvt_IOBuffer::WriteFloatArray(const float* values, int count) { WriteTyped(values, count, kNoRoomFloat); }
 void qvt_IOBuffer::WriteDoubleArray(const double* values, int count) { WriteTyped(values, count, kNoRoomDouble); }
 
+// Like every fixed string of the system, the text ends at the first zero
+// byte; the whole width is consumed all the same.
 cow_String qvt_IOBuffer::ReadFixedString(int width) {
   cow_String result;
   if (width < 1) return result;
   result.reserve(static_cast<std::size_t>(width));
-  while (static_cast<int>(result.size()) < width && PrepRead(1, width - static_cast<int>(result.size())))
-    result.append(m_Window, static_cast<std::size_t>(m_WindowCount));
+  int consumed = 0;
+  bool ended = false;
+  while (consumed < width && PrepRead(1, width - consumed)) {
+    if (!ended) {
+      const void* zero = std::memchr(m_Window, '\0', static_cast<std::size_t>(m_WindowCount));
+      const int take = zero ? static_cast<int>(static_cast<const char*>(zero) - m_Window) : m_WindowCount;
+      result.append(m_Window, static_cast<std::size_t>(take));
+      ended = zero != nullptr;
+    }
+    consumed += m_WindowCount;
+  }
   return result;
 }
 

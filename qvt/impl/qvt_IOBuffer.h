@@ -45,7 +45,8 @@ class qvt_IOBuffer : public qvt_IOS {
   void WriteIntArray(const int* values, int count) override;
   void WriteFloatArray(const float* values, int count) override;
   void WriteDoubleArray(const double* values, int count) override;
-  // Shorter at the end of the space, with no message.
+  // The text up to its first zero byte; shorter at the end of the space,
+  // with no message.
   cow_String ReadFixedString(int width) override;
 
   qvt_StringManager& StringManager() override;
