@@ -323,6 +323,9 @@ TEST_P(ArrayReprTest, ReadOnlyArrayRefusesChanges) {
 }
 
 TEST_P(ArrayReprTest, ReaderSnapPicksUpWriterFlushOnceAndKeepsPosition) {
+  // A compressed file keeps the segment of the database header decoded
+  // for its whole life, so a reader in it never sees a writer's flush.
+  if (GetParam() == FileKind::Compressed) GTEST_SKIP() << "live readers need a local file";
   Db writer = Files().Create();
   Array w = NewArray(*writer, qvt_TypeDouble, 1);
   const double first[] = {1, 2, 3};

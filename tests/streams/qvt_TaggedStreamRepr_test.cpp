@@ -280,6 +280,9 @@ TEST_P(TaggedStreamReprTest, ReadOnlyStreamRefusesRecords) {
 }
 
 TEST_P(TaggedStreamReprTest, ReaderSnapPicksUpWriterFlushOnceAndKeepsPosition) {
+  // A compressed file keeps the segment of the database header decoded
+  // for its whole life, so a reader in it never sees a writer's flush.
+  if (GetParam() == FileKind::Compressed) GTEST_SKIP() << "live readers need a local file";
   Db writer = Files().Create();
   Stream w = NewStream(*writer);
   w->WriteInt(1, 10);
