@@ -234,11 +234,16 @@ int qvt_ArrayRepr::Write(const cow_String* data, int rowCount) {
   return rowCount;
 }
 
+cow_1DArrayList<cow_String> qvt_ArrayRepr::GetObjStatistics() {
+  return m_Database->GetObjStatistics(Handle());
+}
+
 utl_FileOffset qvt_ArrayRepr::SpaceLength() { return m_Space->Length(); }
 
 utl_FileOffset qvt_ArrayRepr::SpaceAllocation() { return m_Space->Allocation(); }
 
-qvt_Handle qvt_ArrayRepr::CreateCopy(qvt_DatabaseRepr& destination, qvt_DatabaseRepr& source, qvt_Handle handle) {
+qvt_Handle qvt_ArrayRepr::CreateCopy(qvt_DatabaseRepr& destination, qvt_DatabaseRepr& source,
+                                     qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> from(source.Space(handle, -1));
   const utl_FileOffset length = from->Length();
   // The first chunk must hold the header; a shorter object reads short.

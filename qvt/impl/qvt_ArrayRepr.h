@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "cow_1DArrayList.h"
 #include "cow_String.h"
 #include "qvt_Handle.h"
 #include "qvt_IOBuffer.h"
@@ -89,6 +90,8 @@ class qvt_ArrayRepr {
   int Write(const double* data, int rowCount);
   int Write(const cow_String* data, int rowCount);
 
+  // The database's statistics for this object's handle.
+  cow_1DArrayList<cow_String> GetObjStatistics();
   utl_FileOffset SpaceLength();
   utl_FileOffset SpaceAllocation();
   qvt_DatabaseRepr* Database() const { return m_Database; }

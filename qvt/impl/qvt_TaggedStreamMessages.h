@@ -15,7 +15,8 @@ constexpr const char* kBadType = "qvt_TaggedStreamRepr::Next: Bad type from Tagg
 // A record cut off by the end of the space.
 constexpr const char* kUnexpectedEof = "***ERROR: Unexpected End Of File.";
 // A text whose padded width does not fit the record's int.
-constexpr const char* kTextTooLong = "qvt_TaggedStreamRepr::WriteFixedString - Text is too long for a record.";
+constexpr const char* kTextTooLong =
+    "qvt_TaggedStreamRepr::WriteFixedString - Text is too long for a record.";
 
 }  // namespace qvt_TaggedStreamMessages
 

@@ -57,6 +57,10 @@ qvt_TaggedStreamRepr::~qvt_TaggedStreamRepr() = default;
 
 qvt_Handle qvt_TaggedStreamRepr::Handle() { return m_Space->Handle(); }
 
+cow_1DArrayList<cow_String> qvt_TaggedStreamRepr::GetObjStatistics() {
+  return m_Database->GetObjStatistics(Handle());
+}
+
 utl_FileOffset qvt_TaggedStreamRepr::SpaceLength() { return m_Space->Length(); }
 
 utl_FileOffset qvt_TaggedStreamRepr::SpaceAllocation() { return m_Space->Allocation(); }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "cow_1DArrayList.h"
 #include "cow_String.h"
 #include "qvt_Handle.h"
 #include "qvt_IOBuffer.h"
@@ -92,6 +93,8 @@ class qvt_TaggedStreamRepr {
   qvt_Handle GetHandle() const { return m_HandleValue; }
   const cow_String& GetString() const { return m_String; }
 
+  // The database's statistics for this object's handle.
+  cow_1DArrayList<cow_String> GetObjStatistics();
   utl_FileOffset SpaceLength();
   utl_FileOffset SpaceAllocation();
   qvt_DatabaseRepr* Database() const { return m_Database; }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "qvt_ArrayRepr.h"
 #include "nex_Exception.h"
+#include "qvt_ArrayRepr.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_SpaceRepr.h"

@@ -27,7 +27,8 @@ const char kNotAnArray[] =
 const char kIllegalType[] = "qvt_ArrayRepr::RowSize - illegal array type.";
 const char kInvalidDatabase[] =
     "***ERROR: Database is not valid. This may indicate that the database has been corrupted.";
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 
 using Db = std::unique_ptr<qvt_DatabaseReprFile>;
 using Array = std::unique_ptr<qvt_ArrayRepr>;
@@ -60,8 +61,8 @@ TEST_P(ArrayReprTest, IntArrayHeaderAndRowsAreStoredBigEndian) {
 
   const std::vector<unsigned char> bytes = ObjectBytes(*db, handle);
   ASSERT_EQ(bytes.size(), 16u + 24u);
-  EXPECT_EQ(Words(bytes, 0, 10), (std::vector<std::uint32_t>{0xFFFAEEEBu, 1, 1, 3, 1, 2, 3, 0xFFFFFFFFu,
-                                                              0x01020304u, 7}));
+  EXPECT_EQ(Words(bytes, 0, 10),
+            (std::vector<std::uint32_t>{0xFFFAEEEBu, 1, 1, 3, 1, 2, 3, 0xFFFFFFFFu, 0x01020304u, 7}));
   EXPECT_EQ(bytes[32], 0x01);  // big-endian: most significant byte first
   EXPECT_EQ(bytes[35], 0x04);
 
@@ -240,10 +241,12 @@ TEST_P(ArrayReprTest, OpenRefusesWhatIsNoArray) {
 TEST_P(ArrayReprTest, FieldCountBelowOneIsRefusedAndNothingIsWritten) {
   {
     Db db = Files().Create("refused.odb");
-    QVT_EXPECT_THROW_TEXT(NewArray(*db, qvt_TypeInt, 0), nex_TextException,
-                          "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; an array row holds at least one value.");
-    QVT_EXPECT_THROW_TEXT(NewArray(*db, qvt_TypeDouble, -3), nex_TextException,
-                          "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count -3; an array row holds at least one value.");
+    QVT_EXPECT_THROW_TEXT(
+        NewArray(*db, qvt_TypeInt, 0), nex_TextException,
+        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; an array row holds at least one value.");
+    QVT_EXPECT_THROW_TEXT(
+        NewArray(*db, qvt_TypeDouble, -3), nex_TextException,
+        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count -3; an array row holds at least one value.");
     QVT_EXPECT_THROW_TEXT(NewArray(*db, qvt_TypeHandle, 1), nex_TextException, kIllegalType);
     // No handle was used up.
     EXPECT_EQ(NewArray(*db, qvt_TypeInt, 1)->Handle(), 4u);
@@ -269,7 +272,8 @@ TEST_P(ArrayReprTest, ReadAndWriteCheckTheirArguments) {
   a->Flush();
   EXPECT_EQ(a->SpaceLength(), 16);  // nothing was written
   QVT_EXPECT_THROW_TEXT(a->Seek(-1), nex_TextException, "qvt_ArrayRepr::Seek - Invalid row index -1.");
-  QVT_EXPECT_THROW_TEXT(a->Truncate(-2), nex_TextException, "qvt_ArrayRepr::Truncate - Invalid row count -2.");
+  QVT_EXPECT_THROW_TEXT(a->Truncate(-2), nex_TextException,
+                        "qvt_ArrayRepr::Truncate - Invalid row count -2.");
   EXPECT_EQ(a->SpaceLength(), 16);
   a.reset();
   Array again = OpenArray(*db, 4);
@@ -361,6 +365,23 @@ TEST_P(ArrayReprTest, ReaderSnapPicksUpWriterFlushOnceAndKeepsPosition) {
   EXPECT_TRUE(reader->Snap());
   EXPECT_EQ(r->Snap(), 0);
   EXPECT_EQ(r->Location(), 5);
+}
+
+TEST_P(ArrayReprTest, StatisticsCountTheExtentsOfTheSpace) {
+  Db db = Files().Create();
+  Array a = NewArray(*db, qvt_TypeInt, 1);
+  Array b = NewArray(*db, qvt_TypeInt, 1);
+  const int v[] = {1, 2, 3, 4};
+  a->Write(v, 4);
+  a->Flush();
+  EXPECT_EQ(a->GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
+  b->Write(v, 4);
+  b->Flush();
+  // b now lies behind a, so a's next growth chains a second extent.
+  a->Write(v, 4);
+  a->Flush();
+  EXPECT_EQ(a->GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=2"}));
+  EXPECT_EQ(b->GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ArrayReprTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);

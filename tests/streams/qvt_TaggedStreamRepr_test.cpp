@@ -19,7 +19,8 @@ namespace {
 
 const char kEof[] = "***ERROR: Unexpected End Of File.";
 const char kBadType[] = "qvt_TaggedStreamRepr::Next: Bad type from Tagged Stream.";
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 
 using Db = std::unique_ptr<qvt_DatabaseReprFile>;
 using Stream = std::unique_ptr<qvt_TaggedStreamRepr>;
@@ -243,12 +244,14 @@ TEST_P(TaggedStreamReprTest, OpenRefusesWhatIsNoStream) {
   std::unique_ptr<qvt_SpaceRepr> arraySpace(db->Space(-1));
   const int words[] = {static_cast<int>(0xFFFAEEEBu), 0, 1, 1};
   arraySpace->WriteIntArray(words, 4);
-  QVT_EXPECT_THROW_TEXT(OpenStream(*db, shortSpace->Handle()), nex_TextException,
-                        "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: Tagged stream object format is corrupt in "
-                        "ODB/CAE.  File may be unusable.");
-  QVT_EXPECT_THROW_TEXT(OpenStream(*db, arraySpace->Handle()), nex_TextException,
-                        "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: Handle is not to a Tagged Stream object in "
-                        "ODB/CAE file.  File may be unusable.");
+  QVT_EXPECT_THROW_TEXT(
+      OpenStream(*db, shortSpace->Handle()), nex_TextException,
+      "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: Tagged stream object format is corrupt in "
+      "ODB/CAE.  File may be unusable.");
+  QVT_EXPECT_THROW_TEXT(
+      OpenStream(*db, arraySpace->Handle()), nex_TextException,
+      "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: Handle is not to a Tagged Stream object in "
+      "ODB/CAE file.  File may be unusable.");
 }
 
 TEST_P(TaggedStreamReprTest, FlushCountsUpAndKeepsPosition) {
@@ -308,6 +311,22 @@ TEST_P(TaggedStreamReprTest, ReaderSnapPicksUpWriterFlushOnceAndKeepsPosition) {
   EXPECT_EQ(r->GetID(), 3);
   EXPECT_EQ(r->GetString(), "thirty");
   EXPECT_FALSE(r->Next());
+}
+
+TEST_P(TaggedStreamReprTest, StatisticsCountTheExtentsOfTheSpace) {
+  Db db = Files().Create();
+  Stream a = NewStream(*db);
+  Stream b = NewStream(*db);
+  a->WriteInt(1, 1);
+  a->Flush();
+  b->WriteInt(1, 1);
+  b->Flush();
+  EXPECT_EQ(a->GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
+  a->WriteDouble(2, 2.0);
+  a->Flush();
+  EXPECT_EQ(a->GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=2"}));
+  EXPECT_EQ(a->SpaceLength(), 8 + 12 + 16);
+  EXPECT_GE(a->SpaceAllocation(), a->SpaceLength());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TaggedStreamReprTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);

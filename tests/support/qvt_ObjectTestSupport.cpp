@@ -35,7 +35,8 @@ std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle hand
   return bytes;
 }
 
-std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset, std::size_t count) {
+std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
+                                 std::size_t count) {
   std::vector<std::uint32_t> words;
   for (std::size_t i = 0; i < count; ++i) words.push_back(BE32(bytes, offset + 4 * i));
   return words;

@@ -4,14 +4,13 @@
 #ifndef QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "qvt_DatabaseFixture.h"
 #include "qvt_DatabaseReprFile.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
 
@@ -36,7 +35,8 @@ std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info);
 // The whole content of the space of handle, read through the linkage.
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle);
 // The 32-bit big-endian words of bytes from offset on.
-std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset, std::size_t count);
+std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
+                                 std::size_t count);
 
 // In a child process: reads one line from standard input (without its line
 // break); "" at the end of input.
