@@ -12,6 +12,7 @@
 #include "qvt_Handle.h"
 #include "utl_FileOffset.h"
 
+class qvt_DBMetadata;
 class qvt_SpaceRepr;
 
 class qvt_DatabaseRepr {
@@ -61,6 +62,10 @@ class qvt_DatabaseRepr {
   // caller owns the result.
   virtual qvt_SpaceRepr* Space(int increment) = 0;
 
+  // The metadata pool, for the metadata operations of the public database
+  // and for tables. REQUIRES: Create or Open has attached it.
+  qvt_DBMetadata& Metadata() const;
+
  protected:
   // The metadata pool lives on the space of handle 3. The database kind
   // reaches it only through these steps, in the order of its own life:
@@ -79,7 +84,7 @@ class qvt_DatabaseRepr {
   void DeleteMetadataPool();
 
  private:
-  std::unique_ptr<qvt_SpaceRepr> m_MetadataSpace;
+  std::unique_ptr<qvt_DBMetadata> m_Metadata;
 };
 
 #endif  // QVT_IMPL_QVT_DATABASEREPR_H
