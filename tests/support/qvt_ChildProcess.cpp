@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -221,6 +222,16 @@ bool DropRootPrivileges() {
   if (::setgroups(0, nullptr) != 0) return false;
   if (::setgid(nobodyGroup) != 0) return false;
   return ::setuid(nobody) == 0;
+}
+
+bool LimitFileSize(long long bytes) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  if (::sigaction(SIGXFSZ, &ignore, nullptr) != 0) return false;
+  struct rlimit limit;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  limit.rlim_max = static_cast<rlim_t>(bytes);
+  return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : m_Name(name) {

@@ -95,6 +95,11 @@ class StderrCapture {
 // switch failed; does nothing and answers true when not root.
 bool DropRootPrivileges();
 
+// In a child process: limits the size any file may reach to bytes, so that
+// writes and resizes beyond it fail (EFBIG) instead of raising SIGXFSZ.
+// Answers false when the limit could not be set.
+bool LimitFileSize(long long bytes);
+
 // Sets or removes an environment variable for the life of the object.
 class ScopedEnv {
  public:

@@ -1,0 +1,60 @@
+// POSIX scratch files: mkstemp for a unique name, statvfs for free space.
+#include "utl_TempFile.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "atr_translate.h"
+#include "nex_Exception.h"
+#include "utl_File.h"
+
+utl_TempFile::utl_TempFile() {
+  cow_String directory;
+  if (!utl_GetEnv("TMPDIR", &directory) || directory.empty()) directory = "/tmp";
+  CreateIn(directory);
+}
+
+utl_TempFile::utl_TempFile(const cow_String& directory) { CreateIn(directory); }
+
+void utl_TempFile::CreateIn(const cow_String& directory) {
+  cow_String pattern = directory;
+  if (pattern.empty() || pattern.back() != '/') pattern += '/';
+  pattern += "qvt_XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    NEX_THROW_TEXT(atr_Format("***ERROR: Cannot create a scratch file in %s: %s", directory, std::strerror(err)));
+  }
+  ::close(fd);
+  m_Name = buffer.data();
+}
+
+utl_TempFile::~utl_TempFile() {
+  if (!m_Name.empty()) ::unlink(m_Name.c_str());
+}
+
+int utl_TempFile::OpenIfPresent() const {
+  int fd;
+  do {
+    fd = ::open(m_Name.c_str(), O_RDWR | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+std::uint64_t utl_TempFile::AvailableSpace() const {
+  struct statvfs info;
+  if (::statvfs(m_Name.c_str(), &info) != 0) {
+    const int err = errno;
+    NEX_THROW_TEXT(atr_Format("***ERROR: Cannot query free space for %s: %s", m_Name, std::strerror(err)));
+  }
+  return static_cast<std::uint64_t>(info.f_bavail) * static_cast<std::uint64_t>(info.f_frsize);
+}
+
+bool utl_CloseDescriptor(int fd) { return fd >= 0 && ::close(fd) == 0; }

@@ -1,0 +1,65 @@
+// Byte-order conversion: database files big-endian, the pipe protocol
+// little-endian; arrays of 32- and 64-bit units.
+#include "omi_Swapper.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Externalize(int endianType, const void* values, std::size_t count, std::size_t unit) {
+  Bytes out(count * unit);
+  omi_SwapperGuts::ExternalizeArray(omi_Swapper(endianType).MustSwap(), values, out.data(), count, unit);
+  return out;
+}
+
+TEST(Swapper, BigEndianTypeStoresMostSignificantByteFirst) {
+  const std::int32_t ints[2] = {0x01020304, -2};
+  EXPECT_EQ(Externalize(EndianBig, ints, 2, 4), (Bytes{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFE}));
+  const double d = 1.0;  // 3FF0000000000000, swapped as one 64-bit unit
+  EXPECT_EQ(Externalize(EndianBig, &d, 1, 8), (Bytes{0x3F, 0xF0, 0, 0, 0, 0, 0, 0}));
+  const std::int64_t big = 0x0102030405060708LL;
+  EXPECT_EQ(Externalize(EndianBig, &big, 1, 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(Swapper, LittleEndianTypeStoresLeastSignificantByteFirst) {
+  const std::int32_t i = 0x01020304;
+  EXPECT_EQ(Externalize(EndianLittle, &i, 1, 4), (Bytes{4, 3, 2, 1}));
+  const std::int64_t big = 0x0102030405060708LL;
+  EXPECT_EQ(Externalize(EndianLittle, &big, 1, 8), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+}
+
+TEST(Swapper, ExactlyOneOfTheTwoTypesSwaps) {
+  EXPECT_NE(omi_Swapper(EndianBig).MustSwap(), omi_Swapper(EndianLittle).MustSwap());
+}
+
+TEST(Swapper, InternalizeReversesExternalizeInPlace) {
+  std::vector<double> values = {1.5, -3.25, 1e300};
+  const std::vector<double> original = values;
+  const bool swap = omi_Swapper(EndianBig).MustSwap();
+  omi_SwapperGuts::ExternalizeArray(swap, values.data(), values.data(), values.size(), 8);
+  omi_SwapperGuts::InternalizeArray(swap, values.data(), values.data(), values.size(), 8);
+  EXPECT_EQ(values, original);
+}
+
+TEST(Swapper, FixedOrderHelpersMatchTheirNames) {
+  unsigned char b[8];
+  omi_Bytes::PutBE32(b, 0xA1B2C3D4u);
+  EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+  EXPECT_EQ(omi_Bytes::GetBE32(b), 0xA1B2C3D4u);
+  omi_Bytes::PutLE32(b, 0xA1B2C3D4u);
+  EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xD4, 0xC3, 0xB2, 0xA1}));
+  EXPECT_EQ(omi_Bytes::GetLE32(b), 0xA1B2C3D4u);
+  omi_Bytes::PutBE64(b, 0x0102030405060708ull);
+  EXPECT_EQ(Bytes(b, b + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(omi_Bytes::GetBE64(b), 0x0102030405060708ull);
+  omi_Bytes::PutLE64(b, 0x0102030405060708ull);
+  EXPECT_EQ(Bytes(b, b + 8), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(omi_Bytes::GetLE64(b), 0x0102030405060708ull);
+}
+
+}  // namespace
