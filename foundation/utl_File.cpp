@@ -16,6 +16,10 @@ namespace {
 [[noreturn]] void ThrowOsError(const char* what, const cow_String& name, int err) {
   NEX_THROW_TEXT(atr_Format("***ERROR: %s failed for file %s: %s", what, name, std::strerror(err)));
 }
+
+// The OS sees a name only up to its first zero byte; a name holding one
+// would silently reach a different file, so it names no file at all.
+bool UsableName(const cow_String& name) { return name.find('\0') == cow_String::npos; }
 }  // namespace
 
 utl_FileExceptionNoFile::utl_FileExceptionNoFile(const cow_String& name)
@@ -36,6 +40,7 @@ utl_File::utl_File(const cow_String& name, int access, int /*sharing*/) : m_Name
     default:
       NEX_THROW(nex_AssertException("Incorrect file access."));
   }
+  if (!UsableName(name)) ThrowOsError("open", name, EINVAL);
   do {
     m_Fd = ::open(name.c_str(), flags, 0666);
   } while (m_Fd < 0 && errno == EINTR);
@@ -107,36 +112,36 @@ utl_FilePath::utl_FilePath(const cow_String& name, const cow_String& second)
 bool utl_FilePath::Exists() const {
   if (utl_UrlParser::IsUrl(m_Name)) return true;
   struct stat st;
-  return ::stat(m_Name.c_str(), &st) == 0;
+  return UsableName(m_Name) && ::stat(m_Name.c_str(), &st) == 0;
 }
 
 bool utl_FilePath::IsReadable() const {
   if (utl_UrlParser::IsUrl(m_Name)) return true;
-  return ::access(m_Name.c_str(), R_OK) == 0;
+  return UsableName(m_Name) && ::access(m_Name.c_str(), R_OK) == 0;
 }
 
 bool utl_FilePath::IsWriteable() const {
   if (utl_UrlParser::IsUrl(m_Name)) return false;
-  return ::access(m_Name.c_str(), W_OK) == 0;
+  return UsableName(m_Name) && ::access(m_Name.c_str(), W_OK) == 0;
 }
 
 bool utl_FilePath::IsDirectory() const {
   struct stat st;
-  return ::stat(m_Name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return UsableName(m_Name) && ::stat(m_Name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 utl_Stat::utl_Stat(const cow_String& name) {
   struct stat st;
-  if (::stat(name.c_str(), &st) != 0) return;
+  if (!UsableName(name) || ::stat(name.c_str(), &st) != 0) return;
   exists = true;
   isDirectory = S_ISDIR(st.st_mode);
   size = static_cast<utl_FileOffset>(st.st_size);
   modifiedNanoseconds = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
-bool utl_MakeDirectory(const cow_String& name) { return ::mkdir(name.c_str(), 0777) == 0; }
-bool utl_RemoveDirectory(const cow_String& name) { return ::rmdir(name.c_str()) == 0; }
-bool utl_RemoveFile(const cow_String& name) { return ::unlink(name.c_str()) == 0; }
+bool utl_MakeDirectory(const cow_String& name) { return UsableName(name) && ::mkdir(name.c_str(), 0777) == 0; }
+bool utl_RemoveDirectory(const cow_String& name) { return UsableName(name) && ::rmdir(name.c_str()) == 0; }
+bool utl_RemoveFile(const cow_String& name) { return UsableName(name) && ::unlink(name.c_str()) == 0; }
 
 bool utl_GetEnv(const char* name, cow_String* value) {
   const char* v = std::getenv(name);

@@ -245,3 +245,26 @@ TEST_F(FileHandleTest, CopyIntoAReadOnlyFileOrIntoItselfIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileHandleTest, ADirectoryIsNoDatabaseFileInAnyAccess) {
+  const std::string folder = m_Dir.File("folder.odb");
+  std::filesystem::create_directory(folder);
+  for (int access : {0, 1, 2}) {
+    SCOPED_TRACE(access);
+    EXPECT_THROW(qvt_File::Open(folder, access, false), nex_TextException);
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+TEST_F(FileHandleTest, NameWithAZeroByteReachesNoOtherFile) {
+  Make("a.odb", "keep");
+  const std::string name = Name("a.odb") + std::string(1, '\0') + "tail";
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 0, true), qvt_FileNoSuchFile, "*** ERROR: No such file: " + name + ".");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 1, false), qvt_FileNoSuchFile, "*** ERROR: No such file: " + name + ".");
+  EXPECT_THROW(qvt_File::Open(name, 2, false), nex_TextException);
+  EXPECT_EQ(ReadAll(Name("a.odb")), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+}
+
+}  // namespace
