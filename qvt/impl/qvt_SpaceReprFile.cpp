@@ -48,12 +48,16 @@ void qvt_SpaceReprFile::ComputeTotals() {
   m_Allocation = allocation;
 }
 
-utl_FileOffset qvt_SpaceReprFile::Length() {
+void qvt_SpaceReprFile::Refresh() {
   const int flushCount = m_Database->GetFlushCount();
   if (flushCount != m_SeenFlushCount) {
     ComputeTotals();
     m_SeenFlushCount = flushCount;
   }
+}
+
+utl_FileOffset qvt_SpaceReprFile::Length() {
+  Refresh();
   return m_Length;
 }
 
@@ -64,6 +68,7 @@ utl_FileOffset qvt_SpaceReprFile::Allocation() {
 
 void qvt_SpaceReprFile::Seek(utl_FileOffset offset) {
   if (offset == m_Location) return;
+  Refresh();
   // Nothing changes until the walk has found the extent, so a failed seek
   // leaves extent, offset in extent and location as they were.
   if (offset >= 0) {
@@ -138,6 +143,7 @@ int qvt_SpaceReprFile::Write(const char* buffer, int count) {
   if (!buffer) NEX_THROW_TEXT(M::kBadWriteBuffer);
   if (count <= 0) NEX_THROW_TEXT(M::kBadWriteLength);
 
+  Refresh();
   int remaining = count;
   std::int64_t steps = 0;
   while (remaining > 0) {
@@ -172,6 +178,7 @@ int qvt_SpaceReprFile::Read(char* buffer, int count) {
   if (!buffer) NEX_THROW_TEXT(M::kBadReadBuffer);
   if (count < 1) NEX_THROW_TEXT(M::kBadReadLength);
 
+  Refresh();
   qvt_FileRepr& file = m_Database->File();
   int done = 0;
   std::int64_t steps = 0;

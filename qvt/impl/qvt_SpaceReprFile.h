@@ -47,7 +47,14 @@ class qvt_SpaceReprFile : public qvt_SpaceRepr {
 
  private:
   void RequireWritable() const;
+  // Walks the whole chain for its totals; a chain that loops fails here,
+  // since the walk counts its steps against the entries of the linkage.
   void ComputeTotals();
+  // Recomputes the totals when the database's flush count has moved, that
+  // is when a reader's linkage may have been replaced. Every walk starts
+  // with it, so no partial walk meets a loop that a whole walk has not
+  // reported first.
+  void Refresh();
   // Gives the last extent of the chain room for need more bytes.
   void GrowChain(utl_FileOffset need);
   void WriteFully(utl_FileOffset fileOffset, const char* buffer, int count);
