@@ -38,7 +38,7 @@ int Run(const std::function<int()>& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qvtdb: look inside, check, convert and follow qvt result databases."};
+  CLI::App app{"qvtdb: look inside, check, convert and follow qvt result databases.", "qvtdb"};
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 done, 1 a problem found (printed on standard error), 2 bad usage.\n"
@@ -126,6 +126,7 @@ int main(int argc, char** argv) {
       "demo", "Simulate an analysis writing a results database while a second process follows it.");
   demoCmd->add_option("FILE", demo.file, "Database to write (default: qvtdb-demo.odb in the current folder)");
   demoCmd->add_flag("--compressed", demo.compressed, "Write a compressed database");
+  demoCmd->add_flag("--force", demo.force, "Overwrite FILE when it exists");
   demoCmd->add_option("--frames", demo.frames, "Number of frames to write")
       ->check(CLI::Range(1, 100000))
       ->capture_default_str();

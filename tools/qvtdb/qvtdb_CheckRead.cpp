@@ -35,6 +35,32 @@ void ReadTable(qvt_Database& database, qvt_Handle handle) {
   }
 }
 
+template <class T, int N>
+void ReadArray(qvt_Array<T, N> array) {
+  constexpr int kBatchRows = 256;
+  const int perRow = array.FieldCount();
+  const std::int64_t expected = static_cast<std::int64_t>(array.Length()) * perRow;
+  std::vector<T> values(static_cast<std::size_t>(perRow) * kBatchRows);
+  std::int64_t got = 0;
+  array.Seek(0);
+  for (;;) {
+    const int n = array.Read(values.data(), kBatchRows);
+    got += n;
+    if (n < kBatchRows * perRow) break;
+  }
+  if (got != expected) {
+    NEX_THROW_TEXT("the array reads " + std::to_string(got) + " values, not the " + std::to_string(expected) +
+                   " of its length");
+  }
+}
+
+void ReadTaggedStream(qvt_Database& database, qvt_Handle handle) {
+  qvt_TaggedStream stream = database.TaggedStream(handle, 0);
+  while (stream.Next()) {
+    if (stream.GetType() == qvt_TypeString) (void)stream.GetString();
+  }
+}
+
 void ReadSpace(qvt_Database& database, qvt_Handle handle) {
   qvt_Space space = database.Space(handle, -1);
   std::vector<char> buffer(kChunk);
@@ -67,6 +93,21 @@ void qvtdb_Checker::ReadThroughLibrary() {
       switch (type) {
         case qvt_TypeTable:
           ReadTable(db->database, handle);
+          break;
+        case qvt_TypeTaggedStream:
+          ReadTaggedStream(db->database, handle);
+          break;
+        case qvt_TypeInt:
+          ReadArray(db->database.ArrayInt(handle, -1, 0));
+          break;
+        case qvt_TypeFloat:
+          ReadArray(db->database.ArrayFloat(handle, -1, 0));
+          break;
+        case qvt_TypeDouble:
+          ReadArray(db->database.ArrayDouble(handle, -1, 0));
+          break;
+        case qvt_TypeString:
+          ReadArray(db->database.ArrayString(handle, -1, 0));
           break;
         default:
           ReadSpace(db->database, handle);

@@ -2,6 +2,7 @@
 #include "qvtdb_Database.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 qvtdb_OpenDatabase::qvtdb_OpenDatabase(const std::string& path)
@@ -50,15 +51,22 @@ std::string qvtdb_FixedSpaceRole(qvt_Handle handle) {
   }
 }
 
+// The shortest %g form that reads back to the same value.
 std::string qvtdb_FormatFloat(float value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  for (int digits = 6; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (std::strtof(text, nullptr) == value) break;
+  }
   return text;
 }
 
 std::string qvtdb_FormatDouble(double value) {
   char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
+  for (int digits = 15; digits <= 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value) break;
+  }
   return text;
 }
 

@@ -1,6 +1,7 @@
 // qvtdb dump: one object in text, CSV or JSON. A table row by row under a
-// header of its field names (absent fields empty, or null in JSON); any
-// other space as a hex dump of 16-byte lines.
+// header of its field names (absent fields empty, or null in JSON); an
+// array row by row; a tagged stream record by record; any other space as a
+// hex dump of 16-byte lines.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,9 +29,8 @@ int TypeWidth(qvt_Type type) {
   }
 }
 
-qvtdb_Json Head(const qvtdb_DumpOptions& options, qvt_Handle handle, const std::string& kind) {
+qvtdb_Json Head(qvt_Handle handle, const std::string& kind) {
   qvtdb_Json head;
-  head["file"] = options.file;
   head["handle"] = handle;
   head["kind"] = kind;
   return head;
@@ -46,7 +46,7 @@ void DumpTable(qvtdb_OpenDatabase& db, qvt_Handle handle, const qvtdb_DumpOption
   }
   const std::int64_t rows = table.Length();
   std::vector<qvtdb_Column> columns{{"row", 5}};
-  qvtdb_Json head = Head(options, handle, "table");
+  qvtdb_Json head = Head(handle, "table");
   head["class"] = metadata.Name();
   head["fields"] = qvtdb_Json::array();
   for (const qvt_FieldMetadata* field : fields) {
@@ -105,12 +105,99 @@ void DumpTable(qvtdb_OpenDatabase& db, qvt_Handle handle, const qvtdb_DumpOption
   sheet.End();
 }
 
+// A value as a text cell and as JSON, by the array's element type.
+std::string Cell(int v) { return std::to_string(v); }
+std::string Cell(float v) { return qvtdb_FormatFloat(v); }
+std::string Cell(double v) { return qvtdb_FormatDouble(v); }
+std::string Cell(const std::string& v) { return v; }
+qvtdb_Json Json(int v) { return v; }
+qvtdb_Json Json(float v) { return JsonFloat(v); }
+qvtdb_Json Json(double v) { return v; }
+qvtdb_Json Json(const std::string& v) { return v; }
+
+template <class T, int N>
+void DumpArray(qvt_Array<T, N> array, const qvtdb_DumpOptions& options, const qvtdb_RowRange& range) {
+  constexpr int kBatchRows = 256;
+  const int perRow = array.FieldCount();
+  const std::int64_t rows = array.Length();
+  qvtdb_Json head = Head(array.Handle(), qvtdb_ObjectKind(N));
+  head["values_per_row"] = perRow;
+  head["length"] = rows;
+  std::vector<qvtdb_Column> columns{{"row", 5}};
+  for (int i = 0; i < perRow; ++i) columns.push_back({"v" + std::to_string(i), TypeWidth(static_cast<qvt_Type>(N))});
+  qvtdb_Sheet sheet(std::cout, options.format, columns, head, "rows");
+  const std::int64_t last = std::min(range.last, rows - 1);
+  if (range.first <= last) array.Seek(static_cast<int>(range.first));
+  std::vector<T> values(static_cast<std::size_t>(perRow) * kBatchRows);
+  for (std::int64_t r = range.first; r <= last;) {
+    const int batch = static_cast<int>(std::min<std::int64_t>(kBatchRows, last - r + 1));
+    const int got = array.Read(values.data(), batch);
+    for (int i = 0; i < batch && i * perRow < got; ++i, ++r) {
+      std::vector<std::optional<std::string>> cells{std::to_string(r)};
+      qvtdb_Json json = qvtdb_Json::array();
+      for (int k = 0; k < perRow; ++k) {
+        // A row cut off by the end of the array shows what there is.
+        if (i * perRow + k >= got) {
+          cells.emplace_back();
+          json.push_back(nullptr);
+          continue;
+        }
+        const T& v = values[static_cast<std::size_t>(i * perRow + k)];
+        cells.emplace_back(Cell(v));
+        json.push_back(Json(v));
+      }
+      sheet.Row(cells, {{"row", r}, {"values", json}});
+    }
+    if (got < batch * perRow) break;
+  }
+  sheet.End();
+}
+
+void DumpTaggedStream(qvtdb_OpenDatabase& db, qvt_Handle handle, const qvtdb_DumpOptions& options,
+                      const qvtdb_RowRange& range) {
+  qvt_TaggedStream stream = db.database.TaggedStream(handle, 0);
+  qvtdb_Json head = Head(handle, "tagged stream");
+  head["length"] = stream.SpaceLength();
+  qvtdb_Sheet sheet(std::cout, options.format, {{"record", 6}, {"type", 12}, {"id", 11}, {"value", 12}}, head,
+                    "records");
+  for (std::int64_t record = 0; record <= range.last && stream.Next(); ++record) {
+    if (record < range.first) continue;
+    const qvt_Type type = stream.GetType();
+    qvtdb_Json json{{"record", record}, {"type", qvtdb_TypeName(type)}, {"id", stream.GetID()}};
+    std::string text;
+    switch (type) {
+      case qvt_TypeInt:
+        text = std::to_string(stream.GetInt());
+        json["value"] = stream.GetInt();
+        break;
+      case qvt_TypeHandle:
+        text = std::to_string(stream.GetHandle());
+        json["value"] = stream.GetHandle();
+        break;
+      case qvt_TypeFloat:
+        text = qvtdb_FormatFloat(stream.GetFloat());
+        json["value"] = JsonFloat(stream.GetFloat());
+        break;
+      case qvt_TypeDouble:
+        text = qvtdb_FormatDouble(stream.GetDouble());
+        json["value"] = stream.GetDouble();
+        break;
+      default:
+        text = stream.GetString();
+        json["value"] = text;
+        break;
+    }
+    sheet.Row({std::to_string(record), qvtdb_TypeName(type), std::to_string(stream.GetID()), text}, json);
+  }
+  sheet.End();
+}
+
 void DumpSpace(qvtdb_OpenDatabase& db, qvt_Handle handle, const qvtdb_DumpOptions& options,
                const qvtdb_RowRange& range) {
   qvt_Space space = db.database.Space(handle, -1);
   const std::int64_t length = space.Length();
   const std::int64_t lines = (length + kHexLine - 1) / kHexLine;
-  qvtdb_Json head = Head(options, handle, "space");
+  qvtdb_Json head = Head(handle, "space");
   head["length"] = length;
   qvtdb_Sheet sheet(std::cout, options.format, {{"offset", 8}, {"hex", 47}, {"text", 16}}, head, "lines");
   const std::int64_t last = std::min(range.last, lines - 1);
@@ -167,6 +254,21 @@ int qvtdb_Dump(const qvtdb_DumpOptions& options) {
   switch (type) {
     case qvt_TypeTable:
       DumpTable(db, handle, options, range);
+      break;
+    case qvt_TypeTaggedStream:
+      DumpTaggedStream(db, handle, options, range);
+      break;
+    case qvt_TypeInt:
+      DumpArray(db.database.ArrayInt(handle, -1, 0), options, range);
+      break;
+    case qvt_TypeFloat:
+      DumpArray(db.database.ArrayFloat(handle, -1, 0), options, range);
+      break;
+    case qvt_TypeDouble:
+      DumpArray(db.database.ArrayDouble(handle, -1, 0), options, range);
+      break;
+    case qvt_TypeString:
+      DumpArray(db.database.ArrayString(handle, -1, 0), options, range);
       break;
     default:
       DumpSpace(db, handle, options, range);

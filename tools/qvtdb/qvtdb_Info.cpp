@@ -24,6 +24,15 @@ int qvtdb_PrintInfo(const std::string& file, std::ostream& out) {
       << "created       " << qvtdb_FormatTime(qvt_Database::GetCreationTime(db.file)) << '\n'
       << "flush count   " << db.database.GetFlushCount() << '\n';
 
+  out << "statistics\n";
+  // "Name (unit)=   value": the value without its padding.
+  for (const cow_String& line : db.database.GetDBStatistics()) {
+    const std::size_t equals = line.find('=');
+    std::string value = equals == std::string::npos ? std::string() : line.substr(equals + 1);
+    value.erase(0, value.find_first_not_of(' '));
+    out << "  " << line.substr(0, equals) << (equals == std::string::npos ? "" : " = ") << value << '\n';
+  }
+
   int status = qvtdb_ExitOk;
   std::map<std::string, int> byKind;
   for (const qvt_Handle handle : layout.Spaces()) {

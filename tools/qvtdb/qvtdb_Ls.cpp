@@ -17,7 +17,7 @@ int qvtdb_Ls(const std::string& file) {
   std::printf("%8s  %-14s %14s %8s  %s\n", "HANDLE", "TYPE", "LENGTH", "EXTENTS", "DETAILS");
   for (const qvt_Handle handle : layout.Spaces()) {
     try {
-      const qvtdb_ObjectSummary object = qvtdb_Summarize(db, layout, handle);
+      const qvtdb_ObjectSummary object = qvtdb_Summarize(db, handle);
       std::printf("%8u  %-14s %14lld %8lld  %s\n", handle, object.kind.c_str(),
                   static_cast<long long>(object.length), static_cast<long long>(object.extents),
                   object.details.c_str());

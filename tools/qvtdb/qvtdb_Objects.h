@@ -6,7 +6,6 @@
 #include <string>
 
 #include "qvtdb_Database.h"
-#include "qvtdb_Layout.h"
 
 struct qvtdb_ObjectSummary {
   int handleType = qvt_TypeOther;  // what HandleType answers
@@ -17,6 +16,6 @@ struct qvtdb_ObjectSummary {
 };
 
 // THROWS what the library throws when the object cannot be read.
-qvtdb_ObjectSummary qvtdb_Summarize(qvtdb_OpenDatabase& db, const qvtdb_Layout& layout, qvt_Handle handle);
+qvtdb_ObjectSummary qvtdb_Summarize(qvtdb_OpenDatabase& db, qvt_Handle handle);
 
 #endif  // QVT_TOOLS_QVTDB_QVTDB_OBJECTS_H

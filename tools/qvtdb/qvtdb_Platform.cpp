@@ -1,6 +1,7 @@
 // POSIX versions of the tool's operating-system services.
 #include "qvtdb_Platform.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,8 @@ int qvtdb_StartSelf(const std::vector<std::string>& arguments) {
   }
   return static_cast<int>(child);
 }
+
+bool qvtdb_StopChild(int child) { return kill(static_cast<pid_t>(child), SIGTERM) == 0; }
 
 int qvtdb_WaitChild(int child) {
   int status = 0;

@@ -14,6 +14,9 @@ bool qvtdb_StderrIsTerminal();
 // name); its standard streams are this process's. Answers the child's id.
 // THROWS qvtdb_Failure when it cannot be started.
 int qvtdb_StartSelf(const std::vector<std::string>& arguments);
+// Asks a child started by qvtdb_StartSelf to stop (a termination request);
+// false when it is gone already.
+bool qvtdb_StopChild(int child);
 // Waits for a child started by qvtdb_StartSelf; answers its exit status, or
 // 128 + the signal that ended it.
 int qvtdb_WaitChild(int child);

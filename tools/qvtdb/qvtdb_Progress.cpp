@@ -1,11 +1,23 @@
-// Text progress bar: "label [#####.....]  45.0%  12.3 / 27.0 MiB".
+// Text progress bar: "label [#####.....]  45.0%  12.3 MiB of 27.0 MiB".
 #include "qvtdb_Progress.h"
 
 #include <cstdio>
 
 namespace {
 constexpr int kBarWidth = 30;
-constexpr double kMiB = 1024.0 * 1024.0;
+
+// "12.3 MiB", "512.0 KiB" or "100 bytes".
+std::string Amount(std::int64_t bytes) {
+  char text[32];
+  if (bytes >= (1 << 20)) {
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+  } else if (bytes >= (1 << 10)) {
+    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / (1 << 10));
+  } else {
+    std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
+  }
+  return text;
+}
 }  // namespace
 
 qvtdb_Progress::qvtdb_Progress(const std::string& label, std::int64_t total, bool enabled)
@@ -28,7 +40,6 @@ void qvtdb_Progress::Update(std::int64_t done) {
 
 void qvtdb_Progress::Finish() {
   if (!m_Enabled || m_Finished) return;
-  m_Shown = -1;
   Draw(m_Total);
   std::fputc('\n', stderr);
   std::fflush(stderr);
@@ -45,7 +56,7 @@ void qvtdb_Progress::Draw(std::int64_t done) {
   const int filled = perMille * kBarWidth / 1000;
   for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
   bar[kBarWidth] = '\0';
-  std::fprintf(stderr, "\r%s [%s] %5.1f%%  %.1f / %.1f MiB", m_Label.c_str(), bar, perMille / 10.0,
-               static_cast<double>(done) / kMiB, static_cast<double>(m_Total) / kMiB);
+  std::fprintf(stderr, "\r%s [%s] %5.1f%%  %s of %s", m_Label.c_str(), bar, perMille / 10.0, Amount(done).c_str(),
+               Amount(m_Total).c_str());
   std::fflush(stderr);
 }

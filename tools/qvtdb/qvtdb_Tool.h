@@ -56,6 +56,7 @@ struct qvtdb_WatchOptions {
 struct qvtdb_DemoOptions {
   std::string file;        // empty: a file in the current folder
   bool compressed = false;
+  bool force = false;      // overwrite an existing FILE
   int frames = 12;
   int intervalMs = 150;    // the writer's pause between two frames
 };
