@@ -18,9 +18,9 @@ int qvtdb_Ls(const std::string& file) {
   for (const qvt_Handle handle : layout.Spaces()) {
     try {
       const qvtdb_ObjectSummary object = qvtdb_Summarize(db, handle);
-      std::printf("%8u  %-14s %14lld %8lld  %s\n", handle, object.kind.c_str(),
+      std::printf("%8u  %-14s %14lld %8lld%s%s\n", handle, object.kind.c_str(),
                   static_cast<long long>(object.length), static_cast<long long>(object.extents),
-                  object.details.c_str());
+                  object.details.empty() ? "" : "  ", object.details.c_str());
     } catch (const nex_Exception& e) {
       std::fflush(stdout);
       std::cerr << "qvtdb: object " << handle << ": " << qvtdb_OneLine(e.AsString()) << std::endl;

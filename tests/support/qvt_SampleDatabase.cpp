@@ -1,0 +1,143 @@
+// The sample database of the qvtdb tests and raw access to linkage entries.
+#include "qvt_SampleDatabase.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "qvt_Database.h"
+#include "qvt_File.h"
+#include "qvt_TestSupport.h"
+
+namespace qvt_test {
+
+SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
+  SampleDatabase sample;
+  sample.path = path;
+  qvt_File file = compressed ? qvt_File::CreateCompressed(path) : qvt_File::Open(path, 2, false);
+  qvt_Database db = qvt_Database::Create(file, "SMPL", "sample database for the tool", 1700000000);
+  {
+    qvt_TableMetadata samples("samples", 1);
+    samples.DefineIntField("i");
+    samples.DefineFloatField("f");
+    samples.DefineDoubleField("d");
+    samples.DefineStringField("s");
+    samples.DefineHandleField("h");
+    qvt_TableMetadata empty("empty", 1);
+    empty.DefineIntField("n");
+    qvt_Table table = db.Table(samples, -1, -1);
+    qvt_Table emptyTable = db.Table(empty, -1, -1);
+    qvt_Array<int, 1> ints = db.ArrayInt(2, -1, 0);
+    qvt_Array<float, 3> floats = db.ArrayFloat(1, -1, 0);
+    qvt_Array<double, 4> doubles = db.ArrayDouble(3, -1, 0);
+    qvt_Array<cow_String, 6> strings = db.ArrayString(2, -1, 0);
+    qvt_TaggedStream stream = db.TaggedStream(0);
+    qvt_Space space = db.Space(-1);
+    sample.table = table.Handle();
+    sample.emptyTable = emptyTable.Handle();
+    sample.intArray = ints.Handle();
+    sample.floatArray = floats.Handle();
+    sample.doubleArray = doubles.Handle();
+    sample.stringArray = strings.Handle();
+    sample.stream = stream.Handle();
+    sample.space = space.Handle();
+
+    const char* texts[] = {"zero", "one", "", "he said \"hi\", then\nleft", "four"};
+    for (int r = 0; r < 5; ++r) {
+      qvt_Row row = table.NewRow();
+      row.WriteFieldInt("i", r * 10 - 7);
+      row.WriteFieldFloat("f", 0.1f * static_cast<float>(r));
+      row.WriteFieldDouble("d", 1.0 / (r + 1));
+      if (r != 2) row.WriteFieldString("s", texts[r]);
+      row.WriteFieldHandle("h", sample.intArray);
+      if (r == 4) row.Erase(qvt_FieldHandle("f"));
+    }
+    table.Flush();
+    emptyTable.Flush();
+    const int intValues[] = {1, 2, 3, 4, 5, 6};
+    ints.Write(intValues, 3);
+    ints.Flush();
+    const float floatValues[] = {0.5f, 1.25f};
+    floats.Write(floatValues, 2);
+    floats.Flush();
+    const double doubleValues[] = {1e-300, 2.5, -3.0};
+    doubles.Write(doubleValues, 1);
+    doubles.Flush();
+    const cow_String stringValues[] = {"alpha", "beta", "", "gamma, delta"};
+    strings.Write(stringValues, 2);
+    strings.Flush();
+    stream.WriteInt(5, 42);
+    stream.WriteHandle(6, sample.table);
+    stream.WriteFloat(7, 1.5f);
+    stream.WriteDouble(8, -0.25);
+    stream.WriteString(9, "pooled text");
+    stream.WriteFixedString(10, "fixed");
+    stream.Flush();
+    const char raw[] = "hello space\0\x01\xff";
+    space.Write(raw, static_cast<int>(sizeof raw - 1));
+  }
+  db.Flush();
+  return sample;
+}
+
+namespace {
+
+std::uint32_t GetBE32(const std::vector<unsigned char>& bytes, std::size_t offset) { return BE32(bytes, offset); }
+
+std::int64_t Quantity(const std::vector<unsigned char>& bytes, std::size_t offset) {
+  return static_cast<std::int64_t>(BEDouble(bytes, offset) + 0.5);
+}
+
+void PutBEDouble(std::vector<unsigned char>& bytes, std::size_t offset, double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  PutBE32(bytes, offset, static_cast<std::uint32_t>(bits >> 32));
+  PutBE32(bytes, offset + 4, static_cast<std::uint32_t>(bits));
+}
+
+}  // namespace
+
+void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value) {
+  bytes.at(offset) = static_cast<unsigned char>(value >> 24);
+  bytes.at(offset + 1) = static_cast<unsigned char>(value >> 16);
+  bytes.at(offset + 2) = static_cast<unsigned char>(value >> 8);
+  bytes.at(offset + 3) = static_cast<unsigned char>(value);
+}
+
+RawEntry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
+  std::size_t block = 1024;
+  for (std::uint32_t i = 0; i < handle / 512; ++i) {
+    block = static_cast<std::size_t>(Quantity(bytes, block + 16));
+    if (block == 0) throw std::runtime_error("no such linkage block");
+  }
+  RawEntry entry;
+  entry.offset = block + (handle % 512) * 28;
+  entry.allocation = Quantity(bytes, entry.offset);
+  entry.length = Quantity(bytes, entry.offset + 8);
+  entry.location = Quantity(bytes, entry.offset + 16);
+  entry.next = GetBE32(bytes, entry.offset + 24);
+  return entry;
+}
+
+void WriteEntry(std::vector<unsigned char>& bytes, const RawEntry& entry) {
+  PutBEDouble(bytes, entry.offset, static_cast<double>(entry.allocation));
+  PutBEDouble(bytes, entry.offset + 8, static_cast<double>(entry.length));
+  PutBEDouble(bytes, entry.offset + 16, static_cast<double>(entry.location));
+  PutBE32(bytes, entry.offset + 24, entry.next);
+}
+
+std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
+  std::vector<qvt_Handle> chain;
+  for (qvt_Handle at = handle; at != 0 && chain.size() < 100000; at = ReadEntry(bytes, at).next) chain.push_back(at);
+  return chain;
+}
+
+std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle, std::int64_t spaceOffset) {
+  for (const qvt_Handle at : ExtentChain(bytes, handle)) {
+    const RawEntry e = ReadEntry(bytes, at);
+    if (spaceOffset < e.length) return static_cast<std::size_t>(e.location + spaceOffset);
+    spaceOffset -= e.length;
+  }
+  throw std::runtime_error("offset beyond the space");
+}
+
+}  // namespace qvt_test

@@ -1,0 +1,64 @@
+// Runs the qvtdb program as a separate process and collects what it wrote
+// and how it ended, for the tests of the tool.
+#ifndef QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
+#define QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qvt_ChildProcess.h"
+
+namespace qvt_test {
+
+// The program the build made beside these tests.
+inline std::string QvtdbBinary() {
+#ifdef QVTDB_BINARY
+  return QVTDB_BINARY;
+#else
+  const char* dir = std::getenv("QVT_TEST_BINARY_DIR");
+  return std::string(dir ? dir : ".") + "/tools/qvtdb";
+#endif
+}
+
+// Runs qvtdb with arguments; a run longer than timeoutMs is killed and
+// reported as timed out.
+inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeoutMs = 60000,
+                            const std::map<std::string, std::string>& env = {}) {
+  const std::string binary = QvtdbBinary();
+  ChildProcess child(
+      [&]() {
+        std::vector<std::string> words{"qvtdb"};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        ::execv(binary.c_str(), argv.data());
+        return 127;
+      },
+      env);
+  return child.Wait(timeoutMs);
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A run that ended by itself (no signal, no timeout) with this status.
+#define QVT_EXPECT_EXIT(result, status)                                                              \
+  do {                                                                                              \
+    EXPECT_TRUE((result).exited && !(result).timedOut)                                              \
+        << "signal " << (result).signal << "\nstdout:\n" << (result).out << "\nstderr:\n" << (result).err; \
+    EXPECT_EQ((result).exitCode, (status)) << "stdout:\n" << (result).out << "\nstderr:\n" << (result).err; \
+  } while (0)
+
+}  // namespace qvt_test
+
+#endif  // QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
