@@ -1,5 +1,5 @@
 // qvtdb compress / decompress: copies a database into a new file of the
-// other kind through qvt_File::Copy. The copy goes to a scratch name beside
+// other kind through qvt_File::Copy (either accepts a source of either kind). The copy goes to a scratch name beside
 // the target and takes the target's name only once it is complete, so a
 // failed conversion never leaves a half-written target nor harms an old one.
 #include <cerrno>
@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "nex_Exception.h"
+#include "qvt_Database.h"
 #include "qvt_File.h"
 #include "qvt_FileException.h"
 #include "qvt_FileRepr.h"
@@ -62,8 +63,16 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int qvtdb_Convert(const qvtdb_ConvertOptions& options) {
   const std::string& dst = options.destination;
-  // Opening first reports a missing or unreadable source in the library's
-  // words before anything else is looked at.
+  // The source must be a database the library opens, and no writer may be
+  // changing it, or the copy would be torn. Opening first also reports a
+  // missing or unreadable source in the library's words.
+  {
+    qvt_Database database = qvt_Database::Open(qvt_File::Open(options.source, 0, true), "");
+    if (database.FileStatus() == qvt_FileStatus::InTransaction) {
+      throw qvtdb_Failure("a writer is changing " + options.source + " now (its transaction lock exists); try again "
+                          "when it has finished");
+    }
+  }
   qvt_File source = qvt_File::Open(options.source, 0, true);
   std::error_code error;
   if (fs::exists(dst, error)) {
