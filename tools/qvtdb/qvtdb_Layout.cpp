@@ -268,15 +268,8 @@ void qvtdb_Layout::CheckChains() {
     const qvtdb_Entry& e = m_Blocks[i / kSlots].entries[i % kSlots];
     if (e.location != 0 && e.next != 0 && Entry(e.next) != nullptr) ++pointedAt[e.next];
   }
-  for (std::size_t i = 0; i < total; ++i) {
-    if (pointedAt[i] > 1) {
-      Problem(Handle(static_cast<qvt_Handle>(i)) + " is the next extent of " + std::to_string(pointedAt[i]) +
-              " extents: two spaces share it");
-      m_LinkageSound = false;
-    }
-  }
   // Walk every chain from its head; an extent met twice in one walk means a
-  // loop, one met by an earlier walk a shared extent (reported above).
+  // loop, one met by an earlier walk an extent two spaces share.
   std::vector<std::size_t> reached(total, 0);  // 1 + the head that reached it
   for (std::size_t i = 0; i < total; ++i) {
     if (i % kSlots == 0 || pointedAt[i] != 0) continue;
@@ -297,6 +290,8 @@ void qvtdb_Layout::CheckChains() {
         break;
       }
       if (reached[at] != 0) {
+        Problem(Handle(at) + " is an extent of both " + Handle(static_cast<qvt_Handle>(reached[at] - 1)) + " and " +
+                Handle(handle));
         sound = false;
         break;
       }
