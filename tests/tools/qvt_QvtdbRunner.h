@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -25,22 +26,27 @@ inline std::string QvtdbBinary() {
 #endif
 }
 
+// The body of a child process that becomes qvtdb with arguments, in the
+// folder cwd when it is not empty.
+inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments, const std::string& cwd = "") {
+  const std::string binary = QvtdbBinary();
+  return [binary, arguments, cwd]() {
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
+    std::vector<std::string> words{"qvtdb"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    ::execv(binary.c_str(), argv.data());
+    return 127;
+  };
+}
+
 // Runs qvtdb with arguments; a run longer than timeoutMs is killed and
 // reported as timed out.
 inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeoutMs = 60000,
-                            const std::map<std::string, std::string>& env = {}) {
-  const std::string binary = QvtdbBinary();
-  ChildProcess child(
-      [&]() {
-        std::vector<std::string> words{"qvtdb"};
-        words.insert(words.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(&word[0]);
-        argv.push_back(nullptr);
-        ::execv(binary.c_str(), argv.data());
-        return 127;
-      },
-      env);
+                            const std::string& cwd = "") {
+  ChildProcess child(QvtdbProcess(arguments, cwd));
   return child.Wait(timeoutMs);
 }
 

@@ -5,6 +5,8 @@
 // progress line, until the writer's end-of-run message.
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -80,7 +82,10 @@ int ReportFrames(qvt_Database& db, int seen, const std::map<int, Messages>& mess
 
 int qvtdb_DemoReader(const std::string& file, double timeoutSeconds) {
   qvtdb_CatchInterrupts();
-  qvtdb_Follower follower(file);
+  // What the writer stored before this process opened the file counts as
+  // brought by the opening: on a fast writer that may be everything.
+  std::vector<qvtdb_StreamRecord> initial;
+  qvtdb_Follower follower(file, &initial);
   int planned = 0;
   {
     qvt_Table steps = follower.Database().Table(model::kStepsTable, -1, -1);
@@ -93,12 +98,38 @@ int qvtdb_DemoReader(const std::string& file, double timeoutSeconds) {
   int seenFrames = 0;
   int refreshes = 0;
   bool finished = false;
+  // Takes the new records and frames; answers whether the run is over.
+  const auto take = [&](const std::vector<qvtdb_StreamRecord>& records) {
+    bool over = false;
+    for (const qvtdb_StreamRecord& record : records) {
+      if (record.id == model::kEndOfRun) {
+        over = true;
+        std::cout << "          message: " << record.value << '\n';
+        continue;
+      }
+      Messages& note = messages[record.id];
+      if (record.type == qvt_TypeInt) note.iterations = std::atoi(record.value.c_str());
+      if (record.type == qvt_TypeDouble) note.residual = std::atof(record.value.c_str());
+      if (record.type == qvt_TypeString) note.status = record.value;
+    }
+    seenFrames = ReportFrames(follower.Database(), seenFrames, messages);
+    std::cout << "reader: " << Bar(seenFrames, planned) << " " << seenFrames << "/" << planned << " frames"
+              << std::endl;
+    return over;
+  };
+  if (follower.Objects().at(model::kFramesTable).count > 0 || initial.size() > 0) {
+    std::cout << "reader: already in the file:\n";
+    finished = take(initial);
+  }
+
   qvt_FileStatus::QvtFileStatus shown = qvt_FileStatus::Unchanged;
   Clock::time_point lastChange = Clock::now();
   while (!finished) {
     if (qvtdb_Interrupted()) throw qvtdb_Failure("reader: interrupted");
     if (Seconds(lastChange) > timeoutSeconds) {
-      throw qvtdb_Failure("reader: the writer has done nothing for " + std::to_string(timeoutSeconds) + " s");
+      char text[96];
+      std::snprintf(text, sizeof text, "reader: the writer has done nothing for %g s", timeoutSeconds);
+      throw qvtdb_Failure(text);
     }
     const qvt_FileStatus::QvtFileStatus status = follower.Status();
     if (status != shown && status != qvt_FileStatus::InTransaction && status != qvt_FileStatus::Unchanged) {
@@ -119,20 +150,7 @@ int qvtdb_DemoReader(const std::string& file, double timeoutSeconds) {
     for (const std::string& line : qvtdb_DescribeChanges(follower, changes, false)) {
       std::cout << "          " << line << '\n';
     }
-    for (const qvtdb_StreamRecord& record : changes.records) {
-      if (record.id == model::kEndOfRun) {
-        finished = true;
-        std::cout << "          message: " << record.value << '\n';
-        continue;
-      }
-      Messages& note = messages[record.id];
-      if (record.type == qvt_TypeInt) note.iterations = std::atoi(record.value.c_str());
-      if (record.type == qvt_TypeDouble) note.residual = std::atof(record.value.c_str());
-      if (record.type == qvt_TypeString) note.status = record.value;
-    }
-    seenFrames = ReportFrames(follower.Database(), seenFrames, messages);
-    std::cout << "reader: " << Bar(seenFrames, planned) << " " << seenFrames << "/" << planned << " frames"
-              << std::endl;
+    finished = take(changes.records);
   }
   std::cout << "reader: the writer finished; " << seenFrames << " frames followed in " << refreshes << " refreshes"
             << std::endl;

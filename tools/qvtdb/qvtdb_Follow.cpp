@@ -9,6 +9,7 @@
 #include "qvt_File.h"
 #include "qvt_FileRepr.h"
 #include "qvtdb_Layout.h"
+#include "qvtdb_Platform.h"
 
 namespace fs = std::filesystem;
 
@@ -41,11 +42,13 @@ std::string Plural(std::int64_t n, const char* unit) {
 
 }  // namespace
 
-qvtdb_Follower::qvtdb_Follower(const std::string& path) : m_Path(path) {
+qvtdb_Follower::qvtdb_Follower(const std::string& path, std::vector<qvtdb_StreamRecord>* initialRecords)
+    : m_Path(path) {
   m_Seen = Signature();
+  m_Identity = qvtdb_FileIdentity(path);
   m_Db = std::make_unique<qvtdb_OpenDatabase>(path);
   m_Compressed = qvtdb_Layout(m_Db->file).Compressed();
-  TakeStock(nullptr);
+  TakeStock(initialRecords);
 }
 
 qvtdb_Follower::~qvtdb_Follower() {
@@ -67,6 +70,8 @@ std::string qvtdb_Follower::Signature() const {
 }
 
 qvt_FileStatus::QvtFileStatus qvtdb_Follower::Status() {
+  const std::string identity = qvtdb_FileIdentity(m_Path);
+  if (!identity.empty() && identity != m_Identity) return qvt_FileStatus::Recreated;
   if (!m_Compressed) return m_Db->database.FileStatus();
   if (Locked()) return qvt_FileStatus::InTransaction;
   const std::string now = Signature();

@@ -37,16 +37,18 @@ struct qvtdb_Changes {
 };
 
 // A plain file tells its readers about the writer (the status check) and
-// refreshes in place (Snap). A compressed file does neither: its status is
+// refreshes in place (Snap). A file removed and created anew under the same
+// name is reported re-created: an open file would go on reading the old one. A compressed file does neither: its status is
 // always unchanged and an open one keeps its header decoded. For it the
 // follower watches the file's size and time and the writer's transaction
 // lock, and refreshes by opening the database again once no transaction is
 // under way.
 class qvtdb_Follower {
  public:
-  // Opens the database read-only and takes stock of its objects.
+  // Opens the database read-only and takes stock of its objects; the
+  // records its tagged streams already hold go to initialRecords when given.
   // THROWS what opening throws.
-  explicit qvtdb_Follower(const std::string& path);
+  explicit qvtdb_Follower(const std::string& path, std::vector<qvtdb_StreamRecord>* initialRecords = nullptr);
   ~qvtdb_Follower();
   qvtdb_Follower(const qvtdb_Follower&) = delete;
   qvtdb_Follower& operator=(const qvtdb_Follower&) = delete;
@@ -70,6 +72,7 @@ class qvtdb_Follower {
   std::string Signature() const;
 
   std::string m_Path;
+  std::string m_Identity;  // of the file opened; another one means re-created
   bool m_Compressed = false;
   std::string m_Seen;  // Signature() as of the last refresh
   std::chrono::steady_clock::time_point m_LastOpen = std::chrono::steady_clock::now();

@@ -3,6 +3,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,12 @@ void OnInterrupt(int) { g_Interrupted = 1; }
 }  // namespace
 
 bool qvtdb_StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::string qvtdb_FileIdentity(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return std::string();
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
 
 int qvtdb_StartSelf(const std::vector<std::string>& arguments) {
   const char* self = "/proc/self/exe";

@@ -10,6 +10,11 @@
 
 bool qvtdb_StderrIsTerminal();
 
+// Which file a name stands for now (device and file number), or "" when
+// there is none: a file removed and created again under the same name is
+// another file.
+std::string qvtdb_FileIdentity(const std::string& path);
+
 // Starts this program again with arguments (not including the program
 // name); its standard streams are this process's. Answers the child's id.
 // THROWS qvtdb_Failure when it cannot be started.
