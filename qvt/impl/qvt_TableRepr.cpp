@@ -106,8 +106,8 @@ qvt_TableRepr::~qvt_TableRepr() {
     std::fprintf(stderr, "*** WARNING: table '%s' was not flushed when it closed: %s\n", ClassName().c_str(),
                  e.what());
   }
-  for (auto& entry : m_Cache) {
-    qvt_RowRepr* repr = entry.second;
+  for (const CacheEntry& entry : m_Cache) {
+    qvt_RowRepr* repr = entry.repr;
     delete repr->m_Row;
     repr->m_Row = nullptr;
     if (repr->m_ReferenceCount > 0) {
@@ -183,6 +183,19 @@ void qvt_TableRepr::FailMissingRow(const char* format, int row) const {
   NEX_THROW_TEXT(message);
 }
 
+void qvt_TableRepr::ReadPooledString(const char* reference, cow_String* text) {
+  std::uint64_t key;
+  std::memcpy(&key, reference, sizeof key);
+  if (!m_StringCache) m_StringCache.reset(new StringSlot[std::size_t{1} << kStringSlotBits]);
+  StringSlot& slot = m_StringCache[(key * 0x9E3779B97F4A7C15ull) >> (64 - kStringSlotBits)];
+  if (!slot.used || slot.reference != key) {
+    m_Pool->InternalizeStrings(reference, &slot.text, 1);
+    slot.reference = key;
+    slot.used = true;
+  }
+  *text = slot.text;
+}
+
 // ---- Rows ----
 
 int qvt_TableRepr::RowExists(int row) const {
@@ -195,15 +208,15 @@ qvt_Row qvt_TableRepr::ReadRow(int row) {
   if (row < 0) row = m_CurrentRow;
   if (row < 0) FailMissingRow(M::kReadRowMissing, row);
   m_CurrentRow = row + 1;
-  auto found = m_Cache.find(row);
-  if (found == m_Cache.end()) {
+  std::size_t slot = Find(row);
+  if (slot == kNotCached) {
     --m_CacheBudget;
     Refill();
     Load(row);
-    found = m_Cache.find(row);
-    if (found == m_Cache.end()) FailMissingRow(M::kReadRowMissing, row);
+    slot = Find(row);
+    if (slot == kNotCached) FailMissingRow(M::kReadRowMissing, row);
   }
-  return qvt_Row(found->second);
+  return qvt_Row(m_Cache[slot].repr);
 }
 
 qvt_Row qvt_TableRepr::UpdateRow(int row) {
@@ -213,14 +226,14 @@ qvt_Row qvt_TableRepr::UpdateRow(int row) {
   if (row < 0) FailMissingRow(M::kUpdateRowMissing, row);
   if (row == m_RowCount) return NewRow();
   m_CurrentRow = row + 1;
-  auto found = m_Cache.find(row);
-  if (found == m_Cache.end()) {
+  std::size_t slot = Find(row);
+  if (slot == kNotCached) {
     if (m_CacheBudget-- < 1) Refill();
     Load(row);
-    found = m_Cache.find(row);
-    if (found == m_Cache.end()) FailMissingRow(M::kUpdateRowMissing, row);
+    slot = Find(row);
+    if (slot == kNotCached) FailMissingRow(M::kUpdateRowMissing, row);
   }
-  return qvt_Row(found->second);
+  return qvt_Row(m_Cache[slot].repr);
 }
 
 qvt_Row qvt_TableRepr::NewRow() {
@@ -231,11 +244,11 @@ qvt_Row qvt_TableRepr::NewRow() {
   if (m_CacheBudget-- < 1) Refill();
   qvt_RowImpl* row = TakeRow(m_RowCount);
   row->ResetAsNew(m_RowCount);
-  auto entry = Enter(m_RowCount, row);
+  qvt_RowRepr* entry = Enter(m_RowCount, row);
   ++m_RowCount;
   m_CurrentRow = m_RowCount;
   row->SetModified();  // written even if no field is ever set
-  return qvt_Row(entry->second);
+  return qvt_Row(entry);
 }
 
 // ---- The row cache ----
@@ -248,7 +261,18 @@ qvt_RowImpl* qvt_TableRepr::TakeRow(int row) {
   return impl;
 }
 
-qvt_TableRepr::Cache::iterator qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) {
+std::size_t qvt_TableRepr::Find(int row) {
+  const std::size_t size = m_Cache.size();
+  std::size_t slot = m_CacheHint;
+  if (slot < size && m_Cache[slot].row == row) return slot;
+  if (++slot < size && m_Cache[slot].row == row) return m_CacheHint = slot;
+  auto found = std::lower_bound(m_Cache.begin(), m_Cache.end(), row,
+                                [](const CacheEntry& entry, int r) { return entry.row < r; });
+  if (found == m_Cache.end() || found->row != row) return kNotCached;
+  return m_CacheHint = static_cast<std::size_t>(found - m_Cache.begin());
+}
+
+qvt_RowRepr* qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) {
   qvt_RowRepr* repr;
   if (m_FreeReprs.empty()) {
     repr = new qvt_RowRepr;
@@ -258,23 +282,16 @@ qvt_TableRepr::Cache::iterator qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) 
   }
   repr->m_ReferenceCount = 0;
   repr->m_Row = impl;
-  // Rows are mostly entered in ascending order, so the end is the usual
-  // place; a wrong hint only costs a search.
-  auto hint = m_Cache.lower_bound(row);
-  if (m_FreeNodes.empty()) return m_Cache.emplace_hint(hint, row, repr);
-  Cache::node_type node = std::move(m_FreeNodes.back());
-  m_FreeNodes.pop_back();
-  node.key() = row;
-  node.mapped() = repr;
-  return m_Cache.insert(hint, std::move(node));
-}
-
-void qvt_TableRepr::Recycle(Cache::iterator entry) {
-  qvt_RowRepr* repr = entry->second;
-  m_FreeRows.push_back(repr->m_Row);
-  repr->m_Row = nullptr;
-  m_FreeReprs.push_back(repr);
-  m_FreeNodes.push_back(m_Cache.extract(entry));
+  repr->m_LostClassName.clear();
+  if (m_Cache.empty() || m_Cache.back().row < row) {
+    m_Cache.push_back({row, repr});
+  } else {
+    auto at = std::lower_bound(m_Cache.begin(), m_Cache.end(), row,
+                               [](const CacheEntry& entry, int r) { return entry.row < r; });
+    NEX_ASSERT(at == m_Cache.end() || at->row != row);
+    m_Cache.insert(at, {row, repr});
+  }
+  return repr;
 }
 
 void qvt_TableRepr::Drop(qvt_RowRepr* repr) {
@@ -290,12 +307,8 @@ void qvt_TableRepr::Drop(qvt_RowRepr* repr) {
 void qvt_TableRepr::Load(int row) {
   // A cache of size 0 still reads the row asked for.
   const int count = std::max(m_CacheSize, 1);
-  auto next = m_Cache.lower_bound(row);
   for (int r = row; r < m_RowCount && r - row < count; ++r) {
-    if (next != m_Cache.end() && next->first == r) {
-      ++next;
-      continue;
-    }
+    if (Find(r) != kNotCached) continue;
     qvt_RowImpl* impl = TakeRow(r);
     try {
       m_Buffer.Seek(RowOffset(r));
@@ -316,15 +329,15 @@ void qvt_TableRepr::WriteBack(bool discard) {
     // Rows beyond the stored ones are written from the first up to the
     // highest modified one, so the space never gets a gap.
     int highestNew = -1;
-    for (auto it = m_Cache.rbegin(); it != m_Cache.rend() && it->first >= m_StoredRowCount; ++it) {
-      if (it->second->m_Row->Modified()) {
-        highestNew = it->first;
+    for (auto it = m_Cache.rbegin(); it != m_Cache.rend() && it->row >= m_StoredRowCount; ++it) {
+      if (it->repr->m_Row->Modified()) {
+        highestNew = it->row;
         break;
       }
     }
-    for (auto& entry : m_Cache) {
-      const int r = entry.first;
-      qvt_RowImpl* row = entry.second->m_Row;
+    for (const CacheEntry& entry : m_Cache) {
+      const int r = entry.row;
+      qvt_RowImpl* row = entry.repr->m_Row;
       if (r < m_StoredRowCount ? !row->Modified() : r > highestNew) continue;
       NEX_ASSERT(r <= m_StoredRowCount);
       row->StoreBitmap();
@@ -335,13 +348,19 @@ void qvt_TableRepr::WriteBack(bool discard) {
     }
   }
   if (discard) {
-    for (auto it = m_Cache.begin(); it != m_Cache.end();) {
-      if (it->second->m_ReferenceCount <= 0) {
-        Recycle(it++);
+    std::size_t kept = 0;
+    for (const CacheEntry& entry : m_Cache) {
+      qvt_RowRepr* repr = entry.repr;
+      if (repr->m_ReferenceCount <= 0) {
+        m_FreeRows.push_back(repr->m_Row);
+        repr->m_Row = nullptr;
+        m_FreeReprs.push_back(repr);
       } else {
-        ++it;
+        m_Cache[kept++] = entry;
       }
     }
+    m_Cache.resize(kept);
+    m_CacheHint = 0;
   }
 }
 
@@ -404,10 +423,11 @@ void qvt_TableRepr::Truncate(int rows) {
   if (rows < 0) QVT_TABLE_THROW(M::kBadTruncate, rows, ClassName());
   Flush();
   m_CurrentRow = 0;
-  for (auto it = m_Cache.lower_bound(rows); it != m_Cache.end();) {
-    Drop(it->second);
-    m_FreeNodes.push_back(m_Cache.extract(it++));
-  }
+  auto first = std::lower_bound(m_Cache.begin(), m_Cache.end(), rows,
+                                [](const CacheEntry& entry, int r) { return entry.row < r; });
+  for (auto it = first; it != m_Cache.end(); ++it) Drop(it->repr);
+  m_Cache.erase(first, m_Cache.end());
+  m_CacheHint = 0;
   m_RowCount = std::min(m_RowCount, rows);
   m_StoredRowCount = std::min(m_StoredRowCount, rows);
   m_Buffer.Flush();
