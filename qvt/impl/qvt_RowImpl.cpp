@@ -85,7 +85,7 @@ void qvt_RowImpl::ReadFieldString(const qvt_FieldHandle& handle, cow_String* val
 
 void qvt_RowImpl::WriteFieldString(const qvt_FieldHandle& handle, const cow_String& value) {
   const int position = PrepWriteField(handle, qvt_TypeString);
-  m_Table->StringPool().ExternalizeStrings(FieldBytes(position), &value, 1);
+  m_Table->WritePooledString(value, FieldBytes(position));
   SetBit(position);
 }
 

@@ -184,6 +184,10 @@ void qvt_TableRepr::FailMissingRow(const char* format, int row) const {
 }
 
 void qvt_TableRepr::ReadPooledString(const char* reference, cow_String* text) {
+  if (m_Pool->ExternalSize() != sizeof(std::uint64_t)) {
+    m_Pool->InternalizeStrings(reference, text, 1);
+    return;
+  }
   std::uint64_t key;
   std::memcpy(&key, reference, sizeof key);
   if (!m_StringCache) m_StringCache.reset(new StringSlot[std::size_t{1} << kStringSlotBits]);
@@ -194,6 +198,27 @@ void qvt_TableRepr::ReadPooledString(const char* reference, cow_String* text) {
     slot.used = true;
   }
   *text = slot.text;
+}
+
+void qvt_TableRepr::WritePooledString(const cow_String& text, char* reference) {
+  if (m_Pool->ExternalSize() != static_cast<int>(sizeof(ReferenceSlot::reference))) {
+    m_Pool->ExternalizeStrings(reference, &text, 1);
+    return;
+  }
+  // FNV-1a: cheap on the short texts rows hold.
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  // Its top bits barely depend on the last bytes: mix before taking them.
+  hash ^= hash >> 29;
+  hash *= 0x9E3779B97F4A7C15ull;
+  if (!m_ReferenceCache) m_ReferenceCache.reset(new ReferenceSlot[std::size_t{1} << kStringSlotBits]);
+  ReferenceSlot& slot = m_ReferenceCache[hash >> (64 - kStringSlotBits)];
+  if (!slot.used || slot.text != text) {
+    m_Pool->ExternalizeStrings(slot.reference, &text, 1);
+    slot.text = text;
+    slot.used = true;
+  }
+  std::memcpy(reference, slot.reference, sizeof slot.reference);
 }
 
 // ---- Rows ----
@@ -284,12 +309,12 @@ qvt_RowRepr* qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) {
   repr->m_Row = impl;
   repr->m_LostClassName.clear();
   if (m_Cache.empty() || m_Cache.back().row < row) {
-    m_Cache.push_back({row, repr});
+    m_Cache.emplace_back(row, repr);
   } else {
     auto at = std::lower_bound(m_Cache.begin(), m_Cache.end(), row,
                                [](const CacheEntry& entry, int r) { return entry.row < r; });
     NEX_ASSERT(at == m_Cache.end() || at->row != row);
-    m_Cache.insert(at, {row, repr});
+    m_Cache.insert(at, CacheEntry(row, repr));
   }
   return repr;
 }
@@ -306,21 +331,45 @@ void qvt_TableRepr::Drop(qvt_RowRepr* repr) {
 
 void qvt_TableRepr::Load(int row) {
   // A cache of size 0 still reads the row asked for.
-  const int count = std::max(m_CacheSize, 1);
-  for (int r = row; r < m_RowCount && r - row < count; ++r) {
-    if (Find(r) != kNotCached) continue;
-    qvt_RowImpl* impl = TakeRow(r);
-    try {
-      m_Buffer.Seek(RowOffset(r));
-      const int got = m_Buffer.Read(impl->Data(), m_RowSize);
-      impl->LoadBitmap();
-      if (got < m_RowSize) impl->KeepOnlyBytes(got);
-      impl->ClearModified();
-    } catch (const std::exception&) {
-      m_FreeRows.push_back(impl);
-      throw;
+  const int limit = static_cast<int>(std::min<long long>(m_RowCount, static_cast<long long>(row) + std::max(m_CacheSize, 1)));
+  int r = row;
+  while (r < limit) {
+    if (Find(r) != kNotCached) {
+      ++r;
+      continue;
     }
-    Enter(r, impl);
+    // A run of rows not cached, read window by window of whole rows.
+    auto next = std::lower_bound(m_Cache.begin(), m_Cache.end(), r,
+                                 [](const CacheEntry& entry, int x) { return entry.row < x; });
+    const int end = next == m_Cache.end() ? limit : std::min(limit, next->row);
+    m_Buffer.Seek(RowOffset(r));
+    while (r < end) {
+      if (m_RowSize <= m_Buffer.Size() && m_Buffer.PrepRead(m_RowSize, end - r)) {
+        const char* window = m_Buffer.Window();
+        const int rows = m_Buffer.WindowCount();
+        for (int k = 0; k < rows; ++k, ++r, window += m_RowSize) {
+          qvt_RowImpl* impl = TakeRow(r);
+          std::memcpy(impl->Data(), window, static_cast<std::size_t>(m_RowSize));
+          impl->LoadBitmap();
+          impl->ClearModified();
+          Enter(r, impl);
+        }
+      } else {
+        // A row larger than the block, or a last row cut short.
+        qvt_RowImpl* impl = TakeRow(r);
+        try {
+          const int got = m_Buffer.Read(impl->Data(), m_RowSize);
+          impl->LoadBitmap();
+          if (got < m_RowSize) impl->KeepOnlyBytes(got);
+          impl->ClearModified();
+        } catch (const std::exception&) {
+          m_FreeRows.push_back(impl);
+          throw;
+        }
+        Enter(r, impl);
+        ++r;
+      }
+    }
   }
 }
 
@@ -335,16 +384,42 @@ void qvt_TableRepr::WriteBack(bool discard) {
         break;
       }
     }
-    for (const CacheEntry& entry : m_Cache) {
-      const int r = entry.row;
-      qvt_RowImpl* row = entry.repr->m_Row;
-      if (r < m_StoredRowCount ? !row->Modified() : r > highestNew) continue;
-      NEX_ASSERT(r <= m_StoredRowCount);
-      row->StoreBitmap();
-      m_Buffer.Seek(RowOffset(r));
-      m_Buffer.Write(row->Data(), m_RowSize);
-      row->ClearModified();
-      if (m_StoredRowCount < r + 1) m_StoredRowCount = r + 1;
+    const int stored = m_StoredRowCount;
+    auto marked = [&](const CacheEntry& entry) {
+      return entry.row < stored ? entry.repr->m_Row->Modified() : entry.row <= highestNew;
+    };
+    const std::size_t size = m_Cache.size();
+    std::size_t i = 0;
+    while (i < size) {
+      if (!marked(m_Cache[i])) {
+        ++i;
+        continue;
+      }
+      // A run of marked rows that follow each other: written window by
+      // window of whole rows.
+      std::size_t end = i + 1;
+      while (end < size && m_Cache[end].row == m_Cache[end - 1].row + 1 && marked(m_Cache[end])) ++end;
+      NEX_ASSERT(m_Cache[i].row <= m_StoredRowCount);
+      m_Buffer.Seek(RowOffset(m_Cache[i].row));
+      while (i < end) {
+        if (m_RowSize <= m_Buffer.Size() && m_Buffer.PrepWrite(m_RowSize, static_cast<int>(end - i))) {
+          char* window = m_Buffer.Window();
+          const int rows = m_Buffer.WindowCount();
+          for (int k = 0; k < rows; ++k, ++i, window += m_RowSize) {
+            qvt_RowImpl* row = m_Cache[i].repr->m_Row;
+            row->StoreBitmap();
+            std::memcpy(window, row->Data(), static_cast<std::size_t>(m_RowSize));
+            row->ClearModified();
+          }
+        } else {
+          qvt_RowImpl* row = m_Cache[i].repr->m_Row;
+          row->StoreBitmap();
+          m_Buffer.Write(row->Data(), m_RowSize);
+          row->ClearModified();
+          ++i;
+        }
+      }
+      m_StoredRowCount = std::max(m_StoredRowCount, m_Cache[end - 1].row + 1);
     }
   }
   if (discard) {
@@ -359,7 +434,7 @@ void qvt_TableRepr::WriteBack(bool discard) {
         m_Cache[kept++] = entry;
       }
     }
-    m_Cache.resize(kept);
+    m_Cache.erase(m_Cache.begin() + static_cast<std::ptrdiff_t>(kept), m_Cache.end());
     m_CacheHint = 0;
   }
 }

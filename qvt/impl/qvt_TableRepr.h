@@ -98,6 +98,10 @@ class qvt_TableRepr {
   // references in front of the pool: the pool never moves or changes a
   // record it has handed out, so a reference always names the same text.
   void ReadPooledString(const char* reference, cow_String* text);
+  // The reference of a string (added to the pool when new) into reference,
+  // through a small cache of recent strings: the pool answers one reference
+  // for one string for the life of the database.
+  void WritePooledString(const cow_String& text, char* reference);
   bool ReadOnly() const { return m_ReadOnly; }
   // A row of this table changed: the next Flush writes.
   void MarkModified() { m_Modified = true; }
@@ -111,6 +115,7 @@ class qvt_TableRepr {
   // array sorted by row: read-ahead and new rows arrive in ascending order,
   // so entries are mostly appended, and a walk in row order is a loop.
   struct CacheEntry {
+    CacheEntry(int r, qvt_RowRepr* p) : row(r), repr(p) {}
     int row;
     qvt_RowRepr* repr;
   };
@@ -179,6 +184,14 @@ class qvt_TableRepr {
   };
   static constexpr int kStringSlotBits = 12;
   std::unique_ptr<StringSlot[]> m_StringCache;
+  // Recently written strings and their references, by a hash of the text;
+  // made on the first string written.
+  struct ReferenceSlot {
+    bool used = false;
+    cow_String text;
+    char reference[8] = {};
+  };
+  std::unique_ptr<ReferenceSlot[]> m_ReferenceCache;
   // Discarded rows and entries, reused rather than allocated anew for
   // every row.
   std::vector<qvt_RowImpl*> m_FreeRows;
