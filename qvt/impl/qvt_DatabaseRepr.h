@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "cow_1DArrayList.h"
 #include "cow_String.h"
 #include "qvt_Handle.h"
 #include "utl_FileOffset.h"
@@ -44,6 +45,15 @@ class qvt_DatabaseRepr {
   virtual atr_String CheckNODBCache() = 0;
   virtual void ReaderSemaphoreSet() = 0;
   virtual void ReaderSemaphoreClear() = 0;
+  // Diagnostics: they read the linkage and the pools and store nothing.
+  // The extent count of handle's chain as the one line "Linkage_Count=%d";
+  // an empty list when the handle names no space.
+  virtual cow_1DArrayList<cow_String> GetObjStatistics(const qvt_Handle& handle) = 0;
+  // Six lines on the use of the file by the header, linkage and pools.
+  virtual cow_1DArrayList<cow_String> GetDBStatistics() = 0;
+  // Which object holds the byte at offset. This base answers "Object
+  // location report not supported for this qvt database type.".
+  virtual cow_String GetObjectLocationReport(const utl_FileOffset& offset);
   // Opens the existing space of handle. The caller owns the result, which
   // must be deleted before the database. THROWS "***ERROR: Database is not
   // valid. ..." when the handle names no space.
