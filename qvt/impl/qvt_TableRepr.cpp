@@ -173,6 +173,8 @@ int qvt_TableRepr::Index(const cow_String& name) const {
   return found == m_Metadata->FieldMap().end() ? -1 : found->second.Index();
 }
 
+std::vector<cow_String> qvt_TableRepr::GetObjStatistics() const { return m_Database->GetObjStatistics(Handle()); }
+
 void qvt_TableRepr::RequireWritable() const {
   if (m_ReadOnly) NEX_THROW_TEXT(cow_String(M::kReadOnly));
 }

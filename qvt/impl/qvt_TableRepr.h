@@ -70,6 +70,7 @@ class qvt_TableRepr {
   qvt_Row ReadRow(int row);
   qvt_Row UpdateRow(int row);
   qvt_Row NewRow();
+  std::vector<cow_String> GetObjStatistics() const;
   utl_FileOffset SpaceLength() const { return m_Space->Length(); }
   utl_FileOffset SpaceAllocation() const { return m_Space->Allocation(); }
   int CopyAllowed(const qvt_TableRepr& other) const { return m_Metadata->CopyAllowed(*other.m_Metadata); }
