@@ -45,8 +45,12 @@ void qvt_TableRepr::WritePooledString(const cow_String& text, char* reference) {
   if (!m_ReferenceCache) m_ReferenceCache.reset(new ReferenceSlot[std::size_t{1} << kStringSlotBits]);
   ReferenceSlot& slot = m_ReferenceCache[hash >> (64 - kStringSlotBits)];
   if (!slot.used || slot.text != text) {
-    m_Pool->ExternalizeStrings(slot.reference, &text, 1);
+    // The slot changes only once the pool has answered.
+    char fresh[sizeof slot.reference];
+    m_Pool->ExternalizeStrings(fresh, &text, 1);
+    slot.used = false;
     slot.text = text;
+    std::memcpy(slot.reference, fresh, sizeof fresh);
     slot.used = true;
   }
   std::memcpy(reference, slot.reference, sizeof slot.reference);
