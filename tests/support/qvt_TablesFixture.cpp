@@ -10,7 +10,7 @@
 
 namespace qvt_test {
 
-std::vector<FileKind> TestedFileKinds() { return {FileKind::Local}; }
+std::vector<FileKind> TestedFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
 
 std::string FileKindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
 
