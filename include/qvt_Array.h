@@ -62,8 +62,10 @@ class qvt_Array {
   // Appends every row of other (which may belong to another database:
   // strings are re-entered in this one's pool). Both arrays are flushed
   // first. Element types and field counts are not compared: call
-  // CopyAllowed first. THROWS "qvt_ArrayRepr::Append - Attempt to append
-  // to read only array." on a read-only array.
+  // CopyAllowed first. REQUIRES: other is not this array (nor a copy of
+  // this handle): the assertion "&other != this" fails otherwise. THROWS
+  // "qvt_ArrayRepr::Append - Attempt to append to read only array." on a
+  // read-only array.
   void Append(qvt_Array& other);
   // Writes rowCount rows (rowCount x FieldCount() values of data) at the
   // position; answers rowCount. THROWS the assertions "data != NULL" and

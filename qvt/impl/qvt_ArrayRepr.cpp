@@ -60,6 +60,13 @@ qvt_SpaceRepr* OpenArraySpace(qvt_DatabaseRepr* database, qvt_Handle handle, int
   return database->Space(handle, increment);
 }
 
+// The nearest whole row count of bytes. Counts the int cannot hold (a space
+// of more than 2^31 rows) answer the largest int rather than overflowing.
+int NearestRows(utl_FileOffset bytes, int rowSize) {
+  const double rows = static_cast<double>(bytes) / rowSize + 0.5;
+  return rows >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(rows);
+}
+
 std::int32_t DecodeWord(const std::vector<char>& bytes, std::size_t offset, bool swap) {
   std::int32_t value = 0;
   omi_SwapperGuts::InternalizeArray(swap, bytes.data() + offset, &value, 1, sizeof value);
@@ -109,15 +116,12 @@ int qvt_ArrayRepr::RowSize() {
   return width * m_FieldCount;
 }
 
-int qvt_ArrayRepr::Length() {
-  const double bytes = static_cast<double>(m_Buffer.Length() - kDataStart);
-  return static_cast<int>(bytes / RowSize() + 0.5);
-}
+int qvt_ArrayRepr::Length() { return NearestRows(m_Buffer.Length() - kDataStart, RowSize()); }
 
 int qvt_ArrayRepr::Location() {
   const utl_FileOffset location = m_Buffer.Location();
   if (location <= kDataStart) return 0;
-  return static_cast<int>(static_cast<double>(location - kDataStart) / RowSize() + 0.5);
+  return NearestRows(location - kDataStart, RowSize());
 }
 
 void qvt_ArrayRepr::Seek(int row) {

@@ -121,6 +121,7 @@ TEST_P(ArrayTest, CopiesOfAHandleShareOnePosition) {
   EXPECT_EQ(x, 2);
   EXPECT_EQ(a.Flush(), 1);
   EXPECT_EQ(b.Flush(), 2);
+  QVT_EXPECT_THROW_TEXT(a.Append(b), nex_AssertException, "&other != this");
   qvt_Array<double, 4> c = db.ArrayDouble(1, 0, 0);
   c = a;
   EXPECT_EQ(c.Handle(), a.Handle());
@@ -152,6 +153,15 @@ TEST_P(ArrayTest, CreateCopyAndAppendBetweenDatabases) {
   using StringArray = qvt_Array<cow_String, 6>;
   QVT_EXPECT_THROW_TEXT(StringArray::CreateCopy(dest, source, words.Handle()), nex_AssertException,
                         "data != qvt_TypeString");
+  {
+    // A read-only destination refuses the copy.
+    CreateDb("ro.odb");
+    qvt_Database readOnly = OpenDb("ro.odb");
+    using IntArray = qvt_Array<int, 1>;
+    QVT_EXPECT_THROW_TEXT(
+        IntArray::CreateCopy(readOnly, source, ints.Handle()), nex_TextException,
+        "The output database was opened as read-only. Modification of data is not permitted.");
+  }
   qvt_Array<cow_String, 6> target = dest.ArrayString(2, 0, 0);
   EXPECT_EQ(target.CopyAllowed(words), 1);
   target.Append(words);
