@@ -65,6 +65,18 @@ class qvt_Database {
   void ReaderSemaphoreSet();
   void ReaderSemaphoreClear();
 
+  // ---- Diagnostics: they read the file's bookkeeping and store nothing ----
+  // One line "Linkage_Count=<extents of the handle's chain>"; an empty list
+  // for a handle that names no space.
+  std::vector<cow_String> GetObjStatistics(const qvt_Handle& handle);
+  // Six lines: header size, linkage usage, metadata pool size, string pool
+  // size and count, and the string pool's Linkage_Count line.
+  std::vector<cow_String> GetDBStatistics();
+  // "Object: <handle, 8 hex digits> - Offset: <offset in its space>" for
+  // the object holding the byte at offset, else "Object not found.".
+  // Only a damaged linkage throws, with the corrupt-file message.
+  cow_String GetObjectLocationReport(const utl_FileOffset& offset);
+
   // ---- Table classes (the metadata pool) ----
   // Stores a new class, or binds a stored one merged with metadata's
   // fields. Answers the database's own object, valid while it is open.
