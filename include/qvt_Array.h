@@ -1,10 +1,9 @@
 // A persistent one-dimensional array of a database: rows of a fixed number
 // of values of one element type, named by a handle. One template serves the
-// four element types; qvt_Database::ArrayInt, ArrayFloat, ArrayDouble and
-// ArrayString create and open them. Copying a handle shares the array (one
-// position, one buffer); the last copy releases it, writing back what its
-// buffer holds without bumping the flush count. Every array handle must be
-// gone before the last handle of its database.
+// four element types, created and opened by qvt_Database::ArrayInt,
+// ArrayFloat, ArrayDouble and ArrayString. Copies of a handle share one
+// array (one position, one buffer); the last copy writes back its buffer.
+// Every array handle must be gone before the last handle of its database.
 #ifndef QVT_INCLUDE_QVT_ARRAY_H
 #define QVT_INCLUDE_QVT_ARRAY_H
 
