@@ -10,7 +10,6 @@
 
 #include "nex_Exception.h"
 #include "qvt_DatabaseReprFile.h"
-#include "qvt_FileRepr.h"
 #include "qvt_Linkage.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_SpaceRepr.h"
@@ -188,10 +187,13 @@ TEST_P(ArrayReprTest, FieldCountBelowOneIsRefusedAndNothingIsWritten) {
     Db db = Files().Create("refused.odb");
     QVT_EXPECT_THROW_TEXT(
         NewArray(*db, qvt_TypeInt, 0), nex_TextException,
-        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; an array row holds at least one value.");
+        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; a row holds 1 to 268435455 values.");
     QVT_EXPECT_THROW_TEXT(
         NewArray(*db, qvt_TypeDouble, -3), nex_TextException,
-        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count -3; an array row holds at least one value.");
+        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count -3; a row holds 1 to 268435455 values.");
+    QVT_EXPECT_THROW_TEXT(
+        NewArray(*db, qvt_TypeInt, 268435456), nex_TextException,
+        "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 268435456; a row holds 1 to 268435455 values.");
     QVT_EXPECT_THROW_TEXT(NewArray(*db, qvt_TypeHandle, 1), nex_TextException, kIllegalType);
     // No handle was used up.
     EXPECT_EQ(NewArray(*db, qvt_TypeInt, 1)->Handle(), 4u);

@@ -111,7 +111,7 @@ TEST_P(ArrayTest, OpeningAsAnotherElementTypeFailsTheAssertion) {
                         "File may be unusable.");
   QVT_EXPECT_THROW_TEXT(
       db.ArrayInt(0, 0, 0), nex_TextException,
-      "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; an array row holds at least one value.");
+      "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; a row holds 1 to 268435455 values.");
 }
 
 TEST_P(ArrayTest, CopiesOfAHandleShareOnePosition) {
