@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../core/qvt_FaultyFile.h"
 #include "nex_Exception.h"
+#include "qvt_ChildProcess.h"
+#include "qvt_FileReprLocal.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
+#include "utl_File.h"
 
 namespace qvt_test {
 
@@ -40,6 +44,47 @@ std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::s
   std::vector<std::uint32_t> words;
   for (std::size_t i = 0; i < count; ++i) words.push_back(BE32(bytes, offset + 4 * i));
   return words;
+}
+
+int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check) {
+  int failFrom = 1;
+  for (;; ++failFrom) {
+    if (failFrom >= 100000) {
+      ADD_FAILURE() << "the fault sweep does not end";
+      return failFrom;
+    }
+    SCOPED_TRACE("failing from change " + std::to_string(failFrom));
+    utl_RemoveFile(path);
+    auto* faulty = new FaultyFile(new qvt_FileReprLocal(path, 2, false), failFrom);
+    qvt_File file(faulty);
+    int flushes = 0;
+    {
+      StderrCapture closingReports;
+      std::unique_ptr<qvt_DatabaseReprFile> db;
+      try {
+        db = std::make_unique<qvt_DatabaseReprFile>();
+        db->Create(file, "TEST", "faults", 1);
+        write(*db, &flushes);
+      } catch (const nex_TextException& e) {
+        EXPECT_EQ(e.AsString(), FaultyFile::kFailure);
+      }
+      db.reset();  // closing reports what fails on standard error
+      closingReports.Stop();
+    }
+    const bool fired = faulty->Fired();
+    file = qvt_File();
+    if (!fired) break;
+    std::unique_ptr<qvt_DatabaseReprFile> reader;
+    try {
+      reader = std::make_unique<qvt_DatabaseReprFile>();
+      reader->Open(qvt_File::Open(path, 0, true), "");
+    } catch (const nex_Exception& e) {
+      EXPECT_EQ(flushes, 0) << e.AsString();
+      continue;
+    }
+    check(*reader, flushes);
+  }
+  return failFrom - 1;
 }
 
 std::string ChildReadLine() {
