@@ -50,6 +50,14 @@ using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
 using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);
 
+// Seeded damage of stored objects: for each of rounds, copies the database
+// file at path, flips 1 to 4 random bytes inside the stored bytes of the
+// given handles (as the linkage of the closed file places them), and hands
+// the damaged copy's path to visit, which must end normally or with a
+// library exception. The seed is in the failure trace.
+void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
+                     int rounds, const std::function<void(const std::string& damaged)>& visit);
+
 // In a child process: reads one line from standard input (without its line
 // break); "" at the end of input.
 std::string ChildReadLine();
