@@ -1,7 +1,8 @@
 // A writer of a double and a string array whose file fails from its N-th
 // change on, for every N until none fires: each run ends in success or the
 // injected failure, and a reopen shows the rows of a completed database
-// flush, every value intact, never a mix.
+// flush, every value intact, never a mix. Then seeded random damage of the
+// stored arrays: read or refused, never a crash.
 #include <memory>
 #include <string>
 #include <vector>

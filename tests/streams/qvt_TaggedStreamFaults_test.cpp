@@ -1,7 +1,8 @@
 // A writer of a tagged stream whose file fails from its N-th change on, for
 // every N until none fires: each run ends in success or the injected
 // failure, and a reopen walks the records of a completed database flush,
-// every one intact, and then ends cleanly.
+// every one intact, and then ends cleanly. Then seeded random damage of
+// the stored stream: walked or refused, never a crash.
 #include <memory>
 #include <string>
 
