@@ -2,6 +2,7 @@
 // reads of every size (through the block and past it), truncations and
 // flushes, for several buffer sizes, then a reopen that must show the same
 // rows. Also the edges where reads past the block meet the end of a space.
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -149,6 +150,26 @@ TEST_P(ArrayModelTest, ReadsBeyondTheEndFailAlikeThroughAndPastTheBlock) {
   a.Seek(1);
   EXPECT_EQ(a.Read(back, 8), 1);
   EXPECT_EQ(back[0], 2.0);
+}
+
+// A buffer larger than one step of a direct read: the read is split into
+// steps and every value lands where it belongs.
+TEST_P(ArrayModelTest, LargeReadsThroughALargeBuffer) {
+  auto db = Files().Create();
+  qvt_ArrayRepr a(db.get(), qvt_TypeDouble, 3, 0, 1048576);
+  std::vector<double> values(3 * 100003);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i) - 0.5;
+  a.Write(values.data(), 100003);
+  a.Seek(7);
+  std::vector<double> back(values.size(), -1.0);
+  EXPECT_EQ(a.Read(back.data(), 100003), 3 * (100003 - 7));
+  EXPECT_TRUE(std::equal(back.begin(), back.end() - 21, values.begin() + 21));
+  EXPECT_EQ(back[back.size() - 21], -1.0);
+  EXPECT_EQ(a.Location(), 100003);
+  a.Flush();
+  qvt_ArrayRepr b(db.get(), a.Handle(), 0, 1048576);
+  EXPECT_EQ(b.Read(back.data(), 100003), 3 * 100003);
+  EXPECT_TRUE(back == values);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ArrayModelTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
