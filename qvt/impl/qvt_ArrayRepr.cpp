@@ -216,16 +216,17 @@ int qvt_ArrayRepr::ValueCount(const void* data, int rowCount) {
 
 // A read of at least one block skips the block: the space's bytes land in
 // the caller's array and are converted there while still in cache, so they
-// cross memory once instead of twice. Steps of at most kDirectStep bytes
-// keep each step inside the processor's second-level cache until it is
-// converted; larger ones measurably fall out of it. Only whole values that
-// the space holds are read, so a partial last value is left alone, as the
-// buffer leaves it.
+// cross memory once instead of twice. The steps need no memory of their
+// own, so their size does not follow the block: kDirectStep bytes are few
+// enough calls to the space and stay inside the processor's second-level
+// cache until converted (larger steps measurably fall out of it). Only
+// whole values that the space holds are read, so a partial last value is
+// left alone, as the buffer leaves it.
 template <class T>
 int qvt_ArrayRepr::ReadValues(T* data, int count) {
   constexpr int width = static_cast<int>(sizeof(T));
   const int block = m_Buffer.Size();
-  if (static_cast<std::int64_t>(count) * width < block || block < width) {
+  if (static_cast<std::int64_t>(count) * width < block) {
     if constexpr (std::is_same_v<T, int>) return m_Buffer.ReadIntArray(data, count);
     if constexpr (std::is_same_v<T, float>) return m_Buffer.ReadFloatArray(data, count);
     if constexpr (std::is_same_v<T, double>) return m_Buffer.ReadDoubleArray(data, count);
@@ -238,7 +239,7 @@ int qvt_ArrayRepr::ReadValues(T* data, int count) {
   const utl_FileOffset stored = (m_Space->Length() - start) / width;
   const int wanted = static_cast<int>(std::min<utl_FileOffset>(count, stored));
   if (wanted < 1) return 0;
-  const int step = std::min(block, kDirectStep) / width;
+  const int step = kDirectStep / width;
   int done = 0;
   while (done < wanted) {
     const int n = std::min(step, wanted - done);
