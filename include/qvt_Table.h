@@ -70,6 +70,9 @@ class qvt_Table {
   // read-only database, and "qvt_TableRepr::NewRow - Table '<class>' has no
   // stored fields and holds no rows." for a class without stored fields.
   qvt_Row NewRow();
+  // The database's statistics lines for the table's space: one line
+  // "Linkage_Count=<extents>".
+  std::vector<cow_String> GetObjStatistics() const;
   utl_FileOffset SpaceLength() const;
   utl_FileOffset SpaceAllocation() const;
   // This class's CopyAllowed of other's (see qvt_TableMetadata).

@@ -57,9 +57,16 @@ void qvt_Row::Release() {
 
 void qvt_Row::Nullify() { Release(); }
 
+namespace {
+// Kept out of line so that the checks of every access stay small.
+[[noreturn]] void FailNoRow(const qvt_RowRepr* repr) {
+  if (!repr) NEX_THROW_TEXT(cow_String(M::kNoRow));
+  QVT_TABLE_THROW(M::kRowGone, repr->m_LostClassName);
+}
+}  // namespace
+
 qvt_RowImpl& qvt_Row::Impl() const {
-  if (!m_Repr) NEX_THROW_TEXT(cow_String(M::kNoRow));
-  if (!m_Repr->m_Row) QVT_TABLE_THROW(M::kRowGone, m_Repr->m_LostClassName);
+  if (!m_Repr || !m_Repr->m_Row) FailNoRow(m_Repr);
   return *m_Repr->m_Row;
 }
 

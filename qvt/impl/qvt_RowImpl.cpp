@@ -15,6 +15,7 @@
 
 namespace M = qvt_TableMsg;
 
+
 qvt_RowImpl::qvt_RowImpl(qvt_TableRepr* table, int rowIndex, int rowSize, int bitmapWords)
     : m_Table(table),
       m_Bitmap(new std::uint32_t[static_cast<std::size_t>(std::max(bitmapWords, 1))]()),
@@ -58,53 +59,17 @@ void qvt_RowImpl::KeepOnlyBytes(int got) {
 
 // ---- Checks ----
 
-const char* qvt_RowImpl::FieldBytes(int position) const { return m_Data.get() + m_Table->FieldOffset(position); }
-char* qvt_RowImpl::FieldBytes(int position) { return m_Data.get() + m_Table->FieldOffset(position); }
-
-int qvt_RowImpl::PrepReadField(const qvt_FieldHandle& handle, qvt_Type type) const {
-  const int position = m_Table->ResolveField(handle, type);
-  if (!BitIsSet(position)) QVT_TABLE_THROW(M::kAbsentFieldData, m_Table->ClassName(), handle.Name());
-  return position;
+void qvt_RowImpl::FailAbsentData(const qvt_FieldHandle& handle) const {
+  QVT_TABLE_THROW(M::kAbsentFieldData, m_Table->ClassName(), handle.Name());
 }
 
-int qvt_RowImpl::PrepWriteField(const qvt_FieldHandle& handle, qvt_Type type) {
-  m_Modified = true;
-  if (m_Table->ReadOnly()) NEX_THROW_TEXT(cow_String(M::kReadOnly));
-  const int position = m_Table->ResolveField(handle, type);
-  if (position < 0) QVT_TABLE_THROW(M::kAbsentField, m_Table->ClassName(), handle.Name());
-  m_Table->MarkModified();
-  return position;
+void qvt_RowImpl::FailAbsentField(const qvt_FieldHandle& handle) const {
+  QVT_TABLE_THROW(M::kAbsentField, m_Table->ClassName(), handle.Name());
 }
+
+void qvt_RowImpl::FailReadOnly() { NEX_THROW_TEXT(cow_String(M::kReadOnly)); }
 
 // ---- Reads ----
-
-int qvt_RowImpl::ReadFieldInt(const qvt_FieldHandle& handle) const {
-  std::int32_t value;
-  omi_SwapperGuts::InternalizeArray(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeInt)), &value, 1,
-                                    4);
-  return value;
-}
-
-float qvt_RowImpl::ReadFieldFloat(const qvt_FieldHandle& handle) const {
-  float value;
-  omi_SwapperGuts::InternalizeArray(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeFloat)), &value,
-                                    1, 4);
-  return value;
-}
-
-double qvt_RowImpl::ReadFieldDouble(const qvt_FieldHandle& handle) const {
-  double value;
-  omi_SwapperGuts::InternalizeArray(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeDouble)), &value,
-                                    1, 8);
-  return value;
-}
-
-qvt_Handle qvt_RowImpl::ReadFieldHandle(const qvt_FieldHandle& handle) const {
-  std::uint32_t value;
-  omi_SwapperGuts::InternalizeArray(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeHandle)), &value,
-                                    1, 4);
-  return value;
-}
 
 cow_String qvt_RowImpl::ReadFieldString(const qvt_FieldHandle& handle) const {
   cow_String value;
@@ -113,40 +78,14 @@ cow_String qvt_RowImpl::ReadFieldString(const qvt_FieldHandle& handle) const {
 }
 
 void qvt_RowImpl::ReadFieldString(const qvt_FieldHandle& handle, cow_String* value) const {
-  m_Table->StringPool().InternalizeStrings(FieldBytes(PrepReadField(handle, qvt_TypeString)), value, 1);
+  m_Table->ReadPooledString(FieldBytes(PrepReadField(handle, qvt_TypeString)), value);
 }
 
 // ---- Writes ----
 
-void qvt_RowImpl::WriteFieldInt(const qvt_FieldHandle& handle, int value) {
-  const int position = PrepWriteField(handle, qvt_TypeInt);
-  omi_SwapperGuts::ExternalizeArray(m_Table->MustSwap(), &value, FieldBytes(position), 1, 4);
-  SetBit(position);
-}
-
-void qvt_RowImpl::WriteFieldFloat(const qvt_FieldHandle& handle, float value) {
-  const int position = PrepWriteField(handle, qvt_TypeFloat);
-  omi_SwapperGuts::ExternalizeArray(m_Table->MustSwap(), &value, FieldBytes(position), 1, 4);
-  SetBit(position);
-}
-
-void qvt_RowImpl::WriteFieldDouble(const qvt_FieldHandle& handle, double value) {
-  const int position = PrepWriteField(handle, qvt_TypeDouble);
-  omi_SwapperGuts::ExternalizeArray(m_Table->MustSwap(), &value, FieldBytes(position), 1, 8);
-  SetBit(position);
-}
-
-void qvt_RowImpl::WriteFieldHandle(const qvt_FieldHandle& handle, qvt_Handle value) {
-  const int position = PrepWriteField(handle, qvt_TypeHandle);
-  char* bytes = FieldBytes(position);
-  omi_SwapperGuts::ExternalizeArray(m_Table->MustSwap(), &value, bytes, 1, 4);
-  std::memset(bytes + 4, 0, 4);
-  SetBit(position);
-}
-
 void qvt_RowImpl::WriteFieldString(const qvt_FieldHandle& handle, const cow_String& value) {
   const int position = PrepWriteField(handle, qvt_TypeString);
-  m_Table->StringPool().ExternalizeStrings(FieldBytes(position), &value, 1);
+  m_Table->WritePooledString(value, FieldBytes(position));
   SetBit(position);
 }
 

@@ -5,13 +5,35 @@
 #define QVT_IMPL_QVT_ROWIMPL_H
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "cow_String.h"
+#include "omi_Swapper.h"
 #include "qvt_FieldHandle.h"
 #include "qvt_Handle.h"
+#include "qvt_TableRepr.h"
 
-class qvt_TableRepr;
+// One value between a row's bytes and the machine: copied as it is, or with
+// its bytes reversed when the file's order is not the machine's. Built on
+// the foundation's shift-based encoders and inline, since every field
+// access goes through here.
+namespace qvt_RowBytes {
+inline void Move4(bool swap, const void* from, void* to) {
+  if (swap) {
+    omi_Bytes::PutBE32(static_cast<unsigned char*>(to), omi_Bytes::GetLE32(static_cast<const unsigned char*>(from)));
+  } else {
+    std::memcpy(to, from, 4);
+  }
+}
+inline void Move8(bool swap, const void* from, void* to) {
+  if (swap) {
+    omi_Bytes::PutBE64(static_cast<unsigned char*>(to), omi_Bytes::GetLE64(static_cast<const unsigned char*>(from)));
+  } else {
+    std::memcpy(to, from, 8);
+  }
+}
+}  // namespace qvt_RowBytes
 
 // Row bytes (rowSize), field values in the file's byte order:
 //
@@ -36,20 +58,56 @@ class qvt_RowImpl {
   // Typed reads. THROWS the metadata's Verify messages for unknown, absent
   // or mistyped fields, and "qvt_RowImpl::PrepReadField: Attempt to access
   // absent field data ..." when the row holds no data for the field.
-  int ReadFieldInt(const qvt_FieldHandle& handle) const;
-  float ReadFieldFloat(const qvt_FieldHandle& handle) const;
-  double ReadFieldDouble(const qvt_FieldHandle& handle) const;
-  qvt_Handle ReadFieldHandle(const qvt_FieldHandle& handle) const;
+  int ReadFieldInt(const qvt_FieldHandle& handle) const {
+    std::int32_t value;
+    qvt_RowBytes::Move4(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeInt)), &value);
+    return value;
+  }
+  float ReadFieldFloat(const qvt_FieldHandle& handle) const {
+    float value;
+    qvt_RowBytes::Move4(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeFloat)), &value);
+    return value;
+  }
+  double ReadFieldDouble(const qvt_FieldHandle& handle) const {
+    double value;
+    qvt_RowBytes::Move8(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeDouble)), &value);
+    return value;
+  }
+  // The first 4 bytes of the field.
+  qvt_Handle ReadFieldHandle(const qvt_FieldHandle& handle) const {
+    std::uint32_t value;
+    qvt_RowBytes::Move4(m_Table->MustSwap(), FieldBytes(PrepReadField(handle, qvt_TypeHandle)), &value);
+    return value;
+  }
   cow_String ReadFieldString(const qvt_FieldHandle& handle) const;
   void ReadFieldString(const qvt_FieldHandle& handle, cow_String* value) const;
 
   // Typed writes: store the value and set the field's bit. THROWS the
   // Verify messages, and the read-only message on a read-only table. A
   // string is added to the table's string pool at once.
-  void WriteFieldInt(const qvt_FieldHandle& handle, int value);
-  void WriteFieldFloat(const qvt_FieldHandle& handle, float value);
-  void WriteFieldDouble(const qvt_FieldHandle& handle, double value);
-  void WriteFieldHandle(const qvt_FieldHandle& handle, qvt_Handle value);
+  void WriteFieldInt(const qvt_FieldHandle& handle, int value) {
+    const int position = PrepWriteField(handle, qvt_TypeInt);
+    qvt_RowBytes::Move4(m_Table->MustSwap(), &value, FieldBytes(position));
+    SetBit(position);
+  }
+  void WriteFieldFloat(const qvt_FieldHandle& handle, float value) {
+    const int position = PrepWriteField(handle, qvt_TypeFloat);
+    qvt_RowBytes::Move4(m_Table->MustSwap(), &value, FieldBytes(position));
+    SetBit(position);
+  }
+  void WriteFieldDouble(const qvt_FieldHandle& handle, double value) {
+    const int position = PrepWriteField(handle, qvt_TypeDouble);
+    qvt_RowBytes::Move8(m_Table->MustSwap(), &value, FieldBytes(position));
+    SetBit(position);
+  }
+  // The 32-bit handle, then 4 zero bytes.
+  void WriteFieldHandle(const qvt_FieldHandle& handle, qvt_Handle value) {
+    const int position = PrepWriteField(handle, qvt_TypeHandle);
+    char* bytes = FieldBytes(position);
+    qvt_RowBytes::Move4(m_Table->MustSwap(), &value, bytes);
+    std::memset(bytes + 4, 0, 4);
+    SetBit(position);
+  }
   void WriteFieldString(const qvt_FieldHandle& handle, const cow_String& value);
   // Rewrites in place the pooled string the field refers to.
   void NeuterFieldString(const qvt_FieldHandle& handle, const cow_String& value);
@@ -92,11 +150,26 @@ class qvt_RowImpl {
   void SetBit(int position) { m_Bitmap[static_cast<unsigned>(position) >> 5] |= 1u << (position & 31); }
   void ClearBit(int position) { m_Bitmap[static_cast<unsigned>(position) >> 5] &= ~(1u << (position & 31)); }
   // Verify, then the position, which must hold data.
-  int PrepReadField(const qvt_FieldHandle& handle, qvt_Type type) const;
+  int PrepReadField(const qvt_FieldHandle& handle, qvt_Type type) const {
+    const int position = m_Table->ResolveField(handle, type);
+    if (!BitIsSet(position)) FailAbsentData(handle);
+    return position;
+  }
   // Marks the row modified, refuses a read-only table, Verify, position.
-  int PrepWriteField(const qvt_FieldHandle& handle, qvt_Type type);
-  const char* FieldBytes(int position) const;
-  char* FieldBytes(int position);
+  int PrepWriteField(const qvt_FieldHandle& handle, qvt_Type type) {
+    m_Modified = true;
+    if (m_Table->ReadOnly()) FailReadOnly();
+    const int position = m_Table->ResolveField(handle, type);
+    if (position < 0) FailAbsentField(handle);
+    m_Table->MarkModified();
+    return position;
+  }
+  // The failures, kept out of the inline paths.
+  [[noreturn]] void FailAbsentData(const qvt_FieldHandle& handle) const;
+  [[noreturn]] void FailAbsentField(const qvt_FieldHandle& handle) const;
+  [[noreturn]] static void FailReadOnly();
+  const char* FieldBytes(int position) const { return m_Data.get() + m_Table->FieldOffset(position); }
+  char* FieldBytes(int position) { return m_Data.get() + m_Table->FieldOffset(position); }
 
   qvt_TableRepr* m_Table;
   std::unique_ptr<std::uint32_t[]> m_Bitmap;

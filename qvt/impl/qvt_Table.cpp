@@ -28,6 +28,7 @@ int qvt_Table::RowExists(int row) { return m_Repr->RowExists(row); }
 qvt_Row qvt_Table::ReadRow(int row) { return m_Repr->ReadRow(row); }
 qvt_Row qvt_Table::UpdateRow(int row) { return m_Repr->UpdateRow(row); }
 qvt_Row qvt_Table::NewRow() { return m_Repr->NewRow(); }
+std::vector<cow_String> qvt_Table::GetObjStatistics() const { return m_Repr->GetObjStatistics(); }
 utl_FileOffset qvt_Table::SpaceLength() const { return m_Repr->SpaceLength(); }
 utl_FileOffset qvt_Table::SpaceAllocation() const { return m_Repr->SpaceAllocation(); }
 int qvt_Table::CopyAllowed(const qvt_Table& other) const { return m_Repr->CopyAllowed(*other.m_Repr); }

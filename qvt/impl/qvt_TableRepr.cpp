@@ -106,8 +106,8 @@ qvt_TableRepr::~qvt_TableRepr() {
     std::fprintf(stderr, "*** WARNING: table '%s' was not flushed when it closed: %s\n", ClassName().c_str(),
                  e.what());
   }
-  for (auto& entry : m_Cache) {
-    qvt_RowRepr* repr = entry.second;
+  for (const CacheEntry& entry : m_Cache) {
+    qvt_RowRepr* repr = entry.repr;
     delete repr->m_Row;
     repr->m_Row = nullptr;
     if (repr->m_ReferenceCount > 0) {
@@ -173,6 +173,8 @@ int qvt_TableRepr::Index(const cow_String& name) const {
   return found == m_Metadata->FieldMap().end() ? -1 : found->second.Index();
 }
 
+std::vector<cow_String> qvt_TableRepr::GetObjStatistics() const { return m_Database->GetObjStatistics(Handle()); }
+
 void qvt_TableRepr::RequireWritable() const {
   if (m_ReadOnly) NEX_THROW_TEXT(cow_String(M::kReadOnly));
 }
@@ -181,6 +183,44 @@ void qvt_TableRepr::FailMissingRow(const char* format, int row) const {
   const cow_String message = atr_Format(format, ClassName(), row, m_RowCount);
   std::fprintf(stderr, "%s\n", message.c_str());
   NEX_THROW_TEXT(message);
+}
+
+void qvt_TableRepr::ReadPooledString(const char* reference, cow_String* text) {
+  if (m_Pool->ExternalSize() != sizeof(std::uint64_t)) {
+    m_Pool->InternalizeStrings(reference, text, 1);
+    return;
+  }
+  std::uint64_t key;
+  std::memcpy(&key, reference, sizeof key);
+  if (!m_StringCache) m_StringCache.reset(new StringSlot[std::size_t{1} << kStringSlotBits]);
+  StringSlot& slot = m_StringCache[(key * 0x9E3779B97F4A7C15ull) >> (64 - kStringSlotBits)];
+  if (!slot.used || slot.reference != key) {
+    m_Pool->InternalizeStrings(reference, &slot.text, 1);
+    slot.reference = key;
+    slot.used = true;
+  }
+  *text = slot.text;
+}
+
+void qvt_TableRepr::WritePooledString(const cow_String& text, char* reference) {
+  if (m_Pool->ExternalSize() != static_cast<int>(sizeof(ReferenceSlot::reference))) {
+    m_Pool->ExternalizeStrings(reference, &text, 1);
+    return;
+  }
+  // FNV-1a: cheap on the short texts rows hold.
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  // Its top bits barely depend on the last bytes: mix before taking them.
+  hash ^= hash >> 29;
+  hash *= 0x9E3779B97F4A7C15ull;
+  if (!m_ReferenceCache) m_ReferenceCache.reset(new ReferenceSlot[std::size_t{1} << kStringSlotBits]);
+  ReferenceSlot& slot = m_ReferenceCache[hash >> (64 - kStringSlotBits)];
+  if (!slot.used || slot.text != text) {
+    m_Pool->ExternalizeStrings(slot.reference, &text, 1);
+    slot.text = text;
+    slot.used = true;
+  }
+  std::memcpy(reference, slot.reference, sizeof slot.reference);
 }
 
 // ---- Rows ----
@@ -195,15 +235,15 @@ qvt_Row qvt_TableRepr::ReadRow(int row) {
   if (row < 0) row = m_CurrentRow;
   if (row < 0) FailMissingRow(M::kReadRowMissing, row);
   m_CurrentRow = row + 1;
-  auto found = m_Cache.find(row);
-  if (found == m_Cache.end()) {
+  std::size_t slot = Find(row);
+  if (slot == kNotCached) {
     --m_CacheBudget;
     Refill();
     Load(row);
-    found = m_Cache.find(row);
-    if (found == m_Cache.end()) FailMissingRow(M::kReadRowMissing, row);
+    slot = Find(row);
+    if (slot == kNotCached) FailMissingRow(M::kReadRowMissing, row);
   }
-  return qvt_Row(found->second);
+  return qvt_Row(m_Cache[slot].repr);
 }
 
 qvt_Row qvt_TableRepr::UpdateRow(int row) {
@@ -213,14 +253,14 @@ qvt_Row qvt_TableRepr::UpdateRow(int row) {
   if (row < 0) FailMissingRow(M::kUpdateRowMissing, row);
   if (row == m_RowCount) return NewRow();
   m_CurrentRow = row + 1;
-  auto found = m_Cache.find(row);
-  if (found == m_Cache.end()) {
+  std::size_t slot = Find(row);
+  if (slot == kNotCached) {
     if (m_CacheBudget-- < 1) Refill();
     Load(row);
-    found = m_Cache.find(row);
-    if (found == m_Cache.end()) FailMissingRow(M::kUpdateRowMissing, row);
+    slot = Find(row);
+    if (slot == kNotCached) FailMissingRow(M::kUpdateRowMissing, row);
   }
-  return qvt_Row(found->second);
+  return qvt_Row(m_Cache[slot].repr);
 }
 
 qvt_Row qvt_TableRepr::NewRow() {
@@ -231,11 +271,11 @@ qvt_Row qvt_TableRepr::NewRow() {
   if (m_CacheBudget-- < 1) Refill();
   qvt_RowImpl* row = TakeRow(m_RowCount);
   row->ResetAsNew(m_RowCount);
-  auto entry = Enter(m_RowCount, row);
+  qvt_RowRepr* entry = Enter(m_RowCount, row);
   ++m_RowCount;
   m_CurrentRow = m_RowCount;
   row->SetModified();  // written even if no field is ever set
-  return qvt_Row(entry->second);
+  return qvt_Row(entry);
 }
 
 // ---- The row cache ----
@@ -248,7 +288,18 @@ qvt_RowImpl* qvt_TableRepr::TakeRow(int row) {
   return impl;
 }
 
-qvt_TableRepr::Cache::iterator qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) {
+std::size_t qvt_TableRepr::Find(int row) {
+  const std::size_t size = m_Cache.size();
+  std::size_t slot = m_CacheHint;
+  if (slot < size && m_Cache[slot].row == row) return slot;
+  if (++slot < size && m_Cache[slot].row == row) return m_CacheHint = slot;
+  auto found = std::lower_bound(m_Cache.begin(), m_Cache.end(), row,
+                                [](const CacheEntry& entry, int r) { return entry.row < r; });
+  if (found == m_Cache.end() || found->row != row) return kNotCached;
+  return m_CacheHint = static_cast<std::size_t>(found - m_Cache.begin());
+}
+
+qvt_RowRepr* qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) {
   qvt_RowRepr* repr;
   if (m_FreeReprs.empty()) {
     repr = new qvt_RowRepr;
@@ -258,23 +309,16 @@ qvt_TableRepr::Cache::iterator qvt_TableRepr::Enter(int row, qvt_RowImpl* impl) 
   }
   repr->m_ReferenceCount = 0;
   repr->m_Row = impl;
-  // Rows are mostly entered in ascending order, so the end is the usual
-  // place; a wrong hint only costs a search.
-  auto hint = m_Cache.lower_bound(row);
-  if (m_FreeNodes.empty()) return m_Cache.emplace_hint(hint, row, repr);
-  Cache::node_type node = std::move(m_FreeNodes.back());
-  m_FreeNodes.pop_back();
-  node.key() = row;
-  node.mapped() = repr;
-  return m_Cache.insert(hint, std::move(node));
-}
-
-void qvt_TableRepr::Recycle(Cache::iterator entry) {
-  qvt_RowRepr* repr = entry->second;
-  m_FreeRows.push_back(repr->m_Row);
-  repr->m_Row = nullptr;
-  m_FreeReprs.push_back(repr);
-  m_FreeNodes.push_back(m_Cache.extract(entry));
+  repr->m_LostClassName.clear();
+  if (m_Cache.empty() || m_Cache.back().row < row) {
+    m_Cache.emplace_back(row, repr);
+  } else {
+    auto at = std::lower_bound(m_Cache.begin(), m_Cache.end(), row,
+                               [](const CacheEntry& entry, int r) { return entry.row < r; });
+    NEX_ASSERT(at == m_Cache.end() || at->row != row);
+    m_Cache.insert(at, CacheEntry(row, repr));
+  }
+  return repr;
 }
 
 void qvt_TableRepr::Drop(qvt_RowRepr* repr) {
@@ -289,25 +333,45 @@ void qvt_TableRepr::Drop(qvt_RowRepr* repr) {
 
 void qvt_TableRepr::Load(int row) {
   // A cache of size 0 still reads the row asked for.
-  const int count = std::max(m_CacheSize, 1);
-  auto next = m_Cache.lower_bound(row);
-  for (int r = row; r < m_RowCount && r - row < count; ++r) {
-    if (next != m_Cache.end() && next->first == r) {
-      ++next;
+  const int limit = static_cast<int>(std::min<long long>(m_RowCount, static_cast<long long>(row) + std::max(m_CacheSize, 1)));
+  int r = row;
+  while (r < limit) {
+    if (Find(r) != kNotCached) {
+      ++r;
       continue;
     }
-    qvt_RowImpl* impl = TakeRow(r);
-    try {
-      m_Buffer.Seek(RowOffset(r));
-      const int got = m_Buffer.Read(impl->Data(), m_RowSize);
-      impl->LoadBitmap();
-      if (got < m_RowSize) impl->KeepOnlyBytes(got);
-      impl->ClearModified();
-    } catch (const std::exception&) {
-      m_FreeRows.push_back(impl);
-      throw;
+    // A run of rows not cached, read window by window of whole rows.
+    auto next = std::lower_bound(m_Cache.begin(), m_Cache.end(), r,
+                                 [](const CacheEntry& entry, int x) { return entry.row < x; });
+    const int end = next == m_Cache.end() ? limit : std::min(limit, next->row);
+    m_Buffer.Seek(RowOffset(r));
+    while (r < end) {
+      if (m_RowSize <= m_Buffer.Size() && m_Buffer.PrepRead(m_RowSize, end - r)) {
+        const char* window = m_Buffer.Window();
+        const int rows = m_Buffer.WindowCount();
+        for (int k = 0; k < rows; ++k, ++r, window += m_RowSize) {
+          qvt_RowImpl* impl = TakeRow(r);
+          std::memcpy(impl->Data(), window, static_cast<std::size_t>(m_RowSize));
+          impl->LoadBitmap();
+          impl->ClearModified();
+          Enter(r, impl);
+        }
+      } else {
+        // A row larger than the block, or a last row cut short.
+        qvt_RowImpl* impl = TakeRow(r);
+        try {
+          const int got = m_Buffer.Read(impl->Data(), m_RowSize);
+          impl->LoadBitmap();
+          if (got < m_RowSize) impl->KeepOnlyBytes(got);
+          impl->ClearModified();
+        } catch (const std::exception&) {
+          m_FreeRows.push_back(impl);
+          throw;
+        }
+        Enter(r, impl);
+        ++r;
+      }
     }
-    Enter(r, impl);
   }
 }
 
@@ -316,32 +380,64 @@ void qvt_TableRepr::WriteBack(bool discard) {
     // Rows beyond the stored ones are written from the first up to the
     // highest modified one, so the space never gets a gap.
     int highestNew = -1;
-    for (auto it = m_Cache.rbegin(); it != m_Cache.rend() && it->first >= m_StoredRowCount; ++it) {
-      if (it->second->m_Row->Modified()) {
-        highestNew = it->first;
+    for (auto it = m_Cache.rbegin(); it != m_Cache.rend() && it->row >= m_StoredRowCount; ++it) {
+      if (it->repr->m_Row->Modified()) {
+        highestNew = it->row;
         break;
       }
     }
-    for (auto& entry : m_Cache) {
-      const int r = entry.first;
-      qvt_RowImpl* row = entry.second->m_Row;
-      if (r < m_StoredRowCount ? !row->Modified() : r > highestNew) continue;
-      NEX_ASSERT(r <= m_StoredRowCount);
-      row->StoreBitmap();
-      m_Buffer.Seek(RowOffset(r));
-      m_Buffer.Write(row->Data(), m_RowSize);
-      row->ClearModified();
-      if (m_StoredRowCount < r + 1) m_StoredRowCount = r + 1;
+    const int stored = m_StoredRowCount;
+    auto marked = [&](const CacheEntry& entry) {
+      return entry.row < stored ? entry.repr->m_Row->Modified() : entry.row <= highestNew;
+    };
+    const std::size_t size = m_Cache.size();
+    std::size_t i = 0;
+    while (i < size) {
+      if (!marked(m_Cache[i])) {
+        ++i;
+        continue;
+      }
+      // A run of marked rows that follow each other: written window by
+      // window of whole rows.
+      std::size_t end = i + 1;
+      while (end < size && m_Cache[end].row == m_Cache[end - 1].row + 1 && marked(m_Cache[end])) ++end;
+      NEX_ASSERT(m_Cache[i].row <= m_StoredRowCount);
+      m_Buffer.Seek(RowOffset(m_Cache[i].row));
+      while (i < end) {
+        if (m_RowSize <= m_Buffer.Size() && m_Buffer.PrepWrite(m_RowSize, static_cast<int>(end - i))) {
+          char* window = m_Buffer.Window();
+          const int rows = m_Buffer.WindowCount();
+          for (int k = 0; k < rows; ++k, ++i, window += m_RowSize) {
+            qvt_RowImpl* row = m_Cache[i].repr->m_Row;
+            row->StoreBitmap();
+            std::memcpy(window, row->Data(), static_cast<std::size_t>(m_RowSize));
+            row->ClearModified();
+          }
+        } else {
+          qvt_RowImpl* row = m_Cache[i].repr->m_Row;
+          row->StoreBitmap();
+          m_Buffer.Write(row->Data(), m_RowSize);
+          row->ClearModified();
+          ++i;
+        }
+      }
+      m_StoredRowCount = std::max(m_StoredRowCount, m_Cache[end - 1].row + 1);
     }
   }
   if (discard) {
-    for (auto it = m_Cache.begin(); it != m_Cache.end();) {
-      if (it->second->m_ReferenceCount <= 0) {
-        Recycle(it++);
+    std::size_t kept = 0;
+    for (const CacheEntry& entry : m_Cache) {
+      qvt_RowRepr* repr = entry.repr;
+      if (repr->m_ReferenceCount <= 0) {
+        m_FreeRows.push_back(repr->m_Row);
+        repr->m_Row = nullptr;
+        m_FreeReprs.push_back(repr);
       } else {
-        ++it;
+        m_Cache[kept++] = entry;
       }
     }
+    m_Cache.erase(m_Cache.begin() + static_cast<std::ptrdiff_t>(kept), m_Cache.end());
+    m_CacheHint = 0;
   }
 }
 
@@ -404,10 +500,11 @@ void qvt_TableRepr::Truncate(int rows) {
   if (rows < 0) QVT_TABLE_THROW(M::kBadTruncate, rows, ClassName());
   Flush();
   m_CurrentRow = 0;
-  for (auto it = m_Cache.lower_bound(rows); it != m_Cache.end();) {
-    Drop(it->second);
-    m_FreeNodes.push_back(m_Cache.extract(it++));
-  }
+  auto first = std::lower_bound(m_Cache.begin(), m_Cache.end(), rows,
+                                [](const CacheEntry& entry, int r) { return entry.row < r; });
+  for (auto it = first; it != m_Cache.end(); ++it) Drop(it->repr);
+  m_Cache.erase(first, m_Cache.end());
+  m_CacheHint = 0;
   m_RowCount = std::min(m_RowCount, rows);
   m_StoredRowCount = std::min(m_StoredRowCount, rows);
   m_Buffer.Flush();

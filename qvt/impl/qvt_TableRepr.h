@@ -5,6 +5,7 @@
 #ifndef QVT_IMPL_QVT_TABLEREPR_H
 #define QVT_IMPL_QVT_TABLEREPR_H
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <vector>
@@ -69,6 +70,7 @@ class qvt_TableRepr {
   qvt_Row ReadRow(int row);
   qvt_Row UpdateRow(int row);
   qvt_Row NewRow();
+  std::vector<cow_String> GetObjStatistics() const;
   utl_FileOffset SpaceLength() const { return m_Space->Length(); }
   utl_FileOffset SpaceAllocation() const { return m_Space->Allocation(); }
   int CopyAllowed(const qvt_TableRepr& other) const { return m_Metadata->CopyAllowed(*other.m_Metadata); }
@@ -93,6 +95,14 @@ class qvt_TableRepr {
   qvt_Type PositionType(int position) const { return m_PositionTypes[position]; }
   bool MustSwap() const { return m_Swap; }
   qvt_StringManager& StringPool() const { return *m_Pool; }
+  // The string a stored reference names, through a small cache of recent
+  // references in front of the pool: the pool never moves or changes a
+  // record it has handed out, so a reference always names the same text.
+  void ReadPooledString(const char* reference, cow_String* text);
+  // The reference of a string (added to the pool when new) into reference,
+  // through a small cache of recent strings: the pool answers one reference
+  // for one string for the life of the database.
+  void WritePooledString(const cow_String& text, char* reference);
   bool ReadOnly() const { return m_ReadOnly; }
   // A row of this table changed: the next Flush writes.
   void MarkModified() { m_Modified = true; }
@@ -102,7 +112,15 @@ class qvt_TableRepr {
   int PositionCount() const { return static_cast<int>(m_FieldOffsets.size()); }
 
  private:
-  using Cache = std::map<int, qvt_RowRepr*>;
+  // The row cache is an ordered map from row index to entry, kept as an
+  // array sorted by row: read-ahead and new rows arrive in ascending order,
+  // so entries are mostly appended, and a walk in row order is a loop.
+  struct CacheEntry {
+    CacheEntry(int r, qvt_RowRepr* p) : row(r), repr(p) {}
+    int row;
+    qvt_RowRepr* repr;
+  };
+  static constexpr std::size_t kNotCached = static_cast<std::size_t>(-1);
 
   // The bound metadata for a new table, with its field types checked.
   static const qvt_TableMetadata* BindForNewTable(qvt_DatabaseRepr* database, const qvt_TableMetadata& metadata);
@@ -121,9 +139,12 @@ class qvt_TableRepr {
   void Load(int row);
   void WriteBack(bool discard);
   void Refill();
-  Cache::iterator Enter(int row, qvt_RowImpl* impl);
+  // The slot of row in the cache, or kNotCached. Looks next to the last
+  // slot found first, so that walking the rows costs no search.
+  std::size_t Find(int row);
+  // Enters a new entry for row (not cached yet) holding impl.
+  qvt_RowRepr* Enter(int row, qvt_RowImpl* impl);
   qvt_RowImpl* TakeRow(int row);
-  void Recycle(Cache::iterator entry);
   // Frees the row of an entry; an entry still referenced keeps no row.
   void Drop(qvt_RowRepr* repr);
 
@@ -148,17 +169,34 @@ class qvt_TableRepr {
   int m_DataOffset = 12;
   int m_CacheBudget;
   int m_StoredRowCount = 0;
-  Cache m_Cache;
+  std::vector<CacheEntry> m_Cache;
+  std::size_t m_CacheHint = 0;
 
   // Fixed for the table's life, kept at hand for row access.
   bool m_ReadOnly;
   bool m_Swap;
   qvt_StringManager* m_Pool;
-  // Discarded rows, entries and cache nodes, reused rather than allocated
-  // anew for every row.
+  // Recently read references and their strings, by a hash of the
+  // reference's bytes; made on the first string read.
+  struct StringSlot {
+    std::uint64_t reference = 0;
+    bool used = false;
+    cow_String text;
+  };
+  static constexpr int kStringSlotBits = 12;
+  std::unique_ptr<StringSlot[]> m_StringCache;
+  // Recently written strings and their references, by a hash of the text;
+  // made on the first string written.
+  struct ReferenceSlot {
+    bool used = false;
+    cow_String text;
+    char reference[8] = {};
+  };
+  std::unique_ptr<ReferenceSlot[]> m_ReferenceCache;
+  // Discarded rows and entries, reused rather than allocated anew for
+  // every row.
   std::vector<qvt_RowImpl*> m_FreeRows;
   std::vector<qvt_RowRepr*> m_FreeReprs;
-  std::vector<Cache::node_type> m_FreeNodes;
 };
 
 #endif  // QVT_IMPL_QVT_TABLEREPR_H

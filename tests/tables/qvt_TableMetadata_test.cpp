@@ -235,6 +235,29 @@ TEST_F(TableMetadataTest, RecordWithImpossibleLengthIsCorrupt) {
   }
 }
 
+TEST_F(TableMetadataTest, UnknownTypeCodeMarksTheRecordCorrupt) {
+  for (int code : {5, 11, -1, 0x7FFFFFFF}) {
+    m_Stream.Bytes().clear();
+    m_Stream.Seek(0);
+    m_Stream.WriteInt(24);
+    m_Stream.WriteString("T");
+    m_Stream.WriteInt(code);
+    m_Stream.WriteString("a");
+    m_Stream.Seek(0);
+    QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(m_Stream, 1), nex_TextException,
+                          "***ERROR: Metadata is corrupt in KELVOR database file.");
+  }
+  // Known codes that rows cannot hold are read; tables refuse them.
+  m_Stream.Bytes().clear();
+  m_Stream.Seek(0);
+  m_Stream.WriteInt(24);
+  m_Stream.WriteString("T");
+  m_Stream.WriteInt(qvt_TypeTaggedStream);
+  m_Stream.WriteString("a");
+  m_Stream.Seek(0);
+  EXPECT_EQ(qvt_TableMetadata(m_Stream, 1).GetFieldMD(qvt_FieldHandle("a")).Type(), qvt_TypeTaggedStream);
+}
+
 TEST_F(TableMetadataTest, RecordNamingAFieldTwiceIsRefused) {
   m_Stream.WriteInt(36);
   m_Stream.WriteString("T");

@@ -344,6 +344,20 @@ TEST_P(TableTest, ExtendReservesRoomForMoreRows) {
   EXPECT_EQ(table.Length(), 1);
 }
 
+TEST_P(TableTest, StatisticsCountTheExtentsOfTheTablesSpace) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  table.NewRow().WriteFieldInt("b", 1);
+  table.Flush();
+  EXPECT_EQ(table.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
+  // Another space placed behind the table makes its next growth chain.
+  qvt_Space other = db.Space(-1);
+  other.WriteInt(1);
+  for (int i = 0; i < 100; ++i) table.NewRow().WriteFieldInt("b", i);
+  table.Flush();
+  EXPECT_EQ(table.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=2"}));
+}
+
 TEST_P(TableTest, ClassWithoutStoredFieldsHoldsNoRows) {
   {
     qvt_Database db = CreateDb();
