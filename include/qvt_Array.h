@@ -1,10 +1,9 @@
 // A persistent one-dimensional array of a database: rows of a fixed number
 // of values of one element type, named by a handle. One template serves the
-// four element types; qvt_Database::ArrayInt, ArrayFloat, ArrayDouble and
-// ArrayString create and open them. Copying a handle shares the array (one
-// position, one buffer); the last copy releases it, writing back what its
-// buffer holds without bumping the flush count. Every array handle must be
-// gone before the last handle of its database.
+// four element types, created and opened by qvt_Database::ArrayInt,
+// ArrayFloat, ArrayDouble and ArrayString. Copies of a handle share one
+// array (one position, one buffer); the last copy writes back its buffer.
+// Every array handle must be gone before the last handle of its database.
 #ifndef QVT_INCLUDE_QVT_ARRAY_H
 #define QVT_INCLUDE_QVT_ARRAY_H
 
@@ -62,8 +61,10 @@ class qvt_Array {
   // Appends every row of other (which may belong to another database:
   // strings are re-entered in this one's pool). Both arrays are flushed
   // first. Element types and field counts are not compared: call
-  // CopyAllowed first. THROWS "qvt_ArrayRepr::Append - Attempt to append
-  // to read only array." on a read-only array.
+  // CopyAllowed first. REQUIRES: other is not this array (nor a copy of
+  // this handle): the assertion "&other != this" fails otherwise. THROWS
+  // "qvt_ArrayRepr::Append - Attempt to append to read only array." on a
+  // read-only array.
   void Append(qvt_Array& other);
   // Writes rowCount rows (rowCount x FieldCount() values of data) at the
   // position; answers rowCount. THROWS the assertions "data != NULL" and

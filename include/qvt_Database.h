@@ -113,8 +113,8 @@ class qvt_Database {
   // A new array of fieldCount values per row, in a space growing by
   // increment; bufferSize: bytes of its I/O buffer (0 means 2048). THROWS
   // "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count %d; ..." for a field
-  // count below 1, before anything is created. Mind the argument type: an
-  // int first argument creates, a qvt_Handle opens.
+  // count below 1 or above 268435455, before anything is created. Mind the
+  // argument type: an int first argument creates, a qvt_Handle opens.
   qvt_Array<int, 1> ArrayInt(int fieldCount, int increment, int bufferSize);
   qvt_Array<float, 3> ArrayFloat(int fieldCount, int increment, int bufferSize);
   qvt_Array<double, 4> ArrayDouble(int fieldCount, int increment, int bufferSize);

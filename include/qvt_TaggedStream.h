@@ -1,11 +1,9 @@
-// A persistent tagged stream of a database: a sequence of self-describing
-// records, each a type code, an identifier chosen by the writer and one
-// value (int, handle, float, double, pooled or fixed-width string). Writers
-// append records; readers walk them from the start with Next. Created and
-// opened by qvt_Database::TaggedStream. Copying a handle shares the stream
-// (one position, one current record); the last copy releases it, writing
-// back what its buffer holds without bumping the flush count. Every stream
-// handle must be gone before the last handle of its database.
+// A persistent tagged stream of a database: self-describing records, each a
+// type code, a writer-chosen identifier and one value, appended by a writer
+// and walked from the start with Next. Created and opened by
+// qvt_Database::TaggedStream. Copies of a handle share one stream (one
+// position, one current record); the last copy writes back its buffer.
+// Every stream handle must be gone before the last handle of its database.
 #ifndef QVT_INCLUDE_QVT_TAGGEDSTREAM_H
 #define QVT_INCLUDE_QVT_TAGGEDSTREAM_H
 

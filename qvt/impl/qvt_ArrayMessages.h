@@ -12,7 +12,7 @@ constexpr const char* kNotAnArray =
     "qvt_ArrayRepr::qvt_ArrayRepr: Handle is not to an Array object in ODB/CAE file.  File may be unusable.";
 // Creating one: a row must hold at least one value (%d is the count given).
 constexpr const char* kBadFieldCount =
-    "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count %d; an array row holds at least one value.";
+    "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count %d; a row holds 1 to 268435455 values.";
 
 constexpr const char* kIllegalType = "qvt_ArrayRepr::RowSize - illegal array type.";
 constexpr const char* kTruncateReadOnly = "***ERROR: Attempt to truncate read only array.";

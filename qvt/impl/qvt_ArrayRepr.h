@@ -105,6 +105,10 @@ class qvt_ArrayRepr {
  private:
   // The values of rowCount rows, checked for the transfer.
   int ValueCount(const void* data, int rowCount);
+  // Reads count values of a plain type: through the buffer's block, or for
+  // a transfer of at least a block straight into data (see the .cpp).
+  template <class T>
+  int ReadValues(T* data, int count);
 
   qvt_DatabaseRepr* m_Database;
   std::unique_ptr<qvt_SpaceRepr> m_Space;

@@ -3,6 +3,7 @@
 // between databases, and a reader process picking up a writer's flushes.
 #include "qvt_Array.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,14 @@ class ArrayTest : public KindTest {
   }
 };
 
+// Every stored value comes back bit for bit: extreme ints, a negative zero,
+// the largest float, a denormal double, empty and repeated strings and one
+// holding a zero byte.
 TEST_P(ArrayTest, DatabaseCreatesAndReopensEachKind) {
+  const std::vector<int> ints = {1, 2, 2147483647, -2147483647 - 1};
+  const std::vector<float> floats = {0.5f, -0.0f, 3.4e38f};
+  const std::vector<double> doubles = {1e100, -4.9e-324, 3.0};
+  const std::vector<cow_String> strings = {"x", "", std::string("a\0b", 3), "x"};
   qvt_Handle hi, hf, hd, hs;
   {
     qvt_Database db = CreateDb();
@@ -34,14 +42,10 @@ TEST_P(ArrayTest, DatabaseCreatesAndReopensEachKind) {
     qvt_Array<float, 3> af = db.ArrayFloat(1, 0, 16);
     qvt_Array<double, 4> ad = db.ArrayDouble(3, -1, 0);
     qvt_Array<cow_String, 6> as = db.ArrayString(1, 0, 0);
-    const int iv[] = {1, 2, 3, 4};
-    const float fv[] = {0.5f, 1.5f, 2.5f};
-    const double dv[] = {1e100, -2.0, 3.0};
-    const cow_String sv[] = {"x", "yy", "x"};
-    EXPECT_EQ(ai.Write(iv, 2), 2);
-    EXPECT_EQ(af.Write(fv, 3), 3);
-    EXPECT_EQ(ad.Write(dv, 1), 1);
-    EXPECT_EQ(as.Write(sv, 3), 3);
+    EXPECT_EQ(ai.Write(ints.data(), 2), 2);
+    EXPECT_EQ(af.Write(floats.data(), 3), 3);
+    EXPECT_EQ(ad.Write(doubles.data(), 1), 1);
+    EXPECT_EQ(as.Write(strings.data(), 4), 4);
     EXPECT_EQ(ai.RowSize(), 8);
     EXPECT_EQ(ad.RowSize(), 24);
     EXPECT_EQ(as.RowSize(), 8);
@@ -64,23 +68,25 @@ TEST_P(ArrayTest, DatabaseCreatesAndReopensEachKind) {
   qvt_Array<double, 4> ad = db.ArrayDouble(hd, 0, 0);
   qvt_Array<cow_String, 6> as = db.ArrayString(hs, 0, 0);
   EXPECT_EQ(ai.Type(), qvt_TypeInt);
+  EXPECT_EQ(af.Type(), qvt_TypeFloat);
+  EXPECT_EQ(ad.FieldCount(), 3);
   EXPECT_EQ(as.FieldCount(), 1);
   EXPECT_EQ(ai.Length(), 2);
   EXPECT_EQ(af.Length(), 3);
   EXPECT_EQ(ad.Length(), 1);
-  EXPECT_EQ(as.Length(), 3);
-  int iv[4];
-  float fv[3];
-  double dv[3];
-  cow_String sv[3];
-  EXPECT_EQ(ai.Read(iv, 10), 4);
-  EXPECT_EQ(af.Read(fv, 3), 3);
-  EXPECT_EQ(ad.Read(dv, 1), 3);
-  EXPECT_EQ(as.Read(sv, 3), 3);
-  EXPECT_EQ(iv[3], 4);
-  EXPECT_EQ(fv[2], 2.5f);
-  EXPECT_EQ(dv[0], 1e100);
-  EXPECT_EQ(sv[1], "yy");
+  EXPECT_EQ(as.Length(), 4);
+  std::vector<int> iv(4);
+  std::vector<float> fv(3);
+  std::vector<double> dv(3);
+  std::vector<cow_String> sv(4);
+  EXPECT_EQ(ai.Read(iv.data(), 10), 4);
+  EXPECT_EQ(af.Read(fv.data(), 3), 3);
+  EXPECT_EQ(ad.Read(dv.data(), 1), 3);
+  EXPECT_EQ(as.Read(sv.data(), 4), 4);
+  EXPECT_EQ(iv, ints);
+  EXPECT_EQ(0, std::memcmp(fv.data(), floats.data(), sizeof(float) * 3));  // -0.0 too
+  EXPECT_EQ(dv, doubles);
+  EXPECT_EQ(sv, strings);
   EXPECT_EQ(ai.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
   EXPECT_EQ(ai.SpaceLength(), 16 + 16);
   EXPECT_GE(ai.SpaceAllocation(), ai.SpaceLength());
@@ -105,7 +111,7 @@ TEST_P(ArrayTest, OpeningAsAnotherElementTypeFailsTheAssertion) {
                         "File may be unusable.");
   QVT_EXPECT_THROW_TEXT(
       db.ArrayInt(0, 0, 0), nex_TextException,
-      "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; an array row holds at least one value.");
+      "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count 0; a row holds 1 to 268435455 values.");
 }
 
 TEST_P(ArrayTest, CopiesOfAHandleShareOnePosition) {
@@ -121,6 +127,7 @@ TEST_P(ArrayTest, CopiesOfAHandleShareOnePosition) {
   EXPECT_EQ(x, 2);
   EXPECT_EQ(a.Flush(), 1);
   EXPECT_EQ(b.Flush(), 2);
+  QVT_EXPECT_THROW_TEXT(a.Append(b), nex_AssertException, "&other != this");
   qvt_Array<double, 4> c = db.ArrayDouble(1, 0, 0);
   c = a;
   EXPECT_EQ(c.Handle(), a.Handle());
@@ -152,6 +159,15 @@ TEST_P(ArrayTest, CreateCopyAndAppendBetweenDatabases) {
   using StringArray = qvt_Array<cow_String, 6>;
   QVT_EXPECT_THROW_TEXT(StringArray::CreateCopy(dest, source, words.Handle()), nex_AssertException,
                         "data != qvt_TypeString");
+  {
+    // A read-only destination refuses the copy.
+    CreateDb("ro.odb");
+    qvt_Database readOnly = OpenDb("ro.odb");
+    using IntArray = qvt_Array<int, 1>;
+    QVT_EXPECT_THROW_TEXT(
+        IntArray::CreateCopy(readOnly, source, ints.Handle()), nex_TextException,
+        "The output database was opened as read-only. Modification of data is not permitted.");
+  }
   qvt_Array<cow_String, 6> target = dest.ArrayString(2, 0, 0);
   EXPECT_EQ(target.CopyAllowed(words), 1);
   target.Append(words);

@@ -282,37 +282,6 @@ TEST_P(TaggedStreamReprTest, ReadOnlyStreamRefusesRecords) {
   QVT_EXPECT_THROW_TEXT(s->WriteInt(2, 2), nex_TextException, kReadOnly);
 }
 
-TEST_P(TaggedStreamReprTest, ReaderSnapPicksUpWriterFlushOnceAndKeepsPosition) {
-  // A compressed file keeps the segment of the database header decoded
-  // for its whole life, so a reader in it never sees a writer's flush.
-  if (GetParam() == FileKind::Compressed) GTEST_SKIP() << "live readers need a local file";
-  Db writer = Files().Create();
-  Stream w = NewStream(*writer);
-  w->WriteInt(1, 10);
-  w->WriteInt(2, 20);
-  EXPECT_EQ(w->Flush(), 1);
-  writer->Flush();
-
-  Db reader = Files().Open();
-  Stream r = OpenStream(*reader, w->Handle());
-  ASSERT_TRUE(r->Next());
-  ASSERT_TRUE(r->Next());
-  EXPECT_FALSE(r->Next());
-  EXPECT_EQ(r->Snap(), 0);
-
-  w->WriteString(3, "thirty");
-  EXPECT_EQ(w->Flush(), 2);
-  writer->Flush();
-  EXPECT_EQ(r->Snap(), 0);  // the reader's database has not moved yet
-  EXPECT_TRUE(reader->Snap());
-  EXPECT_EQ(r->Snap(), 2);
-  EXPECT_EQ(r->Snap(), 0);
-  ASSERT_TRUE(r->Next());  // continues where it stood
-  EXPECT_EQ(r->GetID(), 3);
-  EXPECT_EQ(r->GetString(), "thirty");
-  EXPECT_FALSE(r->Next());
-}
-
 TEST_P(TaggedStreamReprTest, StatisticsCountTheExtentsOfTheSpace) {
   Db db = Files().Create();
   Stream a = NewStream(*db);

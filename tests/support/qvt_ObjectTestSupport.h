@@ -4,6 +4,7 @@
 #ifndef QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,25 @@ std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle hand
 // The 32-bit big-endian words of bytes from offset on.
 std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
                                  std::size_t count);
+
+// Runs write on a new local database whose file fails from its N-th change
+// on (every write, growth, trim and size record from then), for N = 1, 2,
+// ... until a run ends without a failure. write counts in *flushes the
+// database flushes it completed. Each run must end in success or the
+// injected failure; the file is then reopened read-only and handed to
+// check with the flush count reached, unless no flush completed and the
+// file does not open. Answers the number of failure points swept.
+using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
+using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
+int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);
+
+// Seeded damage of stored objects: for each of rounds, copies the database
+// file at path, flips 1 to 4 random bytes inside the stored bytes of the
+// given handles (as the linkage of the closed file places them), and hands
+// the damaged copy's path to visit, which must end normally or with a
+// library exception. The seed is in the failure trace.
+void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
+                     int rounds, const std::function<void(const std::string& damaged)>& visit);
 
 // In a child process: reads one line from standard input (without its line
 // break); "" at the end of input.
