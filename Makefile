@@ -1,12 +1,14 @@
-# Front door: `make test` configures, builds and runs every test;
-# `make test-sanitize` does the same under AddressSanitizer and UBSan.
+# Front door: `make demo` builds the qvtdb tool and runs its demo (a writer
+# and a following reader, two processes, on build/qvtdb-demo.odb);
+# `make test` configures, builds and runs every test; `make test-sanitize`
+# does the same under AddressSanitizer and UBSan.
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test-sanitize deps clean
+.PHONY: all build demo test test-sanitize deps clean
 
 all: build
 
@@ -18,6 +20,10 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+demo: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvtdb
+	cd $(BUILD_DIR) && ./tools/qvtdb demo
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
