@@ -5,10 +5,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qvt_ChildProcess.h"
@@ -96,8 +94,9 @@ TEST_F(Follow, DemoRefusesToOverwriteAGivenFileWithoutForce) {
 }
 
 // A writer in a child process: creates the database with one table, says
-// "ready", waits for a line, then writes batches of rows, each inside a
-// transaction ending with a flush, and says "done".
+// "ready", then writes batches of two rows, each inside a transaction ending
+// with a flush, every one when a line arrives on its standard input; closes
+// at one more line.
 int WriteBatches(const std::string& path, long creationTime, int batches) {
   qvt_File file = qvt_File::Open(path, 2, false);
   qvt_Database db = qvt_Database::Create(file, "TEST", "watched", creationTime);
@@ -109,20 +108,18 @@ int WriteBatches(const std::string& path, long creationTime, int batches) {
     db.Flush();
     std::printf("ready\n");
     std::fflush(stdout);
+    for (int batch = 0; batch < batches; ++batch) {
+      char line[16];
+      if (std::fgets(line, sizeof line, stdin) == nullptr) return 3;
+      qvt_ReaderSemaphoreProxy transaction(db);
+      for (int i = 0; i < 2; ++i) table.NewRow().WriteFieldInt("n", batch * 2 + i);
+      table.Flush();
+      db.Flush();
+    }
+    // And close (one more flush) when told to.
     char line[16];
     if (batches > 0 && std::fgets(line, sizeof line, stdin) == nullptr) return 3;
-    for (int batch = 0; batch < batches; ++batch) {
-      {
-        qvt_ReaderSemaphoreProxy transaction(db);
-        for (int i = 0; i < 2; ++i) table.NewRow().WriteFieldInt("n", batch * 2 + i);
-        table.Flush();
-        db.Flush();
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    }
   }
-  std::printf("done\n");
-  std::fflush(stdout);
   return 0;
 }
 
@@ -132,16 +129,23 @@ TEST_F(Follow, WatchReportsEachRefreshAndStopsWhenIdle) {
   ASSERT_TRUE(writer.WaitForStdout("ready\n", kTimeoutMs)) << writer.ErrSoFar();
   ChildProcess watch(QvtdbProcess({"watch", file, "--until-idle", "1.5", "--interval", "20"}));
   ASSERT_TRUE(watch.WaitForStdout("spaces\n", kTimeoutMs)) << watch.ErrSoFar();
-  ASSERT_TRUE(writer.WriteStdin("go\n"));
+  // One batch at a time, each seen by watch before the next is written.
+  for (const char* rows : {"now 2\n", "now 4\n", "now 6\n"}) {
+    ASSERT_TRUE(writer.WriteStdin("go\n"));
+    ASSERT_TRUE(watch.WaitForStdout(rows, 20000)) << watch.OutSoFar() << watch.ErrSoFar();
+  }
+  ASSERT_TRUE(writer.WriteStdin("close\n"));
   EXPECT_TRUE(writer.Wait(kTimeoutMs).Succeeded());
   const ChildResult result = watch.Wait(kTimeoutMs);
   QVT_EXPECT_EXIT(result, 0);
   const std::string& out = result.out;
   EXPECT_EQ(out.rfind("watching " + file + ": flush count 1, 4 spaces\n", 0), 0u) << out;
   EXPECT_EQ(Count(out, "refresh: flush count "), 4) << out;  // three batches and the close
+  EXPECT_EQ(Count(out, "status: updated\n"), 4) << out;
   EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 2\n")) << out;
   EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 4\n")) << out;
   EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 6\n")) << out;
+  EXPECT_TRUE(Has(out, "] refresh: flush count 5\n             no new objects, rows or records\n")) << out;
   EXPECT_TRUE(Has(out, "s] idle for 1.5 s; stopping at flush count 5\n")) << out;
 }
 
@@ -162,7 +166,7 @@ void ExpectWatchFollowsTheNewDatabase(const std::string& file, bool removeFirst,
   ASSERT_TRUE(second.WaitForStdout("ready\n", kTimeoutMs));
   // Watch takes the new database up before its rows come.
   ASSERT_TRUE(watch.WaitForStdout("] watching " + file, 20000)) << watch.OutSoFar() << watch.ErrSoFar();
-  second.WriteStdin("go\n");
+  ASSERT_TRUE(second.WriteStdin("go\nclose\n"));
   EXPECT_TRUE(second.Wait(kTimeoutMs).Succeeded());
   EXPECT_TRUE(watch.WaitForStdout("+2 rows, now 2\n", 20000)) << watch.OutSoFar() << watch.ErrSoFar();
   ::kill(watch.Pid(), SIGINT);

@@ -211,5 +211,20 @@ TEST_F(Inspect, OtherSpacesDumpAsHex) {
   EXPECT_EQ(Lines(Dump(1, "text", "0"))[1].substr(0, 21), "00000000  aa ff bb ee");
 }
 
+TEST_F(Inspect, ListingADamagedFileListsWhatItCanAndSaysToCheckIt) {
+  std::vector<unsigned char> bytes = ReadAll(m_Sample.path);
+  RawEntry space = ReadEntry(bytes, m_Sample.space);
+  space.location = ReadEntry(bytes, m_Sample.stream).location + 4;  // now overlapping the stream
+  WriteEntry(bytes, space);
+  const std::string path = m_Dir.File("damaged.odb");
+  WriteAll(path, bytes);
+  for (const char* command : {"ls", "info"}) {
+    const ChildResult result = RunQvtdb({command, path});
+    QVT_EXPECT_EXIT(result, 1);
+    EXPECT_EQ(result.err, "qvtdb: " + path + ": 1 structural problem; run 'qvtdb check " + path + "' for the list\n");
+    EXPECT_NE(result.out, "");
+  }
+}
+
 }  // namespace
 }  // namespace qvt_test

@@ -68,7 +68,7 @@ int qvtdb_Check(const std::string& file) {
     return qvtdb_ExitOk;
   }
   for (const std::string& problem : checker.Problems()) std::cout << file << ": " << qvtdb_OneLine(problem) << '\n';
-  const std::size_t count = checker.Problems().size();
-  std::cout << file << ": " << count << (count == 1 ? " problem" : " problems") << " found" << std::endl;
+  std::cout << file << ": " << qvtdb_Count(static_cast<std::int64_t>(checker.Problems().size()), "problem", "problems")
+            << " found" << std::endl;
   return qvtdb_ExitProblem;
 }

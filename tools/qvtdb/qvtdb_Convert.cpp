@@ -54,6 +54,13 @@ class CountingSource : public qvt_FileRepr {
   std::function<void(std::int64_t)> m_OnRead;
 };
 
+// Removes a scratch file if there is one; false when it is there still.
+bool RemoveScratch(const std::string& path) {
+  std::error_code error;
+  fs::remove(path, error);
+  return !error;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
   return fs::equivalent(a, b, error);
@@ -86,7 +93,7 @@ int qvtdb_Convert(const qvtdb_ConvertOptions& options) {
   const std::int64_t total = source.Repr()->Length();
   const bool draw = options.progress == "always" || (options.progress == "auto" && qvtdb_StderrIsTerminal());
   const std::string partial = dst + ".qvtdb-partial";
-  fs::remove(partial, error);
+  if (!RemoveScratch(partial)) throw qvtdb_Failure("cannot remove " + partial + ", left by an earlier run");
   try {
     qvt_File target = options.compress ? qvt_File::CreateCompressed(partial) : qvt_File::Open(partial, 2, false);
     {
@@ -98,13 +105,13 @@ int qvtdb_Convert(const qvtdb_ConvertOptions& options) {
       progress.Finish();
     }
   } catch (...) {
-    fs::remove(partial, error);
+    if (!RemoveScratch(partial)) std::cerr << "qvtdb: " << partial << " could not be removed" << std::endl;
     throw;
   }
   fs::rename(partial, dst, error);
   if (error) {
     const std::string reason = error.message();
-    fs::remove(partial, error);
+    if (!RemoveScratch(partial)) std::cerr << "qvtdb: " << partial << " could not be removed" << std::endl;
     throw qvtdb_Failure("cannot rename " + partial + " to " + dst + ": " + reason);
   }
   std::cout << (options.compress ? "compressed " : "decompressed ") << options.source << " (" << total

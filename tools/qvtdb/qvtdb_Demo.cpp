@@ -190,6 +190,7 @@ int qvtdb_Demo(const qvtdb_DemoOptions& options) {
     throw qvtdb_Failure(file + " exists; add --force to overwrite it");
   }
   fs::remove(file, error);
+  if (error) throw qvtdb_Failure("cannot remove " + file + ": " + error.message());
   std::cout << "demo: the writer creates " << fs::absolute(file, error).string()
             << (options.compressed ? " (compressed)" : "") << " and writes " << options.frames
             << " frames; a second process follows it" << std::endl;

@@ -50,8 +50,7 @@ int qvtdb_PrintInfo(const std::string& file, std::ostream& out) {
   }
   out.flush();
   if (!layout.Problems().empty()) {
-    std::cerr << "qvtdb: " << file << ": " << layout.Problems().size()
-              << " structural problems; run 'qvtdb check " << file << "' for the list" << std::endl;
+    std::cerr << qvtdb_StructureNote(file, static_cast<std::int64_t>(layout.Problems().size())) << std::endl;
     status = qvtdb_ExitProblem;
   }
   return status;

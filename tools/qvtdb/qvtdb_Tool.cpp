@@ -49,3 +49,12 @@ std::int64_t qvtdb_ParseNumber(const std::string& text, const char* what, std::i
   }
   return value;
 }
+
+std::string qvtdb_Count(std::int64_t count, const char* singular, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+std::string qvtdb_StructureNote(const std::string& file, std::int64_t problems) {
+  return "qvtdb: " + file + ": " + qvtdb_Count(problems, "structural problem", "structural problems") +
+         "; run 'qvtdb check " + file + "' for the list";
+}

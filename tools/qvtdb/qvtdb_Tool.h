@@ -28,6 +28,13 @@ class qvtdb_Failure : public std::runtime_error {
 // single blanks, empty lines dropped.
 std::string qvtdb_OneLine(const std::string& message);
 
+// "1 problem", "2 problems": a count with its noun.
+std::string qvtdb_Count(std::int64_t count, const char* singular, const char* plural);
+
+// The note ls and info print on standard error when the file's structure
+// has problems: their number and how to list them.
+std::string qvtdb_StructureNote(const std::string& file, std::int64_t problems);
+
 // A non-negative number in decimal or, with a 0x prefix, hexadecimal.
 // THROWS qvtdb_UsageError naming what (for example "handle") otherwise.
 std::int64_t qvtdb_ParseNumber(const std::string& text, const char* what, std::int64_t maximum);

@@ -62,8 +62,11 @@ int qvtdb_Watch(const qvtdb_WatchOptions& options) {
     } else {
       const qvt_FileStatus::QvtFileStatus status = follower->Status();
       if (status != qvt_FileStatus::Unchanged) lastChange = Clock::now();
-      // Back to unchanged after each flush: not worth a line.
-      if (status != shown && status != qvt_FileStatus::Unchanged) {
+      // Updated and re-created are events, told each time; being in a
+      // transaction or failing is a state, told when it begins. Back to
+      // unchanged after each flush is not worth a line.
+      const bool event = status == qvt_FileStatus::Updated || status == qvt_FileStatus::Recreated;
+      if (event || (status != shown && status != qvt_FileStatus::Unchanged)) {
         std::cout << stamp() << "status: " << qvtdb_StatusName(status) << std::endl;
       }
       shown = status;
