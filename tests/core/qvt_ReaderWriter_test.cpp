@@ -1,6 +1,8 @@
 // A writer and a reader in two processes sharing one database file: the
 // reader sees nothing new until the writer flushes, then Snap answers true
-// once and new strings and spaces are found.
+// once and new strings and spaces are found. Local files only: a compressed
+// file keeps the segment holding the header decoded for its whole life, so
+// its readers see the file as it was when they opened it.
 #include <cstdio>
 #include <iostream>
 #include <memory>
