@@ -1,0 +1,52 @@
+// Owned byte buffers for segments.
+#include "qvt_SegmentBuffer.h"
+
+#include <cstring>
+#include <utility>
+
+#include "nex_Exception.h"
+
+qvt_SegmentBuffer::qvt_SegmentBuffer(int size) : m_Data(size > 0 ? new char[static_cast<std::size_t>(size)] : nullptr), m_Size(size) {
+  NEX_ASSERT(size >= 0);
+}
+
+qvt_SegmentBuffer::qvt_SegmentBuffer(const qvt_SegmentBuffer& other) : qvt_SegmentBuffer(other.m_Size) {
+  if (m_Size > 0) std::memcpy(m_Data.get(), other.m_Data.get(), static_cast<std::size_t>(m_Size));
+}
+
+qvt_SegmentBuffer& qvt_SegmentBuffer::operator=(const qvt_SegmentBuffer& other) {
+  if (this != &other) {
+    qvt_SegmentBuffer copy(other);
+    Swap(copy);
+  }
+  return *this;
+}
+
+qvt_SegmentBuffer::qvt_SegmentBuffer(qvt_SegmentBuffer&& other) noexcept
+    : m_Data(std::move(other.m_Data)), m_Size(std::exchange(other.m_Size, 0)) {}
+
+qvt_SegmentBuffer& qvt_SegmentBuffer::operator=(qvt_SegmentBuffer&& other) noexcept {
+  m_Data = std::move(other.m_Data);
+  m_Size = std::exchange(other.m_Size, 0);
+  return *this;
+}
+
+void qvt_SegmentBuffer::Swap(qvt_SegmentBuffer& other) noexcept {
+  std::swap(m_Data, other.m_Data);
+  std::swap(m_Size, other.m_Size);
+}
+
+void qvt_SegmentBuffer::Fill(unsigned char value) {
+  if (m_Size > 0) std::memset(m_Data.get(), value, static_cast<std::size_t>(m_Size));
+}
+
+void qvt_SegmentBuffer::ZeroFrom(int from) {
+  if (from < 0) from = 0;
+  if (from < m_Size) std::memset(m_Data.get() + from, 0, static_cast<std::size_t>(m_Size - from));
+}
+
+void qvt_SegmentBuffer::Shrink(int newSize) {
+  NEX_ASSERT(newSize <= m_Size);
+  NEX_ASSERT(newSize >= 0);
+  m_Size = newSize;
+}

@@ -1,0 +1,36 @@
+// A byte buffer that owns its memory: the decoded bytes of one segment, or
+// an encoded segment on its way to or from the container. Shrinking keeps
+// the memory; swapping moves it without copying.
+#ifndef QVT_IMPL_QVT_SEGMENTBUFFER_H
+#define QVT_IMPL_QVT_SEGMENTBUFFER_H
+
+#include <memory>
+
+class qvt_SegmentBuffer {
+ public:
+  qvt_SegmentBuffer() = default;
+  // size bytes, not initialised. REQUIRES: size >= 0.
+  explicit qvt_SegmentBuffer(int size);
+  qvt_SegmentBuffer(const qvt_SegmentBuffer& other);
+  qvt_SegmentBuffer& operator=(const qvt_SegmentBuffer& other);
+  qvt_SegmentBuffer(qvt_SegmentBuffer&& other) noexcept;
+  qvt_SegmentBuffer& operator=(qvt_SegmentBuffer&& other) noexcept;
+  ~qvt_SegmentBuffer() = default;
+
+  void Swap(qvt_SegmentBuffer& other) noexcept;
+  void Fill(unsigned char value);
+  // Fills bytes [from, Size()) with zeros.
+  void ZeroFrom(int from);
+  // REQUIRES: newSize <= Size(); the memory is kept.
+  void Shrink(int newSize);
+
+  char* Data() { return m_Data.get(); }
+  const char* Data() const { return m_Data.get(); }
+  int Size() const { return m_Size; }
+
+ private:
+  std::unique_ptr<char[]> m_Data;
+  int m_Size = 0;
+};
+
+#endif  // QVT_IMPL_QVT_SEGMENTBUFFER_H

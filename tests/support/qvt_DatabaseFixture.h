@@ -1,0 +1,55 @@
+// A database file in a scratch folder, created and reopened through one
+// function that takes the kind of file, so that the same test can run on
+// every kind (local now, compressed when it is built in).
+#ifndef QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
+#define QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "qvt_DatabaseReprFile.h"
+#include "qvt_File.h"
+#include "qvt_TestSupport.h"
+
+namespace qvt_test {
+
+enum class FileKind { Local, Compressed };
+
+const char* FileKindName(FileKind kind);
+
+// access: 0 read, 1 update, 2 create. Creating a compressed file ignores
+// nothing else; opening sniffs the kind from the file as the library does.
+qvt_File OpenFileOfKind(FileKind kind, const std::string& path, int access);
+
+// Creates and opens databases by name inside one scratch folder.
+class DatabaseFiles {
+ public:
+  explicit DatabaseFiles(FileKind kind = FileKind::Local) : m_Kind(kind) {}
+
+  FileKind Kind() const { return m_Kind; }
+  const ScratchDir& Dir() const { return m_Dir; }
+  std::string Path(const std::string& name = "test.odb") const { return m_Dir.File(name); }
+
+  // A new database in a new file.
+  std::unique_ptr<qvt_DatabaseReprFile> Create(const std::string& name = "test.odb",
+                                               const std::string& typeCode = "TEST",
+                                               const std::string& description = "qvt test database",
+                                               long creationTime = 20240101) const;
+  // An existing database, for reading or (readOnly false) for update.
+  std::unique_ptr<qvt_DatabaseReprFile> Open(const std::string& name = "test.odb", bool readOnly = true,
+                                             const std::string& typeCode = "") const;
+
+ private:
+  FileKind m_Kind;
+  ScratchDir m_Dir;
+};
+
+// GoogleTest fixture over DatabaseFiles for the local kind; value-
+// parameterized suites can derive from DatabaseFiles with GetParam().
+class DatabaseFixture : public ::testing::Test, public DatabaseFiles {};
+
+}  // namespace qvt_test
+
+#endif  // QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
