@@ -91,6 +91,7 @@ qvt_DatabaseReprFile::~qvt_DatabaseReprFile() {
 void qvt_DatabaseReprFile::Create(const qvt_File& file, const cow_String& typeCode,
                                   const cow_String& description, long creationTime) {
   NEX_ASSERT(!m_Ready && m_Blocks.empty());
+  NEX_ASSERT(file.Repr() != nullptr);
   m_File = file;
   qvt_FileRepr& f = File();
   if (f.FileLength() != 0) NEX_THROW_TEXT(atr_Format(M::kCreateNotEmpty, f.FileName()));
@@ -127,6 +128,7 @@ void qvt_DatabaseReprFile::Create(const qvt_File& file, const cow_String& typeCo
 
 void qvt_DatabaseReprFile::Open(const qvt_File& file, const cow_String& typeCode) {
   NEX_ASSERT(!m_Ready && m_Blocks.empty());
+  NEX_ASSERT(file.Repr() != nullptr);
   m_File = file;
   qvt_FileRepr& f = File();
 

@@ -320,6 +320,16 @@ TEST_F(DatabaseHeaderTest, CreateRefusesAFileThatHoldsData) {
   EXPECT_NO_THROW(Open());
 }
 
+TEST_F(DatabaseHeaderTest, OneDatabaseObjectOpensOneFileOnce) {
+  qvt_DatabaseReprFile empty;
+  QVT_EXPECT_THROW_TEXT(empty.Open(qvt_File(), ""), nex_AssertException, "file.Repr() != nullptr");
+  Create().reset();
+  qvt_DatabaseReprFile db;
+  db.Open(qvt_File::Open(Path(), 0, true), "");
+  QVT_EXPECT_THROW_TEXT(db.Open(qvt_File::Open(Path(), 0, true), ""), nex_AssertException,
+                        "!m_Ready && m_Blocks.empty()");
+}
+
 TEST_F(DatabaseHeaderTest, EveryTruncationOfTheFileFailsCleanly) {
   const std::vector<unsigned char> whole = MakeClosedDatabase();
   EXPECT_NO_THROW(Open());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nex_Exception.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_DatabaseFixture.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
@@ -157,6 +158,10 @@ TEST_F(StringPoolTest, ReaderAskingForANewStringCannotFlushIt) {
   const utl_FileOffset fresh = reader->StringPool().StringOffset("fresh");
   EXPECT_EQ(fresh, 16);
   QVT_EXPECT_THROW_TEXT(reader->Flush(), nex_TextException, kReadOnly);
+  // Closing cannot throw; it says on standard error what it could not do.
+  StderrCapture closing;
+  reader.reset();
+  EXPECT_EQ(closing.Stop(), "*** WARNING: closing database \"" + Path() + "\" (flush): " + kReadOnly + "\n");
 }
 
 TEST_F(StringPoolTest, ReaderFindsFlushedStringsAfterOneReload) {
