@@ -7,10 +7,12 @@
 
 #include <memory>
 
+#include "cow_1DArrayList.h"
 #include "cow_String.h"
 #include "qvt_Handle.h"
 #include "utl_FileOffset.h"
 
+class qvt_DBMetadata;
 class qvt_SpaceRepr;
 
 class qvt_DatabaseRepr {
@@ -43,6 +45,15 @@ class qvt_DatabaseRepr {
   virtual atr_String CheckNODBCache() = 0;
   virtual void ReaderSemaphoreSet() = 0;
   virtual void ReaderSemaphoreClear() = 0;
+  // Diagnostics: they read the linkage and the pools and store nothing.
+  // The extent count of handle's chain as the one line "Linkage_Count=%d";
+  // an empty list when the handle names no space.
+  virtual cow_1DArrayList<cow_String> GetObjStatistics(const qvt_Handle& handle) = 0;
+  // Six lines on the use of the file by the header, linkage and pools.
+  virtual cow_1DArrayList<cow_String> GetDBStatistics() = 0;
+  // Which object holds the byte at offset. This base answers "Object
+  // location report not supported for this qvt database type.".
+  virtual cow_String GetObjectLocationReport(const utl_FileOffset& offset);
   // Opens the existing space of handle. The caller owns the result, which
   // must be deleted before the database. THROWS "***ERROR: Database is not
   // valid. ..." when the handle names no space.
@@ -50,6 +61,10 @@ class qvt_DatabaseRepr {
   // Creates a space with the next handle; increments below 4 mean 4. The
   // caller owns the result.
   virtual qvt_SpaceRepr* Space(int increment) = 0;
+
+  // The metadata pool, for the metadata operations of the public database
+  // and for tables. REQUIRES: Create or Open has attached it.
+  qvt_DBMetadata& Metadata() const;
 
  protected:
   // The metadata pool lives on the space of handle 3. The database kind
@@ -69,7 +84,7 @@ class qvt_DatabaseRepr {
   void DeleteMetadataPool();
 
  private:
-  std::unique_ptr<qvt_SpaceRepr> m_MetadataSpace;
+  std::unique_ptr<qvt_DBMetadata> m_Metadata;
 };
 
 #endif  // QVT_IMPL_QVT_DATABASEREPR_H

@@ -82,6 +82,20 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   atr_String CheckNODBCache() override;
   void ReaderSemaphoreSet() override;
   void ReaderSemaphoreClear() override;
+  // Diagnostics (their own source file). Only a damaged linkage makes them
+  // throw, with the corrupt-file message.
+  cow_1DArrayList<cow_String> GetObjStatistics(const qvt_Handle& handle) override;
+  // In order: "Block 0 Size (bytes)=%d" (1024), "Total Linkage Usage
+  // (bytes)=%20.0lf" (blocks x 14336), "Metadata Pool Size (bytes)=%20.0lf",
+  // "String Pool Size (bytes)=%20.0lf" (the pool's known end, unflushed
+  // records included), "String Pool Count (number of strings)=%d", and
+  // "String Pool " followed by the string pool's Linkage_Count line.
+  cow_1DArrayList<cow_String> GetDBStatistics() override;
+  // "Object: %08x - Offset: %20.0lf" with the handle of the space whose
+  // extent holds the byte at offset and the byte's offset in that space;
+  // "Object not found." when no extent holds it (header, linkage blocks,
+  // unused tails of allocations). Uses the entries' scratch flags.
+  cow_String GetObjectLocationReport(const utl_FileOffset& offset) override;
   qvt_SpaceRepr* Space(qvt_Handle handle, int increment) override;
   // The new handle's block is marked dirty at once, so a handle once handed
   // out is recorded at the next Flush and never handed out again.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "qvt_DBStatusCheckerFileLocal.h"
 #include "qvt_FileException.h"
 
 namespace {
@@ -43,6 +44,7 @@ qvt_FileReprLocal::qvt_FileReprLocal(const cow_String& name, int access, bool fl
       m_ReadOnly(access == utl_FileAccessRead),
       m_Flag(flag) {
   if (access == utl_FileAccessRead || access == utl_FileAccessUpdate) {
+    m_StatusChecker = std::make_unique<qvt_DBStatusCheckerFileLocal>(name);
     m_File.Seek(0);
     m_LogicalLength = m_File.FileSize();
     m_Allocation = m_LogicalLength;
@@ -50,6 +52,10 @@ qvt_FileReprLocal::qvt_FileReprLocal(const cow_String& name, int access, bool fl
 }
 
 qvt_FileReprLocal::~qvt_FileReprLocal() = default;
+
+qvt_FileStatus::QvtFileStatus qvt_FileReprLocal::FileStatus() {
+  return m_StatusChecker ? m_StatusChecker->CheckStatus() : qvt_FileStatus::Unchanged;
+}
 
 void qvt_FileReprLocal::RaiseReadOnly() const { NEX_THROW(qvt_FileReadOnlyExc(m_Name)); }
 

@@ -5,6 +5,9 @@
 #ifndef QVT_IMPL_QVT_FILEREPRLOCAL_H
 #define QVT_IMPL_QVT_FILEREPRLOCAL_H
 
+#include <memory>
+
+#include "qvt_DBStatusCheckerFile.h"
 #include "qvt_FileRepr.h"
 #include "utl_File.h"
 
@@ -48,6 +51,9 @@ class qvt_FileReprLocal : public qvt_FileRepr {
   // match the file's size or cannot be read whole.
   void WriteSizeRecord(int offset) override;
   void CheckSizeRecord(int offset) override;
+  // The status checker's answer; 0 (Unchanged) for a created file, which
+  // has no checker: its own process is the writer.
+  qvt_FileStatus::QvtFileStatus FileStatus() override;
 
   // The flag given to the constructor; kept, with no effect.
   bool Flag() const { return m_Flag; }
@@ -56,6 +62,8 @@ class qvt_FileReprLocal : public qvt_FileRepr {
   [[noreturn]] void RaiseReadOnly() const;
 
   utl_File m_File;
+  // Built for read and update access only.
+  std::unique_ptr<qvt_DBStatusCheckerFile> m_StatusChecker;
   bool m_ReadOnly;
   bool m_Flag;
 };

@@ -1,0 +1,214 @@
+// Many rows through a whole life: written, flushed, closed, reopened and
+// read back in index order and in a seeded random order; and a writer
+// process appending while a reader process refreshes its view.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <numeric>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "nex_Exception.h"
+#include "qvt_ChildProcess.h"
+#include "qvt_Database.h"
+#include "qvt_TablesFixture.h"
+#include "qvt_TestSupport.h"
+
+namespace {
+
+using qvt_test::DatabaseKindTest;
+
+// Fields by index: 0 i (int), 1 h (handle), 2 f (float), 3 d (double),
+// 4 s (string).
+qvt_TableMetadata Mixed() {
+  qvt_TableMetadata md("Mixed", 1);
+  md.DefineIntField("i");
+  md.DefineHandleField("h");
+  md.DefineFloatField("f");
+  md.DefineDoubleField("d");
+  md.DefineStringField("s");
+  return md;
+}
+
+// What row r holds: a value per field, and which fields are left absent,
+// both functions of r alone.
+struct Expected {
+  explicit Expected(int r)
+      : i(r * 7 - 3),
+        h(static_cast<qvt_Handle>(r) * 2654435761u),
+        f(static_cast<float>(r) * 0.5f),
+        d(r / 3.0),
+        s("word" + std::to_string((r * 31) % 1000)),
+        mask(static_cast<unsigned>((r * 2654435761u) >> 27)) {}
+  bool Has(int field) const { return ((mask >> field) & 1u) == 0 || field == 0; }
+  int i;
+  qvt_Handle h;
+  float f;
+  double d;
+  std::string s;
+  unsigned mask;  // bit k set: field k left absent (the int is always there)
+};
+
+void WriteRow(qvt_Row& row, int r) {
+  const Expected e(r);
+  row.WriteFieldInt(0, e.i);
+  if (e.Has(1)) row.WriteFieldHandle(1, e.h);
+  if (e.Has(2)) row.WriteFieldFloat(2, e.f);
+  if (e.Has(3)) row.WriteFieldDouble(3, e.d);
+  if (e.Has(4)) row.WriteFieldString(4, e.s);
+}
+
+// Empty when the row is as expected, else what differs.
+std::string CheckRow(qvt_Row& row, int r) {
+  const Expected e(r);
+  if (row.ReadFieldInt(0) != e.i) return "int";
+  for (int field = 1; field < 5; ++field) {
+    if (row.DataIsPresent(field) != (e.Has(field) ? 1 : 0)) return "presence of " + std::to_string(field);
+  }
+  if (e.Has(1) && row.ReadFieldHandle(1) != e.h) return "handle";
+  if (e.Has(2) && row.ReadFieldFloat(2) != e.f) return "float";
+  if (e.Has(3) && row.ReadFieldDouble(3) != e.d) return "double";
+  if (e.Has(4) && row.ReadFieldString(4) != e.s) return "string";
+  return std::string();
+}
+
+class RoundTripTest : public DatabaseKindTest {};
+
+TEST_P(RoundTripTest, HundredThousandRowsComeBackInAnyOrder) {
+  constexpr int kRows = 100000;
+  {
+    qvt_Database db = CreateDb();
+    qvt_Table table = db.Table(Mixed(), 1 << 16, -1);
+    for (int r = 0; r < kRows; ++r) {
+      qvt_Row row = table.NewRow();
+      WriteRow(row, r);
+      if (r == kRows / 2) table.Flush();
+    }
+    EXPECT_EQ(table.Flush(), 2);
+    db.Flush();
+  }
+  qvt_Database db = OpenDb();
+  db.Bind(Mixed());  // the caller's indices, whatever order the record has
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  ASSERT_EQ(table.Length(), kRows);
+  EXPECT_EQ(table.GetFlushCount(), 2);
+  for (int r = 0; r < kRows; ++r) {
+    qvt_Row row = table.ReadRow(-1);
+    ASSERT_EQ(row.Location(), r);
+    const std::string fault = CheckRow(row, r);
+    ASSERT_TRUE(fault.empty()) << "row " << r << ": " << fault;
+  }
+  const unsigned seed = 977u;
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  std::vector<int> order(kRows);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+  qvt_Table small = db.Table(qvt_Handle(4), 0, 4);
+  for (int r : order) {
+    qvt_Row row = small.ReadRow(r);
+    const std::string fault = CheckRow(row, r);
+    ASSERT_TRUE(fault.empty()) << "row " << r << ": " << fault;
+  }
+}
+
+TEST_P(RoundTripTest, UpdatesInPlaceSurviveReopening) {
+  constexpr int kRows = 5000;
+  {
+    qvt_Database db = CreateDb();
+    qvt_Table table = db.Table(Mixed(), 0, -1);
+    for (int r = 0; r < kRows; ++r) table.NewRow().WriteFieldInt(0, 0);
+  }
+  {
+    qvt_Database db = OpenDb("test.odb", false);
+    db.Bind(Mixed());  // the caller's indices, whatever order the record has
+    qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+    std::mt19937 random(31u);
+    for (int k = 0; k < kRows; ++k) {
+      const int r = static_cast<int>(random() % kRows);
+      qvt_Row row = table.UpdateRow(r);
+      row.Erase();
+      WriteRow(row, r);
+    }
+    for (int r = 0; r < kRows; ++r) {
+      qvt_Row row = table.UpdateRow(r);
+      row.Erase();
+      WriteRow(row, r);
+    }
+  }
+  qvt_Database db = OpenDb();
+  db.Bind(Mixed());  // the caller's indices, whatever order the record has
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  ASSERT_EQ(table.Length(), kRows);
+  for (int r = 0; r < kRows; ++r) {
+    qvt_Row row = table.ReadRow(r);
+    const std::string fault = CheckRow(row, r);
+    ASSERT_TRUE(fault.empty()) << "row " << r << ": " << fault;
+  }
+}
+
+TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
+  if (GetParam() == qvt_test::FileKind::Compressed) {
+    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
+  }
+  constexpr int kBatches = 40;
+  constexpr int kPerBatch = 300;
+  const std::string path = Path();
+  const qvt_test::FileKind kind = GetParam();
+  qvt_test::ChildProcess writer([path, kind]() -> int {
+    qvt_Database db = qvt_Database::Create(qvt_test::OpenFileOfKind(kind, path, 2), "TEST", "", 0);
+    qvt_Table table = db.Table(Mixed(), 4096, -1);
+    db.Flush();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    int r = 0;
+    for (int batch = 0; batch < kBatches; ++batch) {
+      for (int k = 0; k < kPerBatch; ++k, ++r) {
+        qvt_Row row = table.NewRow();
+        WriteRow(row, r);
+      }
+      // Readers wait while the writer is inside the transaction.
+      db.ReaderSemaphoreSet();
+      table.Flush();
+      db.Flush();
+      db.ReaderSemaphoreClear();
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    return 0;
+  });
+  ASSERT_TRUE(writer.WaitForStdout("ready", 20000)) << writer.ErrSoFar();
+
+  qvt_Database db = OpenDb();
+  db.Bind(Mixed());  // the caller's indices, whatever order the record has
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  std::set<int> lengths;
+  int seen = table.Length();
+  int verified = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (verified < kBatches * kPerBatch && std::chrono::steady_clock::now() < deadline) {
+    db.Snap();
+    table.Snap();
+    const int length = table.Length();
+    ASSERT_GE(length, seen) << "the row count shrank";
+    seen = length;
+    lengths.insert(length);
+    for (; verified < length; ++verified) {
+      qvt_Row row = table.ReadRow(verified);
+      const std::string fault = CheckRow(row, verified);
+      ASSERT_TRUE(fault.empty()) << "row " << verified << ": " << fault;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const qvt_test::ChildResult result = writer.Wait();
+  ASSERT_TRUE(result.Succeeded()) << result.err;
+  EXPECT_EQ(verified, kBatches * kPerBatch);
+  // The view grew in steps while the writer ran, not only at its end.
+  EXPECT_GT(lengths.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
+                         qvt_test::FileKindParamName);
+
+}  // namespace

@@ -1,0 +1,228 @@
+// Statistics lines and location reports of a database file: exact texts of
+// a new database, extent counts, and which object a file offset names.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qvt_DatabaseReprFile.h"
+#include "qvt_File.h"
+#include "qvt_SpaceRepr.h"
+#include "qvt_StringManagerFile.h"
+#include "nex_Exception.h"
+#include "qvt_TestSupport.h"
+#include "utl_File.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class DatabaseStatisticsTest : public ::testing::Test {
+ protected:
+  std::string Name() const { return m_Dir.File("stats.odb"); }
+
+  void CreateDatabase() {
+    m_Db = std::make_unique<qvt_DatabaseReprFile>();
+    m_Db->Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "statistics", 42);
+  }
+  void Reopen(int access) {
+    m_Db.reset();
+    m_Db = std::make_unique<qvt_DatabaseReprFile>();
+    m_Db->Open(qvt_File::Open(Name(), access, access == utl_FileAccessRead), "ODB");
+  }
+  // A new space holding bytes bytes; answers its handle.
+  qvt_Handle WriteSpace(int bytes, int increment) {
+    std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(increment));
+    const std::vector<char> data(static_cast<std::size_t>(bytes), 'x');
+    EXPECT_EQ(space->Write(data.data(), bytes), bytes);
+    return space->Handle();
+  }
+  // The location report of offset, as the handle and offset it names, or
+  // the text itself when it names nothing.
+  static std::string Located(qvt_Handle handle, long long offset) {
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "Object: %08x - Offset: %20lld", handle, offset);
+    return buf;
+  }
+
+  qvt_test::ScratchDir m_Dir;
+  std::unique_ptr<qvt_DatabaseReprFile> m_Db;
+};
+
+const Lines kNewDatabaseLines = {
+    "Block 0 Size (bytes)=1024",
+    "Total Linkage Usage (bytes)=               14336",
+    "Metadata Pool Size (bytes)=                   4",
+    "String Pool Size (bytes)=                   4",
+    "String Pool Count (number of strings)=0",
+    "String Pool Linkage_Count=1",
+};
+
+TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLines) {
+  CreateDatabase();
+  EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
+  m_Db->Flush();
+  EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
+  Reopen(utl_FileAccessRead);
+  EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
+}
+
+TEST_F(DatabaseStatisticsTest, StringPoolLinesCountRecordsNotYetFlushed) {
+  CreateDatabase();
+  m_Db->StringPool().StringOffset("abc");    // record at 4: 4 + 4 bytes
+  m_Db->StringPool().StringOffset("hello");  // record at 12: 4 + 8 bytes
+  m_Db->StringPool().StringOffset("abc");    // known already
+  Lines lines = m_Db->GetDBStatistics();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[3], "String Pool Size (bytes)=                  24");
+  EXPECT_EQ(lines[4], "String Pool Count (number of strings)=2");
+  EXPECT_EQ(lines[5], "String Pool Linkage_Count=1");
+  // Flushed behind the metadata pool's extent, the records take a second
+  // extent of the pool's chain.
+  m_Db->Flush();
+  lines = m_Db->GetDBStatistics();
+  EXPECT_EQ(lines[3], "String Pool Size (bytes)=                  24");
+  EXPECT_EQ(lines[5], "String Pool Linkage_Count=2");
+  Reopen(utl_FileAccessRead);
+  EXPECT_EQ(m_Db->GetDBStatistics()[3], "String Pool Size (bytes)=                  24");
+  EXPECT_EQ(m_Db->GetDBStatistics()[4], "String Pool Count (number of strings)=2");
+}
+
+TEST_F(DatabaseStatisticsTest, LinkageUsageGrowsByOneBlockAtATime) {
+  CreateDatabase();
+  // Handles 1 to 3 are taken; 508 more fill block 0, the next opens block 1.
+  for (int i = 0; i < 508; ++i) delete m_Db->Space(-1);
+  EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               14336");
+  std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(-1));
+  EXPECT_EQ(space->Handle(), 513u);
+  EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               28672");
+}
+
+TEST_F(DatabaseStatisticsTest, ObjStatisticsOfNoSpaceIsAnEmptyList) {
+  CreateDatabase();
+  EXPECT_TRUE(m_Db->GetObjStatistics(0).empty());
+  EXPECT_TRUE(m_Db->GetObjStatistics(512).empty());      // slot 0 of block 1
+  EXPECT_TRUE(m_Db->GetObjStatistics(100).empty());      // free slot
+  EXPECT_TRUE(m_Db->GetObjStatistics(0xFFFFFFFFu).empty());  // far outside
+  EXPECT_EQ(m_Db->GetObjStatistics(2), Lines{"Linkage_Count=1"});  // taken, never placed
+}
+
+TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
+  CreateDatabase();
+  const qvt_Handle alone = WriteSpace(10, 4);
+  EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
+  // Grown alone at the end of the file: in place, one extent.
+  {
+    std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(alone, 4));
+    space->Seek(space->Length());
+    ASSERT_EQ(space->Write("0123456789", 10), 10);
+  }
+  EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
+  // Two spaces growing alternately chain an extent at each crossing.
+  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
+  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(a->Write("aaaa", 4), 4);
+    ASSERT_EQ(b->Write("bbbb", 4), 4);
+  }
+  EXPECT_EQ(m_Db->GetObjStatistics(a->Handle()), Lines{"Linkage_Count=3"});
+  EXPECT_EQ(m_Db->GetObjStatistics(b->Handle()), Lines{"Linkage_Count=3"});
+  m_Db->Flush();
+  const qvt_Handle ha = a->Handle();
+  a.reset();
+  b.reset();
+  Reopen(utl_FileAccessRead);
+  EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=3"});
+}
+
+TEST_F(DatabaseStatisticsTest, LoopingChainIsReportedCorruptNotWalkedForever) {
+  CreateDatabase();
+  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
+  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
+  ASSERT_EQ(a->Write("a0a0", 4), 4);
+  ASSERT_EQ(b->Write("b0b0", 4), 4);
+  ASSERT_EQ(a->Write("a1a1", 4), 4);
+  const qvt_Handle h = a->Handle();
+  const qvt_Handle second = m_Db->LinkageEntry(h).m_Next;
+  ASSERT_NE(second, 0u);
+  // As a damaged file could hold it: the second extent names itself.
+  qvt_LinkageEntry& entry = m_Db->LinkageEntry(second);
+  entry.m_Next = second;
+  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
+  QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(h), nex_TextException, corrupt);
+  QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
+  // A next beyond the handed-out slots is refused the same way.
+  entry.m_Next = 400;
+  QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(h), nex_TextException, corrupt);
+  QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
+  entry.m_Next = 0;
+  EXPECT_EQ(m_Db->GetObjStatistics(h), Lines{"Linkage_Count=2"});
+  EXPECT_EQ(m_Db->GetObjectLocationReport(0), "Object not found.");
+}
+
+TEST_F(DatabaseStatisticsTest, FirstStringRecordIsOffsetFourOfHandleOne) {
+  CreateDatabase();
+  m_Db->StringPool().StringOffset("abc");
+  m_Db->Flush();
+  Reopen(utl_FileAccessRead);
+  const qvt_LinkageEntry& head = m_Db->LinkageEntry(1);
+  ASSERT_NE(head.m_Next, 0u);
+  const qvt_LinkageEntry& records = m_Db->LinkageEntry(head.m_Next);
+  // The marker's 4 bytes sit in the head extent, the record in the next.
+  EXPECT_EQ(m_Db->GetObjectLocationReport(head.m_Location), Located(1, 0));
+  EXPECT_EQ(m_Db->GetObjectLocationReport(head.m_Location + 3), Located(1, 3));
+  EXPECT_EQ(m_Db->GetObjectLocationReport(records.m_Location), "Object: 00000001 - Offset:                    4");
+  EXPECT_EQ(m_Db->GetObjectLocationReport(records.m_Location + 7), Located(1, 11));
+  // The metadata pool's marker is handle 3's.
+  EXPECT_EQ(m_Db->GetObjectLocationReport(m_Db->LinkageEntry(3).m_Location), Located(3, 0));
+}
+
+TEST_F(DatabaseStatisticsTest, HeaderAndLinkageBlocksBelongToNoObject) {
+  CreateDatabase();
+  m_Db->Flush();
+  for (long long offset : {0LL, 512LL, 1023LL, 1024LL, 1024LL + 14335LL, -1LL}) {
+    EXPECT_EQ(m_Db->GetObjectLocationReport(offset), "Object not found.") << offset;
+  }
+  EXPECT_EQ(m_Db->GetObjectLocationReport(1LL << 40), "Object not found.");
+}
+
+TEST_F(DatabaseStatisticsTest, LastByteOfASpaceIsItsLengthLessOneAndTheTailIsNobodys) {
+  CreateDatabase();
+  const qvt_Handle h = WriteSpace(10, 100);
+  const utl_FileOffset at = m_Db->LinkageEntry(h).m_Location;
+  EXPECT_EQ(m_Db->GetObjectLocationReport(at + 9), Located(h, 9));
+  EXPECT_EQ(m_Db->GetObjectLocationReport(at + 10), "Object not found.");
+  EXPECT_EQ(m_Db->GetObjectLocationReport(at + 99), "Object not found.");
+  // Filled to its allocation, the next byte is the next object's first.
+  const qvt_Handle full = WriteSpace(8, 4);
+  const qvt_Handle next = WriteSpace(4, 4);
+  const utl_FileOffset fullAt = m_Db->LinkageEntry(full).m_Location;
+  EXPECT_EQ(m_Db->LinkageEntry(next).m_Location, fullAt + 8);
+  EXPECT_EQ(m_Db->GetObjectLocationReport(fullAt + 7), Located(full, 7));
+  EXPECT_EQ(m_Db->GetObjectLocationReport(fullAt + 8), Located(next, 0));
+}
+
+TEST_F(DatabaseStatisticsTest, OffsetInALaterExtentCountsTheEarlierExtentsLengths) {
+  CreateDatabase();
+  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
+  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
+  ASSERT_EQ(a->Write("a0a0", 4), 4);
+  ASSERT_EQ(b->Write("b0b0", 4), 4);
+  ASSERT_EQ(a->Write("a1a1a1", 6), 6);  // a second extent of 8 bytes, 6 used
+  const qvt_LinkageEntry& second = m_Db->LinkageEntry(m_Db->LinkageEntry(a->Handle()).m_Next);
+  EXPECT_EQ(m_Db->GetObjectLocationReport(second.m_Location + 5), Located(a->Handle(), 9));
+  EXPECT_EQ(m_Db->GetObjectLocationReport(second.m_Location + 6), "Object not found.");
+  // The report is repeatable: its marks are rebuilt on every call.
+  EXPECT_EQ(m_Db->GetObjectLocationReport(second.m_Location + 5), Located(a->Handle(), 9));
+  EXPECT_EQ(m_Db->GetObjectLocationReport(m_Db->LinkageEntry(b->Handle()).m_Location), Located(b->Handle(), 0));
+}
+
+TEST_F(DatabaseStatisticsTest, BaseDatabaseCannotReportLocations) {
+  CreateDatabase();
+  qvt_DatabaseRepr& base = *m_Db;
+  EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
+            "Object location report not supported for this qvt database type.");
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// Rows: typed reads and writes of every field type, presence, Erase,
+// CopyField within and across databases, NeuterFieldString, handle counting
+// and the refusals of read-only databases.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "nex_Exception.h"
+#include "qvt_Database.h"
+#include "qvt_TablesFixture.h"
+#include "qvt_TestSupport.h"
+
+namespace {
+
+using qvt_test::DatabaseKindTest;
+
+// Fields i (int), h (handle), f (float), d (double), s (string); indices in
+// that order.
+qvt_TableMetadata AllTypes(const std::string& name = "All") {
+  qvt_TableMetadata md(name, 1);
+  md.DefineIntField("i");
+  md.DefineHandleField("h");
+  md.DefineFloatField("f");
+  md.DefineDoubleField("d");
+  md.DefineStringField("s");
+  return md;
+}
+
+class RowTest : public DatabaseKindTest {};
+
+TEST_P(RowTest, EveryTypeReadsBackAsWritten) {
+  qvt_Database db = CreateDb();
+  {
+    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    qvt_Row row = table.NewRow();
+    row.WriteFieldInt("i", std::numeric_limits<int>::min());
+    row.WriteFieldHandle("h", 0xFFFFFFFFu);
+    row.WriteFieldFloat("f", -0.15625f);
+    row.WriteFieldDouble("d", std::nextafter(1.0, 2.0));
+    row.WriteFieldString("s", std::string("nul\0inside", 10));
+    EXPECT_EQ(row.ReadFieldInt(0), std::numeric_limits<int>::min());
+    EXPECT_EQ(row.ReadFieldHandle(1), 0xFFFFFFFFu);
+    EXPECT_EQ(row.ReadFieldFloat(2), -0.15625f);
+    EXPECT_EQ(row.ReadFieldDouble(3), std::nextafter(1.0, 2.0));
+    EXPECT_EQ(row.ReadFieldString(4), std::string("nul\0inside", 10));
+    table.Flush();
+  }
+  db.Flush();
+  qvt_Database reader = OpenDb();
+  reader.Bind();
+  qvt_Table table = reader.Table(qvt_Handle(4), 0, -1);
+  qvt_Row row = table.ReadRow(0);
+  EXPECT_EQ(row.ReadFieldInt("i"), std::numeric_limits<int>::min());
+  EXPECT_EQ(row.ReadFieldHandle("h"), 0xFFFFFFFFu);
+  EXPECT_EQ(row.ReadFieldFloat("f"), -0.15625f);
+  EXPECT_EQ(row.ReadFieldDouble("d"), std::nextafter(1.0, 2.0));
+  EXPECT_EQ(row.ReadFieldString("s"), std::string("nul\0inside", 10));
+  EXPECT_EQ(row.Location(), 0);
+  EXPECT_EQ(row.FieldMetadataMap().size(), 5u);
+}
+
+TEST_P(RowTest, ReadingANewRowNamesTableAndField) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AllTypes("New"), 0, -1);
+  qvt_Row row = table.NewRow();
+  QVT_EXPECT_THROW_TEXT(row.ReadFieldDouble("d"), nex_TextException,
+                        "qvt_RowImpl::PrepReadField: Attempt to access absent field data in ODB/CAE file "
+                        "(New:d). File may be unreadable.");
+  QVT_EXPECT_THROW_TEXT(row.ReadFieldString(4), nex_TextException,
+                        "qvt_RowImpl::PrepReadField: Attempt to access absent field data in ODB/CAE file "
+                        "(New:). File may be unreadable.");
+}
+
+TEST_P(RowTest, EraseRemovesDataButNotTheField) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AllTypes(), 0, -1);
+  qvt_Row row = table.NewRow();
+  row.WriteFieldInt("i", 7);
+  row.WriteFieldDouble("d", 1.0);
+  EXPECT_EQ(row.DataIsPresent("i"), 1);
+  row.Erase("i");
+  EXPECT_EQ(row.DataIsPresent("i"), 0);
+  EXPECT_EQ(row.FieldIsPresent("i"), 1);
+  EXPECT_EQ(row.DataIsPresent("d"), 1);
+  row.Erase();
+  EXPECT_EQ(row.DataIsPresent("d"), 0);
+  QVT_EXPECT_THROW_TEXT(row.Erase("nothing"), nex_TextException, "***ERROR: Can't find field: \"nothing\"");
+  QVT_EXPECT_THROW_TEXT(row.Erase(9), nex_TextException, "***ERROR: Can't find field by index: 9");
+  EXPECT_EQ(row.FieldIsPresent("nothing"), 0);
+  EXPECT_EQ(row.DataIsPresent(9), 0);
+}
+
+TEST_P(RowTest, WrongTypeIsRefusedBeforeAnythingIsStored) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AllTypes(), 0, -1);
+  qvt_Row row = table.NewRow();
+  row.WriteFieldFloat("f", 2.5f);
+  QVT_EXPECT_THROW_TEXT(row.WriteFieldInt("f", 99), nex_TextException, "***ERROR: Field type mismatch: \"f\"");
+  QVT_EXPECT_THROW_TEXT(row.WriteFieldInt(2, 99), nex_TextException, "***ERROR: Field type mismatch by index: 2");
+  QVT_EXPECT_THROW_TEXT(row.ReadFieldDouble("f"), nex_TextException, "***ERROR: Field type mismatch: \"f\"");
+  EXPECT_EQ(row.ReadFieldFloat("f"), 2.5f);
+  QVT_EXPECT_THROW_TEXT(row.WriteFieldString("none", "x"), nex_TextException,
+                        "***ERROR: Can't find field: \"none\"");
+}
+
+TEST_P(RowTest, CopyFieldOfAbsentDataChangesNothing) {
+  {
+    qvt_Database db = CreateDb();
+    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    table.NewRow().WriteFieldInt("i", 1);
+    table.NewRow();
+  }
+  qvt_Database db = OpenDb("test.odb", false);
+  db.Bind();
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  const int flushes = table.GetFlushCount();
+  qvt_Row target = table.ReadRow(0);
+  target.CopyField(table.ReadRow(1), "i");
+  EXPECT_EQ(target.ReadFieldInt("i"), 1);
+  EXPECT_EQ(table.Flush(), flushes);  // the row was not marked modified
+}
+
+TEST_P(RowTest, CopyFieldCopiesEachTypeAndRefusesHandles) {
+  qvt_Database db = CreateDb();
+  qvt_Table from = db.Table(AllTypes("From"), 0, -1);
+  qvt_Table to = db.Table(AllTypes("To"), 0, -1);
+  qvt_Row source = from.NewRow();
+  source.WriteFieldInt("i", -3);
+  source.WriteFieldFloat("f", 0.5f);
+  source.WriteFieldDouble("d", 1e300);
+  source.WriteFieldString("s", "copied");
+  source.WriteFieldHandle("h", 17);
+  qvt_Row target = to.NewRow();
+  for (const char* name : {"i", "f", "d", "s"}) target.CopyField(source, name);
+  EXPECT_EQ(target.ReadFieldInt("i"), -3);
+  EXPECT_EQ(target.ReadFieldFloat("f"), 0.5f);
+  EXPECT_EQ(target.ReadFieldDouble("d"), 1e300);
+  EXPECT_EQ(target.ReadFieldString("s"), "copied");
+  QVT_EXPECT_THROW_TEXT(target.CopyField(source, "h"), nex_TextException,
+                        "qvt_RowImpl::CopyField: Attempt to copy handle type field..  No can do.");
+  EXPECT_EQ(target.DataIsPresent("h"), 0);
+}
+
+TEST_P(RowTest, CopyFieldPoolsStringsInTheOtherDatabase) {
+  qvt_Database first = CreateDb("first.odb");
+  qvt_Database second = CreateDb("second.odb");
+  {
+    qvt_Table from = first.Table(AllTypes(), 0, -1);
+    qvt_Table to = second.Table(AllTypes(), 0, -1);
+    qvt_Row source = from.NewRow();
+    source.WriteFieldString("s", "travelling text");
+    qvt_Row target = to.NewRow();
+    target.CopyField(source, "s");
+    EXPECT_EQ(target.ReadFieldString("s"), "travelling text");
+  }
+  second.Flush();
+  first.Flush();
+  qvt_Database reader = OpenDb("second.odb");
+  reader.Bind();
+  EXPECT_EQ(reader.Table(qvt_Handle(4), 0, -1).ReadRow(0).ReadFieldString("s"), "travelling text");
+}
+
+TEST_P(RowTest, NeuterFieldStringRewritesThePooledString) {
+  qvt_Database db = CreateDb();
+  {
+    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    qvt_Row row = table.NewRow();
+    row.WriteFieldString("s", "secret");
+    QVT_EXPECT_THROW_TEXT(row.NeuterFieldString("d", "x"), nex_TextException,
+                          "***ERROR: Field type mismatch: \"d\"");
+    row.NeuterFieldString("s", "longer than before");
+    qvt_Row empty = table.NewRow();
+    QVT_EXPECT_THROW_TEXT(empty.NeuterFieldString("s", "x"), nex_TextException,
+                          "qvt_RowImpl::PrepReadField: Attempt to access absent field data in ODB/CAE file "
+                          "(All:s). File may be unreadable.");
+  }
+  db.Flush();
+  qvt_Database reader = OpenDb();
+  reader.Bind();
+  EXPECT_EQ(reader.Table(qvt_Handle(4), 0, -1).ReadRow(0).ReadFieldString("s"), "longer");
+}
+
+TEST_P(RowTest, HandlesShareOneRow) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AllTypes(), 0, 1);
+  qvt_Row a = table.NewRow();
+  qvt_Row b = a;
+  b.WriteFieldInt("i", 5);
+  EXPECT_EQ(a.ReadFieldInt("i"), 5);
+  qvt_Row c;
+  c = a;
+  c = c;  // assignment to itself changes nothing
+  a.Nullify();
+  a.Nullify();  // releasing nothing is harmless
+  QVT_EXPECT_THROW_TEXT(a.ReadFieldInt("i"), nex_TextException, "qvt_Row: The row handle does not refer to a row.");
+  // Rows held by handles stay in the cache while other rows come and go.
+  for (int k = 0; k < 20; ++k) table.NewRow().WriteFieldInt("i", k);
+  for (int k = 0; k < 20; ++k) EXPECT_EQ(table.ReadRow(k + 1).ReadFieldInt("i"), k);
+  EXPECT_EQ(c.ReadFieldInt("i"), 5);
+  b = table.ReadRow(3);
+  EXPECT_EQ(b.Location(), 3);
+  EXPECT_EQ(c.Location(), 0);
+}
+
+TEST_P(RowTest, ReadOnlyDatabaseRefusesEveryChange) {
+  {
+    qvt_Database db = CreateDb();
+    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    table.NewRow().WriteFieldInt("i", 1);
+  }
+  qvt_Database db = OpenDb();
+  db.Bind();
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  const char* readOnly = "The output database was opened as read-only. Modification of data is not permitted.";
+  qvt_Row row = table.ReadRow(0);
+  QVT_EXPECT_THROW_TEXT(row.WriteFieldInt("i", 2), nex_TextException, readOnly);
+  QVT_EXPECT_THROW_TEXT(row.Erase("i"), nex_TextException, readOnly);
+  QVT_EXPECT_THROW_TEXT(row.Erase(), nex_TextException, readOnly);
+  QVT_EXPECT_THROW_TEXT(table.NewRow(), nex_TextException, readOnly);
+  QVT_EXPECT_THROW_TEXT(table.UpdateRow(0), nex_TextException, readOnly);
+  QVT_EXPECT_THROW_TEXT(table.Truncate(0), nex_TextException, "***ERROR: Attempt to truncate read only table.");
+  EXPECT_EQ(row.ReadFieldInt("i"), 1);
+  EXPECT_EQ(table.Length(), 1);
+  EXPECT_EQ(table.Flush(), table.GetFlushCount());
+  table.Extend(10);  // nothing on a reader
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RowTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
+                         qvt_test::FileKindParamName);
+
+}  // namespace

@@ -1,0 +1,516 @@
+// Tables: the row layout byte for byte, opening checks, row counts from the
+// space length, the row cache, Flush, Snap, Extend and Truncate.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <vector>
+
+#include "qvt_ChildProcess.h"
+#include "qvt_OffsetMemoryStream.h"
+#include "nex_Exception.h"
+#include "qvt_Database.h"
+#include "qvt_TablesFixture.h"
+#include "qvt_TestSupport.h"
+
+namespace {
+
+using qvt_test::BE32;
+using qvt_test::BEDoubleAt;
+using qvt_test::DatabaseKindTest;
+using qvt_test::FileKind;
+using qvt_test::FileOffsetInSpace;
+using qvt_test::ReadAll;
+using qvt_test::SpaceBytes;
+using qvt_test::StderrCapture;
+using qvt_test::StringReference;
+
+constexpr std::uint32_t kTableMagic = 0xAAAFBBBEu;
+
+// The class of the layout example: a double, b int, c string.
+qvt_TableMetadata AbcClass() {
+  qvt_TableMetadata md("ABC", 1);
+  md.DefineStringField("c");
+  md.DefineDoubleField("a");
+  md.DefineIntField("b");
+  return md;
+}
+
+// Only doubles: rows of 4 + 8 x n bytes.
+qvt_TableMetadata Doubles(const std::string& name, int n) {
+  qvt_TableMetadata md(name, 1);
+  for (int i = 0; i < n; ++i) md.DefineDoubleField("d" + std::to_string(i));
+  return md;
+}
+
+class TableTest : public DatabaseKindTest {};
+
+TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
+  qvt_Database db = CreateDb();
+  qvt_Handle handle;
+  {
+    qvt_Table table = db.Table(AbcClass(), 0, -1);
+    handle = table.Handle();
+    ASSERT_EQ(table.RowSize(), 24);
+    qvt_Row row = table.NewRow();
+    row.WriteFieldDouble("a", 1.5);
+    row.WriteFieldInt("b", -7);
+    row.WriteFieldString("c", "xyz");
+    row.Nullify();
+    EXPECT_EQ(table.Flush(), 1);
+  }
+  db.Flush();
+
+  const std::vector<unsigned char> bytes = SpaceBytes(db, handle);
+  ASSERT_EQ(bytes.size(), 12u + 24u);
+  EXPECT_EQ(BE32(bytes, 0), kTableMagic);
+  EXPECT_EQ(BE32(bytes, 4), 1u);  // flush count
+  EXPECT_EQ(BE32(bytes, 8), static_cast<std::uint32_t>(db.GetTableMetadataHandle("ABC")));
+  EXPECT_EQ(BE32(bytes, 12), 7u);  // bits 0, 1, 2: a, b, c
+  EXPECT_EQ(BEDoubleAt(bytes, 16), 1.5);
+  EXPECT_EQ(BE32(bytes, 24), static_cast<std::uint32_t>(-7));
+  EXPECT_EQ(BEDoubleAt(bytes, 28), static_cast<double>(StringReference(db, "xyz")));
+
+  if (GetParam() == FileKind::Local) {
+    const std::vector<unsigned char> file = ReadAll(Path());
+    const auto start = static_cast<std::size_t>(FileOffsetInSpace(db, handle, 0));
+    ASSERT_GE(file.size(), start + bytes.size());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), file.begin() + static_cast<long>(start)));
+  }
+}
+
+TEST_P(TableTest, ThirtyThreePresentFieldsTakeTwoBitmapInts) {
+  qvt_Database db = CreateDb();
+  qvt_TableMetadata md("Wide", 1);
+  for (int i = 0; i < 33; ++i) md.DefineIntField("f" + std::to_string(100 + i));
+  qvt_Handle handle;
+  {
+    qvt_Table table = db.Table(md, 0, -1);
+    handle = table.Handle();
+    EXPECT_EQ(table.RowSize(), 8 + 33 * 4);
+    qvt_Row row = table.NewRow();
+    row.WriteFieldInt("f132", 5);  // the 33rd name: bit 0 of the second int
+    row.WriteFieldInt("f100", 9);  // the first: bit 0 of the first int
+    row.Nullify();
+    table.Flush();
+  }
+  db.Flush();
+  const std::vector<unsigned char> bytes = SpaceBytes(db, handle);
+  ASSERT_EQ(bytes.size(), 12u + 140u);
+  EXPECT_EQ(BE32(bytes, 12), 1u);
+  EXPECT_EQ(BE32(bytes, 16), 1u);
+  EXPECT_EQ(BE32(bytes, 20), 9u);
+  EXPECT_EQ(BE32(bytes, 20 + 32 * 4), 5u);
+}
+
+TEST_P(TableTest, HandleFieldIsStoredAsItsValueThenFourZeroBytes) {
+  qvt_Database db = CreateDb();
+  qvt_TableMetadata md("H", 1);
+  md.DefineHandleField("h");
+  qvt_Handle handle;
+  {
+    qvt_Table table = db.Table(md, 0, -1);
+    handle = table.Handle();
+    qvt_Row row = table.NewRow();
+    row.WriteFieldHandle("h", 0x01020304u);
+    EXPECT_EQ(row.ReadFieldHandle("h"), 0x01020304u);
+    row.Nullify();
+    table.Flush();
+  }
+  const std::vector<unsigned char> bytes = SpaceBytes(db, handle);
+  ASSERT_EQ(bytes.size(), 12u + 12u);
+  EXPECT_EQ(BE32(bytes, 16), 0x01020304u);
+  EXPECT_EQ(BE32(bytes, 20), 0u);
+}
+
+TEST_P(TableTest, FieldsAskedForButNotStoredTakeNoRoom) {
+  {
+    qvt_Database db = CreateDb();
+    qvt_TableMetadata stored("M", 1);
+    stored.DefineFloatField("y");
+    stored.DefineDoubleField("z");
+    db.Bind(stored);
+  }
+  qvt_Database db = OpenDb("test.odb", false);
+  qvt_TableMetadata wanted("M", 1);
+  wanted.DefineIntField("x");
+  wanted.DefineFloatField("y");
+  db.Bind(wanted);
+  qvt_Table table = db.Table(wanted, 0, -1);
+  EXPECT_EQ(table.RowSize(), 4 + 4 + 8);
+  EXPECT_EQ(table.Index("x"), 0);
+  EXPECT_EQ(table.Index("z"), 2);
+  EXPECT_EQ(table.Type("z"), qvt_TypeDouble);
+  EXPECT_EQ(table.Type("nothing"), qvt_TypeNone);
+  EXPECT_EQ(table.Index("nothing"), -1);
+  qvt_Row row = table.NewRow();
+  EXPECT_EQ(row.FieldIsPresent("x"), 0);
+  EXPECT_EQ(row.FieldIsPresent(0), 0);
+  EXPECT_EQ(row.FieldIsPresent("y"), 1);
+  QVT_EXPECT_THROW_TEXT(row.WriteFieldInt("x", 1), nex_TextException, "***ERROR: Can't find field: \"x\"");
+  QVT_EXPECT_THROW_TEXT(row.ReadFieldInt("x"), nex_TextException, "***ERROR: Can't find field: \"x\"");
+  row.WriteFieldDouble(2, 2.25);
+  EXPECT_EQ(row.ReadFieldDouble("z"), 2.25);
+}
+
+TEST_P(TableTest, OpeningChecksTheHeader) {
+  qvt_Database db = CreateDb();
+  db.Bind(AbcClass());
+  qvt_Handle shortSpace, otherSpace;
+  {
+    qvt_Space s = db.Space(-1);
+    shortSpace = s.Handle();
+    s.WriteInt(static_cast<int>(kTableMagic));
+    s.WriteInt(0);
+    qvt_Space o = db.Space(-1);
+    otherSpace = o.Handle();
+    for (int v : {1, 2, 3, 4}) o.WriteInt(v);
+  }
+  QVT_EXPECT_THROW_TEXT(
+      db.Table(shortSpace, 0, -1), nex_TextException,
+      "qvt_TableRepr::qvt_TableRepr: KELVOR Database table format is corrupt. This may indicate a corrupt "
+      "database, or it may indicate that the analysis code preprocessor is still writing the database. \n If "
+      "you suspect the latter possibility, please attempt to reopen the database when the preprocessor is "
+      "complete.");
+  QVT_EXPECT_THROW_TEXT(
+      db.Table(otherSpace, 0, -1), nex_TextException,
+      "qvt_TableRepr::qvt_TableRepr: Handle is not to a table object. This is not a valid KELVOR database.");
+  QVT_EXPECT_THROW_TEXT(db.Table(qvt_Handle(400), 0, -1), nex_TextException,
+                        "***ERROR: Database is not valid. This may indicate that the database has been "
+                        "corrupted.");
+}
+
+TEST_P(TableTest, RowCountRoundsATrailingHalfRowUp) {
+  qvt_Database db = CreateDb();
+  const qvt_TableMetadata& md = db.Bind(Doubles("D", 2));  // rows of 20 bytes
+  const int mdHandle = static_cast<int>(db.GetTableMetadataHandle("D"));
+  auto makeSpace = [&](int bytesOfRows) {
+    qvt_Space s = db.Space(-1);
+    s.WriteInt(static_cast<int>(kTableMagic));
+    s.WriteInt(1);
+    s.WriteInt(mdHandle);
+    // Row bitmaps with both bits set, then values 1.0, 2.0, ...
+    std::vector<unsigned char> rows(static_cast<std::size_t>(bytesOfRows), 0);
+    for (int r = 0; r * 20 < bytesOfRows; ++r) {
+      for (int k = 0; k < 20 && r * 20 + k < bytesOfRows; ++k) {
+        unsigned char b = 0;
+        if (k == 3) b = 3;
+        if (k == 4 || k == 12) b = 0x3F;  // 1.875 (0x3FF...) high byte
+        if (k == 5 || k == 13) b = 0xF0;
+        rows[static_cast<std::size_t>(r * 20 + k)] = b;
+      }
+    }
+    s.Write(reinterpret_cast<const char*>(rows.data()), bytesOfRows);
+    return s.Handle();
+  };
+  const qvt_Handle twoAndAHalf = makeSpace(50);
+  const qvt_Handle twoPointFour = makeSpace(48);
+  (void)md;
+  {
+    qvt_Table t = db.Table(twoAndAHalf, 0, -1);
+    EXPECT_EQ(t.Length(), 3);
+    EXPECT_EQ(t.GetFlushCount(), 1);
+    qvt_Row whole = t.ReadRow(1);
+    EXPECT_EQ(whole.ReadFieldDouble("d0"), 1.0);
+    EXPECT_EQ(whole.ReadFieldDouble("d1"), 1.0);
+    // Row 2 holds 10 bytes: its bitmap and the first two bytes of d0. What
+    // is missing is never answered.
+    qvt_Row part = t.ReadRow(2);
+    EXPECT_EQ(part.DataIsPresent("d0"), 0);
+    EXPECT_EQ(part.DataIsPresent("d1"), 0);
+    EXPECT_EQ(part.FieldIsPresent("d0"), 1);
+  }
+  qvt_Table t = db.Table(twoPointFour, 0, -1);
+  EXPECT_EQ(t.Length(), 2);
+}
+
+TEST_P(TableTest, ReadRowBeyondTheEndIsReportedAndPrinted) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  table.NewRow();
+  table.NewRow();
+  StderrCapture capture;
+  QVT_EXPECT_THROW_TEXT(table.ReadRow(2), nex_TextException,
+                        "qvt_TableRepr::ReadRow - Row does not exist for table 'ABC', index: 2, len: 2");
+  EXPECT_EQ(capture.Stop(), "qvt_TableRepr::ReadRow - Row does not exist for table 'ABC', index: 2, len: 2\n");
+  StderrCapture again;
+  QVT_EXPECT_THROW_TEXT(table.UpdateRow(3), nex_TextException,
+                        "qvt_TableRepr::UpdateRow - Row does not exist for table 'ABC', index: 3, len: 2");
+  EXPECT_EQ(again.Stop(), "qvt_TableRepr::UpdateRow - Row does not exist for table 'ABC', index: 3, len: 2\n");
+}
+
+TEST_P(TableTest, UpdateRowAtTheEndMakesANewRow) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  qvt_Row row = table.UpdateRow(0);
+  EXPECT_EQ(row.Location(), 0);
+  EXPECT_EQ(table.Length(), 1);
+  EXPECT_EQ(table.Location(), table.Length());
+  EXPECT_EQ(row.DataIsPresent("a"), 0);
+}
+
+TEST_P(TableTest, NegativeIndexUsesAndAdvancesTheCurrentRow) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  for (int i = 0; i < 3; ++i) table.NewRow().WriteFieldInt("b", 10 + i);
+  EXPECT_EQ(table.Location(), 3);
+  table.Seek(1);
+  EXPECT_EQ(table.ReadRow(-1).ReadFieldInt("b"), 11);
+  EXPECT_EQ(table.Location(), 2);
+  EXPECT_EQ(table.RowExists(-1), 1);
+  EXPECT_EQ(table.ReadRow(-1).ReadFieldInt("b"), 12);
+  EXPECT_EQ(table.RowExists(-1), 0);
+  EXPECT_EQ(table.RowExists(2), 1);
+  EXPECT_EQ(table.RowExists(3), 0);
+}
+
+TEST_P(TableTest, NegativeCurrentRowIsRefused) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  table.NewRow();
+  table.Seek(-4);
+  EXPECT_EQ(table.RowExists(-1), 0);
+  StderrCapture capture;
+  QVT_EXPECT_THROW_TEXT(table.ReadRow(-1), nex_TextException,
+                        "qvt_TableRepr::ReadRow - Row does not exist for table 'ABC', index: -4, len: 1");
+  QVT_EXPECT_THROW_TEXT(table.UpdateRow(-1), nex_TextException,
+                        "qvt_TableRepr::UpdateRow - Row does not exist for table 'ABC', index: -4, len: 1");
+  capture.Stop();
+  EXPECT_EQ(table.Length(), 1);
+}
+
+TEST_P(TableTest, ReaderTableSnapTakesUpFlushedRows) {
+  if (GetParam() == FileKind::Compressed) {
+    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
+  }
+  qvt_Database writer = CreateDb();
+  qvt_Table written = writer.Table(AbcClass(), 0, -1);
+  for (int i = 0; i < 10; ++i) written.NewRow().WriteFieldInt("b", i);
+  written.Flush();
+  writer.Flush();
+
+  qvt_Database reader = OpenDb();
+  reader.Bind(AbcClass());
+  qvt_Table read = reader.Table(written.Handle(), 0, 4);
+  ASSERT_EQ(read.Length(), 10);
+  EXPECT_EQ(read.ReadRow(2).ReadFieldInt("b"), 2);
+  qvt_Row held = read.ReadRow(3);
+  EXPECT_EQ(read.Snap(), 0);  // nothing flushed since
+
+  written.UpdateRow(2).WriteFieldInt("b", 200);
+  written.UpdateRow(3).WriteFieldInt("b", 300);
+  for (int i = 10; i < 15; ++i) written.NewRow().WriteFieldInt("b", i);
+  EXPECT_EQ(written.Flush(), 2);
+  EXPECT_EQ(read.Snap(), 0);  // the database has not flushed yet
+  writer.Flush();
+  EXPECT_EQ(reader.Snap(), 1);
+  EXPECT_EQ(read.Snap(), 2);
+  EXPECT_EQ(read.Length(), 15);
+  EXPECT_EQ(read.ReadRow(2).ReadFieldInt("b"), 200);  // dropped and read again
+  EXPECT_EQ(held.ReadFieldInt("b"), 3);                // still held: as it was read
+  EXPECT_EQ(read.ReadRow(14).ReadFieldInt("b"), 14);
+  EXPECT_EQ(read.Snap(), 0);
+
+  // A writer that truncates: the reader's count never shrinks.
+  written.Truncate(5);
+  written.NewRow().WriteFieldInt("b", 5000);
+  written.Flush();
+  writer.Flush();
+  EXPECT_EQ(reader.Snap(), 1);
+  EXPECT_GT(read.Snap(), 0);
+  EXPECT_EQ(read.Length(), 15);
+}
+
+TEST_P(TableTest, FlushWithoutChangesWritesNothing) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  table.NewRow().WriteFieldInt("b", 1);
+  EXPECT_EQ(table.Flush(), 1);
+  const std::vector<unsigned char> before = SpaceBytes(db, table.Handle());
+  EXPECT_EQ(table.Flush(), 1);
+  EXPECT_EQ(SpaceBytes(db, table.Handle()), before);
+  EXPECT_EQ(table.Snap(), 0);  // a writer never snaps
+}
+
+TEST_P(TableTest, WritingThroughAnOlderRowHandleIsFlushed) {
+  qvt_Database db = CreateDb();
+  {
+    qvt_Table table = db.Table(AbcClass(), 0, -1);
+    qvt_Row row = table.NewRow();
+    row.WriteFieldInt("b", 1);
+    EXPECT_EQ(table.Flush(), 1);
+    row.WriteFieldInt("b", 2);  // no NewRow or UpdateRow since the flush
+    EXPECT_EQ(table.Flush(), 2);
+  }
+  db.Flush();
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  EXPECT_EQ(table.ReadRow(0).ReadFieldInt("b"), 2);
+}
+
+TEST_P(TableTest, TruncateKeepsTheFirstRowsAndCutsTheSpace) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, 4);
+  for (int i = 0; i < 10; ++i) table.NewRow().WriteFieldInt("b", i);
+  qvt_Row kept = table.ReadRow(2);
+  qvt_Row cut = table.ReadRow(7);
+  table.Truncate(5);
+  EXPECT_EQ(table.Length(), 5);
+  EXPECT_EQ(table.Location(), 0);
+  EXPECT_EQ(table.SpaceLength(), 12 + 5 * 24);
+  EXPECT_EQ(kept.ReadFieldInt("b"), 2);
+  QVT_EXPECT_THROW_TEXT(cut.ReadFieldInt("b"), nex_TextException,
+                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
+                        "was closed.");
+  QVT_EXPECT_THROW_TEXT(cut.Location(), nex_TextException,
+                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
+                        "was closed.");
+  table.NewRow().WriteFieldInt("b", 50);
+  EXPECT_EQ(table.ReadRow(5).ReadFieldInt("b"), 50);
+  table.Truncate(0);
+  EXPECT_EQ(table.Length(), 0);
+  EXPECT_EQ(table.SpaceLength(), 12);
+  QVT_EXPECT_THROW_TEXT(table.Truncate(-1), nex_TextException,
+                        "qvt_TableRepr::Truncate - Invalid row count -1 for table 'ABC'.");
+}
+
+TEST_P(TableTest, ExtendReservesRoomForMoreRows) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  table.NewRow().WriteFieldInt("b", 1);
+  table.Flush();
+  table.Extend(100);
+  EXPECT_GE(table.SpaceAllocation(), 12 + 101 * 24);
+  EXPECT_EQ(table.SpaceLength(), 12 + 24);
+  EXPECT_EQ(table.Length(), 1);
+  table.Extend(0);  // nothing to reserve
+  EXPECT_EQ(table.Length(), 1);
+}
+
+TEST_P(TableTest, StatisticsCountTheExtentsOfTheTablesSpace) {
+  qvt_Database db = CreateDb();
+  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  table.NewRow().WriteFieldInt("b", 1);
+  table.Flush();
+  EXPECT_EQ(table.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
+  // Another space placed behind the table makes its next growth chain.
+  qvt_Space other = db.Space(-1);
+  other.WriteInt(1);
+  for (int i = 0; i < 100; ++i) table.NewRow().WriteFieldInt("b", i);
+  table.Flush();
+  EXPECT_EQ(table.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=2"}));
+}
+
+TEST_P(TableTest, ClassWithoutStoredFieldsHoldsNoRows) {
+  {
+    qvt_Database db = CreateDb();
+    db.Bind(qvt_TableMetadata("Empty", 1));
+    qvt_Table table = db.Table("Empty", 0, -1);
+    EXPECT_EQ(table.RowSize(), 0);
+    EXPECT_EQ(table.Length(), 0);
+    QVT_EXPECT_THROW_TEXT(table.NewRow(), nex_TextException,
+                          "qvt_TableRepr::NewRow - Table 'Empty' has no stored fields and holds no rows.");
+    EXPECT_EQ(table.Flush(), 0);
+  }
+  qvt_Database db = OpenDb();
+  db.Bind();
+  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  EXPECT_EQ(table.Length(), 0);
+  EXPECT_EQ(table.RowSize(), 0);
+  EXPECT_EQ(table.Snap(), 0);
+}
+
+TEST_P(TableTest, FieldTypesRowsCannotHoldAreRefused) {
+  // A class whose record holds a fixed-string field, as a damaged or
+  // foreign file might.
+  qvt_test::OffsetMemoryStream record;
+  record.WriteInt(24);
+  record.WriteString("Fixed");
+  record.WriteInt(qvt_TypeFixedString);
+  record.WriteString("f");
+  record.Seek(0);
+  const qvt_TableMetadata fixed(record, 1);
+
+  qvt_Database db = CreateDb();
+  const char* message = "qvt_TableRepr::Setup: An invalid field type for field 'f' has been specified for table "
+                        "'Fixed'.";
+  QVT_EXPECT_THROW_TEXT(db.Table(fixed, 0, -1), nex_TextException, message);
+  EXPECT_TRUE(db.HasTable("Fixed"));
+  // No space was made for the refused table.
+  qvt_Space space = db.Space(-1);
+  EXPECT_EQ(space.Handle(), 4u);
+  space.WriteInt(static_cast<int>(kTableMagic));
+  space.WriteInt(0);
+  space.WriteInt(static_cast<int>(db.GetTableMetadataHandle("Fixed")));
+  QVT_EXPECT_THROW_TEXT(db.Table(space.Handle(), 0, -1), nex_TextException, message);
+}
+
+TEST_P(TableTest, RowsOfAClosedTableAreRefused) {
+  qvt_Database db = CreateDb();
+  qvt_Row survivor;
+  {
+    qvt_Table table = db.Table(AbcClass(), 0, -1);
+    survivor = table.NewRow();
+    survivor.WriteFieldInt("b", 3);
+  }
+  QVT_EXPECT_THROW_TEXT(survivor.ReadFieldInt("b"), nex_TextException,
+                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
+                        "was closed.");
+  qvt_Row copy = survivor;
+  survivor.Nullify();
+  QVT_EXPECT_THROW_TEXT(survivor.DataIsPresent("b"), nex_TextException,
+                        "qvt_Row: The row handle does not refer to a row.");
+  QVT_EXPECT_THROW_TEXT(copy.Erase(), nex_TextException,
+                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
+                        "was closed.");
+  // The row written before the table closed was flushed with it.
+  qvt_Table reopened = db.Table(qvt_Handle(4), 0, -1);
+  EXPECT_EQ(reopened.ReadRow(0).ReadFieldInt("b"), 3);
+}
+
+// A model of the table kept beside it: random reads, updates and new rows
+// through a tiny cache must agree with it, before and after reopening.
+TEST_P(TableTest, SmallCachesKeepRowsInStepWithAModel) {
+  const unsigned seed = 20240611u;
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  for (int cacheSize : {0, 1, 2, 5}) {
+    SCOPED_TRACE(::testing::Message() << "cache " << cacheSize);
+    std::mt19937 random(seed);
+    std::map<int, int> model;
+    const std::string name = "cache" + std::to_string(cacheSize) + ".odb";
+    {
+      qvt_Database db = CreateDb(name);
+      qvt_Table table = db.Table(AbcClass(), 8, cacheSize);
+      for (int step = 0; step < 600; ++step) {
+        const int choice = static_cast<int>(random() % 4);
+        const int rows = table.Length();
+        if (choice == 0 || rows == 0) {
+          const int value = static_cast<int>(random() % 100000);
+          table.NewRow().WriteFieldInt("b", value);
+          model[rows] = value;
+        } else if (choice == 1) {
+          const int r = static_cast<int>(random() % static_cast<unsigned>(rows));
+          const int value = static_cast<int>(random() % 100000);
+          table.UpdateRow(r).WriteFieldInt("b", value);
+          model[r] = value;
+        } else if (choice == 2) {
+          const int r = static_cast<int>(random() % static_cast<unsigned>(rows));
+          ASSERT_EQ(table.ReadRow(r).ReadFieldInt("b"), model[r]) << "row " << r;
+        } else if (random() % 8 == 0) {
+          table.Flush();
+        }
+      }
+      table.Flush();
+      db.Flush();
+    }
+    qvt_Database db = OpenDb(name);
+    db.Bind();
+    qvt_Table table = db.Table(qvt_Handle(4), 0, cacheSize);
+    ASSERT_EQ(table.Length(), static_cast<int>(model.size()));
+    for (const auto& entry : model) ASSERT_EQ(table.ReadRow(entry.first).ReadFieldInt("b"), entry.second);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TableTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
+                         qvt_test::FileKindParamName);
+
+}  // namespace
