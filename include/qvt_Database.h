@@ -13,11 +13,13 @@
 
 #include "cow_CountedHld.h"
 #include "cow_String.h"
+#include "qvt_Array.h"
 #include "qvt_File.h"
 #include "qvt_Handle.h"
 #include "qvt_Space.h"
 #include "qvt_Table.h"
 #include "qvt_TableMetadata.h"
+#include "qvt_TaggedStream.h"
 #include "utl_FileOffset.h"
 
 class qvt_DatabaseRepr;
@@ -108,6 +110,25 @@ class qvt_Database {
   qvt_Table Table(const cow_String& className, int increment, int cacheSize);
   // The existing table of handle; its class must be bound.
   qvt_Table Table(qvt_Handle handle, int increment, int cacheSize);
+  // A new array of fieldCount values per row, in a space growing by
+  // increment; bufferSize: bytes of its I/O buffer (0 means 2048). THROWS
+  // "qvt_ArrayRepr::qvt_ArrayRepr: Invalid field count %d; ..." for a field
+  // count below 1 or above 268435455, before anything is created. Mind the
+  // argument type: an int first argument creates, a qvt_Handle opens.
+  qvt_Array<int, 1> ArrayInt(int fieldCount, int increment, int bufferSize);
+  qvt_Array<float, 3> ArrayFloat(int fieldCount, int increment, int bufferSize);
+  qvt_Array<double, 4> ArrayDouble(int fieldCount, int increment, int bufferSize);
+  qvt_Array<cow_String, 6> ArrayString(int fieldCount, int increment, int bufferSize);
+  // The existing array of handle. THROWS the array's open messages, and the
+  // assertion "repr->Type() == type" when it stores another element type.
+  qvt_Array<int, 1> ArrayInt(qvt_Handle handle, int increment, int bufferSize);
+  qvt_Array<float, 3> ArrayFloat(qvt_Handle handle, int increment, int bufferSize);
+  qvt_Array<double, 4> ArrayDouble(qvt_Handle handle, int increment, int bufferSize);
+  qvt_Array<cow_String, 6> ArrayString(qvt_Handle handle, int increment, int bufferSize);
+  // A new tagged stream; bufferSize: bytes of its I/O buffer (0 means 2048).
+  qvt_TaggedStream TaggedStream(int bufferSize);
+  // The existing tagged stream of handle. THROWS the stream's open messages.
+  qvt_TaggedStream TaggedStream(qvt_Handle handle, int bufferSize);
   // What the handle holds, from the first ints of its space: qvt_TypeTable,
   // qvt_TypeTaggedStream, an array's element type, or qvt_TypeOther.
   qvt_Type HandleType(const qvt_Handle& handle);

@@ -10,8 +10,10 @@
 using qvt_Handle = std::uint32_t;
 
 // Type codes of fields, array elements, tagged-stream values and objects.
-// Value 5 is not used.
-enum qvt_Type {
+// Value 5 is not used. The underlying type is fixed to int so that any code
+// read from a file, valid or not, can be held and compared before it is
+// refused.
+enum qvt_Type : int {
   qvt_TypeNone = 0,
   qvt_TypeInt = 1,
   qvt_TypeHandle = 2,

@@ -1,0 +1,143 @@
+// Helpers for the array and tagged-stream suites.
+#include "qvt_ObjectTestSupport.h"
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "../core/qvt_FaultyFile.h"
+#include "nex_Exception.h"
+#include "qvt_ChildProcess.h"
+#include "qvt_FileReprLocal.h"
+#include "qvt_Linkage.h"
+#include "qvt_SpaceRepr.h"
+#include "qvt_TestSupport.h"
+#include "utl_File.h"
+
+namespace qvt_test {
+
+void KindTest::SetUp() {
+  if (GetParam() != FileKind::Compressed) return;
+  try {
+    OpenFileOfKind(FileKind::Compressed, m_Files.Path("probe.odb"), 2);
+  } catch (const nex_Exception& e) {
+    GTEST_SKIP() << "compressed files unavailable in this build: " << e.AsString();
+  }
+}
+
+std::vector<FileKind> AllFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
+
+std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
+
+std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {
+  std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
+  const auto length = static_cast<std::size_t>(space->Length());
+  std::vector<unsigned char> bytes(length);
+  space->Seek(0);
+  if (length > 0) {
+    const int got = space->Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(length));
+    EXPECT_EQ(static_cast<std::size_t>(got), length);
+  }
+  return bytes;
+}
+
+std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
+                                 std::size_t count) {
+  std::vector<std::uint32_t> words;
+  for (std::size_t i = 0; i < count; ++i) words.push_back(BE32(bytes, offset + 4 * i));
+  return words;
+}
+
+int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check) {
+  int failFrom = 1;
+  for (;; ++failFrom) {
+    if (failFrom >= 100000) {
+      ADD_FAILURE() << "the fault sweep does not end";
+      return failFrom;
+    }
+    SCOPED_TRACE("failing from change " + std::to_string(failFrom));
+    utl_RemoveFile(path);
+    auto* faulty = new FaultyFile(new qvt_FileReprLocal(path, 2, false), failFrom);
+    qvt_File file(faulty);
+    int flushes = 0;
+    {
+      StderrCapture closingReports;
+      std::unique_ptr<qvt_DatabaseReprFile> db;
+      try {
+        db = std::make_unique<qvt_DatabaseReprFile>();
+        db->Create(file, "TEST", "faults", 1);
+        write(*db, &flushes);
+      } catch (const nex_TextException& e) {
+        EXPECT_EQ(e.AsString(), FaultyFile::kFailure);
+      }
+      db.reset();  // closing reports what fails on standard error
+      closingReports.Stop();
+    }
+    const bool fired = faulty->Fired();
+    file = qvt_File();
+    if (!fired) break;
+    std::unique_ptr<qvt_DatabaseReprFile> reader;
+    try {
+      reader = std::make_unique<qvt_DatabaseReprFile>();
+      reader->Open(qvt_File::Open(path, 0, true), "");
+    } catch (const nex_Exception& e) {
+      EXPECT_EQ(flushes, 0) << e.AsString();
+      continue;
+    }
+    check(*reader, flushes);
+  }
+  return failFrom - 1;
+}
+
+void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
+                     int rounds, const std::function<void(const std::string& damaged)>& visit) {
+  // Where the objects' bytes lie in the file, extent by extent.
+  std::vector<std::pair<std::int64_t, std::int64_t>> extents;
+  {
+    qvt_DatabaseReprFile db;
+    db.Open(qvt_File::Open(path, 0, true), "");
+    for (qvt_Handle h : handles) {
+      std::int64_t steps = 0;
+      for (qvt_Handle e = h; e != 0; e = db.NextInChain(e, &steps)) {
+        const qvt_LinkageEntry& entry = db.LinkageEntry(e);
+        if (entry.m_Length > 0) extents.emplace_back(entry.m_Location, entry.m_Length);
+      }
+    }
+  }
+  ASSERT_FALSE(extents.empty());
+  const std::vector<unsigned char> original = ReadAll(path);
+  const std::string damaged = path + ".damaged";
+  std::mt19937 rng(seed);
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
+    std::vector<unsigned char> bytes = original;
+    const int flips = 1 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < flips; ++i) {
+      const auto& extent = extents[rng() % extents.size()];
+      const auto at =
+          static_cast<std::size_t>(extent.first + static_cast<std::int64_t>(rng() % extent.second));
+      bytes.at(at) ^= static_cast<unsigned char>(1 + rng() % 255);
+    }
+    WriteAll(damaged, bytes);
+    try {
+      visit(damaged);
+    } catch (const nex_Exception&) {
+      // A clear refusal is one of the two allowed endings.
+    }
+  }
+}
+
+std::string ChildReadLine() {
+  std::string line;
+  int c;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  return line;
+}
+
+void ChildSay(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace qvt_test

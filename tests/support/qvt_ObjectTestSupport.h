@@ -1,0 +1,70 @@
+// Helpers for the array and tagged-stream suites: a fixture parameterized
+// over the file kind, the stored bytes of an object, and line-based talk
+// with a reader child process.
+#ifndef QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
+#define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qvt_DatabaseFixture.h"
+#include "qvt_DatabaseReprFile.h"
+#include <gtest/gtest.h>
+
+namespace qvt_test {
+
+// A suite run once per file kind. A kind this build cannot create is
+// skipped, with the reason, rather than failed.
+class KindTest : public ::testing::TestWithParam<FileKind> {
+ protected:
+  KindTest() : m_Files(GetParam()) {}
+  void SetUp() override;
+
+  DatabaseFiles& Files() { return m_Files; }
+  std::string Path(const std::string& name = "test.odb") const { return m_Files.Path(name); }
+
+ private:
+  DatabaseFiles m_Files;
+};
+
+// Every file kind, for INSTANTIATE_TEST_SUITE_P.
+std::vector<FileKind> AllFileKinds();
+std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info);
+
+// The whole content of the space of handle, read through the linkage.
+std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle);
+// The 32-bit big-endian words of bytes from offset on.
+std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
+                                 std::size_t count);
+
+// Runs write on a new local database whose file fails from its N-th change
+// on (every write, growth, trim and size record from then), for N = 1, 2,
+// ... until a run ends without a failure. write counts in *flushes the
+// database flushes it completed. Each run must end in success or the
+// injected failure; the file is then reopened read-only and handed to
+// check with the flush count reached, unless no flush completed and the
+// file does not open. Answers the number of failure points swept.
+using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
+using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
+int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);
+
+// Seeded damage of stored objects: for each of rounds, copies the database
+// file at path, flips 1 to 4 random bytes inside the stored bytes of the
+// given handles (as the linkage of the closed file places them), and hands
+// the damaged copy's path to visit, which must end normally or with a
+// library exception. The seed is in the failure trace.
+void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
+                     int rounds, const std::function<void(const std::string& damaged)>& visit);
+
+// In a child process: reads one line from standard input (without its line
+// break); "" at the end of input.
+std::string ChildReadLine();
+// In a child process: writes text and a line break to standard output and
+// flushes it, so the parent sees it at once.
+void ChildSay(const std::string& text);
+
+}  // namespace qvt_test
+
+#endif  // QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
