@@ -69,6 +69,11 @@ class qvtdb_Checker {
   std::map<std::int64_t, Class> m_Classes;           // by record offset
   std::set<qvt_Handle> m_SoundObjects;               // raw structure holds: read them
   std::map<std::string, int> m_Kinds;                // objects by kind
+  // The bytes of a space last read by SpaceBytes.
+  static constexpr std::int64_t kWindowBytes = 65536;
+  mutable qvt_Handle m_WindowHandle = 0;
+  mutable std::int64_t m_WindowStart = 0;
+  mutable std::vector<unsigned char> m_Window;
 };
 
 #endif  // QVT_TOOLS_QVTDB_QVTDB_CHECK_H

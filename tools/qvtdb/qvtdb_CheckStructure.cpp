@@ -45,9 +45,22 @@ int FieldWidth(int type) { return type == qvt_TypeInt || type == qvt_TypeFloat ?
 
 }  // namespace
 
+// The walks read a few bytes at a time, in order: they are served from a
+// window of the space read in one go.
 bool qvtdb_Checker::SpaceBytes(qvt_Handle handle, std::int64_t position, unsigned char* buffer,
                                std::int64_t count) const {
-  return m_Layout->ReadSpace(handle, position, buffer, count) == count;
+  const std::int64_t windowEnd = m_WindowStart + static_cast<std::int64_t>(m_Window.size());
+  if (handle != m_WindowHandle || position < m_WindowStart || position + count > windowEnd) {
+    if (count > kWindowBytes) return m_Layout->ReadSpace(handle, position, buffer, count) == count;
+    m_Window.resize(kWindowBytes);
+    const std::int64_t got = m_Layout->ReadSpace(handle, position, m_Window.data(), kWindowBytes);
+    m_Window.resize(static_cast<std::size_t>(got));
+    m_WindowHandle = handle;
+    m_WindowStart = position;
+    if (got < count) return false;
+  }
+  std::memcpy(buffer, m_Window.data() + (position - m_WindowStart), static_cast<std::size_t>(count));
+  return true;
 }
 
 std::optional<std::string> qvtdb_Checker::PooledString(const unsigned char* reference) const {

@@ -30,6 +30,11 @@ bool QuantityAt(const unsigned char* p, std::int64_t* value) {
   return true;
 }
 
+// A zero-padded text of a fixed width: up to its first zero byte.
+std::string FixedText(const unsigned char* p, std::size_t width) {
+  return std::string(p, std::find(p, p + width, 0));
+}
+
 std::string Handle(qvt_Handle handle) { return "handle " + std::to_string(handle); }
 
 std::string Range(std::int64_t start, std::int64_t bytes) {
@@ -80,10 +85,9 @@ void qvtdb_Layout::ReadHeader() {
   }
   m_HasHeader = true;
   m_Header.signature.assign(reinterpret_cast<const char*>(bytes), 4);
-  m_Header.typeCode.assign(reinterpret_cast<const char*>(bytes + 4), strnlen(reinterpret_cast<const char*>(bytes + 4), 4));
+  m_Header.typeCode = FixedText(bytes + 4, 4);
   m_Header.version = Int32At(bytes + 8);
-  m_Header.description.assign(reinterpret_cast<const char*>(bytes + 12),
-                              strnlen(reinterpret_cast<const char*>(bytes + 12), 484));
+  m_Header.description = FixedText(bytes + 12, 484);
   m_Header.reserved = Int32At(bytes + 496);
   std::memcpy(m_Header.sizeMarker, bytes + 500, 4);
   const std::uint64_t sizeBits = omi_Bytes::GetBE64(bytes + 504);
@@ -150,7 +154,11 @@ void qvtdb_Layout::ReadLinkage() {
       m_LinkageSound = false;
       return;
     }
-    ReadFile(offset, bytes.data(), kBlockBytes);
+    if (ReadFile(offset, bytes.data(), kBlockBytes) != kBlockBytes) {
+      Problem(name + " at offset " + std::to_string(offset) + " cannot be read whole");
+      m_LinkageSound = false;
+      return;
+    }
     qvtdb_Block block;
     block.offset = offset;
     block.entries.resize(kSlots);
@@ -192,6 +200,7 @@ void qvtdb_Layout::CheckEntries() {
       const std::string name = Handle(handle);
       if (!e.decoded) {
         Problem(name + ": its linkage entry holds a size or offset that is not a whole file quantity");
+        m_LinkageSound = false;
         continue;
       }
       if (e.location == 0) {
