@@ -85,7 +85,8 @@ int qvtdb_DemoReader(const std::string& file, double timeoutSeconds) {
   // What the writer stored before this process opened the file counts as
   // brought by the opening: on a fast writer that may be everything.
   std::vector<qvtdb_StreamRecord> initial;
-  qvtdb_Follower follower(file, &initial);
+  const std::unique_ptr<qvtdb_Follower> following = qvtdb_FollowWhenReadable(file, timeoutSeconds, &initial);
+  qvtdb_Follower& follower = *following;
   int planned = 0;
   {
     qvt_Table steps = follower.Database().Table(model::kStepsTable, -1, -1);

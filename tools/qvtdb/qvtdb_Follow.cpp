@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "nex_Exception.h"
 #include "qvt_File.h"
@@ -139,6 +140,9 @@ void qvtdb_Follower::TakeStock(std::vector<qvtdb_StreamRecord>* records) {
   qvt_Database& db = m_Db->database;
   std::map<qvt_Handle, qvtdb_ObjectState> objects;
   for (const qvt_Handle handle : layout.Spaces()) {
+    // The file may already hold spaces the writer flushed after this
+    // reader's last refresh; they wait for the next one.
+    if (db.GetObjStatistics(handle).empty()) continue;
     qvtdb_ObjectState state;
     state.handleType = db.HandleType(handle);
     const std::string kind = qvtdb_ObjectKind(state.handleType);
@@ -188,6 +192,20 @@ void qvtdb_Follower::TakeStock(std::vector<qvtdb_StreamRecord>* records) {
     objects[handle] = state;
   }
   m_Objects.swap(objects);
+}
+
+std::unique_ptr<qvtdb_Follower> qvtdb_FollowWhenReadable(const std::string& path, double patienceSeconds,
+                                                         std::vector<qvtdb_StreamRecord>* initialRecords) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    try {
+      if (initialRecords) initialRecords->clear();
+      return std::make_unique<qvtdb_Follower>(path, initialRecords);
+    } catch (const nex_Exception&) {
+      if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= patienceSeconds) throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 std::vector<std::string> qvtdb_DescribeChanges(const qvtdb_Follower& follower, const qvtdb_Changes& changes,

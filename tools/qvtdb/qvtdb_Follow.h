@@ -82,6 +82,12 @@ class qvtdb_Follower {
   std::map<qvt_Handle, std::unique_ptr<qvt_TaggedStream>> m_Streams;
 };
 
+// A follower of path, opened as soon as the database opens: a writer in the
+// middle of a flush may leave it unreadable for a moment. THROWS what
+// opening throws once patienceSeconds have passed.
+std::unique_ptr<qvtdb_Follower> qvtdb_FollowWhenReadable(const std::string& path, double patienceSeconds,
+                                                         std::vector<qvtdb_StreamRecord>* initialRecords = nullptr);
+
 // One line per change: "new table 9 (class fields), 0 rows", "table 5
 // (class frames): +1 row, now 4", "tagged stream 8: +2 records, now 6",
 // then, with withRecords, the new records themselves.

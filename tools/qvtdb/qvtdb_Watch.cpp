@@ -14,6 +14,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr double kPatienceSeconds = 2.0;
 
 class Stamp {
  public:
@@ -38,11 +39,12 @@ void Announce(const std::string& file, const qvtdb_Follower& follower) {
 int qvtdb_Watch(const qvtdb_WatchOptions& options) {
   qvtdb_CatchInterrupts();
   const Stamp stamp;
-  auto follower = std::make_unique<qvtdb_Follower>(options.file);
+  std::unique_ptr<qvtdb_Follower> follower = qvtdb_FollowWhenReadable(options.file, kPatienceSeconds);
   Announce(options.file, *follower);
   qvt_FileStatus::QvtFileStatus shown = qvt_FileStatus::Unchanged;
   Clock::time_point lastChange = Clock::now();
   std::string reopenFailure;
+  std::string refreshFailure;
   while (!qvtdb_Interrupted()) {
     if (!follower) {
       // The file was re-created: follow the new database once it opens
@@ -76,7 +78,19 @@ int qvtdb_Watch(const qvtdb_WatchOptions& options) {
       }
       if (status != qvt_FileStatus::CheckFailed && status != qvt_FileStatus::InTransaction) {
         qvtdb_Changes changes;
-        if (follower->Refresh(&changes)) {
+        bool refreshed = false;
+        try {
+          refreshed = follower->Refresh(&changes);
+          refreshFailure.clear();
+        } catch (const nex_Exception& e) {
+          // A writer that flushes outside a transaction can be caught half
+          // way; the next poll tries again. The same failure is told once.
+          if (refreshFailure != e.AsString()) {
+            refreshFailure = e.AsString();
+            std::cout << stamp() << "refresh failed: " << qvtdb_OneLine(refreshFailure) << std::endl;
+          }
+        }
+        if (refreshed) {
           lastChange = Clock::now();
           std::cout << stamp() << "refresh: flush count " << changes.flushCount << std::endl;
           const std::vector<std::string> lines = qvtdb_DescribeChanges(*follower, changes, true);
