@@ -63,6 +63,21 @@ TEST_F(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
   QVT_EXPECT_EXIT(RunQvtdb({"check", file}), 0);
 }
 
+// A writer that never pauses gets ahead of the reader between its refresh
+// and its look at the file; with more than 511 objects the linkage also
+// spans two blocks.
+TEST_F(Follow, WriterThatNeverPausesIsFollowedToTheEnd) {
+  const std::string file = m_Dir.File("fast.odb");
+  const ChildResult result = RunQvtdb({"demo", file, "--frames", "600", "--interval", "0"}, kTimeoutMs);
+  QVT_EXPECT_EXIT(result, 0);
+  EXPECT_TRUE(Has(result.out, "reader: [########################] 600/600 frames\n")) << result.err;
+  EXPECT_TRUE(Has(result.out, "  double array  600\n"));
+  EXPECT_EQ(result.err, "");
+  const ChildResult check = RunQvtdb({"check", file});
+  QVT_EXPECT_EXIT(check, 0);
+  EXPECT_TRUE(Has(check.out, ": sound plain database, 606 objects (601 arrays, 4 tables, 1 tagged stream)")) << check.out;
+}
+
 TEST_F(Follow, CompressedDemoIsFollowedToo) {
   const std::string file = m_Dir.File("run.cdb");
   const ChildResult result = RunQvtdb({"demo", file, "--compressed", "--frames", "4", "--interval", "30"}, kTimeoutMs);
