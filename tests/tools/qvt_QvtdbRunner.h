@@ -26,12 +26,22 @@ inline std::string QvtdbBinary() {
 #endif
 }
 
+// Exit status of a qvtdb built with the sanitizers when they find a fault,
+// so that it never passes for status 1, "a problem found".
+constexpr int kSanitizerExit = 86;
+
 // The body of a child process that becomes qvtdb with arguments, in the
 // folder cwd when it is not empty.
 inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments, const std::string& cwd = "") {
   const std::string binary = QvtdbBinary();
   return [binary, arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+      const char* old = std::getenv(name);
+      const std::string options =
+          (old && *old ? std::string(old) + ":" : std::string()) + "exitcode=" + std::to_string(kSanitizerExit);
+      ::setenv(name, options.c_str(), 1);
+    }
     std::vector<std::string> words{"qvtdb"};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
