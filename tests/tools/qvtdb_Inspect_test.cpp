@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qvt_QvtdbRunner.h"
-#include "qvt_SampleDatabase.h"
+#include "qvt_ToolSampleDatabase.h"
 #include "qvt_TestSupport.h"
 
 namespace qvt_test {

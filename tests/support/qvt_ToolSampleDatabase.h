@@ -1,8 +1,8 @@
 // For the qvtdb tests: a sample database holding one object of every kind
 // with known contents, and the raw linkage of a database file so that tests
 // can damage a sound file at a chosen place.
-#ifndef QVT_TESTS_SUPPORT_QVT_SAMPLEDATABASE_H
-#define QVT_TESTS_SUPPORT_QVT_SAMPLEDATABASE_H
+#ifndef QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H
+#define QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H
 
 #include <cstdint>
 #include <string>
@@ -51,4 +51,4 @@ void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_
 
 }  // namespace qvt_test
 
-#endif  // QVT_TESTS_SUPPORT_QVT_SAMPLEDATABASE_H
+#endif  // QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H

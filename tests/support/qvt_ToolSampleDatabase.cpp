@@ -1,5 +1,5 @@
 // The sample database of the qvtdb tests and raw access to linkage entries.
-#include "qvt_SampleDatabase.h"
+#include "qvt_ToolSampleDatabase.h"
 
 #include <cstring>
 #include <stdexcept>
