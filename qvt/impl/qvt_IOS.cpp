@@ -15,7 +15,8 @@ namespace {
 struct StringTransfer {
   // The arguments are checked before the pool is asked for: a stream
   // without one still answers a bad argument with its own message.
-  StringTransfer(qvt_IOS& stream, const cow_String* strings, int count) : pool(CheckedPool(stream, strings, count)) {
+  StringTransfer(qvt_IOS& stream, const cow_String* strings, int count)
+      : pool(CheckedPool(stream, strings, count)) {
     const int w = pool.ExternalSize();
     NEX_ASSERT(w > 0);
     referenceSize = w;
