@@ -33,34 +33,23 @@ inline void Store16(unsigned char* p, std::uint16_t v) { std::memcpy(p, &v, 2); 
 
 inline std::uint16_t Rotate8(std::uint16_t v) { return static_cast<std::uint16_t>(v << 8 | v >> 8); }
 
-// Reverse the units of one 16-byte group from s to d. Every half is read
-// before any is written, so s and d may be the same group, and the compiler
-// does the whole group as one load, five vector operations and one store.
-// The stores are spelled out: an index computed in a loop hides the pattern.
-inline void ReverseGroup4(const unsigned char* s, unsigned char* d) {
+// Reverses the units of one 16-byte group from s to d: half k of d is half
+// Hk of s with its two bytes exchanged. Every half is read before any is
+// written, so s and d may be the same group, and the compiler does the whole
+// group as one load, five vector operations and one store. The places are
+// template constants: an index computed in a loop hides the pattern.
+template <int H0, int H1, int H2, int H3, int H4, int H5, int H6, int H7>
+inline void ReverseGroup(const unsigned char* s, unsigned char* d) {
   std::uint16_t h[kHalves];
   for (int k = 0; k < kHalves; ++k) h[k] = Load16(s + 2 * k);
-  Store16(d + 0, Rotate8(h[1]));
-  Store16(d + 2, Rotate8(h[0]));
-  Store16(d + 4, Rotate8(h[3]));
-  Store16(d + 6, Rotate8(h[2]));
-  Store16(d + 8, Rotate8(h[5]));
-  Store16(d + 10, Rotate8(h[4]));
-  Store16(d + 12, Rotate8(h[7]));
-  Store16(d + 14, Rotate8(h[6]));
-}
-
-inline void ReverseGroup8(const unsigned char* s, unsigned char* d) {
-  std::uint16_t h[kHalves];
-  for (int k = 0; k < kHalves; ++k) h[k] = Load16(s + 2 * k);
-  Store16(d + 0, Rotate8(h[3]));
-  Store16(d + 2, Rotate8(h[2]));
-  Store16(d + 4, Rotate8(h[1]));
-  Store16(d + 6, Rotate8(h[0]));
-  Store16(d + 8, Rotate8(h[7]));
-  Store16(d + 10, Rotate8(h[6]));
-  Store16(d + 12, Rotate8(h[5]));
-  Store16(d + 14, Rotate8(h[4]));
+  Store16(d + 0, Rotate8(h[H0]));
+  Store16(d + 2, Rotate8(h[H1]));
+  Store16(d + 4, Rotate8(h[H2]));
+  Store16(d + 6, Rotate8(h[H3]));
+  Store16(d + 8, Rotate8(h[H4]));
+  Store16(d + 10, Rotate8(h[H5]));
+  Store16(d + 12, Rotate8(h[H6]));
+  Store16(d + 14, Rotate8(h[H7]));
 }
 
 // One unit at a time: the tail of an array, and the many single values.
@@ -108,9 +97,9 @@ void ExternalizeArray(bool swap, const void* src, void* dst, std::size_t count, 
   const auto* s = static_cast<const unsigned char*>(src);
   auto* d = static_cast<unsigned char*>(dst);
   if (unitSize == 4) {
-    Reverse<4, ReverseGroup4, ReverseUnits4>(s, d, count);
+    Reverse<4, ReverseGroup<1, 0, 3, 2, 5, 4, 7, 6>, ReverseUnits4>(s, d, count);
   } else {
-    Reverse<8, ReverseGroup8, ReverseUnits8>(s, d, count);
+    Reverse<8, ReverseGroup<3, 2, 1, 0, 7, 6, 5, 4>, ReverseUnits8>(s, d, count);
   }
 }
 
