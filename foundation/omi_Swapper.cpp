@@ -53,33 +53,28 @@ inline void ReverseGroup(const unsigned char* s, unsigned char* d) {
 }
 
 // One unit at a time: the tail of an array, and the many single values.
-void ReverseUnits4(const unsigned char* s, unsigned char* d, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i, s += 4, d += 4) {
-    std::uint32_t v;
-    std::memcpy(&v, s, 4);
-    v = __builtin_bswap32(v);
-    std::memcpy(d, &v, 4);
-  }
-}
-
-void ReverseUnits8(const unsigned char* s, unsigned char* d, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i, s += 8, d += 8) {
-    std::uint64_t v;
-    std::memcpy(&v, s, 8);
-    v = __builtin_bswap64(v);
-    std::memcpy(d, &v, 8);
+template <class Word>
+void ReverseUnits(const unsigned char* s, unsigned char* d, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i, s += sizeof(Word), d += sizeof(Word)) {
+    Word v;
+    std::memcpy(&v, s, sizeof v);
+    if constexpr (sizeof(Word) == 4) {
+      v = __builtin_bswap32(v);
+    } else {
+      v = __builtin_bswap64(v);
+    }
+    std::memcpy(d, &v, sizeof v);
   }
 }
 
 // Whole groups first, then the rest unit by unit.
-template <std::size_t kUnit, void (*ReverseGroup)(const unsigned char*, unsigned char*),
-          void (*ReverseUnits)(const unsigned char*, unsigned char*, std::size_t)>
+template <class Word, void (*ReverseGroup)(const unsigned char*, unsigned char*)>
 void Reverse(const unsigned char* s, unsigned char* d, std::size_t count) {
-  constexpr std::size_t kPerGroup = kGroupBytes / kUnit;
+  constexpr std::size_t kPerGroup = kGroupBytes / sizeof(Word);
   for (; count >= kPerGroup; count -= kPerGroup, s += kGroupBytes, d += kGroupBytes) {
     ReverseGroup(s, d);
   }
-  ReverseUnits(s, d, count);
+  ReverseUnits<Word>(s, d, count);
 }
 
 }  // namespace
@@ -97,9 +92,9 @@ void ExternalizeArray(bool swap, const void* src, void* dst, std::size_t count, 
   const auto* s = static_cast<const unsigned char*>(src);
   auto* d = static_cast<unsigned char*>(dst);
   if (unitSize == 4) {
-    Reverse<4, ReverseGroup<1, 0, 3, 2, 5, 4, 7, 6>, ReverseUnits4>(s, d, count);
+    Reverse<std::uint32_t, ReverseGroup<1, 0, 3, 2, 5, 4, 7, 6>>(s, d, count);
   } else {
-    Reverse<8, ReverseGroup<3, 2, 1, 0, 7, 6, 5, 4>, ReverseUnits8>(s, d, count);
+    Reverse<std::uint64_t, ReverseGroup<3, 2, 1, 0, 7, 6, 5, 4>>(s, d, count);
   }
 }
 
