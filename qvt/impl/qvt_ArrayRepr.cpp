@@ -85,8 +85,7 @@ qvt_ArrayRepr::qvt_ArrayRepr(qvt_DatabaseRepr* database, qvt_Type type, int fiel
       m_Buffer(*m_Space, bufferSize),
       m_Type(type),
       m_FieldCount(fieldCount),
-      m_FlushCount(0),
-      m_SeenDatabaseFlushCount(database->GetFlushCount()) {
+      m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
   const int header[kHeaderWords] = {kMagic, 0, type, fieldCount};
   m_Buffer.WriteIntArray(header, kHeaderWords);
 }
@@ -95,14 +94,14 @@ qvt_ArrayRepr::qvt_ArrayRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int 
     : m_Database(database),
       m_Space(OpenArraySpace(database, handle, increment)),
       m_Buffer(*m_Space, bufferSize),
-      m_SeenDatabaseFlushCount(database->GetFlushCount()) {
+      m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
   int header[kHeaderWords] = {0, 0, 0, 0};
   if (m_Buffer.ReadIntArray(header, kHeaderWords) < kHeaderWords) NEX_THROW_TEXT(M::kCorrupt);
   if (header[kWordMagic] != kMagic) NEX_THROW_TEXT(M::kNotAnArray);
   // A row of no value (or one too wide for a transfer) is no array this
   // system writes; every row computation would divide by it.
   if (header[kWordFieldCount] < 1 || header[kWordFieldCount] > INT_MAX / 8) NEX_THROW_TEXT(M::kCorrupt);
-  m_FlushCount = header[kWordFlushCount];
+  m_FlushCount.SetCount(header[kWordFlushCount]);
   // The type is kept as stored: the database interface compares it with the
   // type asked for, and RowSize refuses one no array holds.
   m_Type = static_cast<qvt_Type>(header[kWordType]);
@@ -142,36 +141,9 @@ void qvt_ArrayRepr::Truncate(int rows) {
   m_Space->Truncate(newLength);
 }
 
-int qvt_ArrayRepr::Flush() {
-  if (m_Buffer.ReadOnly()) return 0;
-  const utl_FileOffset position = m_Buffer.Location();
-  ++m_FlushCount;
-  m_Buffer.Seek(kFlushCountOffset);
-  m_Buffer.WriteInt(m_FlushCount);
-  m_Buffer.Flush();
-  m_Buffer.Seek(position);
-  return m_FlushCount;
-}
+int qvt_ArrayRepr::Flush() { return m_FlushCount.Flush(m_Buffer); }
 
-int qvt_ArrayRepr::Snap() {
-  if (!m_Buffer.ReadOnly()) return 0;
-  const int databaseFlushCount = m_Database->GetFlushCount();
-  if (databaseFlushCount == m_SeenDatabaseFlushCount) return 0;
-  m_SeenDatabaseFlushCount = databaseFlushCount;
-
-  const utl_FileOffset position = m_Buffer.Location();
-  m_Buffer.Seek(kFlushCountOffset);
-  const int stored = m_Buffer.ReadInt();
-  if (stored == m_FlushCount) {
-    m_Buffer.Seek(position);
-    return 0;
-  }
-  m_FlushCount = stored;
-  // Drops the loaded block, so the next read sees the writer's bytes.
-  m_Buffer.Flush();
-  m_Buffer.Seek(position);
-  return m_FlushCount;
-}
+int qvt_ArrayRepr::Snap() { return m_FlushCount.Snap(m_Buffer, *m_Database); }
 
 int qvt_ArrayRepr::CopyAllowed(const qvt_ArrayRepr& other) const {
   return m_Type == other.m_Type && m_FieldCount == other.m_FieldCount ? 1 : 0;

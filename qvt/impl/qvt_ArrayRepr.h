@@ -10,6 +10,7 @@
 #include "cow_String.h"
 #include "qvt_Handle.h"
 #include "qvt_IOBuffer.h"
+#include "qvt_ObjectFlushCount.h"
 #include "utl_FileOffset.h"
 
 class qvt_DatabaseRepr;
@@ -115,8 +116,7 @@ class qvt_ArrayRepr {
   qvt_IOBuffer m_Buffer;
   qvt_Type m_Type = qvt_TypeNone;
   int m_FieldCount = 0;
-  int m_FlushCount = 0;
-  int m_SeenDatabaseFlushCount = 0;
+  qvt_ObjectFlushCount m_FlushCount;
 };
 
 #endif  // QVT_IMPL_QVT_ARRAYREPR_H

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "omi_Swapper.h"
 #include "qvt_EncodedMessages.h"
@@ -14,6 +15,31 @@ constexpr int kMagicSize = 8;
 constexpr int kWordsOffset = 8;  // version, user header size, entry count
 constexpr int kWordsSize = 12;
 constexpr int kWordSize = 4;
+
+// The directory's words follow the user header in sector 0 and go on in
+// whole continuation sectors. Calls piece(sector, position, first entry,
+// words, k) for each sector's run of k > 0 words (words has room for k), and
+// next(sector) to move along the chain; answers the entries left when next
+// answered the null sector before all were visited.
+template <class Piece, class Next>
+int WalkDirectory(qvt_Sector sector, int position, int entryCount, Piece piece, Next next) {
+  std::vector<unsigned char> words;
+  int entry = 0;
+  int remaining = entryCount;
+  while (!sector.IsNull()) {
+    const int k = std::min((sector.DataSize() - position) / kWordSize, remaining);
+    if (k > 0) {
+      words.resize(static_cast<std::size_t>(k) * kWordSize);
+      piece(sector, position, entry, words.data(), k);
+    }
+    entry += k;
+    remaining -= k;
+    if (remaining == 0) break;
+    sector = next(sector);
+    position = 0;
+  }
+  return remaining;
+}
 }  // namespace
 
 qvt_SectorArray::qvt_SectorArray(const cow_String& path, int access) : qvt_SectorFile(path, kSectorSize, access) {
@@ -69,61 +95,46 @@ void qvt_SectorArray::WriteHeader() {
 
 void qvt_SectorArray::ReadDirectory() {
   if (m_EntryCount == 0) return;
-  std::vector<unsigned char> words;
-  qvt_Sector sector = HeaderSector();
-  int position = kHeaderSize + m_UserHeaderSize;
-  int entry = 0;
-  int remaining = m_EntryCount;
-  while (!sector.IsNull()) {
-    const int k = std::min((sector.DataSize() - position) / kWordSize, remaining);
-    words.resize(static_cast<std::size_t>(k) * kWordSize);
-    if (k > 0 && sector.Read(reinterpret_cast<char*>(words.data()), k * kWordSize, position) != k * kWordSize)
-      QVT_ENCODED_CORRUPT("qvt_SectorArray::Open", Name(),
-                          atr_Format(qvt_EncodedMessages::kSectorCutShort, static_cast<std::int64_t>(sector.Index())));
-    for (int j = 0; j < k; ++j) {
-      const std::uint32_t first = omi_Bytes::GetLE32(words.data() + static_cast<std::size_t>(j) * kWordSize);
-      if (first == 0) continue;
-      // Sector 0 holds the header, so no entry can start there; 0 is free to
-      // mark an absent entry.
-      if (first >= UsedSectors())
-        QVT_ENCODED_CORRUPT("qvt_SectorArray::Open", Name(),
-                            atr_Format(qvt_EncodedMessages::kEntryOutside, entry + j, static_cast<std::int64_t>(first)));
-      m_Directory.resize(static_cast<std::size_t>(entry + j) + 1, 0);
-      m_Directory[static_cast<std::size_t>(entry + j)] = first;
-    }
-    entry += k;
-    remaining -= k;
-    if (remaining == 0) break;
-    sector = sector.Next();
-    position = 0;
-  }
+  const int remaining = WalkDirectory(
+      HeaderSector(), kHeaderSize + m_UserHeaderSize, m_EntryCount,
+      [this](const qvt_Sector& sector, int position, int entry, unsigned char* words, int k) {
+        if (sector.Read(reinterpret_cast<char*>(words), k * kWordSize, position) != k * kWordSize)
+          QVT_ENCODED_CORRUPT(
+              "qvt_SectorArray::Open", Name(),
+              atr_Format(qvt_EncodedMessages::kSectorCutShort, static_cast<std::int64_t>(sector.Index())));
+        for (int j = 0; j < k; ++j) {
+          const std::uint32_t first = omi_Bytes::GetLE32(words + static_cast<std::size_t>(j) * kWordSize);
+          if (first == 0) continue;
+          // Sector 0 holds the header, so no entry can start there; 0 is
+          // free to mark an absent entry.
+          if (first >= UsedSectors())
+            QVT_ENCODED_CORRUPT(
+                "qvt_SectorArray::Open", Name(),
+                atr_Format(qvt_EncodedMessages::kEntryOutside, entry + j, static_cast<std::int64_t>(first)));
+          m_Directory.resize(static_cast<std::size_t>(entry + j) + 1, 0);
+          m_Directory[static_cast<std::size_t>(entry + j)] = first;
+        }
+      },
+      [](const qvt_Sector& sector) { return sector.Next(); });
   NEX_ASSERT(remaining == 0);
 }
 
 void qvt_SectorArray::WriteDirectory() {
   if (m_EntryCount == 0) return;
-  std::vector<unsigned char> words;
-  qvt_Sector sector = HeaderSector();
-  int position = kHeaderSize + m_UserHeaderSize;
-  int entry = 0;
-  int remaining = m_EntryCount;
-  for (;;) {
-    const int k = std::min((sector.DataSize() - position) / kWordSize, remaining);
-    words.resize(static_cast<std::size_t>(k) * kWordSize);
-    for (int j = 0; j < k; ++j) {
-      const std::size_t cell = static_cast<std::size_t>(entry + j);
-      omi_Bytes::PutLE32(words.data() + static_cast<std::size_t>(j) * kWordSize,
-                         cell < m_Directory.size() ? m_Directory[cell] : 0);
-    }
-    if (k > 0) sector.Write(reinterpret_cast<const char*>(words.data()), k * kWordSize, position);
-    entry += k;
-    remaining -= k;
-    if (remaining == 0) break;
-    // Continuation sectors of an earlier flush are reused; new ones are
-    // linked only when the directory has outgrown them.
-    sector = sector.NextOrAllocate();
-    position = 0;
-  }
+  WalkDirectory(
+      HeaderSector(), kHeaderSize + m_UserHeaderSize, m_EntryCount,
+      [this](const qvt_Sector& sector, int position, int entry, unsigned char* words, int k) {
+        for (int j = 0; j < k; ++j) {
+          const std::size_t cell = static_cast<std::size_t>(entry + j);
+          omi_Bytes::PutLE32(words + static_cast<std::size_t>(j) * kWordSize,
+                             cell < m_Directory.size() ? m_Directory[cell] : 0);
+        }
+        const int written = sector.Write(reinterpret_cast<const char*>(words), k * kWordSize, position);
+        NEX_ASSERT(written == k * kWordSize);
+      },
+      // Continuation sectors of an earlier flush are reused; new ones are
+      // linked only when the directory has outgrown them.
+      [](const qvt_Sector& sector) { return sector.NextOrAllocate(); });
 }
 
 int qvt_SectorArray::ReadUserHeader(char* buffer, int length) {

@@ -57,12 +57,7 @@ qvt_TableRepr::qvt_TableRepr(qvt_DatabaseRepr* database, const qvt_TableMetadata
       m_Metadata(BindForNewTable(database, metadata)),
       m_CacheSize(cacheSize < 0 ? kDefaultCacheSize : cacheSize),
       m_Space(database->Space(increment)),
-      m_Buffer(*m_Space, kBufferSize),
-      m_DatabaseFlushCount(database->GetFlushCount()),
-      m_CacheBudget(m_CacheSize),
-      m_ReadOnly(m_Buffer.ReadOnly()),
-      m_Swap(m_Buffer.MustSwap()),
-      m_Pool(&m_Buffer.StringManager()) {
+      m_DatabaseFlushCount(database->GetFlushCount()) {
   Setup();
   const utl_FileOffset metadataHandle = database->Metadata().GetTableMetadataHandle(m_Metadata->Name());
   const int header[3] = {kMagic, 0, static_cast<int>(static_cast<std::uint32_t>(metadataHandle))};
@@ -77,12 +72,7 @@ qvt_TableRepr::qvt_TableRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int 
       m_Metadata(nullptr),
       m_CacheSize(cacheSize < 0 ? kDefaultCacheSize : cacheSize),
       m_Space(database->Space(handle, increment)),
-      m_Buffer(*m_Space, kBufferSize),
-      m_DatabaseFlushCount(database->GetFlushCount()),
-      m_CacheBudget(m_CacheSize),
-      m_ReadOnly(m_Buffer.ReadOnly()),
-      m_Swap(m_Buffer.MustSwap()),
-      m_Pool(&m_Buffer.StringManager()) {
+      m_DatabaseFlushCount(database->GetFlushCount()) {
   int header[3] = {0, 0, 0};
   m_Buffer.Seek(0);
   if (m_Buffer.ReadIntArray(header, 3) < 3) NEX_THROW_TEXT(cow_String(M::kTableFormatCorrupt));

@@ -162,20 +162,22 @@ class qvt_TableRepr {
   std::map<cow_String, int, cow_StringLess> m_PositionByName;
   std::vector<int> m_PositionByIndex;
   std::unique_ptr<qvt_SpaceRepr> m_Space;
-  qvt_IOBuffer m_Buffer;  // declared after the space: destroyed before it
+  // The members below that start from others are set up here once for both
+  // constructors; they rely on the order of declaration.
+  qvt_IOBuffer m_Buffer{*m_Space, kBufferSize};  // declared after the space: destroyed before it
   int m_FlushCount = 0;
   int m_DatabaseFlushCount = 0;
   int m_FlushCountOffset = 4;
   int m_DataOffset = 12;
-  int m_CacheBudget;
+  int m_CacheBudget = m_CacheSize;
   int m_StoredRowCount = 0;
   std::vector<CacheEntry> m_Cache;
   std::size_t m_CacheHint = 0;
 
   // Fixed for the table's life, kept at hand for row access.
-  bool m_ReadOnly;
-  bool m_Swap;
-  qvt_StringManager* m_Pool;
+  bool m_ReadOnly = m_Buffer.ReadOnly();
+  bool m_Swap = m_Buffer.MustSwap();
+  qvt_StringManager* m_Pool = &m_Buffer.StringManager();
   // Recently read references and their strings, by a hash of the
   // reference's bytes; made on the first string read.
   struct StringSlot {

@@ -37,7 +37,7 @@ qvt_TaggedStreamRepr::qvt_TaggedStreamRepr(qvt_DatabaseRepr* database, int buffe
     : m_Database(database),
       m_Space(NewStreamSpace(database)),
       m_Buffer(*m_Space, bufferSize),
-      m_SeenDatabaseFlushCount(database->GetFlushCount()) {
+      m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
   const int header[kHeaderWords] = {kMagic, 0};
   m_Buffer.WriteIntArray(header, kHeaderWords);
 }
@@ -46,11 +46,11 @@ qvt_TaggedStreamRepr::qvt_TaggedStreamRepr(qvt_DatabaseRepr* database, qvt_Handl
     : m_Database(database),
       m_Space(OpenStreamSpace(database, handle)),
       m_Buffer(*m_Space, bufferSize),
-      m_SeenDatabaseFlushCount(database->GetFlushCount()) {
+      m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
   int header[kHeaderWords] = {0, 0};
   if (m_Buffer.ReadIntArray(header, kHeaderWords) < kHeaderWords) NEX_THROW_TEXT(M::kCorrupt);
   if (header[0] != kMagic) NEX_THROW_TEXT(M::kNotAStream);
-  m_FlushCount = header[1];
+  m_FlushCount.SetCount(header[1]);
 }
 
 qvt_TaggedStreamRepr::~qvt_TaggedStreamRepr() = default;
@@ -65,36 +65,9 @@ utl_FileOffset qvt_TaggedStreamRepr::SpaceLength() { return m_Space->Length(); }
 
 utl_FileOffset qvt_TaggedStreamRepr::SpaceAllocation() { return m_Space->Allocation(); }
 
-int qvt_TaggedStreamRepr::Flush() {
-  if (m_Buffer.ReadOnly()) return 0;
-  const utl_FileOffset position = m_Buffer.Location();
-  ++m_FlushCount;
-  m_Buffer.Seek(kFlushCountOffset);
-  m_Buffer.WriteInt(m_FlushCount);
-  m_Buffer.Flush();
-  m_Buffer.Seek(position);
-  return m_FlushCount;
-}
+int qvt_TaggedStreamRepr::Flush() { return m_FlushCount.Flush(m_Buffer); }
 
-int qvt_TaggedStreamRepr::Snap() {
-  if (!m_Buffer.ReadOnly()) return 0;
-  const int databaseFlushCount = m_Database->GetFlushCount();
-  if (databaseFlushCount == m_SeenDatabaseFlushCount) return 0;
-  m_SeenDatabaseFlushCount = databaseFlushCount;
-
-  const utl_FileOffset position = m_Buffer.Location();
-  m_Buffer.Seek(kFlushCountOffset);
-  const int stored = m_Buffer.ReadInt();
-  if (stored == m_FlushCount) {
-    m_Buffer.Seek(position);
-    return 0;
-  }
-  m_FlushCount = stored;
-  // Drops the loaded block, so the next Next sees the writer's records.
-  m_Buffer.Flush();
-  m_Buffer.Seek(position);
-  return m_FlushCount;
-}
+int qvt_TaggedStreamRepr::Snap() { return m_FlushCount.Snap(m_Buffer, *m_Database); }
 
 // ---- Writing records ----
 

@@ -11,6 +11,7 @@
 #include "cow_String.h"
 #include "qvt_Handle.h"
 #include "qvt_IOBuffer.h"
+#include "qvt_ObjectFlushCount.h"
 #include "utl_FileOffset.h"
 
 class qvt_DatabaseRepr;
@@ -106,8 +107,7 @@ class qvt_TaggedStreamRepr {
   qvt_DatabaseRepr* m_Database;
   std::unique_ptr<qvt_SpaceRepr> m_Space;
   qvt_IOBuffer m_Buffer;
-  int m_FlushCount = 0;
-  int m_SeenDatabaseFlushCount = 0;
+  qvt_ObjectFlushCount m_FlushCount;
   // The current record.
   qvt_Type m_Type = qvt_TypeNone;
   int m_ID = 0;

@@ -49,6 +49,24 @@ class DamagedLinkageTest : public DatabaseFixture {
     Put32(offset + 4, static_cast<std::uint32_t>(raw));
   }
   void Save() { WriteAll(Path(), m_Bytes); }
+  // Makes space 4 of db (held in a) with two extents around the one of
+  // space 5 (held in b), then points the second extent back at the first in
+  // memory, behind the spaces' backs; answers the second extent's handle.
+  qvt_Handle LoopSecondExtentBack(qvt_DatabaseReprFile& db, std::unique_ptr<qvt_SpaceRepr>& a,
+                                  std::unique_ptr<qvt_SpaceRepr>& b) {
+    a.reset(db.Space(-1));
+    b.reset(db.Space(-1));
+    a->WriteInt(1);
+    b->WriteInt(2);
+    a->WriteInt(3);
+    const qvt_Handle second = db.LinkageEntry(4).m_Next;
+    if (second == 0) {
+      ADD_FAILURE() << "space 4 has a single extent";
+      return 0;
+    }
+    db.LinkageEntry(second).m_Next = 4;
+    return second;
+  }
   std::vector<unsigned char> m_Bytes;
 };
 
@@ -78,14 +96,9 @@ TEST_F(DamagedLinkageTest, ExtentLeadingToItselfIsReportedCorrupt) {
 // long walks are stopped by their step count...
 TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryLongWalk) {
   auto db = Create();
-  std::unique_ptr<qvt_SpaceRepr> a(db->Space(-1));
-  std::unique_ptr<qvt_SpaceRepr> b(db->Space(-1));
-  a->WriteInt(1);
-  b->WriteInt(2);
-  a->WriteInt(3);
-  const qvt_Handle second = db->LinkageEntry(4).m_Next;
-  ASSERT_NE(second, 0u);
-  db->LinkageEntry(second).m_Next = 4;
+  std::unique_ptr<qvt_SpaceRepr> a;
+  std::unique_ptr<qvt_SpaceRepr> b;
+  const qvt_Handle second = LoopSecondExtentBack(*db, a, b);
   QVT_EXPECT_THROW_TEXT(a->Seek(1 << 20), nex_TextException, Corrupt());
   QVT_EXPECT_THROW_TEXT(a->Extend(64), nex_TextException, Corrupt());
   a->Seek(0);
@@ -101,13 +114,9 @@ TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryLongWalk) {
 // whole chain is walked again before any partial walk.
 TEST_F(DamagedLinkageTest, LoopIsCaughtBeforeAnyWalkOnceTheFlushCountMoves) {
   auto db = Create();
-  std::unique_ptr<qvt_SpaceRepr> a(db->Space(-1));
-  std::unique_ptr<qvt_SpaceRepr> b(db->Space(-1));
-  a->WriteInt(1);
-  b->WriteInt(2);
-  a->WriteInt(3);
-  const qvt_Handle second = db->LinkageEntry(4).m_Next;
-  db->LinkageEntry(second).m_Next = 4;
+  std::unique_ptr<qvt_SpaceRepr> a;
+  std::unique_ptr<qvt_SpaceRepr> b;
+  const qvt_Handle second = LoopSecondExtentBack(*db, a, b);
   db->Flush();
   QVT_EXPECT_THROW_TEXT(a->Seek(5), nex_TextException, Corrupt());
   QVT_EXPECT_THROW_TEXT(a->Length(), nex_TextException, Corrupt());

@@ -12,17 +12,8 @@
 
 namespace {
 
+using qvt_test::AllFieldTypes;
 using qvt_test::DatabaseKindTest;
-
-qvt_TableMetadata Shape() {
-  qvt_TableMetadata md("Damaged", 1);
-  md.DefineIntField("i");
-  md.DefineHandleField("h");
-  md.DefineFloatField("f");
-  md.DefineDoubleField("d");
-  md.DefineStringField("s");
-  return md;
-}
 
 // Opens the file and reads every field of every row; answers how far it
 // got: 0 failed to open, 1 opened, 2 read every row.
@@ -75,7 +66,7 @@ TEST_P(DamagedTablesTest, RandomByteFlipsNeverCrash) {
   if (GetParam() != qvt_test::FileKind::Local) GTEST_SKIP() << "flips bytes of the plain file";
   {
     qvt_Database db = CreateDb();
-    qvt_Table table = db.Table(Shape(), 0, -1);
+    qvt_Table table = db.Table(AllFieldTypes("Damaged"), 0, -1);
     for (int r = 0; r < 120; ++r) {
       qvt_Row row = table.NewRow();
       row.WriteFieldInt("i", r);

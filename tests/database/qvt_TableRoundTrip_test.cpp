@@ -19,19 +19,8 @@
 
 namespace {
 
+using qvt_test::AllFieldTypes;
 using qvt_test::DatabaseKindTest;
-
-// Fields by index: 0 i (int), 1 h (handle), 2 f (float), 3 d (double),
-// 4 s (string).
-qvt_TableMetadata Mixed() {
-  qvt_TableMetadata md("Mixed", 1);
-  md.DefineIntField("i");
-  md.DefineHandleField("h");
-  md.DefineFloatField("f");
-  md.DefineDoubleField("d");
-  md.DefineStringField("s");
-  return md;
-}
 
 // What row r holds: a value per field, and which fields are left absent,
 // both functions of r alone.
@@ -81,7 +70,7 @@ TEST_P(RoundTripTest, HundredThousandRowsComeBackInAnyOrder) {
   constexpr int kRows = 100000;
   {
     qvt_Database db = CreateDb();
-    qvt_Table table = db.Table(Mixed(), 1 << 16, -1);
+    qvt_Table table = db.Table(AllFieldTypes("Mixed"), 1 << 16, -1);
     for (int r = 0; r < kRows; ++r) {
       qvt_Row row = table.NewRow();
       WriteRow(row, r);
@@ -91,7 +80,7 @@ TEST_P(RoundTripTest, HundredThousandRowsComeBackInAnyOrder) {
     db.Flush();
   }
   qvt_Database db = OpenDb();
-  db.Bind(Mixed());  // the caller's indices, whatever order the record has
+  db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
   qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
   ASSERT_EQ(table.Length(), kRows);
   EXPECT_EQ(table.GetFlushCount(), 2);
@@ -118,12 +107,12 @@ TEST_P(RoundTripTest, UpdatesInPlaceSurviveReopening) {
   constexpr int kRows = 5000;
   {
     qvt_Database db = CreateDb();
-    qvt_Table table = db.Table(Mixed(), 0, -1);
+    qvt_Table table = db.Table(AllFieldTypes("Mixed"), 0, -1);
     for (int r = 0; r < kRows; ++r) table.NewRow().WriteFieldInt(0, 0);
   }
   {
     qvt_Database db = OpenDb("test.odb", false);
-    db.Bind(Mixed());  // the caller's indices, whatever order the record has
+    db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
     qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
     std::mt19937 random(31u);
     for (int k = 0; k < kRows; ++k) {
@@ -139,7 +128,7 @@ TEST_P(RoundTripTest, UpdatesInPlaceSurviveReopening) {
     }
   }
   qvt_Database db = OpenDb();
-  db.Bind(Mixed());  // the caller's indices, whatever order the record has
+  db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
   qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
   ASSERT_EQ(table.Length(), kRows);
   for (int r = 0; r < kRows; ++r) {
@@ -159,7 +148,7 @@ TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
   const qvt_test::FileKind kind = GetParam();
   qvt_test::ChildProcess writer([path, kind]() -> int {
     qvt_Database db = qvt_Database::Create(qvt_test::OpenFileOfKind(kind, path, 2), "TEST", "", 0);
-    qvt_Table table = db.Table(Mixed(), 4096, -1);
+    qvt_Table table = db.Table(AllFieldTypes("Mixed"), 4096, -1);
     db.Flush();
     std::printf("ready\n");
     std::fflush(stdout);
@@ -181,7 +170,7 @@ TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
   ASSERT_TRUE(writer.WaitForStdout("ready", 20000)) << writer.ErrSoFar();
 
   qvt_Database db = OpenDb();
-  db.Bind(Mixed());  // the caller's indices, whatever order the record has
+  db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
   qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
   std::set<int> lengths;
   int seen = table.Length();

@@ -33,6 +33,19 @@ class SemaphoreTest : public ::testing::Test {
   std::string Name() const { return m_Dir.File("run.odb"); }
   std::string Lock() const { return m_Dir.File("run.lsm"); }
   bool LockExists() const { return std::filesystem::is_directory(Lock()); }
+  // A child that opens the file for update and runs one transaction, with
+  // PAUSE_FOR_TRANSACTION set to pause.
+  qvt_test::ChildProcess TransactionChild(const std::string& pause) const {
+    const std::string name = Name();
+    return qvt_test::ChildProcess(
+        [name] {
+          qvt_File f = qvt_File::Open(name, 1, false);
+          f.Repr()->ReaderSemaphoreSet();
+          f.Repr()->ReaderSemaphoreClear();
+          return 0;
+        },
+        {{"PAUSE_FOR_TRANSACTION", pause}});
+  }
 
   ScratchDir m_Dir;
 };
@@ -116,15 +129,7 @@ TEST_F(SemaphoreTest, PauseWaitsForALineAtEachEdgeOfTheTransaction) {
 
 TEST_F(SemaphoreTest, AfterPromptComesOnlyOnceTheLockIsGone) {
   qvt_File::Open(Name(), 2, false);
-  const std::string name = Name();
-  qvt_test::ChildProcess child(
-      [&] {
-        qvt_File f = qvt_File::Open(name, 1, false);
-        f.Repr()->ReaderSemaphoreSet();
-        f.Repr()->ReaderSemaphoreClear();
-        return 0;
-      },
-      {{"PAUSE_FOR_TRANSACTION", "yes"}});
+  qvt_test::ChildProcess child = TransactionChild("yes");
   ASSERT_TRUE(child.WaitForStderr("Before transaction: ", 10000));
   child.WriteStdin("go\n");
   ASSERT_TRUE(child.WaitForStderr("After transaction: ", 10000));
@@ -136,15 +141,7 @@ TEST_F(SemaphoreTest, AfterPromptComesOnlyOnceTheLockIsGone) {
 
 TEST_F(SemaphoreTest, PauseEndsAtEndOfInput) {
   qvt_File::Open(Name(), 2, false);
-  const std::string name = Name();
-  qvt_test::ChildProcess child(
-      [&] {
-        qvt_File f = qvt_File::Open(name, 1, false);
-        f.Repr()->ReaderSemaphoreSet();
-        f.Repr()->ReaderSemaphoreClear();
-        return 0;
-      },
-      {{"PAUSE_FOR_TRANSACTION", "1"}});
+  qvt_test::ChildProcess child = TransactionChild("1");
   child.CloseStdin();
   const qvt_test::ChildResult r = child.Wait(10000);
   EXPECT_TRUE(r.Succeeded()) << r.err;

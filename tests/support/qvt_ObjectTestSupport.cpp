@@ -5,9 +5,9 @@
 #include <cstring>
 #include <random>
 
-#include "../core/qvt_FaultyFile.h"
 #include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
+#include "qvt_FaultyFile.h"
 #include "qvt_FileReprLocal.h"
 #include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"

@@ -33,6 +33,16 @@ std::vector<unsigned char> SpaceBytes(qvt_Database& db, qvt_Handle handle) {
   return bytes;
 }
 
+qvt_TableMetadata AllFieldTypes(const std::string& name) {
+  qvt_TableMetadata md(name, 1);
+  md.DefineIntField("i");
+  md.DefineHandleField("h");
+  md.DefineFloatField("f");
+  md.DefineDoubleField("d");
+  md.DefineStringField("s");
+  return md;
+}
+
 std::int64_t FileOffsetInSpace(qvt_Database& db, qvt_Handle handle, std::int64_t offsetInSpace) {
   auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
   if (!file) throw std::runtime_error("not a database file");

@@ -33,6 +33,11 @@ class DatabaseKindTest : public ::testing::TestWithParam<FileKind> {
   DatabaseFiles m_Files;
 };
 
+// A class of version 1 named name with one field of each type, in this
+// order (so with these indices): i int, h handle, f float, d double,
+// s string.
+qvt_TableMetadata AllFieldTypes(const std::string& name);
+
 // Every byte of a space, read through a fresh space object.
 std::vector<unsigned char> SpaceBytes(qvt_Database& db, qvt_Handle handle);
 

@@ -13,26 +13,15 @@
 
 namespace {
 
+using qvt_test::AllFieldTypes;
 using qvt_test::DatabaseKindTest;
-
-// Fields i (int), h (handle), f (float), d (double), s (string); indices in
-// that order.
-qvt_TableMetadata AllTypes(const std::string& name = "All") {
-  qvt_TableMetadata md(name, 1);
-  md.DefineIntField("i");
-  md.DefineHandleField("h");
-  md.DefineFloatField("f");
-  md.DefineDoubleField("d");
-  md.DefineStringField("s");
-  return md;
-}
 
 class RowTest : public DatabaseKindTest {};
 
 TEST_P(RowTest, EveryTypeReadsBackAsWritten) {
   qvt_Database db = CreateDb();
   {
-    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    qvt_Table table = db.Table(AllFieldTypes("All"), 0, -1);
     qvt_Row row = table.NewRow();
     row.WriteFieldInt("i", std::numeric_limits<int>::min());
     row.WriteFieldHandle("h", 0xFFFFFFFFu);
@@ -62,7 +51,7 @@ TEST_P(RowTest, EveryTypeReadsBackAsWritten) {
 
 TEST_P(RowTest, ReadingANewRowNamesTableAndField) {
   qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AllTypes("New"), 0, -1);
+  qvt_Table table = db.Table(AllFieldTypes("New"), 0, -1);
   qvt_Row row = table.NewRow();
   QVT_EXPECT_THROW_TEXT(row.ReadFieldDouble("d"), nex_TextException,
                         "qvt_RowImpl::PrepReadField: Attempt to access absent field data in ODB/CAE file "
@@ -74,7 +63,7 @@ TEST_P(RowTest, ReadingANewRowNamesTableAndField) {
 
 TEST_P(RowTest, EraseRemovesDataButNotTheField) {
   qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AllTypes(), 0, -1);
+  qvt_Table table = db.Table(AllFieldTypes("All"), 0, -1);
   qvt_Row row = table.NewRow();
   row.WriteFieldInt("i", 7);
   row.WriteFieldDouble("d", 1.0);
@@ -93,7 +82,7 @@ TEST_P(RowTest, EraseRemovesDataButNotTheField) {
 
 TEST_P(RowTest, WrongTypeIsRefusedBeforeAnythingIsStored) {
   qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AllTypes(), 0, -1);
+  qvt_Table table = db.Table(AllFieldTypes("All"), 0, -1);
   qvt_Row row = table.NewRow();
   row.WriteFieldFloat("f", 2.5f);
   QVT_EXPECT_THROW_TEXT(row.WriteFieldInt("f", 99), nex_TextException, "***ERROR: Field type mismatch: \"f\"");
@@ -107,7 +96,7 @@ TEST_P(RowTest, WrongTypeIsRefusedBeforeAnythingIsStored) {
 TEST_P(RowTest, CopyFieldOfAbsentDataChangesNothing) {
   {
     qvt_Database db = CreateDb();
-    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    qvt_Table table = db.Table(AllFieldTypes("All"), 0, -1);
     table.NewRow().WriteFieldInt("i", 1);
     table.NewRow();
   }
@@ -123,8 +112,8 @@ TEST_P(RowTest, CopyFieldOfAbsentDataChangesNothing) {
 
 TEST_P(RowTest, CopyFieldCopiesEachTypeAndRefusesHandles) {
   qvt_Database db = CreateDb();
-  qvt_Table from = db.Table(AllTypes("From"), 0, -1);
-  qvt_Table to = db.Table(AllTypes("To"), 0, -1);
+  qvt_Table from = db.Table(AllFieldTypes("From"), 0, -1);
+  qvt_Table to = db.Table(AllFieldTypes("To"), 0, -1);
   qvt_Row source = from.NewRow();
   source.WriteFieldInt("i", -3);
   source.WriteFieldFloat("f", 0.5f);
@@ -146,8 +135,8 @@ TEST_P(RowTest, CopyFieldPoolsStringsInTheOtherDatabase) {
   qvt_Database first = CreateDb("first.odb");
   qvt_Database second = CreateDb("second.odb");
   {
-    qvt_Table from = first.Table(AllTypes(), 0, -1);
-    qvt_Table to = second.Table(AllTypes(), 0, -1);
+    qvt_Table from = first.Table(AllFieldTypes("All"), 0, -1);
+    qvt_Table to = second.Table(AllFieldTypes("All"), 0, -1);
     qvt_Row source = from.NewRow();
     source.WriteFieldString("s", "travelling text");
     qvt_Row target = to.NewRow();
@@ -164,7 +153,7 @@ TEST_P(RowTest, CopyFieldPoolsStringsInTheOtherDatabase) {
 TEST_P(RowTest, NeuterFieldStringRewritesThePooledString) {
   qvt_Database db = CreateDb();
   {
-    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    qvt_Table table = db.Table(AllFieldTypes("All"), 0, -1);
     qvt_Row row = table.NewRow();
     row.WriteFieldString("s", "secret");
     QVT_EXPECT_THROW_TEXT(row.NeuterFieldString("d", "x"), nex_TextException,
@@ -183,7 +172,7 @@ TEST_P(RowTest, NeuterFieldStringRewritesThePooledString) {
 
 TEST_P(RowTest, HandlesShareOneRow) {
   qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AllTypes(), 0, 1);
+  qvt_Table table = db.Table(AllFieldTypes("All"), 0, 1);
   qvt_Row a = table.NewRow();
   qvt_Row b = a;
   b.WriteFieldInt("i", 5);
@@ -206,7 +195,7 @@ TEST_P(RowTest, HandlesShareOneRow) {
 TEST_P(RowTest, ReadOnlyDatabaseRefusesEveryChange) {
   {
     qvt_Database db = CreateDb();
-    qvt_Table table = db.Table(AllTypes(), 0, -1);
+    qvt_Table table = db.Table(AllFieldTypes("All"), 0, -1);
     table.NewRow().WriteFieldInt("i", 1);
   }
   qvt_Database db = OpenDb();

@@ -1,8 +1,8 @@
 // A file that works until its N-th change and fails every change from then
 // on, as a full or dead disk would: writes, growth, trimming and the size
 // record. Reads keep working. Wraps a real file implementation.
-#ifndef QVT_TESTS_CORE_QVT_FAULTYFILE_H
-#define QVT_TESTS_CORE_QVT_FAULTYFILE_H
+#ifndef QVT_TESTS_SUPPORT_QVT_FAULTYFILE_H
+#define QVT_TESTS_SUPPORT_QVT_FAULTYFILE_H
 
 #include <memory>
 
@@ -66,4 +66,4 @@ class FaultyFile : public qvt_FileRepr {
 
 }  // namespace qvt_test
 
-#endif  // QVT_TESTS_CORE_QVT_FAULTYFILE_H
+#endif  // QVT_TESTS_SUPPORT_QVT_FAULTYFILE_H
