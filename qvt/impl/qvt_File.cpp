@@ -3,20 +3,18 @@
 #include "qvt_File.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "qvt_FileException.h"
 #include "qvt_FileKinds.h"
 #include "qvt_FileRepr.h"
+#include "qvt_FileReprEncoded.h"
 #include "qvt_FileReprLocal.h"
 #include "utl_File.h"
 #include "utl_UrlParser.h"
 
 namespace {
 const char kLogVariable[] = "KVR_QVT_LOGIFY";
-const char kCompressedMagic[] = "KVRTSA";
-constexpr int kCompressedMagicBytes = 6;
 constexpr int kCopyBlock = 4096;
 
 void Inform(const char* line) {
@@ -25,21 +23,12 @@ void Inform(const char* line) {
   std::fflush(stderr);
 }
 
-// A compressed file starts with the container's magic; a shorter file is a
-// plain one.
-bool IsCompressedFile(const cow_String& name) {
-  utl_File file(name, utl_FileAccessRead, utl_FileSharingNone);
-  char head[kCompressedMagicBytes];
-  const int n = file.Read(head, kCompressedMagicBytes);
-  return n == kCompressedMagicBytes && std::memcmp(head, kCompressedMagic, kCompressedMagicBytes) == 0;
-}
-
 qvt_File OpenForReading(const cow_String& name, const cow_String& password) {
   const utl_FilePath path(name, cow_String());
   if (!path.Exists()) NEX_THROW(qvt_FileNoSuchFile(name));
   if (!path.IsReadable()) NEX_THROW(qvt_FileNotReadable(name));
   if (utl_UrlParser::IsUrl(name)) return qvt_File(qvt_OpenRemoteFile(name, password));
-  if (IsCompressedFile(name)) {
+  if (qvt_FileReprEncoded::IsCompressedFile(name)) {
     Inform("*** Informational: Opening Compressed File based MDB.\n");
     return qvt_File(qvt_OpenEncodedFile(name, utl_FileAccessRead));
   }
@@ -52,7 +41,7 @@ qvt_File OpenForUpdate(const cow_String& name, bool flag) {
   const utl_FilePath path(name, cow_String());
   if (!path.Exists()) NEX_THROW(qvt_FileNoSuchFile(name));
   if (!path.IsWriteable()) NEX_THROW(qvt_FileReadOnlyExc(name));
-  if (IsCompressedFile(name)) {
+  if (qvt_FileReprEncoded::IsCompressedFile(name)) {
     Inform("*** Informational: Updating Compressed File based MDB.\n");
     return qvt_File(qvt_OpenEncodedFile(name, utl_FileAccessUpdate));
   }

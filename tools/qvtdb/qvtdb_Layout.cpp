@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <set>
 
 #include "omi_Swapper.h"
 #include "qvt_FileRepr.h"
+#include "qvt_FileReprEncoded.h"
 
 namespace {
 
@@ -41,17 +41,10 @@ std::string Range(std::int64_t start, std::int64_t bytes) {
   return "offsets " + std::to_string(start) + " to " + std::to_string(start + bytes - 1);
 }
 
-bool SniffCompressed(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  char head[6] = {0, 0, 0, 0, 0, 0};
-  in.read(head, sizeof head);
-  return in.gcount() == 6 && std::memcmp(head, "KVRTSA", 6) == 0;
-}
-
 }  // namespace
 
 qvtdb_Layout::qvtdb_Layout(const qvt_File& file) : m_File(file) {
-  m_Compressed = SniffCompressed(file.FileName());
+  m_Compressed = qvt_FileReprEncoded::IsCompressedFile(file.FileName());
   m_FileLength = m_File.Repr()->Length();
   ReadHeader();
   if (!m_HasHeader) return;
