@@ -66,10 +66,27 @@ long long RowsToRead(long long length, long long first, const py::object& count)
   return std::min(wanted, length - first);
 }
 
+// The array to read into: out when given (C-ordered, writable, of T, with
+// fields columns and room for rows rows), else a new one.
+template <class T>
+py::array_t<T> Destination(const py::object& out, long long rows, long long fields) {
+  if (out.is_none()) return py::array_t<T>({rows, fields});
+  if (!py::isinstance<py::array_t<T>>(out)) {
+    throw py::type_error("out must be a NumPy array of " + std::string(py::str(py::dtype::of<T>())));
+  }
+  const auto given = py::reinterpret_borrow<py::array_t<T>>(out);
+  const bool c = (given.flags() & py::array::c_style) != 0;
+  if (!c || !given.writeable() || given.ndim() != 2 || given.shape(1) != fields || given.shape(0) < rows) {
+    throw py::value_error("out must be a writable C-ordered array of shape (" + std::to_string(rows) +
+                          " or more, " + std::to_string(fields) + ")");
+  }
+  return given;
+}
+
 template <class T, int N>
-py::object ReadRows(qvt_Array<T, N>& a, long long first, long long rows) {
+py::object ReadRows(qvt_Array<T, N>& a, long long first, long long rows, const py::object& into) {
   const long long fields = a.FieldCount();
-  py::array_t<T> out({rows, fields});
+  py::array_t<T> out = Destination<T>(into, rows, fields);
   T* data = out.mutable_data();
   long long done = 0;
   if (rows > 0) a.Seek(static_cast<int>(first));
@@ -80,11 +97,12 @@ py::object ReadRows(qvt_Array<T, N>& a, long long first, long long rows) {
     done += got / fields;
     if (got < batch * fields) break;
   }
-  if (done < rows) return out[py::slice(0, done, 1)];
+  if (done < out.shape(0)) return out[py::slice(0, done, 1)];
   return out;
 }
 
-py::object ReadRows(StringArray& a, long long first, long long rows) {
+py::object ReadRows(StringArray& a, long long first, long long rows, const py::object& into) {
+  if (!into.is_none()) throw py::type_error("a string array reads into a new list; out must be None");
   const int fields = a.FieldCount();
   std::vector<cow_String> values(static_cast<std::size_t>(rows * fields));
   long long got = 0;
@@ -101,8 +119,8 @@ py::object ReadRows(StringArray& a, long long first, long long rows) {
   return out;
 }
 
-py::object Read(const Array& self, long long first, const py::object& count) {
-  return self.Visit([&](auto& a) { return ReadRows(a, first, RowsToRead(a.Length(), first, count)); });
+py::object Read(const Array& self, long long first, const py::object& count, const py::object& out) {
+  return self.Visit([&](auto& a) { return ReadRows(a, first, RowsToRead(a.Length(), first, count), out); });
 }
 
 // values as a C-ordered NumPy array of T with fields columns. A value of
@@ -219,9 +237,12 @@ void qvtpy_RegisterArray(py::module_& m) {
                              })
       .def_property_readonly("closed", &Array::Closed)
       .def("__len__", [](const Array& a) { return a.Visit([](auto& x) { return x.Length(); }); })
-      .def("read", &Read, py::arg("first") = 0, py::arg("count") = py::none(),
-           "Rows first to first + count (None: to the end) as a NumPy array of shape (rows, fields); a string "
-           "array gives a list of rows, each a list of str (bytes where a value is not valid UTF-8).")
+      .def("read", &Read, py::arg("first") = 0, py::arg("count") = py::none(), py::arg("out") = py::none(),
+           "Rows first to first + count (None: to the end) as a NumPy array of shape (rows, fields), converted "
+           "from the file straight into it: a new array, or out's first rows when out is given (a writable "
+           "C-ordered array of the element type with room for them; read again into it to spare the "
+           "allocation). A string array gives a list of rows, each a list of str (bytes where a value is not "
+           "valid UTF-8).")
       .def("append", [](const Array& a, const py::object& v) { a.Visit([&](auto& x) { AppendTo(x, v); }); },
            py::arg("values"),
            "Add rows at the end from an array of shape (rows, fields), or (rows,) for one field. Values of the "

@@ -42,6 +42,9 @@ def test_numbers_round_trip_bit_for_bit(tmp_path, kind, fields, compressed):
         assert array.read(1, 2).tobytes() == values[1:3].tobytes()
         assert array.read(len(values) - 1, 99).tobytes() == values[-1:].tobytes()
         assert array.read(len(values)).shape == (0, fields)
+        room = np.zeros((len(values) + 1, fields), values.dtype)
+        into = array.read(out=room)
+        assert np.shares_memory(into, room) and into.tobytes() == values.tobytes()
 
 
 def test_texts_round_trip_and_bytes_stay_bytes(tmp_path):
