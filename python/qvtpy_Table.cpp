@@ -177,6 +177,7 @@ void Append(const Table& t, const py::dict& values) {
     }
     // An unknown name gets the library's own message.
     if (field == nullptr) table.TableMetadata().Verify(qvt_FieldHandle(name), qvt_TypeNone);
+    if (field == nullptr) throw py::key_error("table class '" + t.ClassName() + "' stores no field '" + name + "'");
     if (item.second.is_none()) continue;
     Pending p;
     p.field = field;

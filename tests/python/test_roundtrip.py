@@ -1,6 +1,6 @@
 """Values written from Python read back unchanged: NumPy arrays of every
 element type bit for bit (NaN payloads, infinities, -0.0, subnormals), in
-plain and compressed files, across appends and partial reads."""
+plain and compressed files, across appends, reopening and partial reads."""
 import numpy as np
 import pytest
 import qvt
@@ -31,9 +31,10 @@ def test_numbers_round_trip_bit_for_bit(tmp_path, kind, fields, compressed):
     values = VALUES[kind].reshape(-1, fields)
     with qvt.create(path, "RT", "round trip", compressed=compressed) as db:
         array = db.create_array(kind, fields)
-        array.append(values[:1])  # appends continue at the end
-        array.append(values[1:])
+        array.append(values[:1])
         handle = array.handle
+    with qvt.open(path, "r+") as db:
+        db[handle].append(values[1:])  # at the end, not where an opened array starts
     with qvt.open(path) as db:
         array = db[handle]
         got = array.read()
