@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <optional>
-#include <pybind11/numpy.h>
 #include <variant>
+
+#include <pybind11/numpy.h>
 
 #include "qvtpy_Database.h"
 #include "qvtpy_Values.h"

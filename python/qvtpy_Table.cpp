@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+
 #include <pybind11/numpy.h>
 
 #include "qvtpy_Database.h"
