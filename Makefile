@@ -7,8 +7,9 @@ SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
-# Debian's Python, even when another one comes first on the PATH.
-PYTHON_FLAGS := -DPython_EXECUTABLE=/usr/bin/python3
+# Debian's Python, with its NumPy and pytest, for the Python module: another
+# Python may come first on the PATH.
+PYTHON ?= /usr/bin/python3
 
 .PHONY: all build demo test test-sanitize deps clean
 
@@ -18,7 +19,7 @@ deps:
 	@sh tools/install-deps.sh
 
 $(BUILD_DIR)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_WERROR=$(WERROR) $(PYTHON_FLAGS) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_WERROR=$(WERROR) -DPython_EXECUTABLE=$(PYTHON) $(CMAKE_FLAGS)
 
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -31,7 +32,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 $(SANITIZE_DIR)/CMakeCache.txt: | deps
-	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_SANITIZE=ON -DQVT_WERROR=$(WERROR) $(PYTHON_FLAGS) $(CMAKE_FLAGS)
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_SANITIZE=ON -DQVT_WERROR=$(WERROR) -DPython_EXECUTABLE=$(PYTHON) $(CMAKE_FLAGS)
 
 test-sanitize: $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)

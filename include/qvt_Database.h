@@ -76,6 +76,11 @@ class qvt_Database {
   // the object holding the byte at offset, else "Object not found.".
   // Only a damaged linkage throws, with the corrupt-file message.
   cow_String GetObjectLocationReport(const utl_FileOffset& offset);
+  // The handle of every object in ascending order, the fixed spaces 1 to 3
+  // included: one per space, never the extents that continue one. What
+  // each holds is told by HandleType. Only a damaged linkage throws, with
+  // the corrupt-file message.
+  std::vector<qvt_Handle> ObjectHandles();
 
   // ---- Table classes (the metadata pool) ----
   // Stores a new class, or binds a stored one merged with metadata's

@@ -6,6 +6,7 @@
 #define QVT_IMPL_QVT_DATABASEREPR_H
 
 #include <memory>
+#include <vector>
 
 #include "cow_1DArrayList.h"
 #include "cow_String.h"
@@ -54,6 +55,10 @@ class qvt_DatabaseRepr {
   // Which object holds the byte at offset. This base answers "Object
   // location report not supported for this qvt database type.".
   virtual cow_String GetObjectLocationReport(const utl_FileOffset& offset);
+  // The handle of every space in ascending order: the heads of the extent
+  // chains, without the extents that continue a space. The two pools and
+  // the reserved space are among them.
+  virtual std::vector<qvt_Handle> ObjectHandles() = 0;
   // Opens the existing space of handle. The caller owns the result, which
   // must be deleted before the database. THROWS "***ERROR: Database is not
   // valid. ..." when the handle names no space.

@@ -96,6 +96,7 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   // "Object not found." when no extent holds it (header, linkage blocks,
   // unused tails of allocations). Uses the entries' scratch flags.
   cow_String GetObjectLocationReport(const utl_FileOffset& offset) override;
+  std::vector<qvt_Handle> ObjectHandles() override;
   qvt_SpaceRepr* Space(qvt_Handle handle, int increment) override;
   // The new handle's block is marked dirty at once, so a handle once handed
   // out is recorded at the next Flush and never handed out again.
@@ -139,6 +140,9 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   void WriteLinkage();
   // Runs each step of the closing sequence, reporting failures.
   void Close() noexcept;
+  // Sets the scratch flag of every entry that starts a chain and clears
+  // every other one.
+  void MarkHeads();
   std::unique_ptr<qvt_SpaceRepr> OpenPoolSpace(qvt_Handle handle, int marker, const char* failure);
 
   qvt_File m_File;

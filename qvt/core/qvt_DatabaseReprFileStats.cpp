@@ -56,10 +56,10 @@ cow_1DArrayList<cow_String> qvt_DatabaseReprFile::GetDBStatistics() {
   return lines;
 }
 
-cow_String qvt_DatabaseReprFile::GetObjectLocationReport(const utl_FileOffset& offset) {
-  // 1. Mark heads: every handed-out entry that holds something is flagged,
-  //    then every entry some other entry names as its next is unflagged.
-  //    What stays flagged starts a chain. Entry 0 links blocks, never a head.
+void qvt_DatabaseReprFile::MarkHeads() {
+  // Every handed-out entry that holds something is flagged, then every entry
+  // some other entry names as its next is unflagged. What stays flagged
+  // starts a chain. Entry 0 links blocks, never a head.
   const int blockCount = LinkageBlockCount();
   for (int b = 0; b < blockCount; ++b) {
     qvt_LinkageBlock& block = LinkageBlockAt(b);
@@ -75,6 +75,25 @@ cow_String qvt_DatabaseReprFile::GetObjectLocationReport(const utl_FileOffset& o
       if (entry.m_Location != qvt_LocationFree && entry.m_Next != 0) LinkageEntry(entry.m_Next).m_Flag = 0;
     }
   }
+}
+
+std::vector<qvt_Handle> qvt_DatabaseReprFile::ObjectHandles() {
+  MarkHeads();
+  std::vector<qvt_Handle> heads;
+  const int blockCount = LinkageBlockCount();
+  for (int b = 0; b < blockCount; ++b) {
+    const qvt_LinkageBlock& block = LinkageBlockAt(b);
+    for (int slot = 1; slot < block.m_Used; ++slot) {
+      if (block.m_Entries[slot].m_Flag) heads.push_back(qvt_MakeHandle(static_cast<std::uint32_t>(b), slot));
+    }
+  }
+  return heads;
+}
+
+cow_String qvt_DatabaseReprFile::GetObjectLocationReport(const utl_FileOffset& offset) {
+  // 1. Mark the heads of the chains.
+  MarkHeads();
+  const int blockCount = LinkageBlockCount();
 
   // 2. Walk each chain from its head, counting the bytes its extents hold
   //    before the one that holds offset. Reserved room beyond an extent's

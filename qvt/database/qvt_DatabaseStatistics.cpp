@@ -12,3 +12,5 @@ std::vector<cow_String> qvt_Database::GetDBStatistics() { return m_Repr->GetDBSt
 cow_String qvt_Database::GetObjectLocationReport(const utl_FileOffset& offset) {
   return m_Repr->GetObjectLocationReport(offset);
 }
+
+std::vector<qvt_Handle> qvt_Database::ObjectHandles() { return m_Repr->ObjectHandles(); }

@@ -136,6 +136,25 @@ TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
   EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=3"});
 }
 
+TEST_F(DatabaseStatisticsTest, ObjectHandlesListsEachSpaceOnceWithoutItsLaterExtents) {
+  CreateDatabase();
+  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
+  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
+  for (int i = 0; i < 3; ++i) {  // each crossing chains a new extent handle
+    ASSERT_EQ(a->Write("aaaa", 4), 4);
+    ASSERT_EQ(b->Write("bbbb", 4), 4);
+  }
+  std::unique_ptr<qvt_SpaceRepr> empty(m_Db->Space(4));  // handed out, never placed
+  const std::vector<qvt_Handle> wanted{1, 2, 3, a->Handle(), b->Handle(), empty->Handle()};
+  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
+  m_Db->Flush();
+  a.reset();
+  b.reset();
+  empty.reset();
+  Reopen(utl_FileAccessRead);
+  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
+}
+
 TEST_F(DatabaseStatisticsTest, LoopingChainIsReportedCorruptNotWalkedForever) {
   CreateDatabase();
   std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));

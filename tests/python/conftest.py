@@ -1,0 +1,29 @@
+"""Shared helpers of the Python module's tests: the programs they run and the
+databases those programs write."""
+import json
+import os
+import subprocess
+
+import pytest
+
+QVTDB = os.environ.get("QVTDB", "")
+SAMPLE_WRITER = os.environ.get("QVT_PYTHON_SAMPLE", "")
+EXAMPLE_WRITER = os.environ.get("QVT_EXAMPLE_WRITER", "")
+
+
+def run(*command):
+    """Runs a program; its standard output, or the test fails with its error."""
+    done = subprocess.run([str(c) for c in command], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, f"{command} failed: {done.stderr}"
+    return done.stdout
+
+
+def dump(path, handle):
+    return json.loads(run(QVTDB, "dump", "--format", "json", path, handle))
+
+
+@pytest.fixture(autouse=True, scope="session")
+def programs():
+    for name, path in (("QVTDB", QVTDB), ("QVT_PYTHON_SAMPLE", SAMPLE_WRITER), ("QVT_EXAMPLE_WRITER", EXAMPLE_WRITER)):
+        if not os.access(path, os.X_OK):
+            pytest.fail(f"{name} must name the built program (ctest sets it), not {path!r}")

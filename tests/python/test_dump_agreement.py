@@ -1,0 +1,112 @@
+"""Every object of databases written by the C++ tool's demo, by the tool tests'
+sample writer and by this module reads the same through Python as through
+`qvtdb dump --format json`; the object list matches `qvtdb ls`."""
+import math
+
+import numpy as np
+import pytest
+import qvt
+
+from conftest import QVTDB, SAMPLE_WRITER, dump, run
+
+def write_python(path, compressed):
+    """Every kind of object and value, absent fields and odd texts included
+    (finite numbers only: the JSON dump writes NaN and infinities as null)."""
+    with qvt.create(path, "PYW", "written from Python", compressed=compressed) as db:
+        db.define_class("mixed", {"i": "int", "h": "handle", "f": "float", "d": "double", "s": "string"})
+        table = db.create_table("mixed")
+        table.append({"i": -2**31, "h": 2**32 - 1, "f": 0.1, "d": -0.0, "s": "ünïcode"})
+        table.append({"i": 7, "s": None})
+        table.append({"f": -3e38, "d": 1e300, "s": ""})
+        db.create_array("int", 2).append(np.array([[1, -1], [2**31 - 1, -2**31]], dtype=np.int32))
+        db.create_array("float", 1).append(np.array([0.1, -1e-30, 3e38], dtype=np.float32))
+        db.create_array("double", 3).append(np.array([[1e-300, -0.0, 2.5]]))
+        db.create_array("string", 2).append([["alpha", ""], ["ß", "x, y"]])
+        stream = db.create_stream()
+        for kind, value in (("int", -5), ("handle", 4), ("float", 1.5), ("double", -0.25), ("string", "pooled"),
+                            ("fixed string", "fixed")):
+            stream.write(kind, 3, value)
+
+
+def write_demo(path, compressed):
+    run(QVTDB, "demo", "--frames", "3", "--interval", "0", *(["--compressed"] if compressed else []), path)
+
+
+def write_sample(path, compressed):
+    run(SAMPLE_WRITER, path, *(["compressed"] if compressed else []))
+
+
+WRITERS = {"demo": write_demo, "sample": write_sample, "python": write_python}
+
+
+@pytest.fixture(scope="module", params=[(w, c) for w in WRITERS for c in (False, True)],
+                ids=lambda p: p[0] + ("-compressed" if p[1] else ""))
+def database(request, tmp_path_factory):
+    writer, compressed = request.param
+    path = str(tmp_path_factory.mktemp(writer) / "db.odb")
+    WRITERS[writer](path, compressed)
+    return path
+
+
+def same(kind, python, json_value):
+    if kind == "float":
+        return np.float32(python) == np.float32(json_value)
+    return python == json_value
+
+
+def check_table(table, head):
+    assert table.class_name == head["class"]
+    assert table.fields == {f["name"]: f["type"] for f in head["fields"]}
+    assert len(table) == head["length"]
+    columns = table.columns()
+    for row, entry in zip(table, head["rows"]):
+        assert set(row) == {k for k, v in entry["values"].items() if v is not None}
+        for name, value in entry["values"].items():
+            kind, column, r = table.fields[name], columns[name], entry["row"]
+            if value is None:
+                absent = column[r] is None if kind == "string" else (
+                    math.isnan(column[r]) if kind in ("float", "double") else column.mask[r])
+                assert absent, (name, r)
+                continue
+            assert same(kind, row[name], value), (name, r)
+            assert same(kind, column[r], value), (name, r)
+            assert kind not in ("int", "handle") or not column.mask[r]
+
+
+def check_array(array, head):
+    assert array.fields == head["values_per_row"] and len(array) == head["length"]
+    values = array.read()
+    wanted = [entry["values"] for entry in head["rows"]]
+    if array.type == "string":
+        assert values == wanted
+    else:
+        assert values.dtype == array.dtype and values.shape == (len(wanted), array.fields)
+        assert all(same(array.type, float(v) if array.type != "int" else int(v), w)
+                   for got, row in zip(values, wanted) for v, w in zip(got, row))
+
+
+def check_stream(stream, head):
+    records = list(stream)
+    assert [(k, i) for k, i, _ in records] == [(r["type"], r["id"]) for r in head["records"]]
+    assert all(same(k, v, r["value"]) for (k, _, v), r in zip(records, head["records"]))
+
+
+def check_space(space, head):
+    assert len(space) == head["length"]
+    assert space.read() == bytes.fromhex("".join(line["hex"] for line in head["lines"]))
+
+
+CHECKS = {"table": check_table, "tagged stream": check_stream, "space": check_space}
+
+
+def test_objects_are_those_qvtdb_lists(database):
+    # Lines of "%8u  %-14s ...": the handle, then the kind in its column.
+    listed = [(int(line[:8]), line[10:24].strip()) for line in run(QVTDB, "ls", database).splitlines()[1:]]
+    with qvt.open(database) as db:
+        assert db.objects() == [(h, "space" if k == "other" else k) for h, k in listed]
+
+
+def test_every_object_reads_as_qvtdb_dumps_it(database):
+    with qvt.open(database) as db:
+        for handle, kind in db.objects():
+            CHECKS.get(kind, check_array)(db[handle], dump(database, handle))
