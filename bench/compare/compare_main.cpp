@@ -43,8 +43,8 @@ void Rows(const Sizes& s, Report* report) {
   const Measure w = QvtWriteRows(path, s.compressedRows, true);
   const Measure r = QvtScanRows(path);
   char stored[96];
-  std::snprintf(stored, sizeof stored, "compressed qvt table: %s rows, %.1f MB stored", Count(s.compressedRows).c_str(),
-                FileMegabytes(path));
+  std::snprintf(stored, sizeof stored, "compressed qvt table: %s rows, %.1f MB stored",
+                Count(s.compressedRows).c_str(), FileMegabytes(path));
   report->notes.push_back(stored);
   report->notes.push_back(
       "rows: qvt and SQLite pool or store the string as text, HDF5 as a fixed 16-byte field of its compound\n"
@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Report report;
+  report.machineBefore = Machine();
   const std::int64_t start = NowNs();
   const struct {
     const char* name;

@@ -3,9 +3,13 @@
 // first line.
 #include "compare_report.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
 
 namespace compare {
 namespace {
@@ -33,6 +37,27 @@ std::string Ratio(const Line& first, const Line& line, double Line::*figure) {
 
 }  // namespace
 
+std::string Machine() {
+  std::string model = "unknown processor";
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    if (line.rfind("model name", 0) != 0) continue;
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos) model = line.substr(line.find_first_not_of(' ', colon + 1));
+    break;
+  }
+  const double memory =
+      static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+  double load[3] = {0, 0, 0};
+  const bool loaded = getloadavg(load, 3) == 3;
+  char average[32] = "unknown";
+  if (loaded) std::snprintf(average, sizeof average, "%.1f", load[0]);
+  char text[256];
+  std::snprintf(text, sizeof text, "%s, %ld cores, %.1f GiB memory, load average %s", model.c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), memory / 1073741824.0, average);
+  return text;
+}
+
 std::string Count(long long n) {
   std::string digits = std::to_string(n);
   for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
@@ -44,7 +69,9 @@ void Print(const Sizes& s, const Report& report) {
   char date[64];
   const std::time_t now = std::time(nullptr);
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  std::printf("qvt compared with HDF5, SQLite, plain write()/read() and zlib: size %s, %s\n\n", s.name, date);
+  std::printf("qvt compared with HDF5, SQLite, plain write()/read() and zlib: size %s, %s\n", s.name, date);
+  std::printf("machine at the start: %s\n", report.machineBefore.c_str());
+  std::printf("machine at the end:   %s\n\n", Machine().c_str());
   std::printf("%-44s %-30s %-8s %8s %6s %8s %6s\n", "WORKLOAD", "SYSTEM", "UNIT", "ELAPSED", "QVT x", "CPU",
               "QVT x");
   const Line* first = nullptr;

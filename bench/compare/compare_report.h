@@ -25,6 +25,7 @@ struct Line {
 struct Report {
   std::vector<Line> lines;
   std::vector<std::string> notes;
+  std::string machineBefore;  // Machine() when the run started
   int checks = 0;
   std::vector<std::string> mismatches;
 
@@ -47,6 +48,9 @@ struct Report {
     if (got != expected) mismatches.push_back(what);
   }
 };
+
+// The processor's model, cores online, memory and load average, on one line.
+std::string Machine();
 
 // n with thousands separated by commas.
 std::string Count(long long n);
