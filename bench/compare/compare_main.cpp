@@ -171,8 +171,11 @@ int main(int argc, char** argv) {
                 {"compressed", Compressed},
                 {"objects", Objects},
                 {"follow", Follow}};
-  for (const auto& group : groups)
-    if (only.empty() || only == group.name) group.run(sizes, &report);
+  for (const auto& group : groups) {
+    if (!only.empty() && only != group.name) continue;
+    std::fprintf(stderr, "qvt_compare: %s (%.0f s so far)\n", group.name, SecondsSince(start));
+    group.run(sizes, &report);
+  }
   char took[64];
   std::snprintf(took, sizeof took, "the whole run took %.1f s", SecondsSince(start));
   report.notes.push_back(took);
