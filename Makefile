@@ -1,7 +1,9 @@
 # Front door: `make demo` builds the qvtdb tool and runs its demo (a writer
 # and a following reader, two processes, on build/qvtdb-demo.odb);
 # `make test` configures, builds and runs every test; `make test-sanitize`
-# does the same under AddressSanitizer and UBSan.
+# does the same under AddressSanitizer and UBSan. `make bench` builds and
+# runs the comparison with HDF5 and SQLite at its full size (minutes; it
+# needs about 3 GB of memory and 1 GB of scratch disk).
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -11,7 +13,7 @@ CMAKE_FLAGS ?=
 # Python may come first on the PATH.
 PYTHON ?= /usr/bin/python3
 
-.PHONY: all build demo test test-sanitize deps clean
+.PHONY: all build demo test test-sanitize bench deps clean
 
 all: build
 
@@ -30,6 +32,10 @@ demo: $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvt_compare
+	$(BUILD_DIR)/bench/compare/qvt_compare --size full
 
 $(SANITIZE_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_SANITIZE=ON -DQVT_WERROR=$(WERROR) -DPython_EXECUTABLE=$(PYTHON) $(CMAKE_FLAGS)
