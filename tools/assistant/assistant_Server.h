@@ -1,0 +1,54 @@
+// The assistant's side of the pipe protocol: one database file served
+// read-only, page by page, with the file's status in every reply. Which
+// served pages changed is decided exactly: a copy of every page as it was
+// last sent is kept in a scratch file and compared byte for byte when the
+// writer has flushed.
+#ifndef QVT_TOOLS_ASSISTANT_SERVER_H
+#define QVT_TOOLS_ASSISTANT_SERVER_H
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qvt_File.h"
+#include "utl_BinStream.h"
+#include "utl_File.h"
+#include "utl_TempFile.h"
+
+class assistant_Server {
+ public:
+  // Serves path (already checked) over in and out; the client has passed
+  // the password check.
+  assistant_Server(const std::string& path, utl_BinIStream& in, utl_BinOStream& out);
+  // Finishes the handshake and answers requests until the input ends.
+  // THROWS assistant_Failure for a request out of protocol, and what the
+  // file layer or the streams throw.
+  void Run();
+
+ private:
+  struct Served {
+    std::int64_t slot;   // of the copy in the scratch file
+    std::int32_t valid;  // bytes sent
+  };
+  void WriteHead(std::int64_t exceptOffset);
+  std::vector<std::int64_t> ChangedPages(std::int64_t exceptOffset);
+  int ReadPage(std::int64_t offset, char* buffer);
+  void Forget(std::int64_t offset);
+  std::int64_t FileSize();
+
+  std::string m_Path;
+  utl_BinIStream& m_In;
+  utl_BinOStream& m_Out;
+  qvt_File m_File;
+  bool m_Compressed;
+  std::int32_t m_PageSize = 0;
+  std::map<std::int64_t, Served> m_Served;
+  std::vector<std::int64_t> m_FreeSlots;
+  std::int64_t m_NextSlot = 0;
+  utl_TempFile m_Scratch;
+  std::unique_ptr<utl_File> m_Copies;
+  std::vector<char> m_Page, m_Old;
+};
+
+#endif  // QVT_TOOLS_ASSISTANT_SERVER_H
