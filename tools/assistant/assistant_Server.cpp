@@ -23,9 +23,7 @@ assistant_Server::assistant_Server(const std::string& path, utl_BinIStream& in, 
       m_In(in),
       m_Out(out),
       m_File(qvt_File::Open(path, utl_FileAccessRead, true)),
-      m_Compressed(qvt_FileReprEncoded::IsCompressedFile(path)) {
-  m_Copies = std::make_unique<utl_File>(m_Scratch.Name(), utl_FileAccessCreate);
-}
+      m_Compressed(qvt_FileReprEncoded::IsCompressedFile(path)) {}
 
 std::int64_t assistant_Server::FileSize() {
   // A plain file grows while a writer works: its size now. A compressed
@@ -49,7 +47,7 @@ int assistant_Server::ReadPage(std::int64_t offset, char* buffer) {
 void assistant_Server::Forget(std::int64_t offset) {
   auto served = m_Served.find(offset);
   if (served == m_Served.end()) return;
-  m_FreeSlots.push_back(served->second.slot);
+  m_Spare.push_back(std::move(served->second));
   m_Served.erase(served);
 }
 
@@ -57,13 +55,10 @@ std::vector<std::int64_t> assistant_Server::ChangedPages(std::int64_t exceptOffs
   std::vector<std::int64_t> changed;
   for (const auto& entry : m_Served) {
     if (entry.first == exceptOffset) continue;  // sent again in this very reply
-    const std::int32_t valid = entry.second.valid;
+    const std::vector<char>& sent = entry.second;
     const int now = ReadPage(entry.first, m_Page.data());
-    if (now >= valid) {
-      if (m_Copies->ReadAt(entry.second.slot, m_Old.data(), valid) != valid)
-        throw assistant_Failure("the scratch copy of a served page is short");
-      if (std::memcmp(m_Old.data(), m_Page.data(), static_cast<std::size_t>(valid)) == 0) continue;
-    }
+    if (static_cast<std::size_t>(now) >= sent.size() && std::memcmp(sent.data(), m_Page.data(), sent.size()) == 0)
+      continue;
     changed.push_back(entry.first);
   }
   for (std::int64_t offset : changed) Forget(offset);
@@ -88,7 +83,6 @@ void assistant_Server::Run() {
   if (m_PageSize < kMinPage || m_PageSize > kMaxPage)
     throw assistant_Failure("the page size " + std::to_string(m_PageSize) + " is out of range");
   m_Page.resize(static_cast<std::size_t>(m_PageSize));
-  m_Old.resize(static_cast<std::size_t>(m_PageSize));
   for (;;) {
     unsigned char opcode;
     try {
@@ -115,20 +109,12 @@ void assistant_Server::Run() {
       if (!m_Compressed) {
         // A compressed file never reports a flush, so its pages never need
         // comparing.
-        auto served = m_Served.find(offset);
-        if (served == m_Served.end()) {
-          std::int64_t slot = m_NextSlot;
-          if (!m_FreeSlots.empty()) {
-            slot = m_FreeSlots.back();
-            m_FreeSlots.pop_back();
-          } else {
-            m_NextSlot += m_PageSize;
-          }
-          served = m_Served.emplace(offset, Served{slot, 0}).first;
+        std::vector<char>& copy = m_Served[offset];
+        if (copy.capacity() == 0 && !m_Spare.empty()) {
+          copy = std::move(m_Spare.back());
+          m_Spare.pop_back();
         }
-        served->second.valid = bytes;
-        if (m_Copies->WriteAt(served->second.slot, m_Page.data(), bytes) != bytes)
-          throw assistant_Failure("cannot keep a copy of a served page");
+        copy.assign(m_Page.data(), m_Page.data() + bytes);
       }
       m_Out.WriteInt(bytes);
       m_Out.WriteBytes(m_Page.data(), bytes);

@@ -1,8 +1,9 @@
 // The assistant's side of the pipe protocol: one database file served
 // read-only, page by page, with the file's status in every reply. Which
 // served pages changed is decided exactly: a copy of every page as it was
-// last sent is kept in a scratch file and compared byte for byte when the
-// writer has flushed.
+// last sent is kept in memory and compared byte for byte when the writer
+// has flushed. The client reports the pages it no longer holds, so the
+// copies never outgrow what its cache holds of this file.
 #ifndef QVT_TOOLS_ASSISTANT_SERVER_H
 #define QVT_TOOLS_ASSISTANT_SERVER_H
 
@@ -13,8 +14,6 @@
 
 #include "qvt_File.h"
 #include "utl_BinStream.h"
-#include "utl_File.h"
-#include "utl_TempFile.h"
 
 class assistant_Server {
  public:
@@ -27,10 +26,6 @@ class assistant_Server {
   void Run();
 
  private:
-  struct Served {
-    std::int64_t slot;   // of the copy in the scratch file
-    std::int32_t valid;  // bytes sent
-  };
   void WriteHead(std::int64_t exceptOffset);
   std::vector<std::int64_t> ChangedPages(std::int64_t exceptOffset);
   int ReadPage(std::int64_t offset, char* buffer);
@@ -43,12 +38,9 @@ class assistant_Server {
   qvt_File m_File;
   bool m_Compressed;
   std::int32_t m_PageSize = 0;
-  std::map<std::int64_t, Served> m_Served;
-  std::vector<std::int64_t> m_FreeSlots;
-  std::int64_t m_NextSlot = 0;
-  utl_TempFile m_Scratch;
-  std::unique_ptr<utl_File> m_Copies;
-  std::vector<char> m_Page, m_Old;
+  std::map<std::int64_t, std::vector<char>> m_Served;  // page offset -> the bytes sent
+  std::vector<std::vector<char>> m_Spare;               // buffers of forgotten pages, for reuse
+  std::vector<char> m_Page;
 };
 
 #endif  // QVT_TOOLS_ASSISTANT_SERVER_H
