@@ -8,6 +8,15 @@
 // The database lives in the temporary folder and stays in the OS page
 // cache, so no run measures the disk. The assistant is the one of this
 // build (bin/ is put first on PATH).
+//
+// On the 2-core development machine, shared with three other builds (load
+// average 11 to 13), runs gave a ratio of 0.08 to 0.13 (direct 36-50 ms,
+// through the assistant 320-520 ms, of which 40-45 ms CPU in this process):
+// short of the goal. Each byte is copied five more times than a direct read
+// (file to assistant, the assistant's own copy for exact change tracking,
+// the pipe both ways, the cache file both ways), and every page is a round
+// trip between two processes that wait for a core. Without the assistant's
+// copies the ratio was 0.24.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -145,30 +145,42 @@ void utl_BinOStream::WriteUnsigned(std::uint64_t value, int width) {
 }
 
 void utl_BinOStream::WriteBytes(const char* buffer, std::int64_t count) {
-  if (count > 0) m_Pending.insert(m_Pending.end(), buffer, buffer + count);
+  if (count <= 0) return;
+  // A large run (a page) goes to the pipe from the caller's buffer instead
+  // of being copied behind what is pending.
+  if (count >= static_cast<std::int64_t>(kInputBuffer)) {
+    Flush();
+    Send(buffer, static_cast<std::size_t>(count));
+    return;
+  }
+  m_Pending.insert(m_Pending.end(), buffer, buffer + count);
 }
 
 void utl_BinOStream::Flush() {
+  std::vector<char> pending;
+  pending.swap(m_Pending);  // nothing stays pending, whatever Send raises
+  Send(pending.data(), pending.size());
+  pending.clear();
+  if (m_Pending.capacity() < pending.capacity()) m_Pending.swap(pending);
+}
+
+void utl_BinOStream::Send(const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < m_Pending.size()) {
-    if (!WaitReady(m_Fd, POLLOUT, m_TimeoutMs)) {
-      m_Pending.clear();
+  while (done < size) {
+    if (!WaitReady(m_Fd, POLLOUT, m_TimeoutMs))
       NEX_THROW(utl_BinStreamTimeout(atr_Format("Peer took no data within %d ms", m_TimeoutMs)));
-    }
     // A blocking pipe write larger than PIPE_BUF may wait for the reader
     // after poll said ready; with a bound on waiting, write what is
     // guaranteed to fit.
-    std::size_t chunk = m_Pending.size() - done;
+    std::size_t chunk = size - done;
     if (m_TimeoutMs >= 0 && chunk > PIPE_BUF) chunk = PIPE_BUF;
-    const ssize_t n = WriteNoSigpipe(m_Fd, m_Pending.data() + done, chunk);
+    const ssize_t n = WriteNoSigpipe(m_Fd, data + done, chunk);
     if (n < 0) {
       const int err = errno;
       if (err == EAGAIN) continue;
-      m_Pending.clear();
       if (err == EPIPE) NEX_THROW(utl_BinStreamEOF("The reading end is closed"));
       NEX_THROW_TEXT(atr_Format("Write to pipe failed: %s", std::strerror(err)));
     }
     done += static_cast<std::size_t>(n);
   }
-  m_Pending.clear();
 }

@@ -72,6 +72,7 @@ class utl_BinOStream {
   void WriteShort(std::int16_t value) { WriteUnsigned(static_cast<std::uint16_t>(value), 2); }
   void WriteInt(std::int32_t value) { WriteUnsigned(static_cast<std::uint32_t>(value), 4); }
   void WriteInt64(std::int64_t value) { WriteUnsigned(static_cast<std::uint64_t>(value), 8); }
+  // A run of 64 KiB or more is sent at once, after what is pending.
   void WriteBytes(const char* buffer, std::int64_t count);
   // Sends everything written so far. THROWS utl_BinStreamEOF when the peer
   // closed its end, utl_BinStreamTimeout when it takes nothing within the
@@ -80,6 +81,7 @@ class utl_BinOStream {
 
  private:
   void WriteUnsigned(std::uint64_t value, int width);
+  void Send(const char* data, std::size_t size);
 
   int m_Fd;
   bool m_Little;
