@@ -39,8 +39,6 @@ class Writer {
     if (command.rfind("add ", 0) == 0) Add(std::stoi(command.substr(4)));
     return "ok";
   }
-
- private:
   void Add(int n) {
     m_Table->NewRow().WriteFieldInt("i", n);
     m_Array->Write(&n, 1);
@@ -50,6 +48,8 @@ class Writer {
     m_Stream->Flush();
     m_Db->Flush();
   }
+
+ private:
   std::unique_ptr<qvt_Database> m_Db;
   std::unique_ptr<qvt_Table> m_Table;
   std::unique_ptr<qvt_Array<int, 1>> m_Array;
