@@ -131,13 +131,10 @@ qvt_FileReprRemote::~qvt_FileReprRemote() {
       m_Child->CloseSink();
       const int limitMs = std::min(kCloseLimitMs, m_TimeoutMs);
       const bool ended = m_In->DrainToEnd(limitMs);
-      if (m_Child->Reap(ended ? limitMs : 0) < 0 && m_Child->ProcessId() > 0) {
-        const cow_String warning = atr_Format(text::kKilledWarning, m_Name);
-        std::fputs(warning.c_str(), stderr);
-      }
+      if (m_Child->Reap(ended ? limitMs : 0) < 0) std::fputs(atr_Format(text::kKilledWarning, m_Name).c_str(), stderr);
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "*** WARNING: Closing remote file %s: %s\n", m_Name.c_str(), e.what());
+    std::fputs(atr_Format(text::kCloseWarning, m_Name, e.what()).c_str(), stderr);
   }
   if (m_Cache != nullptr) m_Cache->ReleaseAll(m_Map);
 }

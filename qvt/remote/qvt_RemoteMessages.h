@@ -21,6 +21,7 @@ const char kBadStatus[] = "The assistant sent the unknown status %d";
 const char kBadInvalidations[] = "The assistant listed %d changed pages; this file holds at most %d";
 const char kBadPageBytes[] = "The assistant sent a page of %d bytes; a page holds 0 to %d";
 const char kBadFileSize[] = "The assistant reported the impossible file size %s";
+const char kCloseWarning[] = "*** WARNING: Closing remote file %s: %s\n";
 const char kKilledWarning[] =
     "*** WARNING: The assistant of remote file %s did not stop when asked and was killed.\n";
 }  // namespace qvt_RemoteText
