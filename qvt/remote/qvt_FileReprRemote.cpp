@@ -214,7 +214,10 @@ void qvt_FileReprRemote::PageRequest(qvt_FileCachePage& page) {
 
 int qvt_FileReprRemote::Read(char* buffer, int length) {
   if (length < 0) NEX_THROW_TEXT(atr_translate(text::kInvalidReadLength).Result());
-  if (length > 0 && buffer == nullptr) NEX_THROW(qvt_FileBadParameterExc("qvt_FileReprRemote::Read"));
+  // Seek takes any offset; a page before the file's start is never asked
+  // for, as it would put the assistant out of step.
+  if ((length > 0 && buffer == nullptr) || m_Position < 0)
+    NEX_THROW(qvt_FileBadParameterExc("qvt_FileReprRemote::Read"));
   const std::int64_t pageSize = m_Cache->PageSize();
   std::int64_t count = 0;
   std::int64_t remaining = length;

@@ -65,7 +65,8 @@ class qvt_FileReprRemote : public qvt_FileRepr {
   void WriteSizeRecord(int offset) override;
   // Reads through the page cache; only pages not held, or the partial last
   // page when bytes beyond it are wanted, cost a request. THROWS
-  // nex_TextException for a negative length, qvt_FileFailExc when the
+  // nex_TextException for a negative length, qvt_FileBadParameterExc for a
+  // null buffer or a position before the start, qvt_FileFailExc when the
   // connection breaks or a reply is impossible.
   int Read(char* buffer, int length) override;
   // The assistant's status. Updated (2) seen in any reply since the last

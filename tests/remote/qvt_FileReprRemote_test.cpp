@@ -89,6 +89,8 @@ TEST(RemoteFile, WritingIsRefusedAndReadLengthChecked) {
   QVT_EXPECT_THROW_TEXT(file.Repr()->Read(&byte, -1), nex_TextException,
                         "qvt_FileReprRemote::Read: Invalid length when reading file.");
   EXPECT_EQ(file.Repr()->Read(&byte, 0), 0);
+  file.Repr()->Seek(-1);
+  EXPECT_THROW(file.Repr()->Read(&byte, 1), qvt_FileBadParameterExc);
   file.Repr()->Seek(file.Repr()->Length());
   EXPECT_EQ(file.Repr()->Read(&byte, 1), 0);
 }
