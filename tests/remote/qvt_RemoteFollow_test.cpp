@@ -1,8 +1,10 @@
 // A remote reader following a writer process: inside the writer's
 // transaction its status is 4, after the flush 2, and its Snap takes up the
-// new rows, array values and stream records exactly as a local reader's.
+// new rows, array values and stream records exactly as a local reader's;
+// a deleted file answers 3 and a re-created one 1.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,6 +13,7 @@
 #include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_StatusChild.h"
+#include "qvt_ToolSampleDatabase.h"
 #include "utl_File.h"
 
 namespace qvt_test {
@@ -116,6 +119,10 @@ TEST(RemoteFollow, SeesTheWritersFlushesAsALocalReaderDoes) {
   }
   EXPECT_NE(remote.Refresh().find(" 39 array"), std::string::npos);
   child.Finish();
+  std::filesystem::remove(path);
+  EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::CheckFailed);
+  WriteSampleDatabase(path, false);  // another creation time
+  EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::Recreated);
 }
 
 }  // namespace

@@ -19,7 +19,10 @@
 #include "utl_BinStream.h"
 
 namespace {
-int Fail(const std::string& message) {
+int Fail(std::string message) {
+  // One line: the library takes the last "assistant," line as the reason.
+  for (char& c : message)
+    if (c == '\n') c = ' ';
   std::fprintf(stderr, "assistant, %s\n", message.c_str());
   std::fflush(stderr);
   return 1;
