@@ -32,7 +32,7 @@
 namespace {
 
 constexpr int kValues = 12500000;  // 100 MB of doubles
-constexpr int kChunk = 131072;      // values per Read call
+constexpr int kChunk = 131072;     // values per Read call
 
 std::string g_Path;
 qvt_Handle g_Array = 0;
@@ -56,7 +56,8 @@ void ReadArray(benchmark::State& state, bool remote) {
   const std::string name = remote ? "file://localhost" + g_Path : g_Path;
   std::vector<double> chunk(kChunk);
   for (auto _ : state) {
-    qvt_Database db = qvt_Database::Open(remote ? qvt_File::Open(name, "") : qvt_File::Open(name, 0, true), "");
+    qvt_Database db =
+        qvt_Database::Open(remote ? qvt_File::Open(name, "") : qvt_File::Open(name, 0, true), "");
     qvt_Array<double, 4> values = db.ArrayDouble(g_Array, -1, 1048576);
     double sum = 0;
     for (int done = 0; done < kValues; done += kChunk) {
@@ -87,14 +88,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   const char* path = std::getenv("PATH");
-  const std::string withAssistant = std::string(QVT_BENCH_ASSISTANT_DIR) + ":" + (path ? path : "/usr/bin:/bin");
+  const std::string withAssistant =
+      std::string(QVT_BENCH_ASSISTANT_DIR) + ":" + (path ? path : "/usr/bin:/bin");
   ::setenv("PATH", withAssistant.c_str(), 1);
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double direct = g_Seconds["BM_ReadDirect/min_time:2.000/real_time"];
   const double remote = g_Seconds["BM_ReadThroughAssistant/min_time:2.000/real_time"];
-  if (direct > 0 && remote > 0) std::printf("remote/direct speed ratio: %.2f (goal 0.50 or more)\n", direct / remote);
+  if (direct > 0 && remote > 0)
+    std::printf("remote/direct speed ratio: %.2f (goal 0.50 or more)\n", direct / remote);
   if (!g_Path.empty()) std::filesystem::remove(g_Path);
   benchmark::Shutdown();
   return 0;

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +15,7 @@
 #include "nex_Exception.h"
 #include "utl_File.h"
 #include "utl_PathFinder.h"
+#include <sys/wait.h>
 
 extern char** environ;
 
@@ -115,7 +115,8 @@ struct ChildStreams {
 // Forks and runs programPath; answers the child's pid. Descriptors in
 // streams stay open in the caller. THROWS nex_TextException when the
 // program cannot be started.
-pid_t StartChild(const cow_String& command, const cow_String& programPath, const std::vector<cow_String>& arguments,
+pid_t StartChild(const cow_String& command, const cow_String& programPath,
+                 const std::vector<cow_String>& arguments,
                  const std::map<cow_String, cow_String>& environment, const ChildStreams& streams) {
   // Everything the child needs is built before fork: after it, the child may
   // only make async-signal-safe calls.
@@ -211,9 +212,8 @@ std::unique_ptr<uti_SpawnSourceWithSink> uti_SpawnSourceWithSink::spawnSourceWit
       new uti_SpawnSourceWithSink(pid, fromChild.Release(0), toChild.Release(1)));
 }
 
-std::unique_ptr<uti_SpawnErrorSource> uti_SpawnErrorSource::spawnErrorSource(const cow_String& command,
-                                                                             const cow_String& programPath,
-                                                                             const std::vector<cow_String>& arguments) {
+std::unique_ptr<uti_SpawnErrorSource> uti_SpawnErrorSource::spawnErrorSource(
+    const cow_String& command, const cow_String& programPath, const std::vector<cow_String>& arguments) {
   Pipe fromChild(programPath);
   ChildStreams streams;
   streams.err = fromChild.fd[1];

@@ -6,13 +6,12 @@
 #ifndef QVT_FOUNDATION_UTI_SPAWN_H
 #define QVT_FOUNDATION_UTI_SPAWN_H
 
-#include <sys/types.h>
-
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "cow_String.h"
+#include <sys/types.h>
 
 // Where the child's standard error goes: "2>" to stderrFile (created or
 // appended to), or the caller's own standard error when it is empty.

@@ -1,10 +1,10 @@
 // POSIX program lookup: stat and access(X_OK).
 #include "utl_PathFinder.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "utl_File.h"
+#include <sys/stat.h>
 
 bool utl_PathFinder::IsExecutableFile(const cow_String& path) {
   struct stat st;
@@ -12,7 +12,8 @@ bool utl_PathFinder::IsExecutableFile(const cow_String& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-cow_String utl_PathFinder::getSubDirPath(const char* envVar, const cow_String& subDir, const cow_String& fileName) {
+cow_String utl_PathFinder::getSubDirPath(const char* envVar, const cow_String& subDir,
+                                         const cow_String& fileName) {
   cow_String list;
   if (!utl_GetEnv(envVar, &list)) return cow_String();
   size_t start = 0;

@@ -81,7 +81,8 @@ void qvt_FileCache::Finalize() {
 
 qvt_FileCache::qvt_FileCache(const cow_String& directory) {
   for (List& list : m_Lists) list.head.next = list.head.prev = &list.head;
-  m_Scratch = directory.empty() ? std::make_unique<utl_TempFile>() : std::make_unique<utl_TempFile>(directory);
+  m_Scratch =
+      directory.empty() ? std::make_unique<utl_TempFile>() : std::make_unique<utl_TempFile>(directory);
   const Sizes sizes = ComputeSizes(m_Scratch->AvailableSpace());
   m_PageSize = sizes.pageSize;
   m_PageLimit = sizes.pageLimit;
@@ -189,13 +190,14 @@ std::vector<utl_FileOffset> qvt_FileCache::TakeDropped(qvt_FileCacheMap& map, st
   return dropped;
 }
 
-void qvt_FileCache::Copy(const qvt_FileCachePage& page, std::int64_t& count, char*& buffer, std::int64_t& length,
-                         utl_FileOffset& position) const {
+void qvt_FileCache::Copy(const qvt_FileCachePage& page, std::int64_t& count, char*& buffer,
+                         std::int64_t& length, utl_FileOffset& position) const {
   const std::int64_t from = position - page.offset;
   const std::int64_t n = std::min<std::int64_t>(length, std::max<std::int64_t>(0, page.valid - from));
   if (n <= 0) return;
   if (m_File->ReadAt(page.slot + from, buffer, static_cast<int>(n)) != n)
-    NEX_THROW_TEXT(atr_Format("***ERROR: The remote page cache file %s is shorter than its pages", m_File->Name()));
+    NEX_THROW_TEXT(
+        atr_Format("***ERROR: The remote page cache file %s is shorter than its pages", m_File->Name()));
   count += n;
   buffer += n;
   position += n;

@@ -30,7 +30,9 @@ constexpr int kCloseLimitMs = 10000;
 constexpr int kReapGraceMs = 1000;  // for a child whose output already ended
 constexpr int kReasonLine = 511;    // 510 characters and the terminating zero, as fgets reads them
 
-bool StartsWith(const char* line, const char* prefix) { return std::strncmp(line, prefix, std::strlen(prefix)) == 0; }
+bool StartsWith(const char* line, const char* prefix) {
+  return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
 }  // namespace
 
 qvt_FileRepr* qvt_OpenRemoteFile(const cow_String& url, const cow_String& password) {
@@ -79,9 +81,15 @@ qvt_FileReprRemote::Launch qvt_FileReprRemote::PlanLaunch(const cow_String& url)
   if (utl_UrlParser::HasPort(url)) {
     launch.command = kRelay;
     launch.program = utl_PathFinder::getSubDirPath("KEV_PATH", kRelayDir, kRelay);
-    if (launch.program.empty()) NEX_THROW(qvt_FileConnectExc(MaskPassword(url), atr_translate(text::kNoRelay).Result()));
-    launch.arguments = {"-cpu", utl_UrlParser::GetHost(url), "-private", "-port",
-                        std::to_string(utl_UrlParser::GetPort(url)), kAssistant, utl_UrlParser::GetPath(url)};
+    if (launch.program.empty())
+      NEX_THROW(qvt_FileConnectExc(MaskPassword(url), atr_translate(text::kNoRelay).Result()));
+    launch.arguments = {"-cpu",
+                        utl_UrlParser::GetHost(url),
+                        "-private",
+                        "-port",
+                        std::to_string(utl_UrlParser::GetPort(url)),
+                        kAssistant,
+                        utl_UrlParser::GetPath(url)};
     if (url.find("SCRATCHDIR_RHOST") != cow_String::npos) launch.arguments.push_back("-scratch");
   } else {
     NEX_ASSERT(utl_UrlParser::GetHost(url) == "localhost");
@@ -99,9 +107,11 @@ qvt_FileReprRemote::qvt_FileReprRemote(const cow_String& url, const cow_String& 
   const Launch launch = PlanLaunch(url);
   m_ErrorFile = std::make_unique<utl_TempFile>();
   m_Cache = &qvt_FileCache::Instance();
-  const cow_String secret = !password.empty() ? password : utl_UrlParser::HasPass(url) ? utl_UrlParser::GetPass(url)
-                                                                                      : cow_String();
-  if (secret.size() > 255) NEX_THROW(qvt_FileConnectExc(m_Name, atr_translate(text::kPasswordTooLong).Result()));
+  const cow_String secret = !password.empty()             ? password
+                            : utl_UrlParser::HasPass(url) ? utl_UrlParser::GetPass(url)
+                                                          : cow_String();
+  if (secret.size() > 255)
+    NEX_THROW(qvt_FileConnectExc(m_Name, atr_translate(text::kPasswordTooLong).Result()));
   try {
     m_Child = uti_SpawnSourceWithSink::spawnSourceWithSink(launch.command, launch.program, launch.arguments,
                                                            uti_Redirection{m_ErrorFile->Name()}, {});
@@ -131,7 +141,8 @@ qvt_FileReprRemote::~qvt_FileReprRemote() {
       m_Child->CloseSink();
       const int limitMs = std::min(kCloseLimitMs, m_TimeoutMs);
       const bool ended = m_In->DrainToEnd(limitMs);
-      if (m_Child->Reap(ended ? limitMs : 0) < 0) std::fputs(atr_Format(text::kKilledWarning, m_Name).c_str(), stderr);
+      if (m_Child->Reap(ended ? limitMs : 0) < 0)
+        std::fputs(atr_Format(text::kKilledWarning, m_Name).c_str(), stderr);
     }
   } catch (const std::exception& e) {
     std::fputs(atr_Format(text::kCloseWarning, m_Name, e.what()).c_str(), stderr);
@@ -189,7 +200,8 @@ std::int64_t qvt_FileReprRemote::SizeRequest() {
     m_Out->Flush();
     ReadReplyHead();
     const std::int64_t size = m_In->ReadInt64();
-    if (size < 0 || size > proto::kMaxFileSize) RaiseBadReply(atr_Format(text::kBadFileSize, std::to_string(size)));
+    if (size < 0 || size > proto::kMaxFileSize)
+      RaiseBadReply(atr_Format(text::kBadFileSize, std::to_string(size)));
     return size;
   });
 }

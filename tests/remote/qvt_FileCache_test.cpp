@@ -3,10 +3,9 @@
 // the dropped offsets a file reports next.
 #include "qvt_FileCache.h"
 
-#include <gtest/gtest.h>
-
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -38,15 +37,13 @@ TEST_P(CacheSizes, FollowTheKeysAndTheFreeSpace) {
 }
 
 constexpr std::uint64_t k10GiB = 10ull << 30;
-INSTANTIATE_TEST_SUITE_P(Keys, CacheSizes,
-                         ::testing::Values(SizeCase{"", "", k10GiB, 0x100000, 8192},
-                                           SizeCase{"0", "", k10GiB, 1024, 8388608},
-                                           SizeCase{"-5", "", k10GiB, 1024, 8388608},
-                                           SizeCase{"70000", "", k10GiB, 2 * 0x100000, 4096},
-                                           SizeCase{"64", "", k10GiB, 65536, 131072},
-                                           SizeCase{"", "100", k10GiB, 0x100000, 100},
-                                           SizeCase{"", "100000", k10GiB, 0x100000, 8192},
-                                           SizeCase{"", "", 1000, 0x100000, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Keys, CacheSizes,
+    ::testing::Values(SizeCase{"", "", k10GiB, 0x100000, 8192}, SizeCase{"0", "", k10GiB, 1024, 8388608},
+                      SizeCase{"-5", "", k10GiB, 1024, 8388608},
+                      SizeCase{"70000", "", k10GiB, 2 * 0x100000, 4096},
+                      SizeCase{"64", "", k10GiB, 65536, 131072}, SizeCase{"", "100", k10GiB, 0x100000, 100},
+                      SizeCase{"", "100000", k10GiB, 0x100000, 8192}, SizeCase{"", "", 1000, 0x100000, 0}));
 
 TEST_F(FileCache, ExhaustedUntilAPageIsReleasedThenReusesItsSlot) {
   ResetPageCache("1024", "2");  // two pages of 1 MiB

@@ -2,8 +2,6 @@
 // transaction its status is 4, after the flush 2, and its Snap takes up the
 // new rows, array values and stream records exactly as a local reader's;
 // a deleted file answers 3 and a re-created one 1.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,6 +13,7 @@
 #include "qvt_StatusChild.h"
 #include "qvt_ToolSampleDatabase.h"
 #include "utl_File.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
 namespace {
@@ -86,7 +85,8 @@ struct Reader {
     array.Seek(0);
     const int n = array.Read(values.data(), array.Length());
     for (int i = 0; i < n; ++i) seen += " " + std::to_string(values[static_cast<std::size_t>(i)]);
-    while (stream.Next()) records += " " + std::to_string(stream.GetID()) + "=" + std::to_string(stream.GetInt());
+    while (stream.Next())
+      records += " " + std::to_string(stream.GetID()) + "=" + std::to_string(stream.GetInt());
     return seen + " stream" + records;
   }
   qvt_Database db;

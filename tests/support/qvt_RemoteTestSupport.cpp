@@ -1,20 +1,21 @@
 // Environment and fake assistants for the remote file tests.
 #include "qvt_RemoteTestSupport.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <fstream>
 
 #include "qvt_FileCache.h"
 #include "utl_CommandLine.h"
+#include <sys/stat.h>
 
 namespace qvt_test {
 
-const char kShHandshake[] = "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000'\n"
-                            "dd bs=1 count=6 status=none >/dev/null\n";
-const char kShSizeReply[] = "dd bs=1 count=1 status=none >/dev/null\n"
-                            "printf '\\001\\000\\000\\020\\000\\000\\000\\000\\000\\000'\n";
+const char kShHandshake[] =
+    "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000'\n"
+    "dd bs=1 count=6 status=none >/dev/null\n";
+const char kShSizeReply[] =
+    "dd bs=1 count=1 status=none >/dev/null\n"
+    "printf '\\001\\000\\000\\020\\000\\000\\000\\000\\000\\000'\n";
 const char kShTakePageRequest[] = "dd bs=1 count=15 status=none >/dev/null\n";
 
 namespace {
@@ -35,7 +36,8 @@ void ResetPageCache(const std::string& pageKiB, const std::string& limitMiB) {
 
 RemoteEnvironment::RemoteEnvironment(int pageKiB, int limitMiB) {
   const char* path = std::getenv("PATH");
-  m_Path = std::make_unique<ScopedEnv>("PATH", (BuildDir("bin") + ":" + (path ? path : "/usr/bin:/bin")).c_str());
+  m_Path =
+      std::make_unique<ScopedEnv>("PATH", (BuildDir("bin") + ":" + (path ? path : "/usr/bin:/bin")).c_str());
   m_Kev = std::make_unique<ScopedEnv>("KEV_PATH", BuildDir("kev").c_str());
   m_ConfigEnv = std::make_unique<ScopedEnv>("QVT_ASSISTANT_CONFIG", m_Config.Path().c_str());
   ResetPageCache(pageKiB != 0 ? std::to_string(pageKiB) : "", limitMiB != 0 ? std::to_string(limitMiB) : "");

@@ -1,14 +1,13 @@
 // qvtdb on URLs: info, ls, check and dump of every object of the sample
 // database, plain and compressed, print through the assistant what they
 // print for the file itself, the name and the kind of file aside.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
 #include "qvt_QvtdbRunner.h"
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
 namespace {

@@ -73,7 +73,8 @@ std::string assistant_ResolvePath(const assistant_Config& config, const std::str
   if (error) throw assistant_Failure("cannot open " + path + ": " + error.message());
   if (config.hasRoot) {
     const std::string text = canonical.string();
-    const bool inside = text.size() > config.root.size() && text.compare(0, config.root.size(), config.root) == 0 &&
+    const bool inside = text.size() > config.root.size() &&
+                        text.compare(0, config.root.size(), config.root) == 0 &&
                         (config.root == "/" || text[config.root.size()] == '/');
     if (!inside) throw assistant_Failure(path + " is outside the served root");
   }

@@ -57,7 +57,8 @@ std::vector<std::int64_t> assistant_Server::ChangedPages(std::int64_t exceptOffs
     if (entry.first == exceptOffset) continue;  // sent again in this very reply
     const std::vector<char>& sent = entry.second;
     const int now = ReadPage(entry.first, m_Page.data());
-    if (static_cast<std::size_t>(now) >= sent.size() && std::memcmp(sent.data(), m_Page.data(), sent.size()) == 0)
+    if (static_cast<std::size_t>(now) >= sent.size() &&
+        std::memcmp(sent.data(), m_Page.data(), sent.size()) == 0)
       continue;
     changed.push_back(entry.first);
   }
@@ -97,13 +98,15 @@ void assistant_Server::Run() {
       WriteHead(-1);
     } else if (opcode == proto::kPageRequest) {
       const int dropped = m_In.ReadShort();
-      if (dropped < 0) throw assistant_Failure("a page request dropped " + std::to_string(dropped) + " pages");
+      if (dropped < 0)
+        throw assistant_Failure("a page request dropped " + std::to_string(dropped) + " pages");
       for (int i = 0; i < dropped; ++i) Forget(m_In.ReadInt64());
       const std::int64_t offset = m_In.ReadInt64();
       const std::int32_t pageSize = m_In.ReadInt();
       if (pageSize != m_PageSize || offset < 0 || offset % m_PageSize != 0)
         throw assistant_Failure("a page request for offset " + std::to_string(offset) + " and size " +
-                                std::to_string(pageSize) + " does not fit pages of " + std::to_string(m_PageSize));
+                                std::to_string(pageSize) + " does not fit pages of " +
+                                std::to_string(m_PageSize));
       WriteHead(offset);
       const int bytes = ReadPage(offset, m_Page.data());
       if (!m_Compressed) {

@@ -39,7 +39,7 @@ class assistant_Server {
   bool m_Compressed;
   std::int32_t m_PageSize = 0;
   std::map<std::int64_t, std::vector<char>> m_Served;  // page offset -> the bytes sent
-  std::vector<std::vector<char>> m_Spare;               // buffers of forgotten pages, for reuse
+  std::vector<std::vector<char>> m_Spare;              // buffers of forgotten pages, for reuse
   std::vector<char> m_Page;
 };
 

@@ -38,7 +38,8 @@ std::string Quote(const std::string& word) {
 }
 
 bool PassesUnchanged(const std::string& line) {
-  return line.rfind("assistant,", 0) == 0 || line.rfind("KELVOR Error:", 0) == 0 || line.rfind("tqnfeld,", 0) == 0;
+  return line.rfind("assistant,", 0) == 0 || line.rfind("KELVOR Error:", 0) == 0 ||
+         line.rfind("tqnfeld,", 0) == 0;
 }
 
 struct Arguments {
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, &args))
     return Fail("usage: tqnfel.exe -cpu HOST -private -port PORT qvtT_FileAssistant.exe PATH [-scratch]");
   const char* remoteAssistant = std::getenv("TQNFEL_REMOTE_ASSISTANT");
-  std::string command = Quote(remoteAssistant != nullptr && *remoteAssistant ? remoteAssistant : args.program);
+  std::string command =
+      Quote(remoteAssistant != nullptr && *remoteAssistant ? remoteAssistant : args.program);
   command += " " + Quote(args.path);
   if (args.scratch) command += " -scratch";
 
