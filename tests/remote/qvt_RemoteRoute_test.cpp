@@ -44,11 +44,6 @@ int Probe(int port) {
   return answer;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class RemoteRoute : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -75,7 +70,8 @@ class RemoteRoute : public ::testing::Test {
     });
     for (int i = 0; i < 200 && !Probe(m_Port); ++i) ::usleep(50000);
     if (!Probe(m_Port)) GTEST_SKIP() << "sshd did not start: " << m_Sshd->Wait(1000).err;
-    std::ofstream(d + "/known_hosts") << "[127.0.0.1]:" << m_Port << " " << Slurp(d + "/host_key.pub");
+    const std::vector<unsigned char> key = ReadAll(d + "/host_key.pub");
+    std::ofstream(d + "/known_hosts") << "[127.0.0.1]:" << m_Port << " " << std::string(key.begin(), key.end());
     std::ofstream(d + "/ssh_config") << "Host *\n  User " << ::getpwuid(::getuid())->pw_name
                                      << "\n  IdentityFile " << d
                                      << "/id\n  IdentitiesOnly yes\n  UserKnownHostsFile " << d

@@ -13,11 +13,9 @@
 
 namespace qvt_test {
 
-// While alive: PATH starts with the build's bin/ (the assistant), KEV_PATH
-// is the build's kev/ (External/tqnfel/tqnfel.exe), QVT_ASSISTANT_CONFIG
-// is an empty folder (no secret, no root) and the page cache is rebuilt
-// with the given command-line keys (0: key absent). The cache is rebuilt
-// again, without keys, at the end.
+// While alive: PATH starts with the build's bin/, KEV_PATH is its kev/,
+// QVT_ASSISTANT_CONFIG an empty folder, and the page cache is built with
+// these keys (0: absent); without keys again at the end.
 class RemoteEnvironment {
  public:
   explicit RemoteEnvironment(int pageKiB = 0, int limitMiB = 0);
@@ -25,8 +23,7 @@ class RemoteEnvironment {
   const std::string& ConfigDir() const { return m_Config.Path(); }
   // Writes a file into the assistant's configuration folder with mode.
   void Configure(const std::string& name, const std::string& text, int mode = 0600) const;
-  // Puts an executable shell script named qvtT_FileAssistant.exe first on
-  // PATH; body follows the "#!/bin/sh" line. See the Sh* pieces below.
+  // Puts a shell script (body) named qvtT_FileAssistant.exe first on PATH.
   void FakeAssistant(const std::string& body);
   static std::string Url(const std::string& path) { return "file://localhost" + path; }
 
@@ -36,10 +33,8 @@ class RemoteEnvironment {
   std::unique_ptr<ScopedEnv> m_Path, m_Kev, m_ConfigEnv, m_FakePath;  // restored in reverse
 };
 
-// Shell pieces for fake assistants (little-endian, as the protocol is):
-// take an empty password and agree on the handshake; answer one size
-// request with status 0 and a size of 4096; take one page request that
-// drops nothing.
+// Fake assistant pieces: the handshake with an empty password; one size
+// request answered with status 0 and size 4096; one page request taken.
 extern const char kShHandshake[];
 extern const char kShSizeReply[];
 extern const char kShTakePageRequest[];

@@ -139,9 +139,8 @@ int WriteBatches(const std::string& path, long creationTime, int batches) {
   return 0;
 }
 
-// watched names the file: its path, or a URL of it.
-void WatchReportsEachBatch(const std::string& path, const std::string& watched) {
-  const std::string& file = watched;
+// file names the database at path: the path itself, or a URL of it.
+void WatchReportsEachBatch(const std::string& path, const std::string& file) {
   ChildProcess writer([&] { return WriteBatches(path, 1000, 3); });
   ASSERT_TRUE(writer.WaitForStdout("ready\n", kTimeoutMs)) << writer.ErrSoFar();
   ChildProcess watch(QvtdbProcess({"watch", file, "--until-idle", "1.5", "--interval", "20"}));
