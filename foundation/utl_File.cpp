@@ -56,10 +56,22 @@ utl_File::~utl_File() {
 }
 
 int utl_File::Read(char* buffer, int count) {
+  const int done = ReadAt(m_Position, buffer, count);
+  m_Position += done;
+  return done;
+}
+
+int utl_File::Write(const char* buffer, int count) {
+  const int done = WriteAt(m_Position, buffer, count);
+  m_Position += done;
+  return done;
+}
+
+int utl_File::ReadAt(utl_FileOffset offset, char* buffer, int count) const {
   if (count <= 0) return 0;
   int done = 0;
   while (done < count) {
-    const ssize_t n = ::pread(m_Fd, buffer + done, static_cast<size_t>(count - done), m_Position + done);
+    const ssize_t n = ::pread(m_Fd, buffer + done, static_cast<size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
       ThrowOsError("read", m_Name, errno);
@@ -67,22 +79,20 @@ int utl_File::Read(char* buffer, int count) {
     if (n == 0) break;
     done += static_cast<int>(n);
   }
-  m_Position += done;
   return done;
 }
 
-int utl_File::Write(const char* buffer, int count) {
+int utl_File::WriteAt(utl_FileOffset offset, const char* buffer, int count) const {
   if (count <= 0) return 0;
   int done = 0;
   while (done < count) {
-    const ssize_t n = ::pwrite(m_Fd, buffer + done, static_cast<size_t>(count - done), m_Position + done);
+    const ssize_t n = ::pwrite(m_Fd, buffer + done, static_cast<size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
       ThrowOsError("write", m_Name, errno);
     }
     done += static_cast<int>(n);
   }
-  m_Position += done;
   return done;
 }
 

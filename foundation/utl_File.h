@@ -35,6 +35,10 @@ class utl_File {
   // moved (0 at the end for Read). Throws nex_TextException on an OS error.
   int Read(char* buffer, int count);
   int Write(const char* buffer, int count);
+  // The same at a given offset, leaving the position alone; safe to call
+  // from several threads at once on distinct byte ranges.
+  int ReadAt(utl_FileOffset offset, char* buffer, int count) const;
+  int WriteAt(utl_FileOffset offset, const char* buffer, int count) const;
   // Sets the position of the next Read or Write; costs no system call.
   // THROWS nex_TextException for a negative offset.
   void Seek(utl_FileOffset offset);

@@ -1,9 +1,8 @@
 // Constructors of the file kinds that live outside the local-file code: the
 // compressed file and the remote file. qvt_File calls these after its path
 // tests; each returns a new implementation owned by the caller, or throws.
-// Each kind's own implementation file defines its functions; until a kind is
-// part of the build, qvt_FileKindsNoEncoded.cpp / qvt_FileKindsNoRemote.cpp
-// define them to refuse the request (delete that file when the kind lands).
+// Each kind's own implementation file defines its functions (compressed/
+// and remote/).
 #ifndef QVT_IMPL_QVT_FILEKINDS_H
 #define QVT_IMPL_QVT_FILEKINDS_H
 

@@ -2,12 +2,31 @@
 // the writer-activity test built on the file status.
 #include "qvt_FileRepr.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "utl_File.h"
 
 namespace {
 const char kPauseVariable[] = "PAUSE_FOR_TRANSACTION";
+const char kCorruptFile[] =
+    "***ERROR: The KELVOR database file is corrupt. If this file was transferred from another machine "
+    "using FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
+constexpr int kSizeRecordBytes = 12;
+
+// Restores a position on every way out of a scope.
+class PositionGuard {
+ public:
+  PositionGuard(qvt_FileRepr& file, utl_FileOffset position) : m_File(file), m_Position(position) {}
+  ~PositionGuard() { m_File.Seek(m_Position); }
+  PositionGuard(const PositionGuard&) = delete;
+  PositionGuard& operator=(const PositionGuard&) = delete;
+
+ private:
+  qvt_FileRepr& m_File;
+  utl_FileOffset m_Position;
+};
 
 // Holds a writer at one edge of a transaction until a line is entered: the
 // prompt goes to standard error, and a line of at most 9 characters is read
@@ -53,4 +72,34 @@ void qvt_FileRepr::ReaderSemaphoreClear() {
 bool qvt_FileRepr::WriterActive() {
   if (m_InTransaction) return false;
   return FileStatus() == qvt_FileStatus::InTransaction;
+}
+
+void qvt_FileRepr::VerifySizeRecord(int offset) {
+  unsigned char record[kSizeRecordBytes];
+  int bytesRead;
+  {
+    PositionGuard restore(*this, m_Position);
+    Seek(offset);
+    bytesRead = Read(reinterpret_cast<char*>(record), kSizeRecordBytes);
+  }
+  if (bytesRead != kSizeRecordBytes) NEX_THROW_TEXT(kCorruptFile);
+
+  double stored;
+  omi_SwapperGuts::InternalizeArray(MustSwap(), record + 4, &stored, 1, sizeof stored);
+  // Only a value that converts to a 64-bit integer can name a size; NaN,
+  // infinities and out-of-range values are damage, not sizes.
+  const double rounded = stored + 0.5;
+  if (!std::isfinite(rounded) || rounded <= -9223372036854775808.0 || rounded >= 9223372036854775808.0)
+    NEX_THROW_TEXT(kCorruptFile);
+  const utl_FileOffset recorded = static_cast<utl_FileOffset>(rounded);
+
+  if (recorded != 0) {
+    if (recorded != m_Allocation) NEX_THROW_TEXT(kCorruptFile);
+    return;
+  }
+  // No size recorded: only the two markers a sound file can carry pass.
+  static const unsigned char kTextMarker[4] = {0x0A, 0x00, 0x0D, 0x0A};
+  static const unsigned char kZeroMarker[4] = {0, 0, 0, 0};
+  if (std::memcmp(record, kTextMarker, 4) != 0 && std::memcmp(record, kZeroMarker, 4) != 0)
+    NEX_THROW_TEXT(kCorruptFile);
 }

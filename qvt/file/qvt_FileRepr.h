@@ -52,6 +52,13 @@ class qvt_FileRepr : public qvt_IO {
   static cow_String TransactionLockName(const cow_String& fileName);
 
  protected:
+  // The size record check through this file's own Seek and Read: the
+  // record at offset must name the allocation, or (naming 0) carry one of
+  // the two sound markers. Leaves the position where it was. THROWS
+  // nex_TextException (the corrupt-file text) otherwise, or when the record
+  // cannot be read whole.
+  void VerifySizeRecord(int offset);
+
   utl_FileOffset m_Position = 0;
   utl_FileOffset m_LogicalLength = 0;
   utl_FileOffset m_Allocation = 0;

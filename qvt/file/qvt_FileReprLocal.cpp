@@ -2,16 +2,12 @@
 // growth in whole steps, trimming at close and the size record.
 #include "qvt_FileReprLocal.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "qvt_DBStatusCheckerFileLocal.h"
 #include "qvt_FileException.h"
 
 namespace {
-const char kCorruptFile[] =
-    "***ERROR: The KELVOR database file is corrupt. If this file was transferred from another machine "
-    "using FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
 const char kWriteFailed[] = "***ERROR: Write operation failed.";
 
 constexpr int kSizeRecordBytes = 12;
@@ -114,32 +110,4 @@ void qvt_FileReprLocal::WriteSizeRecord(int offset) {
     NEX_THROW_TEXT(kWriteFailed);
 }
 
-void qvt_FileReprLocal::CheckSizeRecord(int offset) {
-  unsigned char record[kSizeRecordBytes];
-  int bytesRead;
-  {
-    PositionGuard restore(*this, m_Position);
-    Seek(offset);
-    bytesRead = Read(reinterpret_cast<char*>(record), kSizeRecordBytes);
-  }
-  if (bytesRead != kSizeRecordBytes) NEX_THROW_TEXT(kCorruptFile);
-
-  double stored;
-  omi_SwapperGuts::InternalizeArray(MustSwap(), record + 4, &stored, 1, sizeof stored);
-  // Only a value that converts to a 64-bit integer can name a size; NaN,
-  // infinities and out-of-range values are damage, not sizes.
-  const double rounded = stored + 0.5;
-  if (!std::isfinite(rounded) || rounded <= -9223372036854775808.0 || rounded >= 9223372036854775808.0)
-    NEX_THROW_TEXT(kCorruptFile);
-  const utl_FileOffset recorded = static_cast<utl_FileOffset>(rounded);
-
-  if (recorded != 0) {
-    if (recorded != m_Allocation) NEX_THROW_TEXT(kCorruptFile);
-    return;
-  }
-  // No size recorded: only the two markers a sound file can carry pass.
-  static const unsigned char kTextMarker[4] = {0x0A, 0x00, 0x0D, 0x0A};
-  static const unsigned char kZeroMarker[4] = {0, 0, 0, 0};
-  if (std::memcmp(record, kTextMarker, 4) != 0 && std::memcmp(record, kZeroMarker, 4) != 0)
-    NEX_THROW_TEXT(kCorruptFile);
-}
+void qvt_FileReprLocal::CheckSizeRecord(int offset) { VerifySizeRecord(offset); }

@@ -13,6 +13,7 @@
 #include "qvt_Database.h"
 #include "qvt_QvtdbRunner.h"
 #include "qvt_ReaderSemaphoreProxy.h"
+#include "qvt_RemoteTestSupport.h"
 #include "qvt_TestSupport.h"
 
 namespace qvt_test {
@@ -138,9 +139,9 @@ int WriteBatches(const std::string& path, long creationTime, int batches) {
   return 0;
 }
 
-TEST_F(Follow, WatchReportsEachRefreshAndStopsWhenIdle) {
-  const std::string file = m_Dir.File("watched.odb");
-  ChildProcess writer([&] { return WriteBatches(file, 1000, 3); });
+// file names the database at path: the path itself, or a URL of it.
+void WatchReportsEachBatch(const std::string& path, const std::string& file) {
+  ChildProcess writer([&] { return WriteBatches(path, 1000, 3); });
   ASSERT_TRUE(writer.WaitForStdout("ready\n", kTimeoutMs)) << writer.ErrSoFar();
   ChildProcess watch(QvtdbProcess({"watch", file, "--until-idle", "1.5", "--interval", "20"}));
   ASSERT_TRUE(watch.WaitForStdout("spaces\n", kTimeoutMs)) << watch.ErrSoFar();
@@ -162,6 +163,15 @@ TEST_F(Follow, WatchReportsEachRefreshAndStopsWhenIdle) {
   EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 6\n")) << out;
   EXPECT_TRUE(Has(out, "] refresh: flush count 5\n             no new objects, rows or records\n")) << out;
   EXPECT_TRUE(Has(out, "s] idle for 1.5 s; stopping at flush count 5\n")) << out;
+}
+
+TEST_F(Follow, WatchReportsEachRefreshAndStopsWhenIdle) {
+  WatchReportsEachBatch(m_Dir.File("watched.odb"), m_Dir.File("watched.odb"));
+}
+
+TEST_F(Follow, WatchFollowsAUrlThroughTheAssistant) {
+  RemoteEnvironment remote;
+  WatchReportsEachBatch(m_Dir.File("watched.odb"), RemoteEnvironment::Url(m_Dir.File("watched.odb")));
 }
 
 // A first database, then watch, then a second database under the same

@@ -52,7 +52,7 @@ std::string qvtdb_Checker::Summary() const {
              (entry.second == 1 ? "" : "s");
     objects += entry.second;
   }
-  std::string summary = m_Path + ": sound " + (m_Layout->Compressed() ? "compressed" : "plain") + " database, " +
+  std::string summary = m_Path + ": sound " + m_Layout->KindName() + " database, " +
                         std::to_string(objects) + " objects";
   if (!kinds.empty()) summary += " (" + kinds + ")";
   summary += ", " + std::to_string(m_Layout->FileLength()) + " bytes, flush count " +

@@ -15,7 +15,7 @@ int qvtdb_PrintInfo(const std::string& file, std::ostream& out) {
   const qvtdb_Layout layout(db.file);
   const qvtdb_Header& header = layout.Header();
   out << "file          " << file << '\n'
-      << "kind          " << (layout.Compressed() ? "compressed" : "plain") << '\n'
+      << "kind          " << layout.KindName() << '\n'
       << "length        " << layout.FileLength() << " bytes" << (layout.Compressed() ? " (uncompressed)" : "")
       << '\n'
       << "type code     " << (header.typeCode.empty() ? "(none)" : header.typeCode) << '\n'

@@ -11,6 +11,7 @@
 #include "omi_Swapper.h"
 #include "qvt_FileRepr.h"
 #include "qvt_FileReprEncoded.h"
+#include "utl_UrlParser.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ std::string Range(std::int64_t start, std::int64_t bytes) {
 }  // namespace
 
 qvtdb_Layout::qvtdb_Layout(const qvt_File& file) : m_File(file) {
-  m_Compressed = qvt_FileReprEncoded::IsCompressedFile(file.FileName());
+  m_Remote = utl_UrlParser::IsUrl(file.FileName());
+  m_Compressed = !m_Remote && qvt_FileReprEncoded::IsCompressedFile(file.FileName());
   m_FileLength = m_File.Repr()->Length();
   ReadHeader();
   if (!m_HasHeader) return;

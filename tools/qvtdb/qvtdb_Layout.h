@@ -64,6 +64,11 @@ class qvtdb_Layout {
   explicit qvtdb_Layout(const qvt_File& file);
 
   bool Compressed() const { return m_Compressed; }
+  // A URL: read through the remote file's assistant, which serves a
+  // compressed file as its decoded database.
+  bool Remote() const { return m_Remote; }
+  // "remote", "compressed" or "plain".
+  const char* KindName() const { return m_Remote ? "remote" : m_Compressed ? "compressed" : "plain"; }
   std::int64_t FileLength() const { return m_FileLength; }
   // False when the file is too short to hold a header.
   bool HasHeader() const { return m_HasHeader; }
@@ -101,6 +106,7 @@ class qvtdb_Layout {
 
   qvt_File m_File;
   bool m_Compressed = false;
+  bool m_Remote = false;
   std::int64_t m_FileLength = 0;
   bool m_HasHeader = false;
   qvtdb_Header m_Header;

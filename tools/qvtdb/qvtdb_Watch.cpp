@@ -92,6 +92,10 @@ int qvtdb_Watch(const qvtdb_WatchOptions& options) {
         }
         if (refreshed) {
           lastChange = Clock::now();
+          // A flush that landed between the status check and the refresh
+          // is found by the refresh's own check, which uses up the status:
+          // it is still an update and told as one.
+          if (status != qvt_FileStatus::Updated) std::cout << stamp() << "status: updated" << std::endl;
           std::cout << stamp() << "refresh: flush count " << changes.flushCount << std::endl;
           const std::vector<std::string> lines = qvtdb_DescribeChanges(*follower, changes, true);
           if (lines.empty()) std::cout << "             no new objects, rows or records\n";

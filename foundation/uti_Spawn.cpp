@@ -1,0 +1,236 @@
+// POSIX child processes: fork and execve, pipes made close-on-exec, an extra
+// close-on-exec pipe through which a failed exec reports its errno, and
+// waitpid polled in short steps for bounded waits.
+#include "uti_Spawn.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "atr_translate.h"
+#include "nex_Exception.h"
+#include "utl_File.h"
+#include "utl_PathFinder.h"
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+constexpr int kPollStepMs = 5;
+constexpr int kPipeBytes = 1 << 20;
+
+void SleepMs(int ms) {
+  struct timespec t;
+  t.tv_sec = ms / 1000;
+  t.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+[[noreturn]] void ThrowSpawnError(const cow_String& program, int err) {
+  NEX_THROW_TEXT(atr_Format("Cannot run %s: %s", program, std::strerror(err)));
+}
+
+// In the forked child, only async-signal-safe calls: reports errno through
+// the report pipe and leaves.
+[[noreturn]] void ChildFail(int reportFd) {
+  const int err = errno;
+  ssize_t ignored = ::write(reportFd, &err, sizeof err);
+  (void)ignored;
+  ::_exit(127);
+}
+}  // namespace
+
+cow_String uti_Spawn::FindCommand(const cow_String& name) {
+  if (name.empty()) return cow_String();
+  if (name.find('/') != cow_String::npos) return utl_PathFinder::IsExecutableFile(name) ? name : cow_String();
+  return utl_PathFinder::getSubDirPath("PATH", cow_String(), name);
+}
+
+uti_Spawn::~uti_Spawn() = default;
+
+bool uti_Spawn::TryWait() {
+  if (m_Reaped) return true;
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(m_Pid, &status, WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) return false;
+  m_Reaped = true;
+  if (r < 0) {
+    m_Result = -1;  // not our child any more (reaped elsewhere)
+  } else if (WIFEXITED(status)) {
+    m_Result = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    m_Result = 128 + WTERMSIG(status);
+  }
+  return true;
+}
+
+bool uti_Spawn::IsRunning() { return !TryWait(); }
+
+void uti_Spawn::KillGroup() {
+  if (m_Reaped) return;
+  if (::kill(-m_Pid, SIGKILL) != 0) (void)::kill(m_Pid, SIGKILL);
+}
+
+int uti_Spawn::Reap(int graceMs) {
+  for (int waited = 0; !TryWait(); waited += kPollStepMs) {
+    if (waited >= graceMs) {
+      KillGroup();
+      int status = 0;
+      while (::waitpid(m_Pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      m_Reaped = true;
+      m_Result = -1;
+      break;
+    }
+    SleepMs(kPollStepMs);
+  }
+  return m_Result;
+}
+
+namespace {
+// How the child's three standard streams are set up: a descriptor to put
+// in place (or -1 to keep the caller's), and for standard error optionally
+// a file to append to.
+struct ChildStreams {
+  int in = -1;
+  int out = -1;
+  int err = -1;
+  cow_String errFile;
+  bool newGroup = true;
+};
+
+// Forks and runs programPath; answers the child's pid. Descriptors in
+// streams stay open in the caller. THROWS nex_TextException when the
+// program cannot be started.
+pid_t StartChild(const cow_String& command, const cow_String& programPath,
+                 const std::vector<cow_String>& arguments,
+                 const std::map<cow_String, cow_String>& environment, const ChildStreams& streams) {
+  // Everything the child needs is built before fork: after it, the child may
+  // only make async-signal-safe calls.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(command.c_str()));
+  for (const cow_String& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<cow_String> envText;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const cow_String entry(*e);
+    if (environment.count(entry.substr(0, entry.find('='))) == 0) envText.push_back(entry);
+  }
+  for (const auto& kv : environment) envText.push_back(kv.first + "=" + kv.second);
+  std::vector<char*> envp;
+  for (cow_String& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) ThrowSpawnError(programPath, errno);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (streams.newGroup) ::setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    if (streams.in >= 0 && ::dup2(streams.in, 0) < 0) ChildFail(report[1]);
+    if (streams.out >= 0 && ::dup2(streams.out, 1) < 0) ChildFail(report[1]);
+    if (streams.err >= 0 && ::dup2(streams.err, 2) < 0) ChildFail(report[1]);
+    if (!streams.errFile.empty()) {
+      const int errFd = ::open(streams.errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+      if (errFd < 0 || ::dup2(errFd, 2) < 0) ChildFail(report[1]);
+    }
+    ::execve(programPath.c_str(), argv.data(), envp.data());
+    ChildFail(report[1]);
+  }
+  const int forkErr = errno;
+  ::close(report[1]);
+  if (pid < 0) {
+    ::close(report[0]);
+    ThrowSpawnError(programPath, forkErr);
+  }
+  if (streams.newGroup) (void)::setpgid(pid, pid);  // the child does it too; whichever runs first wins
+  // The report pipe closes at a successful exec, or carries the errno.
+  int childErr = 0;
+  ssize_t n;
+  do {
+    n = ::read(report[0], &childErr, sizeof childErr);
+  } while (n < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof childErr)) {
+    int status;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ThrowSpawnError(programPath, childErr);
+  }
+  return pid;
+}
+
+// Two close-on-exec pipes' worth of descriptors, closed on every way out
+// unless released.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  explicit Pipe(const cow_String& program) {
+    if (::pipe2(fd, O_CLOEXEC) != 0) ThrowSpawnError(program, errno);
+  }
+  ~Pipe() {
+    CloseFd(fd[0]);
+    CloseFd(fd[1]);
+  }
+  int Release(int end) {
+    const int kept = fd[end];
+    fd[end] = -1;
+    return kept;
+  }
+};
+}  // namespace
+
+std::unique_ptr<uti_SpawnSourceWithSink> uti_SpawnSourceWithSink::spawnSourceWithSink(
+    const cow_String& command, const cow_String& programPath, const std::vector<cow_String>& arguments,
+    const uti_Redirection& redirection, const std::map<cow_String, cow_String>& environment) {
+  Pipe toChild(programPath), fromChild(programPath);
+  // Replies carry whole pages: a pipe that holds one costs far fewer
+  // switches between the two processes. Kept at the default where the
+  // system refuses.
+  (void)::fcntl(fromChild.fd[0], F_SETPIPE_SZ, kPipeBytes);
+  ChildStreams streams;
+  streams.in = toChild.fd[0];
+  streams.out = fromChild.fd[1];
+  streams.errFile = redirection.stderrFile;
+  const pid_t pid = StartChild(command, programPath, arguments, environment, streams);
+  return std::unique_ptr<uti_SpawnSourceWithSink>(
+      new uti_SpawnSourceWithSink(pid, fromChild.Release(0), toChild.Release(1)));
+}
+
+std::unique_ptr<uti_SpawnErrorSource> uti_SpawnErrorSource::spawnErrorSource(
+    const cow_String& command, const cow_String& programPath, const std::vector<cow_String>& arguments) {
+  Pipe fromChild(programPath);
+  ChildStreams streams;
+  streams.err = fromChild.fd[1];
+  streams.newGroup = false;
+  const pid_t pid = StartChild(command, programPath, arguments, {}, streams);
+  return std::unique_ptr<uti_SpawnErrorSource>(new uti_SpawnErrorSource(pid, fromChild.Release(0)));
+}
+
+uti_SpawnErrorSource::~uti_SpawnErrorSource() {
+  CloseFd(m_Source);
+  if (IsRunning()) (void)Reap(0);
+}
+
+uti_SpawnSourceWithSink::~uti_SpawnSourceWithSink() {
+  CloseFd(m_Sink);
+  CloseFd(m_Source);
+  if (IsRunning()) (void)Reap(0);
+}
+
+void uti_SpawnSourceWithSink::CloseSink() { CloseFd(m_Sink); }

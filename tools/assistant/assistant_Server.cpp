@@ -1,0 +1,129 @@
+// The assistant's request loop: size, page and status requests, each
+// answered after the reply head (acknowledgement, status, and for status 2
+// the offsets of served pages that changed).
+#include "assistant_Server.h"
+
+#include <cstring>
+
+#include "assistant_Config.h"
+#include "qvt_FileRepr.h"
+#include "qvt_FileReprEncoded.h"
+#include "qvt_RemoteMessages.h"
+#include "utl_File.h"
+
+namespace proto = qvt_RemoteProtocol;
+
+namespace {
+constexpr std::int32_t kMinPage = 1024;
+constexpr std::int32_t kMaxPage = 64 * 1024 * 1024;
+}  // namespace
+
+assistant_Server::assistant_Server(const std::string& path, utl_BinIStream& in, utl_BinOStream& out)
+    : m_Path(path),
+      m_In(in),
+      m_Out(out),
+      m_File(qvt_File::Open(path, utl_FileAccessRead, true)),
+      m_Compressed(qvt_FileReprEncoded::IsCompressedFile(path)) {}
+
+std::int64_t assistant_Server::FileSize() {
+  // A plain file grows while a writer works: its size now. A compressed
+  // file is served as the decoded view opened at the start.
+  if (m_Compressed) return m_File.Repr()->Length();
+  return utl_Stat(m_Path).size;
+}
+
+int assistant_Server::ReadPage(std::int64_t offset, char* buffer) {
+  qvt_FileRepr* file = m_File.Repr();
+  file->Seek(offset);
+  int got = 0;
+  while (got < m_PageSize) {
+    const int n = file->Read(buffer + got, m_PageSize - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  return got;
+}
+
+void assistant_Server::Forget(std::int64_t offset) {
+  auto served = m_Served.find(offset);
+  if (served == m_Served.end()) return;
+  m_Spare.push_back(std::move(served->second));
+  m_Served.erase(served);
+}
+
+std::vector<std::int64_t> assistant_Server::ChangedPages(std::int64_t exceptOffset) {
+  std::vector<std::int64_t> changed;
+  for (const auto& entry : m_Served) {
+    if (entry.first == exceptOffset) continue;  // sent again in this very reply
+    const std::vector<char>& sent = entry.second;
+    const int now = ReadPage(entry.first, m_Page.data());
+    if (static_cast<std::size_t>(now) >= sent.size() &&
+        std::memcmp(sent.data(), m_Page.data(), sent.size()) == 0)
+      continue;
+    changed.push_back(entry.first);
+  }
+  for (std::int64_t offset : changed) Forget(offset);
+  return changed;
+}
+
+void assistant_Server::WriteHead(std::int64_t exceptOffset) {
+  const int status = m_File.Repr()->FileStatus();
+  m_Out.WriteUChar(1);
+  m_Out.WriteChar(static_cast<signed char>(status));
+  if (status != 2) return;
+  const std::vector<std::int64_t> changed = ChangedPages(exceptOffset);
+  m_Out.WriteInt(static_cast<std::int32_t>(changed.size()));
+  for (std::int64_t offset : changed) m_Out.WriteInt64(offset);
+}
+
+void assistant_Server::Run() {
+  m_Out.WriteShort(proto::kHandshakeWord);
+  m_Out.Flush();
+  (void)m_In.ReadShort();  // the agreed word: this build speaks only version 1
+  m_PageSize = m_In.ReadInt();
+  if (m_PageSize < kMinPage || m_PageSize > kMaxPage)
+    throw assistant_Failure("the page size " + std::to_string(m_PageSize) + " is out of range");
+  m_Page.resize(static_cast<std::size_t>(m_PageSize));
+  for (;;) {
+    unsigned char opcode;
+    try {
+      opcode = m_In.ReadUChar();
+    } catch (const utl_BinStreamEOF&) {
+      return;  // the client closed: the orderly end
+    }
+    if (opcode == proto::kSizeRequest) {
+      WriteHead(-1);
+      m_Out.WriteInt64(FileSize());
+    } else if (opcode == proto::kStatusRequest) {
+      WriteHead(-1);
+    } else if (opcode == proto::kPageRequest) {
+      const int dropped = m_In.ReadShort();
+      if (dropped < 0)
+        throw assistant_Failure("a page request dropped " + std::to_string(dropped) + " pages");
+      for (int i = 0; i < dropped; ++i) Forget(m_In.ReadInt64());
+      const std::int64_t offset = m_In.ReadInt64();
+      const std::int32_t pageSize = m_In.ReadInt();
+      if (pageSize != m_PageSize || offset < 0 || offset % m_PageSize != 0)
+        throw assistant_Failure("a page request for offset " + std::to_string(offset) + " and size " +
+                                std::to_string(pageSize) + " does not fit pages of " +
+                                std::to_string(m_PageSize));
+      WriteHead(offset);
+      const int bytes = ReadPage(offset, m_Page.data());
+      if (!m_Compressed) {
+        // A compressed file never reports a flush, so its pages never need
+        // comparing.
+        std::vector<char>& copy = m_Served[offset];
+        if (copy.capacity() == 0 && !m_Spare.empty()) {
+          copy = std::move(m_Spare.back());
+          m_Spare.pop_back();
+        }
+        copy.assign(m_Page.data(), m_Page.data() + bytes);
+      }
+      m_Out.WriteInt(bytes);
+      m_Out.WriteBytes(m_Page.data(), bytes);
+    } else {
+      throw assistant_Failure("unknown request " + std::to_string(opcode));
+    }
+    m_Out.Flush();
+  }
+}

@@ -1,0 +1,46 @@
+// The assistant's side of the pipe protocol: one database file served
+// read-only, page by page, with the file's status in every reply. Which
+// served pages changed is decided exactly: a copy of every page as it was
+// last sent is kept in memory and compared byte for byte when the writer
+// has flushed. The client reports the pages it no longer holds, so the
+// copies never outgrow what its cache holds of this file.
+#ifndef QVT_TOOLS_ASSISTANT_SERVER_H
+#define QVT_TOOLS_ASSISTANT_SERVER_H
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qvt_File.h"
+#include "utl_BinStream.h"
+
+class assistant_Server {
+ public:
+  // Serves path (already checked) over in and out; the client has passed
+  // the password check.
+  assistant_Server(const std::string& path, utl_BinIStream& in, utl_BinOStream& out);
+  // Finishes the handshake and answers requests until the input ends.
+  // THROWS assistant_Failure for a request out of protocol, and what the
+  // file layer or the streams throw.
+  void Run();
+
+ private:
+  void WriteHead(std::int64_t exceptOffset);
+  std::vector<std::int64_t> ChangedPages(std::int64_t exceptOffset);
+  int ReadPage(std::int64_t offset, char* buffer);
+  void Forget(std::int64_t offset);
+  std::int64_t FileSize();
+
+  std::string m_Path;
+  utl_BinIStream& m_In;
+  utl_BinOStream& m_Out;
+  qvt_File m_File;
+  bool m_Compressed;
+  std::int32_t m_PageSize = 0;
+  std::map<std::int64_t, std::vector<char>> m_Served;  // page offset -> the bytes sent
+  std::vector<std::vector<char>> m_Spare;              // buffers of forgotten pages, for reuse
+  std::vector<char> m_Page;
+};
+
+#endif  // QVT_TOOLS_ASSISTANT_SERVER_H
