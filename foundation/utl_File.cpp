@@ -110,6 +110,20 @@ void utl_File::Extend(utl_FileOffset length) {
   if (rc < 0) ThrowOsError("resize", m_Name, errno);
 }
 
+namespace {
+// Inode numbers fit 48 bits on every file system we meet; the device goes
+// above them. Equal identities mean the same file.
+unsigned long long IdentityOf(const struct stat& st) {
+  return (static_cast<unsigned long long>(st.st_dev) << 48) ^ static_cast<unsigned long long>(st.st_ino);
+}
+}  // namespace
+
+unsigned long long utl_File::Identity() const {
+  struct stat st;
+  if (::fstat(m_Fd, &st) < 0) ThrowOsError("stat", m_Name, errno);
+  return IdentityOf(st);
+}
+
 utl_FileOffset utl_File::FileSize() const {
   struct stat st;
   if (::fstat(m_Fd, &st) < 0) ThrowOsError("stat", m_Name, errno);
@@ -147,6 +161,7 @@ utl_Stat::utl_Stat(const cow_String& name) {
   isDirectory = S_ISDIR(st.st_mode);
   size = static_cast<utl_FileOffset>(st.st_size);
   modifiedNanoseconds = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  identity = IdentityOf(st);
 }
 
 bool utl_MakeDirectory(const cow_String& name) { return UsableName(name) && ::mkdir(name.c_str(), 0777) == 0; }

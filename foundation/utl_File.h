@@ -46,6 +46,9 @@ class utl_File {
   // Sets the file's size to length; may shorten or lengthen it.
   void Extend(utl_FileOffset length);
   utl_FileOffset FileSize() const;
+  // The file's identity (device and inode): equal to the utl_Stat identity
+  // of a path exactly when the path still names this open file.
+  unsigned long long Identity() const;
   const cow_String& Name() const { return m_Name; }
   int Descriptor() const { return m_Fd; }
 
@@ -70,13 +73,15 @@ class utl_FilePath {
   cow_String m_Name;
 };
 
-// Metadata of a path: whether it exists and its modification time.
+// Metadata of a path: whether it exists, its modification time and its
+// identity (device and inode folded into one value).
 struct utl_Stat {
   explicit utl_Stat(const cow_String& name);
   bool exists = false;
   bool isDirectory = false;
   utl_FileOffset size = 0;
   long long modifiedNanoseconds = 0;
+  unsigned long long identity = 0;
 };
 
 // Directory calls behind the transaction lock (the _mkdir/_rmdir twins).

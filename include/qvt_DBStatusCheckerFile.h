@@ -1,12 +1,17 @@
 // Tells a reader what the writer of a database file has done since the last
 // look: nothing, flushed, re-created the file, or is inside a transaction.
-// Sits above the file layer; it reads the file by name each time, so it sees
-// what other processes wrote.
+// Sits above the file layer; it reads the file each time, so it sees what
+// other processes wrote, and keeps the file open between checks while its
+// name still names it.
 #ifndef QVT_INCLUDE_QVT_DBSTATUSCHECKERFILE_H
 #define QVT_INCLUDE_QVT_DBSTATUSCHECKERFILE_H
 
+#include <memory>
+
 #include "cow_String.h"
 #include "qvt_Handle.h"
+
+class utl_File;
 
 // Keeps the flush count and creation time seen at the last check. Each check
 // answers relative to the previous one, not to the opening of the file.
@@ -50,7 +55,12 @@ class qvt_DBStatusCheckerFile {
   virtual void FlushCountChanged() = 0;
 
  private:
+  // The open file that the name names now, reopened when it names another.
+  utl_File& CurrentFile();
+
   cow_String m_FileName;
+  std::unique_ptr<utl_File> m_File;
+  unsigned long long m_Identity = 0;
   int m_FlushCount = 0;
   int m_CreationTime = 0;
 };

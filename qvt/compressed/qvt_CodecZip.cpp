@@ -1,5 +1,7 @@
-// zlib behind the segment codec interface.
+// zlib streams behind the segment codec interface.
 #include "qvt_CodecZip.h"
+
+#include <algorithm>
 
 #include "atr_translate.h"
 #include "nex_Exception.h"
@@ -11,12 +13,16 @@ int qvt_CodecZip::EncodedRoom(int length) const { return static_cast<int>(length
 
 void qvt_CodecZip::Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, int length) {
   NEX_ASSERT(length >= 0 && length <= in.Size());
-  qvt_SegmentBuffer encoded(EncodedRoom(length));
-  unsigned long encodedLength = static_cast<unsigned long>(encoded.Size());
-  const int result =
-      zip_compress2(reinterpret_cast<unsigned char*>(encoded.Data()), &encodedLength,
-                    reinterpret_cast<const unsigned char*>(in.Data()), static_cast<unsigned long>(length), m_Level);
+  // The engine may want more room than the stream will take; what it
+  // writes still fits the room a reader allows.
+  const unsigned long room = std::max<unsigned long>(static_cast<unsigned long>(EncodedRoom(length)),
+                                                     m_Zip.CompressBound(static_cast<unsigned long>(length)));
+  qvt_SegmentBuffer encoded(static_cast<int>(room));
+  unsigned long encodedLength = room;
+  const int result = m_Zip.Compress(reinterpret_cast<unsigned char*>(encoded.Data()), &encodedLength,
+                                    reinterpret_cast<const unsigned char*>(in.Data()), static_cast<unsigned long>(length));
   NEX_ASSERT(result == 0 && "zip_compress2");
+  NEX_ASSERT(encodedLength <= static_cast<unsigned long>(EncodedRoom(length)));
   encoded.Shrink(static_cast<int>(encodedLength));
   out.Swap(encoded);
 }
@@ -24,8 +30,8 @@ void qvt_CodecZip::Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, i
 int qvt_CodecZip::Decode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in) {
   unsigned long decodedLength = static_cast<unsigned long>(out.Size());
   const int result =
-      zip_uncompress(reinterpret_cast<unsigned char*>(out.Data()), &decodedLength,
-                     reinterpret_cast<const unsigned char*>(in.Data()), static_cast<unsigned long>(in.Size()));
+      m_Zip.Uncompress(reinterpret_cast<unsigned char*>(out.Data()), &decodedLength,
+                       reinterpret_cast<const unsigned char*>(in.Data()), static_cast<unsigned long>(in.Size()));
   if (result != zip_OK) NEX_THROW_TEXT(atr_translate(qvt_EncodedMessages::kDatabaseCorrupt).Result());
   return static_cast<int>(decodedLength);
 }

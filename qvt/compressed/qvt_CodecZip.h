@@ -1,15 +1,18 @@
-// The zlib codec: each segment compressed on its own with compress2 at the
-// codec's level, restored with uncompress.
+// The zlib codec: each segment is one zlib stream of its own at the codec's
+// level. libdeflate writes and reads them where the build has it, zlib
+// otherwise; both engines read what either wrote.
 #ifndef QVT_IMPL_QVT_CODECZIP_H
 #define QVT_IMPL_QVT_CODECZIP_H
 
 #include "qvt_Codec.h"
+#include "zip_Codec.h"
 
 class qvt_CodecZip : public qvt_Codec {
  public:
   static constexpr int kDefaultLevel = 6;
 
-  explicit qvt_CodecZip(int level = kDefaultLevel) : m_Level(level) {}
+  explicit qvt_CodecZip(int level = kDefaultLevel, zip_Engine engine = zip_Codec::Fastest())
+      : m_Level(level), m_Zip(engine, level) {}
   ~qvt_CodecZip() override = default;
 
   void Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, int length) override;
@@ -19,9 +22,11 @@ class qvt_CodecZip : public qvt_Codec {
   // out of room.
   int EncodedRoom(int length) const override;
   int Level() const { return m_Level; }
+  zip_Engine Engine() const { return m_Zip.Engine(); }
 
  private:
   int m_Level;
+  zip_Codec m_Zip;
 };
 
 #endif  // QVT_IMPL_QVT_CODECZIP_H

@@ -1,9 +1,12 @@
 // The status check between a database writer and its readers: the
 // transaction lock beside the file, then the flush count and creation time
-// in the header, read afresh from the file on every check.
+// in the header, read afresh on every check through a descriptor kept open
+// while the path still names the same file.
 #include "qvt_DBStatusCheckerFile.h"
 
 #include <exception>
+#include <memory>
+#include <utility>
 
 #include "omi_Swapper.h"
 #include "qvt_FileRepr.h"
@@ -24,11 +27,10 @@ struct HeaderValues {
   int creationTime = 0;
 };
 
-// Opens fileName for reading and takes the two values. Answers false, and
-// leaves both values 0, when the file ends before both are complete.
-bool ReadHeaderValues(const cow_String& fileName, HeaderValues* values) {
+// Takes the two values from file. Answers false, and leaves both values 0,
+// when the file ends before both are complete.
+bool ReadHeaderValues(utl_File& file, HeaderValues* values) {
   unsigned char bytes[kHeaderValuesSize] = {};
-  utl_File file(fileName, utl_FileAccessRead, utl_FileSharingNone);
   file.Seek(kFlushCountOffset);
   const int got = file.Read(reinterpret_cast<char*>(bytes), kHeaderValuesSize);
   if (got != kHeaderValuesSize) {
@@ -44,11 +46,28 @@ bool ReadHeaderValues(const cow_String& fileName, HeaderValues* values) {
 
 }  // namespace
 
+// Opening the file costs more than reading it: the descriptor is kept, and
+// replaced only when the path names another file (re-created or replaced),
+// so that such a file is still read and seen as re-created. A path that no
+// longer exists fails the read as an open of it would.
+utl_File& qvt_DBStatusCheckerFile::CurrentFile() {
+  if (m_File) {
+    const utl_Stat path(m_FileName);
+    if (!path.exists) throw utl_FileExceptionNoFile(m_FileName);
+    if (path.identity == m_Identity) return *m_File;
+    m_File.reset();
+  }
+  auto file = std::make_unique<utl_File>(m_FileName, utl_FileAccessRead, utl_FileSharingNone);
+  m_Identity = file->Identity();
+  m_File = std::move(file);
+  return *m_File;
+}
+
 qvt_DBStatusCheckerFile::qvt_DBStatusCheckerFile(const cow_String& fileName) : m_FileName(fileName) {
   HeaderValues values;
   // A short file keeps zeros: the file layer opens any file, and whether it
   // holds a database is for the database layer to say.
-  (void)ReadHeaderValues(m_FileName, &values);
+  (void)ReadHeaderValues(CurrentFile(), &values);
   m_FlushCount = values.flushCount;
   m_CreationTime = values.creationTime;
 }
@@ -69,7 +88,7 @@ qvt_FileStatus::QvtFileStatus qvt_DBStatusCheckerFile::CheckStatus() {
       status = qvt_FileStatus::InTransaction;
     } else {
       HeaderValues values;
-      if (!ReadHeaderValues(m_FileName, &values)) {
+      if (!ReadHeaderValues(CurrentFile(), &values)) {
         // Cut short (being re-created, or damaged): nothing to compare.
         status = qvt_FileStatus::CheckFailed;
       } else if (values.creationTime != m_CreationTime) {

@@ -4,6 +4,7 @@
 #include "qvt_IOBuffer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -22,6 +23,10 @@ constexpr const char* kNoRoomFloat = "qvt_IOBuffer::WriteArray(float): Unable to
 constexpr const char* kNoRoomDouble = "qvt_IOBuffer::WriteArray(double): Unable to find sufficient space in buffer.";
 constexpr const char* kNoRoomString = "qvt_IOBuffer::WriteArray(string): Unable to find sufficient space in buffer.";
 constexpr const char* kBadAppend = "qvt_IOBuffer::Append - Bad transfer length.";
+// Bytes converted per call to the space by a direct write: few calls, and
+// small enough to stay in the processor's second-level cache while
+// converted.
+constexpr int kDirectStep = 131072;
 using qvt_IOMessages::kInvalidPointer;
 using qvt_IOMessages::kWriteFailed;
 
@@ -172,6 +177,36 @@ bool qvt_IOBuffer::PrepWrite(int quantum, int count) {
   return n > 0;
 }
 
+// A write of at least one block gains nothing from the block: the bytes
+// would only be copied into it and out again, a block at a time.
+void qvt_IOBuffer::WriteDirect(const void* values, int count, int width) {
+  EndTransfer();
+  m_Space->Seek(m_Start);
+  const bool swap = width > 1 && MustSwap();
+  if (swap && !m_DirectStep) m_DirectStep.reset(new char[kDirectStep]);
+  const char* source = static_cast<const char*>(values);
+  const std::int64_t total = static_cast<std::int64_t>(count) * width;
+  std::int64_t done = 0;
+  while (done < total) {
+    const std::int64_t step = swap ? kDirectStep : (INT32_MAX / width) * width;
+    const int n = static_cast<int>(std::min(step, total - done));
+    const char* bytes = source + done;
+    if (swap) {
+      omi_SwapperGuts::ExternalizeArray(true, bytes, m_DirectStep.get(), static_cast<std::size_t>(n / width),
+                                        static_cast<std::size_t>(width));
+      bytes = m_DirectStep.get();
+    }
+    for (int written = 0; written < n;) {
+      const int w = m_Space->Write(bytes + written, n - written);
+      // A space that takes nothing would keep this loop going for ever.
+      if (w <= 0) NEX_THROW_TEXT(kWriteFailed);
+      written += w;
+    }
+    done += n;
+    m_Start += n;
+  }
+}
+
 // ---- Bytes ----
 
 int qvt_IOBuffer::Read(char* buffer, int count) {
@@ -189,6 +224,10 @@ int qvt_IOBuffer::Write(const char* buffer, int count) {
   RequireWritable();
   if (count < 1) return 0;
   if (!buffer) NEX_THROW_TEXT(kInvalidPointer);
+  if (count >= m_Size) {
+    WriteDirect(buffer, count, 1);
+    return count;
+  }
   int done = 0;
   while (done < count) {
     PrepWrite(1, count - done);
@@ -218,6 +257,11 @@ void qvt_IOBuffer::WriteTyped(const T* values, int count, const char* failure) {
   RequireWritable();
   if (count < 1) return;
   if (!values) NEX_THROW_TEXT(kInvalidPointer);
+  // A value wider than the block is still refused by PrepWrite below.
+  if (static_cast<int>(sizeof(T)) <= m_Size && static_cast<std::int64_t>(count) * static_cast<int>(sizeof(T)) >= m_Size) {
+    WriteDirect(values, count, static_cast<int>(sizeof(T)));
+    return;
+  }
   int done = 0;
   while (done < count) {
     PrepWrite(static_cast<int>(sizeof(T)), count - done);

@@ -59,6 +59,8 @@ class qvt_IOBuffer : public qvt_IOS {
   // window holds loaded bytes; the caller of PrepWrite must fill every item
   // of the window. PrepWrite THROWS "qvt_IOBuffer::PrepWrite: Quantum is
   // too large for buffer." when one item exceeds the block.
+  // A write of at least a block goes to the space directly, bypassing the
+  // block, with the same bytes landing in the space.
   bool PrepRead(int quantum, int count);
   bool PrepWrite(int quantum, int count);
   char* Window() const { return m_Window; }
@@ -84,6 +86,10 @@ class qvt_IOBuffer : public qvt_IOS {
   int ReadTyped(T* values, int count);
   template <class T>
   void WriteTyped(const T* values, int count, const char* failure);
+  // Writes count units of width bytes straight to the space at the
+  // buffer's location, converted through a scratch step where the byte
+  // order needs it; the buffer is idle after.
+  void WriteDirect(const void* values, int count, int width);
 
   qvt_IOS* m_Space;
   int m_Size;
@@ -91,6 +97,8 @@ class qvt_IOBuffer : public qvt_IOS {
   int m_Valid = 0;
   utl_FileOffset m_Start = 0;
   std::unique_ptr<char[]> m_Block;
+  // Converted bytes of a write larger than the block, made on first use.
+  std::unique_ptr<char[]> m_DirectStep;
   char* m_Window = nullptr;
   int m_WindowCount = 0;
   Mode m_Mode = kIdle;
