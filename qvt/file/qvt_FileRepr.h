@@ -8,6 +8,8 @@
 #include "qvt_Handle.h"
 #include "qvt_IO.h"
 
+class qvt_Problems;
+
 class qvt_FileRepr : public qvt_IO {
  public:
   // Position, logical length and allocation start at 0; the byte order is
@@ -33,6 +35,13 @@ class qvt_FileRepr : public qvt_IO {
   // double in file byte order.
   virtual void WriteSizeRecord(int offset) { (void)offset; }
   virtual void CheckSizeRecord(int offset) { (void)offset; }
+  // Adds what is wrong with the size record at offset to problems, each
+  // with the refusal CheckSizeRecord raises for it. A file that keeps no
+  // size record (a compressed one keeps its own length) adds nothing.
+  virtual void SizeRecordProblems(int offset, qvt_Problems* problems) {
+    (void)offset;
+    (void)problems;
+  }
 
   const cow_String& FileName() const { return m_Name; }
   // Take and release the transaction lock beside the file (writable files
