@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 
 #include "atr_translate.h"
 #include "nex_Exception.h"
@@ -278,8 +279,10 @@ void qvt_DatabaseReprFile::NewLinkageBlock() {
 }
 
 void qvt_DatabaseReprFile::LoadLinkage(BlockList* blocks) {
+  // A reader's file may have grown since it opened: blocks are read
+  // wherever their links say.
   qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
-  (void)qvt_ReadLinkage(File(), blocks, &problems);
+  (void)qvt_ReadLinkage(File(), std::numeric_limits<utl_FileOffset>::max(), blocks, &problems);
 }
 
 void qvt_DatabaseReprFile::WriteLinkage() {

@@ -121,9 +121,9 @@ void qvt_LinkageBlock::Encode(unsigned char* bytes, const omi_Swapper& swapper) 
   }
 }
 
-bool qvt_ReadLinkage(qvt_FileRepr& file, qvt_LinkageBlocks* blocks, qvt_Problems* problems) {
+bool qvt_ReadLinkage(qvt_FileRepr& file, utl_FileOffset fileLength, qvt_LinkageBlocks* blocks,
+                     qvt_Problems* problems) {
   const cow_String corrupt = atr_Format(qvt_CoreMessages::kCorrupt, file.FileName());
-  const utl_FileOffset fileLength = file.FileLength();
   std::vector<unsigned char> bytes(qvt_LinkageBlockBytes);
   // Blocks read so far by offset, for refusing a chain that loops back or
   // overlaps itself.

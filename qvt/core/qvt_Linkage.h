@@ -90,8 +90,12 @@ using qvt_LinkageBlocks = std::vector<std::unique_ptr<qvt_LinkageBlock>>;
 // many for a handle to name, cannot be read whole, or does not link to a
 // valid offset ends the walk with a problem; the database refuses the file
 // for each with its corrupt-file message. A link naming another handle
-// than the next block's slot 0 is only reported. Answers true when the
-// chain was followed to its end.
-bool qvt_ReadLinkage(qvt_FileRepr& file, qvt_LinkageBlocks* blocks, qvt_Problems* problems);
+// than the next block's slot 0 is only reported. Blocks and extents are
+// judged against fileLength; a reader passes the largest offset instead,
+// as its file may have grown since it opened, and a block beyond the end
+// then shows as one that cannot be read whole. Answers true when the chain
+// was followed to its end.
+bool qvt_ReadLinkage(qvt_FileRepr& file, utl_FileOffset fileLength, qvt_LinkageBlocks* blocks,
+                     qvt_Problems* problems);
 
 #endif  // QVT_IMPL_QVT_LINKAGE_H

@@ -27,7 +27,7 @@ qvtdb_Layout::qvtdb_Layout(const qvt_File& file) : m_File(file) {
   ReadHeader();
   if (!m_HasHeader) return;
   qvt_Problems problems;
-  m_LinkageSound = qvt_ReadLinkage(*m_File.Repr(), &m_Blocks, &problems);
+  m_LinkageSound = qvt_ReadLinkage(*m_File.Repr(), m_FileLength, &m_Blocks, &problems);
   for (const qvt_Problem& problem : problems.List()) Problem(problem.text);
   for (const auto& block : m_Blocks) {
     for (const qvt_LinkageEntry& entry : block->m_Entries) m_LinkageSound = m_LinkageSound && entry.m_Decoded;
