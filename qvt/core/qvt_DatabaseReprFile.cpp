@@ -155,7 +155,7 @@ bool qvt_DatabaseReprFile::IsMagic(qvt_FileRepr& file, const cow_String& typeCod
 }
 
 long qvt_DatabaseReprFile::GetCreationTime(qvt_FileRepr& file) {
-  file.Seek(8);
+  file.Seek(qvt_FileLayout::kVersionOffset);
   if (file.ReadInt() < kVersion) return 0;
   file.Seek(kCreationTimeOffset);
   return file.ReadInt();

@@ -88,7 +88,7 @@ std::vector<qvt_ClassRecord> qvt_DBMetadata::ScanRecords(utl_FileOffset poolSize
     }
     qvt_ClassRecord record;
     record.offset = position;
-    record.named = lookup(bytes + 4, &record.name);
+    record.named = lookup(bytes + qvt_MetadataNameOffset, &record.name);
     if (!record.named)
       problems->Add(where + " names its class by a reference that starts no string of the string pool");
     std::set<cow_String> fieldNames;
@@ -105,7 +105,7 @@ std::vector<qvt_ClassRecord> qvt_DBMetadata::ScanRecords(utl_FileOffset poolSize
       if (width < 0)
         problems->Add(which + " has the type code " + std::to_string(type) + ", which is not a field type");
       cow_String fieldName;
-      if (!lookup(bytes + 4, &fieldName)) {
+      if (!lookup(bytes + qvt_MetadataNameOffset, &fieldName)) {
         problems->Add(which + " is named by a reference that starts no string of the string pool");
       } else if (!fieldNames.insert(fieldName).second) {
         problems->Add("class \"" + record.name + "\" has the field \"" + fieldName + "\" twice");

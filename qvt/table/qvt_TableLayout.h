@@ -57,5 +57,7 @@ inline int qvt_TableFieldWidth(int type, int referenceWidth) {
 // A class's metadata handle is the offset of its record in the pool.
 constexpr int qvt_MetadataRecordHeadBytes = 4 + qvt_ReferenceBytes;
 constexpr int qvt_MetadataFieldBytes = 4 + qvt_ReferenceBytes;
+// Where the name's reference sits in the head and in a field.
+constexpr int qvt_MetadataNameOffset = 4;
 
 #endif  // QVT_IMPL_QVT_TABLELAYOUT_H
