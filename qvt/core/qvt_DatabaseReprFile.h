@@ -10,6 +10,7 @@
 
 #include "qvt_DatabaseRepr.h"
 #include "qvt_File.h"
+#include "qvt_FileLayout.h"
 #include "qvt_Linkage.h"
 #include "qvt_StringManagerFile.h"
 

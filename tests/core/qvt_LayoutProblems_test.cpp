@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "nex_Exception.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseHeader.h"
 #include "qvt_DatabaseLayout.h"
@@ -126,15 +125,5 @@ INSTANTIATE_TEST_SUITE_P(Damage, LayoutProblemsTest, ::testing::ValuesIn(kCases)
                          [](const ::testing::TestParamInfo<Case>& param) {
                            return std::string(param.param.name);
                          });
-
-// The raising list a reader uses stops at the first refusal and keeps what
-// came before it.
-TEST(ProblemsTest, RaisingListThrowsTheFirstRefusalAndKeepsTheRest) {
-  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
-  problems.Add("only told");
-  EXPECT_THROW(problems.Add("refused", "the message"), nex_TextException);
-  ASSERT_EQ(problems.Size(), 1u);
-  EXPECT_EQ(problems.List().front().text, "only told");
-}
 
 }  // namespace
