@@ -24,6 +24,16 @@ std::int32_t GetInt(const unsigned char* bytes, const omi_Swapper& swapper) {
   return value;
 }
 
+constexpr const char* kNotWhole =
+    ": its linkage entry holds a size or offset that is not a whole file quantity";
+
+// True for a stored value below 0 that still reads as the quantity 0.
+bool ReadsAsZeroButNegative(const unsigned char* bytes, const omi_Swapper& swapper) {
+  double value;
+  omi_SwapperGuts::InternalizeArray(swapper.MustSwap(), bytes, &value, 1, 8);
+  return value < 0.0;
+}
+
 std::string HandleName(qvt_Handle handle) { return "handle " + std::to_string(handle); }
 
 std::string Range(utl_FileOffset start, utl_FileOffset bytes) {
@@ -64,6 +74,7 @@ void qvt_LinkageBlock::Decode(const unsigned char* bytes, const omi_Swapper& swa
                               utl_FileOffset fileLength, const cow_String& corrupt, qvt_Problems* problems) {
   m_Dirty = false;
   m_Used = qvt_LinkageSlots;
+  int firstFree = 0;  // of the entries read whole, for telling the ones in use behind it
   for (int i = 0; i < qvt_LinkageSlots; ++i) {
     const unsigned char* p = bytes + i * qvt_LinkageEntryBytes;
     qvt_LinkageEntry& e = m_Entries[i];
@@ -73,39 +84,56 @@ void qvt_LinkageBlock::Decode(const unsigned char* bytes, const omi_Swapper& swa
     e.m_Next = static_cast<qvt_Handle>(GetInt(p + qvt_LinkageNextOffset, swapper));
     e.m_Flag = 0;
     if (i == 0) continue;  // the link to the next block: the walk checks it
-    const auto name = [index, i] { return HandleName(qvt_MakeHandle(index, i)); };
+    const qvt_Handle handle = qvt_MakeHandle(index, i);
+    const auto report = [problems, handle](const std::string& what, const cow_String& refusal) {
+      problems->Add(HandleName(handle) + what, refusal, handle);
+    };
     if (!e.m_Decoded) {
-      problems->Add(name() + ": its linkage entry holds a size or offset that is not a whole file quantity",
-                    corrupt);
+      report(kNotWhole, corrupt);
+      continue;
+    }
+    // A value just below 0 reads as 0 and is judged as such; a checker is
+    // told it is no quantity a writer stores, and the entry is not used.
+    if (ReadsAsZeroButNegative(p + qvt_LinkageAllocationOffset, swapper) ||
+        ReadsAsZeroButNegative(p + qvt_LinkageLengthOffset, swapper) ||
+        ReadsAsZeroButNegative(p + qvt_LinkageLocationOffset, swapper)) {
+      const bool refused =
+          e.m_Length > e.m_Allocation ||
+          (e.m_Location < qvt_LocationPlaced && (e.m_Location > qvt_LocationTaken || e.m_Allocation != 0));
+      report(kNotWhole, refused ? corrupt : cow_String());
+      e.m_Decoded = false;
+      if (e.m_Location == qvt_LocationFree && m_Used == qvt_LinkageSlots) m_Used = i;
       continue;
     }
     const bool claimsBytes = e.m_Allocation != 0 || e.m_Length != 0;
     if (e.m_Location == qvt_LocationFree) {
       if (claimsBytes || e.m_Next != 0) {
-        problems->Add(name() + ": its linkage entry is marked free but holds an extent",
-                      claimsBytes ? corrupt : cow_String());
+        report(": its linkage entry is marked free but holds an extent",
+               claimsBytes ? corrupt : cow_String());
       }
       if (m_Used == qvt_LinkageSlots) m_Used = i;
+      if (firstFree == 0) firstFree = i;
       continue;
     }
-    if (m_Used != qvt_LinkageSlots) {
-      problems->Add(name() + " is in use after the free " + HandleName(qvt_MakeHandle(index, m_Used)) +
-                    ", which a writer would hand out again");
+    if (firstFree != 0) {
+      report(" is in use after the free " + HandleName(qvt_MakeHandle(index, firstFree)) +
+                 ", which a writer would hand out again",
+             cow_String());
     }
     if (e.m_Location == qvt_LocationTaken) {
-      if (claimsBytes) problems->Add(name() + " claims bytes but has no place in the file", corrupt);
+      if (claimsBytes) report(" claims bytes but has no place in the file", corrupt);
     } else if (e.m_Location < qvt_LocationPlaced) {
-      problems->Add(
-          name() + ": its extent is placed at offset " + std::to_string(e.m_Location) + ", inside the header",
-          corrupt);
+      report(": its extent is placed at offset " + std::to_string(e.m_Location) + ", inside the header",
+             corrupt);
     } else if (e.m_Location + e.m_Allocation > fileLength) {
-      problems->Add(name() + ": its extent at " + Range(e.m_Location, e.m_Allocation) +
-                    " runs past the end of the file (" + std::to_string(fileLength) + " bytes)");
+      report(": its extent at " + Range(e.m_Location, e.m_Allocation) + " runs past the end of the file (" +
+                 std::to_string(fileLength) + " bytes)",
+             cow_String());
     }
     if (e.m_Length > e.m_Allocation) {
-      problems->Add(name() + ": its extent uses " + std::to_string(e.m_Length) + " bytes of only " +
-                        std::to_string(e.m_Allocation) + " reserved",
-                    corrupt);
+      report(": its extent uses " + std::to_string(e.m_Length) + " bytes of only " +
+                 std::to_string(e.m_Allocation) + " reserved",
+             corrupt);
     }
   }
 }

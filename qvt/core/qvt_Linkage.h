@@ -40,7 +40,8 @@ struct qvt_LinkageEntry {
   utl_FileOffset m_Location = 0;    // file offset of its first byte, or 0 / 1 (above)
   qvt_Handle m_Next = 0;            // next extent of the same space, 0 for the last
   unsigned char m_Flag = 0;         // scratch mark of the object location report
-  bool m_Decoded = true;            // false: a stored quantity was no whole file quantity
+  bool m_Decoded = true;            // false: a stored quantity was no whole file quantity (a
+                                    // value just below 0 reads as 0 but is marked so too)
 };
 
 // On disk a block is 512 entries of 28 bytes, external byte order:

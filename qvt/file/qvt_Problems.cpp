@@ -6,9 +6,9 @@
 
 #include "nex_Exception.h"
 
-void qvt_Problems::Add(std::string text, const cow_String& refusal) {
+void qvt_Problems::Add(std::string text, const cow_String& refusal, std::uint32_t handle) {
   if (m_Mode == kRaiseFirstRefusal && !refusal.empty()) NEX_THROW_TEXT(refusal);
-  m_List.push_back(qvt_Problem{std::move(text), refusal});
+  m_List.push_back(qvt_Problem{std::move(text), refusal, handle});
 }
 
 bool qvt_Problems::Refused() const {

@@ -6,6 +6,7 @@
 #ifndef QVT_IMPL_QVT_PROBLEMS_H
 #define QVT_IMPL_QVT_PROBLEMS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 struct qvt_Problem {
   std::string text;    // what is wrong and where, for a check report
   cow_String refusal;  // the library's message when it refuses the file for this; empty when it reads on
+  std::uint32_t handle = 0;  // the linkage entry it is about, 0 for none
 };
 
 class qvt_Problems {
@@ -25,7 +27,7 @@ class qvt_Problems {
   // Records a problem. In kRaiseFirstRefusal mode a problem with a refusal
   // THROWS nex_TextException(refusal) instead; problems without one are
   // kept either way.
-  void Add(std::string text, const cow_String& refusal = cow_String());
+  void Add(std::string text, const cow_String& refusal = cow_String(), std::uint32_t handle = 0);
 
   const std::vector<qvt_Problem>& List() const { return m_List; }
   bool Empty() const { return m_List.empty(); }

@@ -13,6 +13,10 @@ namespace {
 
 constexpr int kMostOverlapsListed = 20;
 
+// An entry that holds no whole quantities is reported by the decoder and
+// counts as no extent here.
+bool InUse(const qvt_LinkageEntry& e) { return e.m_Decoded && e.m_Location != qvt_LocationFree; }
+
 std::string Handle(qvt_Handle handle) { return "handle " + std::to_string(handle); }
 
 std::string Range(std::int64_t start, std::int64_t bytes) {
@@ -28,11 +32,16 @@ qvtdb_Layout::qvtdb_Layout(const qvt_File& file) : m_File(file) {
   if (!m_HasHeader) return;
   qvt_Problems problems;
   m_LinkageSound = qvt_ReadLinkage(*m_File.Repr(), m_FileLength, &m_Blocks, &problems);
-  for (const qvt_Problem& problem : problems.List()) Problem(problem.text);
   for (const auto& block : m_Blocks) {
     for (const qvt_LinkageEntry& entry : block->m_Entries) m_LinkageSound = m_LinkageSound && entry.m_Decoded;
   }
-  CheckNextExtents();
+  CheckNextExtents(&problems);
+  // The chain of blocks first, then the entries in handle order, each
+  // entry's own problems before those of its next extent.
+  std::vector<qvt_Problem> listed = problems.List();
+  std::stable_sort(listed.begin(), listed.end(),
+                   [](const qvt_Problem& a, const qvt_Problem& b) { return a.handle < b.handle; });
+  for (const qvt_Problem& problem : listed) Problem(problem.text);
   CheckOverlaps();
   CheckChains();
 }
@@ -73,16 +82,17 @@ const qvt_LinkageEntry* qvtdb_Layout::Entry(qvt_Handle handle) const {
   const std::size_t slot = handle % qvt_LinkageSlots;
   if (slot == 0 || block >= m_Blocks.size()) return nullptr;
   const qvt_LinkageEntry& e = m_Blocks[block]->m_Entries[slot];
-  return e.m_Location == qvt_LocationFree ? nullptr : &e;
+  return InUse(e) ? &e : nullptr;
 }
 
-void qvtdb_Layout::CheckNextExtents() {
+void qvtdb_Layout::CheckNextExtents(qvt_Problems* problems) const {
   for (std::size_t i = 0; i < m_Blocks.size() * qvt_LinkageSlots; ++i) {
     const qvt_LinkageEntry& e = Slot(i);
-    if (i % qvt_LinkageSlots == 0 || !e.m_Decoded || e.m_Location == qvt_LocationFree) continue;
+    if (i % qvt_LinkageSlots == 0 || !InUse(e)) continue;
     if (e.m_Next != 0 && Entry(e.m_Next) == nullptr) {
-      Problem(Handle(static_cast<qvt_Handle>(i)) + ": its next extent, " + Handle(e.m_Next) +
-              ", is not in use");
+      const qvt_Handle handle = static_cast<qvt_Handle>(i);
+      problems->Add(Handle(handle) + ": its next extent, " + Handle(e.m_Next) + ", is not in use",
+                    cow_String(), handle);
     }
   }
 }
@@ -130,15 +140,14 @@ void qvtdb_Layout::CheckChains() {
   for (std::size_t i = 0; i < total; ++i) {
     if (i % qvt_LinkageSlots == 0) continue;
     const qvt_LinkageEntry& e = Slot(i);
-    if (e.m_Location != qvt_LocationFree && e.m_Next != 0 && Entry(e.m_Next) != nullptr)
-      ++pointedAt[e.m_Next];
+    if (InUse(e) && e.m_Next != 0 && Entry(e.m_Next) != nullptr) ++pointedAt[e.m_Next];
   }
   // Walk every chain from its head; an extent met twice in one walk means a
   // loop, one met by an earlier walk an extent two spaces share.
   std::vector<std::size_t> reached(total, 0);  // 1 + the head that reached it
   for (std::size_t i = 0; i < total; ++i) {
     if (i % qvt_LinkageSlots == 0 || pointedAt[i] != 0) continue;
-    if (Slot(i).m_Location == qvt_LocationFree) continue;
+    if (!InUse(Slot(i))) continue;
     const qvt_Handle handle = static_cast<qvt_Handle>(i);
     bool sound = true;
     qvt_Handle at = handle;
@@ -181,7 +190,7 @@ void qvtdb_Layout::CheckChains() {
   std::string orphans;
   int orphanCount = 0;
   for (std::size_t i = 0; i < total; ++i) {
-    if (i % qvt_LinkageSlots == 0 || reached[i] || Slot(i).m_Location == qvt_LocationFree) continue;
+    if (i % qvt_LinkageSlots == 0 || reached[i] || !InUse(Slot(i))) continue;
     if (orphanCount < 8) orphans += (orphanCount ? ", " : "") + std::to_string(i);
     ++orphanCount;
   }

@@ -17,6 +17,8 @@
 #include "qvt_Handle.h"
 #include "qvt_Linkage.h"
 
+class qvt_Problems;
+
 class qvtdb_Layout {
  public:
   // Reads the header and the linkage of an open file. Problems found are
@@ -55,7 +57,8 @@ class qvtdb_Layout {
 
  private:
   void ReadHeader();
-  void CheckNextExtents();
+  // Adds an entry naming a next extent that is not in use.
+  void CheckNextExtents(qvt_Problems* problems) const;
   void CheckOverlaps();
   void CheckChains();
   // The entry of a handle in use; nullptr for any other.
