@@ -142,6 +142,13 @@ void qvt_FileReprLocal::SizeRecordProblems(int offset, qvt_Problems* problems) {
   if (!std::isfinite(rounded) || rounded <= -1.0 || rounded >= L::kLargestQuantity)
     return problems->Add(where() + " does not hold a file size", kCorruptFile);
   const utl_FileOffset recorded = static_cast<utl_FileOffset>(rounded);
+  // No size recorded: only the two markers a sound file can carry pass.
+  const bool knownMarker =
+      std::memcmp(record, L::kSizeMarkerText, 4) == 0 || std::memcmp(record, L::kSizeMarkerWritten, 4) == 0;
+  // A value just below 0 reads as no size recorded; a checker is told it
+  // is none.
+  if (stored < 0.0)
+    return problems->Add(where() + " does not hold a file size", knownMarker ? cow_String() : kCorruptFile);
 
   if (recorded != 0) {
     if (recorded != m_Allocation) {
@@ -152,7 +159,5 @@ void qvt_FileReprLocal::SizeRecordProblems(int offset, qvt_Problems* problems) {
     }
     return;
   }
-  // No size recorded: only the two markers a sound file can carry pass.
-  if (std::memcmp(record, L::kSizeMarkerText, 4) != 0 && std::memcmp(record, L::kSizeMarkerWritten, 4) != 0)
-    problems->Add(where() + " has an unknown marker", kCorruptFile);
+  if (!knownMarker) problems->Add(where() + " has an unknown marker", kCorruptFile);
 }
