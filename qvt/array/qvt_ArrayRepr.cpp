@@ -14,14 +14,14 @@
 #include "omi_Swapper.h"
 #include "qvt_ArrayMessages.h"
 #include "qvt_DatabaseRepr.h"
+#include "qvt_Problems.h"
 #include "qvt_SpaceRepr.h"
 
 namespace M = qvt_ArrayMessages;
 
 namespace {
 
-// Header words in the order they are stored.
-enum { kWordMagic = 0, kWordFlushCount = 1, kWordType = 2, kWordFieldCount = 3, kHeaderWords = 4 };
+constexpr int kHeaderWords = qvt_ArrayHeaderBytes / 4;
 
 // Bytes per step of a read that skips the I/O buffer's block.
 constexpr int kDirectStep = 131072;
@@ -29,22 +29,23 @@ constexpr int kDirectStep = 131072;
 // Values of one pooled-string batch when appending string arrays.
 constexpr int kStringBatch = 16;
 
-bool IsArrayType(int type) {
-  return type == qvt_TypeInt || type == qvt_TypeFloat || type == qvt_TypeDouble || type == qvt_TypeString;
-}
+bool IsArrayType(int type) { return qvt_ArrayValueWidth(type) != 0; }
 
 // Width of one stored value; 0 for a type no array holds.
 int ValueWidth(int type, qvt_IOS& stream) {
+  return type == qvt_TypeString ? stream.StringManager().ExternalSize() : qvt_ArrayValueWidth(type);
+}
+
+const char* TypeName(int type) {
   switch (type) {
     case qvt_TypeInt:
+      return "int";
     case qvt_TypeFloat:
-      return 4;
+      return "float";
     case qvt_TypeDouble:
-      return 8;
-    case qvt_TypeString:
-      return stream.StringManager().ExternalSize();
+      return "double";
     default:
-      return 0;
+      return "string";
   }
 }
 
@@ -54,7 +55,8 @@ qvt_SpaceRepr* NewArraySpace(qvt_DatabaseRepr* database, qvt_Type type, int fiel
   NEX_ASSERT(database != nullptr);
   if (!IsArrayType(type)) NEX_THROW_TEXT(M::kIllegalType);
   // The widest value is 8 bytes; a row must fit the int of a transfer.
-  if (fieldCount < 1 || fieldCount > INT_MAX / 8) NEX_THROW_TEXT(atr_Format(M::kBadFieldCount, fieldCount));
+  if (fieldCount < 1 || fieldCount > qvt_ArrayMostFields)
+    NEX_THROW_TEXT(atr_Format(M::kBadFieldCount, fieldCount));
   return database->Space(increment);
 }
 
@@ -70,11 +72,7 @@ int NearestRows(utl_FileOffset bytes, int rowSize) {
   return rows >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(rows);
 }
 
-std::int32_t DecodeWord(const std::vector<char>& bytes, std::size_t offset, bool swap) {
-  std::int32_t value = 0;
-  omi_SwapperGuts::InternalizeArray(swap, bytes.data() + offset, &value, 1, sizeof value);
-  return value;
-}
+std::int32_t Int32At(const unsigned char* p) { return static_cast<std::int32_t>(omi_Bytes::GetBE32(p)); }
 
 }  // namespace
 
@@ -86,7 +84,7 @@ qvt_ArrayRepr::qvt_ArrayRepr(qvt_DatabaseRepr* database, qvt_Type type, int fiel
       m_Type(type),
       m_FieldCount(fieldCount),
       m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
-  const int header[kHeaderWords] = {kMagic, 0, type, fieldCount};
+  const int header[kHeaderWords] = {qvt_ArrayMarker, 0, type, fieldCount};
   m_Buffer.WriteIntArray(header, kHeaderWords);
 }
 
@@ -95,17 +93,51 @@ qvt_ArrayRepr::qvt_ArrayRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int 
       m_Space(OpenArraySpace(database, handle, increment)),
       m_Buffer(*m_Space, bufferSize),
       m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
-  int header[kHeaderWords] = {0, 0, 0, 0};
-  if (m_Buffer.ReadIntArray(header, kHeaderWords) < kHeaderWords) NEX_THROW_TEXT(M::kCorrupt);
-  if (header[kWordMagic] != kMagic) NEX_THROW_TEXT(M::kNotAnArray);
-  // A row of no value (or one too wide for a transfer) is no array this
-  // system writes; every row computation would divide by it.
-  if (header[kWordFieldCount] < 1 || header[kWordFieldCount] > INT_MAX / 8) NEX_THROW_TEXT(M::kCorrupt);
-  m_FlushCount.SetCount(header[kWordFlushCount]);
+  unsigned char bytes[qvt_ArrayHeaderBytes];
+  const int got = m_Buffer.Read(reinterpret_cast<char*>(bytes), qvt_ArrayHeaderBytes);
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  const Header header = DecodeHeader(handle, bytes, got, m_Space->Length(), &problems);
+  m_FlushCount.SetCount(header.flushCount);
   // The type is kept as stored: the database interface compares it with the
   // type asked for, and RowSize refuses one no array holds.
-  m_Type = static_cast<qvt_Type>(header[kWordType]);
-  m_FieldCount = header[kWordFieldCount];
+  m_Type = static_cast<qvt_Type>(header.type);
+  m_FieldCount = header.fieldCount;
+}
+
+qvt_ArrayRepr::Header qvt_ArrayRepr::DecodeHeader(qvt_Handle handle, const unsigned char* bytes, int count,
+                                                  utl_FileOffset spaceLength, qvt_Problems* problems) {
+  Header header;
+  const std::string object = "object " + std::to_string(handle);
+  if (count < qvt_ArrayHeaderBytes) {
+    problems->Add(
+        object + " is an array of " + std::to_string(spaceLength) + " bytes, too short for its header",
+        M::kCorrupt);
+    return header;
+  }
+  if (Int32At(bytes) != qvt_ArrayMarker)
+    problems->Add(object + " does not start with the array marker", M::kNotAnArray);
+  header.flushCount = Int32At(bytes + qvt_ArrayFlushCountOffset);
+  header.type = Int32At(bytes + qvt_ArrayTypeOffset);
+  header.fieldCount = Int32At(bytes + qvt_ArrayFieldCountOffset);
+  if (!IsArrayType(header.type)) {
+    problems->Add(object + " is an array whose element type code " + std::to_string(header.type) +
+                  " is not one of int, float, double and string");
+  }
+  // A row of no value (or one too wide for a transfer) is no array this
+  // system writes; every row computation would divide by it.
+  if (header.fieldCount < 1 || header.fieldCount > qvt_ArrayMostFields) {
+    problems->Add(object + " is an array with " + std::to_string(header.fieldCount) + " values per row",
+                  M::kCorrupt);
+  } else if (IsArrayType(header.type)) {
+    const utl_FileOffset rowSize =
+        static_cast<utl_FileOffset>(header.fieldCount) * qvt_ArrayValueWidth(header.type);
+    const utl_FileOffset rowBytes = spaceLength - qvt_ArrayHeaderBytes;
+    if (rowBytes % rowSize != 0) {
+      problems->Add(object + " is a " + TypeName(header.type) + " array whose " + std::to_string(rowBytes) +
+                    " bytes of rows are not a whole number of " + std::to_string(rowSize) + "-byte rows");
+    }
+  }
+  return header;
 }
 
 qvt_ArrayRepr::~qvt_ArrayRepr() = default;
@@ -268,11 +300,11 @@ qvt_Handle qvt_ArrayRepr::CreateCopy(qvt_DatabaseRepr& destination, qvt_Database
   from->Seek(0);
   if (from->Read(bytes.data(), chunk) != chunk) NEX_THROW_TEXT(M::kCopyReadFailed1);
 
-  const bool swap = from->MustSwap();
-  if (DecodeWord(bytes, 0, swap) != kMagic) NEX_THROW_TEXT(M::kCopyNotAnArray);
+  const unsigned char* header = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (Int32At(header) != qvt_ArrayMarker) NEX_THROW_TEXT(M::kCopyNotAnArray);
   // The copy starts its own flush history; 0 is the same in either order.
   std::fill(bytes.begin() + kFlushCountOffset, bytes.begin() + kFlushCountOffset + 4, 0);
-  NEX_ASSERT_MSG(DecodeWord(bytes, 8, swap) != qvt_TypeString, M::kCopyStringArray);
+  NEX_ASSERT_MSG(Int32At(header + qvt_ArrayTypeOffset) != qvt_TypeString, M::kCopyStringArray);
 
   std::unique_ptr<qvt_SpaceRepr> to(destination.Space(-1));
   to->Write(bytes.data(), chunk);

@@ -8,6 +8,7 @@
 
 #include "cow_1DArrayList.h"
 #include "cow_String.h"
+#include "qvt_ArrayLayout.h"
 #include "qvt_Handle.h"
 #include "qvt_IOBuffer.h"
 #include "qvt_ObjectFlushCount.h"
@@ -16,23 +17,13 @@
 class qvt_DatabaseRepr;
 class qvt_SpaceRepr;
 
-// Object layout in the array's space; every header word is a 32-bit int in
-// the file's external (big-endian) order:
-//
-//   OFFSET SIZE           CONTENT
-//        0    4           magic 0xFFFAEEEB
-//        4    4           flush count: 0 at creation, +1 at each Flush
-//        8    4           element type: 1 int, 3 float, 4 double, 6 pooled string
-//       12    4           field count: values per row
-//       16    rows x row  the rows back to back; row = field count x value width
-//                         (4 int and float, 8 double, 8 pooled-string reference)
-//
-// The row count is not stored: it follows from the space's length.
+class qvt_Problems;
+
+// The object's layout is drawn in qvt_ArrayLayout.h.
 class qvt_ArrayRepr {
  public:
-  static constexpr int kMagic = static_cast<int>(0xFFFAEEEBu);
-  static constexpr utl_FileOffset kFlushCountOffset = 4;
-  static constexpr utl_FileOffset kDataStart = 16;
+  static constexpr utl_FileOffset kFlushCountOffset = qvt_ArrayFlushCountOffset;
+  static constexpr utl_FileOffset kDataStart = qvt_ArrayHeaderBytes;
   // Bytes moved per step by CreateCopy.
   static constexpr int kCopyChunk = 1048576;
 
@@ -40,11 +31,24 @@ class qvt_ArrayRepr {
   // means the I/O buffer's default. THROWS a text exception, before anything
   // is created, for a field count below 1 or a type other than 1, 3, 4, 6.
   qvt_ArrayRepr(qvt_DatabaseRepr* database, qvt_Type type, int fieldCount, int increment, int bufferSize);
-  // Opens the array object of handle. THROWS the corrupt message for a
-  // header shorter than 16 bytes or a field count that makes no row, the
-  // not-an-array message for a wrong magic, and the database's message for
-  // an invalid handle. The stored type is not checked here.
+  // Opens the array object of handle. THROWS the database's message for an
+  // invalid handle, then the first refusal of DecodeHeader.
   qvt_ArrayRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int increment, int bufferSize);
+
+  struct Header {
+    int flushCount = 0;
+    int type = 0;
+    int fieldCount = 0;
+  };
+  // Decodes the first count bytes of the space of object handle, which is
+  // spaceLength bytes long, adding what does not hold to problems in the
+  // order opening checks it: the corrupt message for a space shorter than
+  // the header, the not-an-array message for another marker, the corrupt
+  // message for a field count that makes no row. An element type no array
+  // holds (RowSize refuses it when rows are used) and rows that are not
+  // whole (the row count is rounded) are only reported.
+  static Header DecodeHeader(qvt_Handle handle, const unsigned char* bytes, int count,
+                             utl_FileOffset spaceLength, qvt_Problems* problems);
   // Writes back what the buffer holds and releases the space; the flush
   // count is not bumped. A failure is reported on standard error.
   virtual ~qvt_ArrayRepr();

@@ -6,49 +6,19 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <iterator>
-#include <map>
+#include <limits>
 
 #include "atr_translate.h"
 #include "nex_Exception.h"
+#include "qvt_DatabaseHeader.h"
 #include "qvt_DatabaseReprMessages.h"
 #include "qvt_FileRepr.h"
+#include "qvt_Problems.h"
 #include "qvt_SpaceReprFile.h"
 
 namespace M = qvt_CoreMessages;
 
 namespace {
-
-const char kSignature[] = "WOXR";
-const char kOldSignature[] = "WOXDFM";
-constexpr int kTypeCodeWidth = 4;
-
-// The first 8 bytes of the file, zero padded when the file is shorter.
-struct LeadingBytes {
-  char bytes[9] = {};
-};
-
-LeadingBytes ReadLeadingBytes(qvt_FileRepr& file) {
-  LeadingBytes lead;
-  file.Seek(0);
-  int got = 0;
-  while (got < 8) {
-    const int n = file.Read(lead.bytes + got, 8 - got);
-    if (n <= 0) break;
-    got += n;
-  }
-  return lead;
-}
-
-// The stored code (bytes 4 to 7 up to the first zero) must be exactly the
-// first min(4, length) characters of the wanted one.
-bool TypeCodeMatches(const char* stored, const cow_String& wanted) {
-  if (wanted.empty()) return true;
-  const std::size_t n = std::min<std::size_t>(wanted.size(), kTypeCodeWidth);
-  std::size_t storedLength = 0;
-  while (storedLength < kTypeCodeWidth && stored[storedLength] != '\0') ++storedLength;
-  return storedLength == n && std::memcmp(stored, wanted.data(), n) == 0;
-}
 
 void WriteFully(qvt_FileRepr& file, const char* bytes, int count) {
   while (count > 0) {
@@ -59,10 +29,12 @@ void WriteFully(qvt_FileRepr& file, const char* bytes, int count) {
   }
 }
 
-int ReadFully(qvt_FileRepr& file, char* bytes, int count) {
+// Reads up to count bytes from the file's start; answers how many there were.
+int ReadLeadingBytes(qvt_FileRepr& file, unsigned char* bytes, int count) {
+  file.Seek(0);
   int got = 0;
   while (got < count) {
-    const int n = file.Read(bytes + got, count - got);
+    const int n = file.Read(reinterpret_cast<char*>(bytes) + got, count - got);
     if (n <= 0) break;
     got += n;
   }
@@ -102,7 +74,9 @@ void qvt_DatabaseReprFile::Create(const qvt_File& file, const cow_String& typeCo
   WriteFully(f, zeros.data(), static_cast<int>(zeros.size()));
 
   f.Seek(0);
-  f.WriteFixedString(cow_String(kSignature) + typeCode.substr(0, kTypeCodeWidth), 8);
+  f.WriteFixedString(
+      cow_String(qvt_FileLayout::kSignature) + typeCode.substr(0, qvt_FileLayout::kTypeCodeWidth),
+      qvt_FileLayout::kVersionOffset);
   f.WriteInt(kVersion);
   f.WriteFixedString(description, kDescriptionWidth);
   for (int i = 0; i < 5; ++i) f.WriteInt(0);  // reserved word, size record, flush count
@@ -113,14 +87,14 @@ void qvt_DatabaseReprFile::Create(const qvt_File& file, const cow_String& typeCo
   NewLinkageBlock();  // lands at 1024: the file is exactly the header long
 
   std::unique_ptr<qvt_SpaceRepr> strings(Space(-1));
-  strings->WriteInt(qvt_StringManagerFile::kMarker);
+  strings->WriteInt(qvt_StringPoolMarker);
   m_StringPool.Attach(strings.release());
 
   std::unique_ptr<qvt_SpaceRepr> reserved(Space(-1));
   reserved.reset();
 
   std::unique_ptr<qvt_SpaceRepr> metadata(Space(-1));
-  metadata->WriteInt(kMetadataMarker);
+  metadata->WriteInt(qvt_MetadataPoolMarker);
   AttachMetadataPool(metadata.release(), false);
 
   m_Ready = true;
@@ -132,17 +106,12 @@ void qvt_DatabaseReprFile::Open(const qvt_File& file, const cow_String& typeCode
   m_File = file;
   qvt_FileRepr& f = File();
 
-  const LeadingBytes lead = ReadLeadingBytes(f);
-  if (std::memcmp(lead.bytes, kOldSignature, 6) == 0) NEX_THROW_TEXT(atr_Format(M::kOldFormat, f.FileName()));
-  if (std::memcmp(lead.bytes, kSignature, 4) != 0) NEX_THROW_TEXT(atr_Format(M::kNotADatabase, f.FileName()));
-  if (!TypeCodeMatches(lead.bytes + 4, typeCode)) NEX_THROW_TEXT(atr_Format(M::kWrongMagic, f.FileName()));
-
-  f.Seek(8);
-  const int version = f.ReadInt();
-  if (version < kOldestVersion) NEX_THROW_TEXT(atr_Format(M::kWrongVersion, version, kVersion));
-
-  f.Seek(kFlushCountOffset);
-  m_FlushCount = f.ReadInt();
+  // Every check raises, in the order the decoders make them, the first
+  // problem a reader refuses the file for.
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  unsigned char header[kHeaderBytes];
+  const int got = ReadLeadingBytes(f, header, static_cast<int>(kHeaderBytes));
+  m_FlushCount = qvt_DatabaseHeader::Decode(header, got, f.FileName(), typeCode, &problems).flushCount;
   f.CheckSizeRecord(kSizeRecordOffset);
 
   m_Scratch.assign(qvt_LinkageBlockBytes, 0);
@@ -150,28 +119,43 @@ void qvt_DatabaseReprFile::Open(const qvt_File& file, const cow_String& typeCode
   LoadLinkage(&blocks);
   m_Blocks.swap(blocks);
 
-  m_StringPool.Attach(OpenPoolSpace(kStringPoolHandle, qvt_StringManagerFile::kMarker, M::kStringSpaceMisplaced)
-                          .release());
-  AttachMetadataPool(OpenPoolSpace(kMetadataPoolHandle, kMetadataMarker, M::kMetadataMisplaced).release(), true);
+  m_StringPool.Attach(OpenPoolSpace(qvt_StringPoolHandle).release());
+  AttachMetadataPool(OpenPoolSpace(qvt_MetadataPoolHandle).release(), true);
 
   m_Ready = true;
 }
 
-std::unique_ptr<qvt_SpaceRepr> qvt_DatabaseReprFile::OpenPoolSpace(qvt_Handle handle, int marker,
-                                                                   const char* failure) {
+std::unique_ptr<qvt_SpaceRepr> qvt_DatabaseReprFile::OpenPoolSpace(qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> space(Space(handle, -1));
-  // A pool too short to hold its marker is as misplaced as a wrong marker.
-  if (space->Length() < 4 || space->ReadInt() != marker) NEX_THROW_TEXT(failure);
+  const utl_FileOffset length = space->Length();
+  const int marker = length < qvt_PoolMarkerBytes ? 0 : space->ReadInt();
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  PoolProblems(handle, length, marker, &problems);
   return space;
 }
 
+void qvt_DatabaseReprFile::PoolProblems(qvt_Handle handle, utl_FileOffset length, int marker,
+                                        qvt_Problems* problems) {
+  const bool strings = handle == qvt_StringPoolHandle;
+  const std::string name = std::string(strings ? "the string pool" : "the metadata pool") + " (object " +
+                           std::to_string(handle) + ")";
+  const char* refusal = strings ? M::kStringSpaceMisplaced : M::kMetadataMisplaced;
+  // A pool too short to hold its marker is as misplaced as a wrong marker.
+  if (length < qvt_PoolMarkerBytes) {
+    problems->Add(name + " is " + std::to_string(length) + " bytes long, too short for its marker", refusal);
+  } else if (marker != (strings ? qvt_StringPoolMarker : qvt_MetadataPoolMarker)) {
+    problems->Add(name + " does not start with its marker", refusal);
+  }
+}
+
 bool qvt_DatabaseReprFile::IsMagic(qvt_FileRepr& file, const cow_String& typeCode) {
-  const LeadingBytes lead = ReadLeadingBytes(file);
-  return std::memcmp(lead.bytes, kSignature, 4) == 0 && TypeCodeMatches(lead.bytes + 4, typeCode);
+  unsigned char lead[qvt_FileLayout::kVersionOffset];
+  const int got = ReadLeadingBytes(file, lead, qvt_FileLayout::kVersionOffset);
+  return qvt_DatabaseHeader::IsMagic(lead, got, typeCode);
 }
 
 long qvt_DatabaseReprFile::GetCreationTime(qvt_FileRepr& file) {
-  file.Seek(8);
+  file.Seek(qvt_FileLayout::kVersionOffset);
   if (file.ReadInt() < kVersion) return 0;
   file.Seek(kCreationTimeOffset);
   return file.ReadInt();
@@ -295,28 +279,10 @@ void qvt_DatabaseReprFile::NewLinkageBlock() {
 }
 
 void qvt_DatabaseReprFile::LoadLinkage(BlockList* blocks) {
-  qvt_FileRepr& f = File();
-  // Offsets of the blocks read so far, for refusing a chain of blocks that
-  // loops back or overlaps itself.
-  std::map<utl_FileOffset, bool> placed;
-  utl_FileOffset offset = qvt_LinkageFirstBlock;
-  for (;;) {
-    if (blocks->size() >= qvt_LinkageMaxBlocks) FailCorrupt();
-    auto after = placed.lower_bound(offset);
-    if (after != placed.end() && after->first < offset + qvt_LinkageBlockBytes) FailCorrupt();
-    if (after != placed.begin() && std::prev(after)->first + qvt_LinkageBlockBytes > offset) FailCorrupt();
-    placed.emplace(offset, true);
-
-    f.Seek(offset);
-    char* scratch = reinterpret_cast<char*>(m_Scratch.data());
-    if (ReadFully(f, scratch, qvt_LinkageBlockBytes) != qvt_LinkageBlockBytes) FailCorrupt();
-    auto block = std::make_unique<qvt_LinkageBlock>(offset);
-    if (!block->Decode(m_Scratch.data(), f.Swapper())) FailCorrupt();
-    const utl_FileOffset next = block->NextBlockOffset();
-    blocks->push_back(std::move(block));
-    if (next == 0) return;
-    offset = next;
-  }
+  // A reader's file may have grown since it opened: blocks are read
+  // wherever their links say.
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  (void)qvt_ReadLinkage(File(), std::numeric_limits<utl_FileOffset>::max(), blocks, &problems);
 }
 
 void qvt_DatabaseReprFile::WriteLinkage() {

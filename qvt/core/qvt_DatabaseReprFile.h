@@ -10,39 +10,25 @@
 
 #include "qvt_DatabaseRepr.h"
 #include "qvt_File.h"
+#include "qvt_FileLayout.h"
 #include "qvt_Linkage.h"
 #include "qvt_StringManagerFile.h"
 
 class qvt_FileRepr;
+class qvt_Problems;
 
-// Header layout, every int 32-bit in the file's external (big-endian) order:
-//
-//   OFFSET SIZE CONTENT
-//        0    4 signature "WOXR"
-//        4    4 type code: up to 4 characters, zero padded
-//        8    4 version (12 written, 11 and above accepted)
-//       12  484 description, fixed string
-//      496    4 reserved word, 0
-//      500   12 size record (the file's own: marker and allocation)
-//      512    4 flush count
-//      516    4 creation time
-//      520  504 zero
-//     1024 14336 linkage block 0
+// The file starts with the header (qvt_FileLayout.h), linkage block 0
+// right behind it at 1024 (qvt_DatabaseLayout.h).
 class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
  public:
-  static constexpr int kVersion = 12;
-  static constexpr int kOldestVersion = 11;
-  static constexpr utl_FileOffset kHeaderBytes = 1024;
-  static constexpr int kDescriptionOffset = 12;
-  static constexpr int kDescriptionWidth = 484;
-  static constexpr int kReservedOffset = 496;
-  static constexpr int kSizeRecordOffset = 500;
-  static constexpr int kFlushCountOffset = 512;
-  static constexpr int kCreationTimeOffset = 516;
-  static constexpr qvt_Handle kStringPoolHandle = 1;
-  static constexpr qvt_Handle kReservedHandle = 2;
-  static constexpr qvt_Handle kMetadataPoolHandle = 3;
-  static constexpr int kMetadataMarker = static_cast<int>(0xFAAAEBBBu);
+  static constexpr int kVersion = qvt_FileLayout::kVersion;
+  static constexpr utl_FileOffset kHeaderBytes = qvt_FileLayout::kHeaderBytes;
+  static constexpr int kDescriptionOffset = qvt_FileLayout::kDescriptionOffset;
+  static constexpr int kDescriptionWidth = qvt_FileLayout::kDescriptionWidth;
+  static constexpr int kReservedOffset = qvt_FileLayout::kReservedOffset;
+  static constexpr int kSizeRecordOffset = qvt_FileLayout::kSizeRecordOffset;
+  static constexpr int kFlushCountOffset = qvt_FileLayout::kFlushCountOffset;
+  static constexpr int kCreationTimeOffset = qvt_FileLayout::kCreationTimeOffset;
 
   // Built empty; exactly one of Create or Open follows. Only a database
   // whose Create or Open ran through is closed (flushed, trimmed) when it is
@@ -66,6 +52,11 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   // True when file starts with the signature and its type code matches as
   // in Open (always, for an empty typeCode). Throws nothing of its own.
   static bool IsMagic(qvt_FileRepr& file, const cow_String& typeCode);
+  // Checks the start of a pool's space as Open does: length bytes long and
+  // starting with marker (read when length is at least 4). Adds "the string
+  // pool (object 1) ..." or "the metadata pool (object 3) ..." to problems,
+  // refused with the string-space or metadata misplaced message.
+  static void PoolProblems(qvt_Handle handle, utl_FileOffset length, int marker, qvt_Problems* problems);
   // The creation time in the header, 0 for a version below 12.
   static long GetCreationTime(qvt_FileRepr& file);
 
@@ -133,7 +124,7 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   [[noreturn]] void FailCorrupt() const;
 
  private:
-  using BlockList = std::vector<std::unique_ptr<qvt_LinkageBlock>>;
+  using BlockList = qvt_LinkageBlocks;
 
   void NewLinkageBlock();
   void LoadLinkage(BlockList* blocks);
@@ -143,7 +134,7 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   // Sets the scratch flag of every entry that starts a chain and clears
   // every other one.
   void MarkHeads();
-  std::unique_ptr<qvt_SpaceRepr> OpenPoolSpace(qvt_Handle handle, int marker, const char* failure);
+  std::unique_ptr<qvt_SpaceRepr> OpenPoolSpace(qvt_Handle handle);
 
   qvt_File m_File;
   qvt_StringManagerFile m_StringPool;

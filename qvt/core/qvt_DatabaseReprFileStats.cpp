@@ -51,7 +51,7 @@ cow_1DArrayList<cow_String> qvt_DatabaseReprFile::GetDBStatistics() {
   lines.push_back(
       FormatLine("String Pool Size (bytes)=%20.0lf", static_cast<double>(m_StringPool.KnownEnd())));
   lines.push_back(FormatLine("String Pool Count (number of strings)=%d", m_StringPool.StringCount()));
-  const cow_1DArrayList<cow_String> pool = GetObjStatistics(kStringPoolHandle);
+  const cow_1DArrayList<cow_String> pool = GetObjStatistics(qvt_StringPoolHandle);
   lines.push_back(FormatLine("String Pool %s", pool.empty() ? "" : pool.front().c_str()));
   return lines;
 }

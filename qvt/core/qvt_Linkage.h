@@ -6,25 +6,17 @@
 #define QVT_IMPL_QVT_LINKAGE_H
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
+#include "cow_String.h"
 #include "omi_Swapper.h"
+#include "qvt_DatabaseLayout.h"
 #include "qvt_Handle.h"
 #include "utl_FileOffset.h"
 
-// A handle is block index x 512 + slot; slot 0 of a block is its link to the
-// next block and never an object.
-constexpr int qvt_LinkageSlots = 512;
-constexpr int qvt_LinkageEntryBytes = 28;
-constexpr int qvt_LinkageBlockBytes = qvt_LinkageSlots * qvt_LinkageEntryBytes;  // 14336
-constexpr utl_FileOffset qvt_LinkageFirstBlock = 1024;
-// Highest block index a 32-bit handle can name.
-constexpr std::uint32_t qvt_LinkageMaxBlocks = 1u << 23;
-
-// Entry locations below this hold no extent: 0 marks a free slot, 1 a slot
-// handed out whose extent has not been placed yet.
-constexpr utl_FileOffset qvt_LocationFree = 0;
-constexpr utl_FileOffset qvt_LocationTaken = 1;
-constexpr utl_FileOffset qvt_LocationPlaced = 1024;
+class qvt_FileRepr;
+class qvt_Problems;
 
 inline std::uint32_t qvt_HandleBlock(qvt_Handle handle) { return handle >> 9; }
 inline int qvt_HandleSlot(qvt_Handle handle) { return static_cast<int>(handle & 511u); }
@@ -48,6 +40,8 @@ struct qvt_LinkageEntry {
   utl_FileOffset m_Location = 0;    // file offset of its first byte, or 0 / 1 (above)
   qvt_Handle m_Next = 0;            // next extent of the same space, 0 for the last
   unsigned char m_Flag = 0;         // scratch mark of the object location report
+  bool m_Decoded = true;            // false: a stored quantity was no whole file quantity (a
+                                    // value just below 0 reads as 0 but is marked so too)
 };
 
 // On disk a block is 512 entries of 28 bytes, external byte order:
@@ -67,12 +61,17 @@ class qvt_LinkageBlock {
   explicit qvt_LinkageBlock(utl_FileOffset fileOffset);
 
   // Fills the entries from qvt_LinkageBlockBytes bytes read at the block's
-  // offset; the block is then clean and its used count is the first free
-  // slot (512 when all are taken). Answers false when a field is out of its
-  // bounds: a quantity that does not decode, a length beyond its
-  // allocation, a location between 2 and 1023, or an unplaced entry that
-  // claims bytes. The block's entries are then unspecified.
-  bool Decode(const unsigned char* bytes, const omi_Swapper& swapper);
+  // offset, index being the block's place in the chain; the block is then
+  // clean and its used count is the first free slot (512 when all are
+  // taken). Every entry is decoded and checked, and what does not hold is
+  // added to problems. The database refuses the file, with corrupt, for a
+  // quantity that does not decode (the entry is then marked undecoded), a
+  // length beyond its allocation, a location between 2 and 1023, or an
+  // unplaced entry that claims bytes; it reads on past an extent that runs
+  // beyond fileLength, a free entry that only names a next extent, and an
+  // entry in use behind a free one. Entry 0, the link, is the walk's to check.
+  void Decode(const unsigned char* bytes, const omi_Swapper& swapper, std::uint32_t index,
+              utl_FileOffset fileLength, const cow_String& corrupt, qvt_Problems* problems);
   // Writes the entries, entry 0 with allocation and length 0.
   void Encode(unsigned char* bytes, const omi_Swapper& swapper) const;
 
@@ -83,5 +82,21 @@ class qvt_LinkageBlock {
   int m_Used = 1;  // next slot to hand out, 1 to 512
   qvt_LinkageEntry m_Entries[qvt_LinkageSlots];
 };
+
+using qvt_LinkageBlocks = std::vector<std::unique_ptr<qvt_LinkageBlock>>;
+
+// Reads the chain of linkage blocks of file from block 0 on into blocks,
+// which must be empty, decoding each (qvt_LinkageBlock::Decode). A block
+// that lies outside the file, is met again or overlaps another, is one too
+// many for a handle to name, cannot be read whole, or does not link to a
+// valid offset ends the walk with a problem; the database refuses the file
+// for each with its corrupt-file message. A link naming another handle
+// than the next block's slot 0 is only reported. Blocks and extents are
+// judged against fileLength; a reader passes the largest offset instead,
+// as its file may have grown since it opened, and a block beyond the end
+// then shows as one that cannot be read whole. Answers true when the chain
+// was followed to its end.
+bool qvt_ReadLinkage(qvt_FileRepr& file, utl_FileOffset fileLength, qvt_LinkageBlocks* blocks,
+                     qvt_Problems* problems);
 
 #endif  // QVT_IMPL_QVT_LINKAGE_H

@@ -11,13 +11,12 @@
 #include "nex_Exception.h"
 #include "qvt_DatabaseReprMessages.h"
 #include "qvt_Linkage.h"
+#include "qvt_Problems.h"
 #include "qvt_SpaceRepr.h"
 
 namespace M = qvt_CoreMessages;
 
 namespace {
-
-constexpr int kReferenceBytes = 8;
 
 // Bytes a record of a text of length L takes: 4 + L rounded up to 4.
 utl_FileOffset RecordBytes(utl_FileOffset length) { return 4 + (length + 3) / 4 * 4; }
@@ -33,7 +32,7 @@ void qvt_StringManagerFile::Release() { m_Space.reset(); }
 void qvt_StringManagerFile::Attach(qvt_SpaceRepr* space) {
   m_Space.reset(space);
   m_Swapper = space->Swapper();
-  m_KnownEnd = 4;
+  m_KnownEnd = qvt_PoolFirstRecord;
   m_Offsets.clear();
   m_Strings.clear();
   m_Damaged.clear();
@@ -62,27 +61,49 @@ void qvt_StringManagerFile::LoadStrings() {
   // Records written by one writer's flush are back to back from old on. A
   // record that cannot be read ends the scan of this stretch: nothing after
   // it can be located.
+  qvt_Problems problems;
+  const utl_FileOffset end = ScanRecords(
+      buffer.data(), got, old, now, m_Swapper,
+      [this](utl_FileOffset offset, cow_String&& text) {
+        m_Offsets.emplace(text, offset);  // a duplicate record keeps the first offset here
+        m_Strings.emplace(offset, std::move(text));
+      },
+      &problems);
+  if (end < now) m_Damaged.emplace(end, now);
+}
+
+utl_FileOffset qvt_StringManagerFile::ScanRecords(
+    const unsigned char* bytes, int count, utl_FileOffset start, utl_FileOffset poolLength,
+    const omi_Swapper& swapper, const std::function<void(utl_FileOffset offset, cow_String&& text)>& found,
+    qvt_Problems* problems) {
   int position = 0;
-  while (position < got) {
-    const utl_FileOffset offset = old + position;
-    if (got - position < 4) {
-      m_Damaged.emplace(offset, now);
-      return;
+  while (position < count) {
+    const utl_FileOffset offset = start + position;
+    if (count - position < 4) {
+      problems->Add("the string pool ends inside the length of the record at offset " +
+                    std::to_string(offset));
+      return offset;
     }
     std::int32_t length;
-    omi_SwapperGuts::InternalizeArray(m_Swapper.MustSwap(), buffer.data() + position, &length, 1, 4);
-    if (length < 0 || length > got - position - 4) {
-      m_Damaged.emplace(offset, now);
-      return;
+    omi_SwapperGuts::InternalizeArray(swapper.MustSwap(), bytes + position, &length, 1, 4);
+    if (length < 0) {
+      problems->Add("the string pool record at offset " + std::to_string(offset) +
+                    " has a negative length (" + std::to_string(length) + ")");
+      return offset;
     }
-    cow_String text(reinterpret_cast<const char*>(buffer.data()) + position + 4, static_cast<std::size_t>(length));
-    m_Offsets.emplace(text, offset);  // a duplicate record keeps the first offset here
-    m_Strings.emplace(offset, std::move(text));
+    if (length > count - position - 4) {
+      problems->Add("the string pool record at offset " + std::to_string(offset) + " (" +
+                    std::to_string(length) + " bytes) runs past the end of the pool (" +
+                    std::to_string(poolLength) + " bytes)");
+      return offset;
+    }
+    found(offset,
+          cow_String(reinterpret_cast<const char*>(bytes) + position + 4, static_cast<std::size_t>(length)));
     const utl_FileOffset step = RecordBytes(length);
-    if (step >= got - position) break;
+    if (step >= count - position) break;
     position += static_cast<int>(step);
   }
-  if (got < n) m_Damaged.emplace(old + got, now);
+  return start + count;
 }
 
 cow_String qvt_StringManagerFile::String(utl_FileOffset offset) {
@@ -159,11 +180,12 @@ utl_FileOffset qvt_StringManagerFile::DecodeReference(const unsigned char* bytes
 
 void qvt_StringManagerFile::InternalizeStrings(const char* external, cow_String* strings, int count) {
   for (int i = 0; i < count; ++i)
-    strings[i] = String(DecodeReference(reinterpret_cast<const unsigned char*>(external) + i * kReferenceBytes));
+    strings[i] =
+        String(DecodeReference(reinterpret_cast<const unsigned char*>(external) + i * qvt_ReferenceBytes));
 }
 
 void qvt_StringManagerFile::ExternalizeStrings(char* external, const cow_String* strings, int count) {
   for (int i = 0; i < count; ++i)
-    qvt_EncodeFileOffset(reinterpret_cast<unsigned char*>(external) + i * kReferenceBytes, StringOffset(strings[i]),
-                         m_Swapper);
+    qvt_EncodeFileOffset(reinterpret_cast<unsigned char*>(external) + i * qvt_ReferenceBytes,
+                         StringOffset(strings[i]), m_Swapper);
 }

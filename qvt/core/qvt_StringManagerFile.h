@@ -5,27 +5,42 @@
 #ifndef QVT_IMPL_QVT_STRINGMANAGERFILE_H
 #define QVT_IMPL_QVT_STRINGMANAGERFILE_H
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
 
 #include "omi_Swapper.h"
+#include "qvt_DatabaseLayout.h"
 #include "qvt_StringManager.h"
 #include "utl_FileOffset.h"
 
 class qvt_SpaceRepr;
 
+class qvt_Problems;
+
 // Pool space layout, offsets within the space, external byte order:
 //
 //   OFFSET SIZE CONTENT
-//        0    4 int 0xAAFFBBEE, the pool's marker
+//        0    4 int 0xAAFFBBEE, the pool's marker (qvt_DatabaseLayout.h)
 //        4    … records, back to back, each starting on a multiple of 4:
 //               4 bytes L (int), L bytes of text, zeros up to a multiple of 4
 //
 // A reference is the offset of a record's L field, stored as a double.
 class qvt_StringManagerFile : public qvt_StringManager {
  public:
-  static constexpr int kMarker = static_cast<int>(0xAAFFBBEEu);
+  // Walks the records in bytes[0, count), which hold the pool from offset
+  // start on, in a pool poolLength bytes long, and calls found for each
+  // whole record in order. Answers where the records that could be read
+  // end: start + count, or the offset of the first record cut off inside
+  // its length, with a negative length, or running past the pool, which is
+  // then added to problems. Nothing is refused: a reader keeps the records
+  // before the damage and reports the damaged stretch when it is asked for
+  // a string there.
+  static utl_FileOffset ScanRecords(
+      const unsigned char* bytes, int count, utl_FileOffset start, utl_FileOffset poolLength,
+      const omi_Swapper& swapper, const std::function<void(utl_FileOffset offset, cow_String&& text)>& found,
+      qvt_Problems* problems);
 
   qvt_StringManagerFile();
   // Deletes the pool's space; writes nothing.
@@ -71,7 +86,7 @@ class qvt_StringManagerFile : public qvt_StringManager {
 
   std::unique_ptr<qvt_SpaceRepr> m_Space;
   omi_Swapper m_Swapper;
-  utl_FileOffset m_KnownEnd = 4;
+  utl_FileOffset m_KnownEnd = qvt_PoolFirstRecord;
   std::unordered_map<cow_String, utl_FileOffset> m_Offsets;
   std::map<utl_FileOffset, cow_String> m_Strings;
   std::map<utl_FileOffset, utl_FileOffset> m_Damaged;

@@ -6,17 +6,12 @@
 
 #include <memory>
 
+#include "qvt_ArrayLayout.h"
 #include "qvt_DBMetadata.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TableRepr.h"
-
-namespace {
-// First ints of the spaces of each kind of object.
-constexpr int kTableMarker = static_cast<int>(0xAAAFBBBEu);
-constexpr int kTaggedStreamMarker = static_cast<int>(0xFAAFEBBEu);
-constexpr int kArrayMarker = static_cast<int>(0xFFFAEEEBu);
-}  // namespace
+#include "qvt_TaggedStreamLayout.h"
 
 qvt_Database qvt_Database::Open(const qvt_File& file, const cow_String& typeCode) {
   auto repr = std::make_unique<qvt_DatabaseReprFile>();
@@ -106,25 +101,26 @@ qvt_Table qvt_Database::Table(qvt_Handle handle, int increment, int cacheSize) {
 }
 
 qvt_Type qvt_Database::HandleType(const qvt_Handle& handle) {
-  int first[3] = {0, 0, 0};
+  // The marker, then for an array the element type behind its flush count.
+  int first[qvt_ArrayTypeOffset / 4 + 1] = {};
   {
     std::unique_ptr<qvt_SpaceRepr> space(m_Repr->Space(handle, -1));
-    space->ReadIntArray(first, 3);
+    space->ReadIntArray(first, qvt_ArrayTypeOffset / 4 + 1);
   }
   switch (first[0]) {
-    case kTableMarker:
+    case qvt_TableMarker:
       return qvt_TypeTable;
-    case kTaggedStreamMarker:
+    case qvt_TaggedStreamMarker:
       return qvt_TypeTaggedStream;
-    case kArrayMarker:
+    case qvt_ArrayMarker:
       // The element type, when it is one an array can hold; a damaged
       // header answers as any other space.
-      switch (first[2]) {
+      switch (first[qvt_ArrayTypeOffset / 4]) {
         case qvt_TypeInt:
         case qvt_TypeFloat:
         case qvt_TypeDouble:
         case qvt_TypeString:
-          return static_cast<qvt_Type>(first[2]);
+          return static_cast<qvt_Type>(first[qvt_ArrayTypeOffset / 4]);
         default:
           return qvt_TypeOther;
       }

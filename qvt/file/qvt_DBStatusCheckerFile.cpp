@@ -9,18 +9,17 @@
 #include <utility>
 
 #include "omi_Swapper.h"
+#include "qvt_FileLayout.h"
 #include "qvt_FileRepr.h"
 #include "utl_File.h"
 #include "utl_UrlParser.h"
 
 namespace {
 
-// Header values read by the check, big-endian like every database int:
-//   OFFSET SIZE CONTENT
-//   512    4    flush count
-//   516    4    creation time
-const utl_FileOffset kFlushCountOffset = 512;
-const int kHeaderValuesSize = 8;
+// The two header values read by the check, the flush count and right
+// behind it the creation time.
+const utl_FileOffset kFlushCountOffset = qvt_FileLayout::kFlushCountOffset;
+const int kHeaderValuesSize = qvt_FileLayout::kCreationTimeOffset + 4 - qvt_FileLayout::kFlushCountOffset;
 
 struct HeaderValues {
   int flushCount = 0;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "qvt_FileLayout.h"
+#include "qvt_Problems.h"
 #include "utl_File.h"
 
 namespace {
@@ -13,7 +15,7 @@ const char kPauseVariable[] = "PAUSE_FOR_TRANSACTION";
 const char kCorruptFile[] =
     "***ERROR: The KELVOR database file is corrupt. If this file was transferred from another machine "
     "using FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
-constexpr int kSizeRecordBytes = 12;
+namespace L = qvt_FileLayout;
 
 // Restores a position on every way out of a scope.
 class PositionGuard {
@@ -75,31 +77,46 @@ bool qvt_FileRepr::WriterActive() {
 }
 
 void qvt_FileRepr::VerifySizeRecord(int offset) {
-  unsigned char record[kSizeRecordBytes];
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  VerifySizeRecord(offset, &problems);
+}
+
+void qvt_FileRepr::VerifySizeRecord(int offset, qvt_Problems* problems) {
+  unsigned char record[L::kSizeRecordBytes];
   int bytesRead;
   {
     PositionGuard restore(*this, m_Position);
     Seek(offset);
-    bytesRead = Read(reinterpret_cast<char*>(record), kSizeRecordBytes);
+    bytesRead = Read(reinterpret_cast<char*>(record), L::kSizeRecordBytes);
   }
-  if (bytesRead != kSizeRecordBytes) NEX_THROW_TEXT(kCorruptFile);
+  // Texts are made only for a problem: a sound record costs no allocation.
+  const auto where = [offset] { return "the size record at offset " + std::to_string(offset); };
+  if (bytesRead != L::kSizeRecordBytes) return problems->Add(where() + " cannot be read whole", kCorruptFile);
 
   double stored;
-  omi_SwapperGuts::InternalizeArray(MustSwap(), record + 4, &stored, 1, sizeof stored);
-  // Only a value that converts to a 64-bit integer can name a size; NaN,
-  // infinities and out-of-range values are damage, not sizes.
+  omi_SwapperGuts::InternalizeArray(MustSwap(), record + L::kSizeValueOffset, &stored, 1, sizeof stored);
+  // Only a whole number a double holds exactly can name a size; NaN,
+  // infinities, negative and larger values are damage, not sizes.
   const double rounded = stored + 0.5;
-  if (!std::isfinite(rounded) || rounded <= -9223372036854775808.0 || rounded >= 9223372036854775808.0)
-    NEX_THROW_TEXT(kCorruptFile);
+  if (!std::isfinite(rounded) || rounded <= -1.0 || rounded >= L::kLargestQuantity)
+    return problems->Add(where() + " does not hold a file size", kCorruptFile);
   const utl_FileOffset recorded = static_cast<utl_FileOffset>(rounded);
+  // No size recorded: only the two markers a sound file can carry pass.
+  const bool knownMarker =
+      std::memcmp(record, L::kSizeMarkerText, 4) == 0 || std::memcmp(record, L::kSizeMarkerWritten, 4) == 0;
+  // A value just below 0 reads as no size recorded; a checker is told it
+  // is none.
+  if (stored < 0.0)
+    return problems->Add(where() + " does not hold a file size", knownMarker ? cow_String() : kCorruptFile);
 
   if (recorded != 0) {
-    if (recorded != m_Allocation) NEX_THROW_TEXT(kCorruptFile);
+    if (recorded != m_Allocation) {
+      problems->Add("the size record says the file is " + std::to_string(recorded) +
+                        " bytes long, but it is " + std::to_string(m_Allocation) +
+                        " (truncated, extended, or copied in text mode)",
+                    kCorruptFile);
+    }
     return;
   }
-  // No size recorded: only the two markers a sound file can carry pass.
-  static const unsigned char kTextMarker[4] = {0x0A, 0x00, 0x0D, 0x0A};
-  static const unsigned char kZeroMarker[4] = {0, 0, 0, 0};
-  if (std::memcmp(record, kTextMarker, 4) != 0 && std::memcmp(record, kZeroMarker, 4) != 0)
-    NEX_THROW_TEXT(kCorruptFile);
+  if (!knownMarker) problems->Add(where() + " has an unknown marker", kCorruptFile);
 }

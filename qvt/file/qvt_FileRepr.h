@@ -8,6 +8,8 @@
 #include "qvt_Handle.h"
 #include "qvt_IO.h"
 
+class qvt_Problems;
+
 class qvt_FileRepr : public qvt_IO {
  public:
   // Position, logical length and allocation start at 0; the byte order is
@@ -33,6 +35,13 @@ class qvt_FileRepr : public qvt_IO {
   // double in file byte order.
   virtual void WriteSizeRecord(int offset) { (void)offset; }
   virtual void CheckSizeRecord(int offset) { (void)offset; }
+  // Adds what is wrong with the size record at offset to problems, each
+  // with the refusal CheckSizeRecord raises for it. A file that keeps no
+  // size record (a compressed one keeps its own length) adds nothing.
+  virtual void SizeRecordProblems(int offset, qvt_Problems* problems) {
+    (void)offset;
+    (void)problems;
+  }
 
   const cow_String& FileName() const { return m_Name; }
   // Take and release the transaction lock beside the file (writable files
@@ -54,10 +63,11 @@ class qvt_FileRepr : public qvt_IO {
  protected:
   // The size record check through this file's own Seek and Read: the
   // record at offset must name the allocation, or (naming 0) carry one of
-  // the two sound markers. Leaves the position where it was. THROWS
-  // nex_TextException (the corrupt-file text) otherwise, or when the record
-  // cannot be read whole.
+  // the two sound markers. Leaves the position where it was. The first form
+  // THROWS nex_TextException (the corrupt-file text) otherwise, or when the
+  // record cannot be read whole; the second lists what it finds.
   void VerifySizeRecord(int offset);
+  void VerifySizeRecord(int offset, qvt_Problems* problems);
 
   utl_FileOffset m_Position = 0;
   utl_FileOffset m_LogicalLength = 0;

@@ -6,11 +6,13 @@
 
 #include "qvt_DBStatusCheckerFileLocal.h"
 #include "qvt_FileException.h"
+#include "qvt_FileLayout.h"
+#include "qvt_Problems.h"
 
 namespace {
 const char kWriteFailed[] = "***ERROR: Write operation failed.";
 
-constexpr int kSizeRecordBytes = 12;
+namespace L = qvt_FileLayout;
 
 // Restores a position on every way out of a scope.
 class PositionGuard {
@@ -101,13 +103,16 @@ void qvt_FileReprLocal::TrimToLength() {
 void qvt_FileReprLocal::WriteSizeRecord(int offset) {
   // Refused before moving anything, so the position stays where it was.
   if (m_ReadOnly) RaiseReadOnly();
-  unsigned char record[kSizeRecordBytes] = {0, 0, 0, 0};
+  unsigned char record[L::kSizeRecordBytes] = {0, 0, 0, 0};
   const double allocation = static_cast<double>(m_Allocation);
-  omi_SwapperGuts::ExternalizeArray(MustSwap(), &allocation, record + 4, 1, sizeof allocation);
+  omi_SwapperGuts::ExternalizeArray(MustSwap(), &allocation, record + L::kSizeValueOffset, 1,
+                                    sizeof allocation);
   PositionGuard restore(*this, m_Position);
   Seek(offset);
-  if (Write(reinterpret_cast<const char*>(record), kSizeRecordBytes) != kSizeRecordBytes)
+  if (Write(reinterpret_cast<const char*>(record), L::kSizeRecordBytes) != L::kSizeRecordBytes)
     NEX_THROW_TEXT(kWriteFailed);
 }
 
 void qvt_FileReprLocal::CheckSizeRecord(int offset) { VerifySizeRecord(offset); }
+
+void qvt_FileReprLocal::SizeRecordProblems(int offset, qvt_Problems* problems) { VerifySizeRecord(offset, problems); }

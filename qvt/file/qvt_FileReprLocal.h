@@ -42,15 +42,15 @@ class qvt_FileReprLocal : public qvt_FileRepr {
   bool ExtendFile(utl_FileOffset increment) override;
   // Cuts or grows the file to exactly the logical length.
   void TrimToLength() override;
-  // Size record at offset (byte order of the file, big-endian):
-  //   OFFSET SIZE CONTENT
-  //   0      4    marker: 00 00 00 00 when written
-  //   4      8    the allocation as an IEEE 754 double
-  // Both leave the position where it was. CheckSizeRecord THROWS
-  // nex_TextException (the corrupt-file text) when the record does not
-  // match the file's size or cannot be read whole.
+  // The size record at offset (laid out in qvt_FileLayout.h). All three
+  // leave the position where it was. CheckSizeRecord THROWS
+  // nex_TextException (the corrupt-file text) for the first problem
+  // SizeRecordProblems finds: a record that cannot be read whole, holds no
+  // file size, names another size than the allocation, or names none and
+  // has an unknown marker.
   void WriteSizeRecord(int offset) override;
   void CheckSizeRecord(int offset) override;
+  void SizeRecordProblems(int offset, qvt_Problems* problems) override;
   // The status checker's answer; 0 (Unchanged) for a created file, which
   // has no checker: its own process is the writer.
   qvt_FileStatus::QvtFileStatus FileStatus() override;

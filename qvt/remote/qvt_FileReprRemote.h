@@ -75,6 +75,7 @@ class qvt_FileReprRemote : public qvt_FileRepr {
   qvt_FileStatus::QvtFileStatus FileStatus() override;
   atr_String CheckNODBCache() override;
   void CheckSizeRecord(int offset) override { VerifySizeRecord(offset); }
+  void SizeRecordProblems(int offset, qvt_Problems* problems) override { VerifySizeRecord(offset, problems); }
 
   int LastStatus() const { return m_LastStatus; }
 

@@ -10,6 +10,7 @@
 #include "nex_Exception.h"
 #include "omi_Swapper.h"
 #include "qvt_DatabaseRepr.h"
+#include "qvt_Problems.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TaggedStreamMessages.h"
 
@@ -17,9 +18,11 @@ namespace M = qvt_TaggedStreamMessages;
 
 namespace {
 
-constexpr int kHeaderWords = 2;
+constexpr int kHeaderWords = qvt_TaggedStreamHeaderBytes / 4;
 // A handle value: the handle, then 4 zero bytes.
-constexpr int kHandleBytes = 8;
+constexpr int kHandleBytes = qvt_TaggedStreamHandleBytes;
+
+std::int32_t Int32At(const unsigned char* p) { return static_cast<std::int32_t>(omi_Bytes::GetBE32(p)); }
 
 qvt_SpaceRepr* NewStreamSpace(qvt_DatabaseRepr* database) {
   NEX_ASSERT(database != nullptr);
@@ -38,7 +41,7 @@ qvt_TaggedStreamRepr::qvt_TaggedStreamRepr(qvt_DatabaseRepr* database, int buffe
       m_Space(NewStreamSpace(database)),
       m_Buffer(*m_Space, bufferSize),
       m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
-  const int header[kHeaderWords] = {kMagic, 0};
+  const int header[kHeaderWords] = {qvt_TaggedStreamMarker, 0};
   m_Buffer.WriteIntArray(header, kHeaderWords);
 }
 
@@ -47,10 +50,62 @@ qvt_TaggedStreamRepr::qvt_TaggedStreamRepr(qvt_DatabaseRepr* database, qvt_Handl
       m_Space(OpenStreamSpace(database, handle)),
       m_Buffer(*m_Space, bufferSize),
       m_FlushCount(kFlushCountOffset, database->GetFlushCount()) {
-  int header[kHeaderWords] = {0, 0};
-  if (m_Buffer.ReadIntArray(header, kHeaderWords) < kHeaderWords) NEX_THROW_TEXT(M::kCorrupt);
-  if (header[0] != kMagic) NEX_THROW_TEXT(M::kNotAStream);
-  m_FlushCount.SetCount(header[1]);
+  unsigned char bytes[qvt_TaggedStreamHeaderBytes];
+  const int got = m_Buffer.Read(reinterpret_cast<char*>(bytes), qvt_TaggedStreamHeaderBytes);
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  m_FlushCount.SetCount(DecodeHeader(handle, bytes, got, m_Space->Length(), &problems));
+}
+
+int qvt_TaggedStreamRepr::DecodeHeader(qvt_Handle handle, const unsigned char* bytes, int count,
+                                       utl_FileOffset spaceLength, qvt_Problems* problems) {
+  const std::string object = "object " + std::to_string(handle);
+  if (count < qvt_TaggedStreamHeaderBytes) {
+    problems->Add(
+        object + " is a tagged stream of " + std::to_string(spaceLength) + " bytes, too short for its header",
+        M::kCorrupt);
+    return 0;
+  }
+  if (Int32At(bytes) != qvt_TaggedStreamMarker) {
+    problems->Add(object + " does not start with the tagged stream marker", M::kNotAStream);
+  }
+  return Int32At(bytes + qvt_TaggedStreamFlushCountOffset);
+}
+
+void qvt_TaggedStreamRepr::RecordProblems(qvt_Handle handle, utl_FileOffset spaceLength, const Reader& read,
+                                          const std::function<bool(const unsigned char* reference)>& pooled,
+                                          qvt_Problems* problems) {
+  unsigned char bytes[qvt_TaggedStreamRecordHeadBytes + qvt_ReferenceBytes];
+  utl_FileOffset position = qvt_TaggedStreamHeaderBytes;
+  for (std::int64_t record = 0; position < spaceLength; ++record) {
+    const std::string where = "object " + std::to_string(handle) + " is a tagged stream whose record " +
+                              std::to_string(record) + " at offset " + std::to_string(position);
+    if (!read(position, bytes, qvt_TaggedStreamRecordHeadBytes)) {
+      return problems->Add(where + " is cut off inside its type and identifier");
+    }
+    const std::int32_t type = Int32At(bytes);
+    const utl_FileOffset valueAt = position + qvt_TaggedStreamRecordHeadBytes;
+    utl_FileOffset width = qvt_TaggedStreamValueWidth(type);
+    if (width < 0)
+      return problems->Add(where + " has the type code " + std::to_string(type) + ", which no record has");
+    if (type == qvt_TypeFixedString) {
+      if (!read(valueAt, bytes, qvt_TaggedStreamTextWidthBytes)) {
+        return problems->Add(where + " is cut off inside the width of its text");
+      }
+      const std::int32_t textWidth = Int32At(bytes);
+      if (textWidth < 0 || textWidth % 4 != 0) {
+        return problems->Add(where + " gives its text a width of " + std::to_string(textWidth) + " bytes");
+      }
+      width += textWidth;
+    }
+    if (valueAt + width > spaceLength) {
+      return problems->Add(where + " runs past the end of the stream (" + std::to_string(spaceLength) +
+                           " bytes)");
+    }
+    if (type == qvt_TypeString && (!read(valueAt, bytes, qvt_ReferenceBytes) || !pooled(bytes))) {
+      return problems->Add(where + " refers to a string that the string pool does not hold");
+    }
+    position = valueAt + width;
+  }
 }
 
 qvt_TaggedStreamRepr::~qvt_TaggedStreamRepr() = default;

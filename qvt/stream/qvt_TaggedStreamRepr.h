@@ -5,6 +5,7 @@
 #ifndef QVT_IMPL_QVT_TAGGEDSTREAMREPR_H
 #define QVT_IMPL_QVT_TAGGEDSTREAMREPR_H
 
+#include <functional>
 #include <memory>
 
 #include "cow_1DArrayList.h"
@@ -12,47 +13,46 @@
 #include "qvt_Handle.h"
 #include "qvt_IOBuffer.h"
 #include "qvt_ObjectFlushCount.h"
+#include "qvt_TaggedStreamLayout.h"
 #include "utl_FileOffset.h"
 
 class qvt_DatabaseRepr;
 class qvt_SpaceRepr;
 
-// Object layout in the stream's space; ints are 32-bit, every value in the
-// file's external (big-endian) order:
-//
-//   OFFSET SIZE CONTENT
-//        0    4 magic 0xFAAFEBBE
-//        4    4 flush count: 0 at creation, +1 at each Flush
-//        8    … records back to back
-//
-// Record:
-//
-//   OFFSET SIZE    CONTENT
-//        0    4    type code (qvt_Type)
-//        4    4    identifier
-//        8    …    value by type code:
-//                    1 int        4  the int
-//                    2 handle     8  the 32-bit handle, then 4 zero bytes
-//                    3 float      4  the float
-//                    4 double     8  the double
-//                    6 string     8  pooled-string reference
-//                    7 fixed    4+w  int w (text length rounded up to a
-//                                    multiple of 4), then w bytes of text
-//                                    padded with zeros
+class qvt_Problems;
+
+// The object's layout is drawn in qvt_TaggedStreamLayout.h.
 class qvt_TaggedStreamRepr {
  public:
-  static constexpr int kMagic = static_cast<int>(0xFAAFEBBEu);
-  static constexpr utl_FileOffset kFlushCountOffset = 4;
-  static constexpr utl_FileOffset kDataStart = 8;
+  static constexpr utl_FileOffset kFlushCountOffset = qvt_TaggedStreamFlushCountOffset;
+  static constexpr utl_FileOffset kDataStart = qvt_TaggedStreamHeaderBytes;
 
   // Creates a new stream in a new space of database (increment -1);
   // bufferSize 0 means the I/O buffer's default. Positioned after the header.
   qvt_TaggedStreamRepr(qvt_DatabaseRepr* database, int bufferSize);
   // Opens the stream of handle, positioned at its first record. THROWS the
-  // corrupt message for a header shorter than 8 bytes, the not-a-stream
-  // message for a wrong magic, and the database's message for an invalid
-  // handle.
+  // database's message for an invalid handle, then the first refusal of
+  // DecodeHeader.
   qvt_TaggedStreamRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int bufferSize);
+
+  // Decodes the first count bytes of the space of stream handle, which is
+  // spaceLength bytes long, and answers its flush count. Adds to problems
+  // in the order opening checks them: the corrupt message for a space
+  // shorter than the header, the not-a-stream message for another marker.
+  static int DecodeHeader(qvt_Handle handle, const unsigned char* bytes, int count,
+                          utl_FileOffset spaceLength, qvt_Problems* problems);
+  // Reads count bytes of the stream at position; false when they are not
+  // all there.
+  using Reader = std::function<bool(utl_FileOffset position, unsigned char* bytes, int count)>;
+  // Walks the records of a stream spaceLength bytes long, for a checker,
+  // and adds the first record that cannot be read to problems: a head or
+  // text width cut off, a type code no record has, a text width that is
+  // negative or no multiple of 4, a value running past the stream, a string
+  // reference that pooled says names no string. Nothing is refused: a
+  // reader meets these one record at a time.
+  static void RecordProblems(qvt_Handle handle, utl_FileOffset spaceLength, const Reader& read,
+                             const std::function<bool(const unsigned char* reference)>& pooled,
+                             qvt_Problems* problems);
   // Writes back what the buffer holds and releases the space; the flush
   // count is not bumped. A failure is reported on standard error.
   virtual ~qvt_TaggedStreamRepr();

@@ -4,14 +4,25 @@
 
 #include <cstdio>
 #include <exception>
+#include <set>
+#include <string>
 
 #include "atr_translate.h"
 #include "nex_Exception.h"
+#include "omi_Swapper.h"
+#include "qvt_IOMessages.h"
+#include "qvt_Problems.h"
+#include "qvt_TableLayout.h"
+#include "qvt_TableReprMessages.h"
 
 namespace {
-constexpr const char* kCorrupt = "***ERROR: Metadata is corrupt in KELVOR database file.";
+constexpr const char* kCorrupt = qvt_TableMsg::kMetadataCorrupt;
 constexpr const char* kNoSuchClass = "***ERROR: Can't find table metadata, \"%s\" in KELVOR database file.";
 constexpr const char* kNoSuchHandle = "***ERROR: Can't find metadata with handle.";
+// A checker's walk stops listing the pool's problems after this many.
+constexpr std::size_t kMostProblems = 20;
+
+std::int32_t Int32At(const unsigned char* p) { return static_cast<std::int32_t>(omi_Bytes::GetBE32(p)); }
 }  // namespace
 
 qvt_DBMetadata::qvt_DBMetadata(qvt_SpaceRepr* space) : m_Space(space), m_Buffer(*space, kBufferSize) {}
@@ -25,24 +36,101 @@ qvt_DBMetadata::~qvt_DBMetadata() {
 }
 
 void qvt_DBMetadata::IndexRecords() {
-  const int width = m_Buffer.StringManager().ExternalSize();
-  const utl_FileOffset poolSize = PoolSize();
+  const Reader read = [this](utl_FileOffset position, unsigned char* bytes, int count) {
+    m_Buffer.Seek(position);
+    return m_Buffer.Read(reinterpret_cast<char*>(bytes), count) == count;
+  };
+  qvt_StringManager& pool = m_Buffer.StringManager();
+  const Lookup lookup = [&pool](const unsigned char* reference, cow_String* text) {
+    pool.InternalizeStrings(reinterpret_cast<const char*>(reference), text, 1);
+    return true;
+  };
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  for (const qvt_ClassRecord& record : ScanRecords(PoolSize(), read, lookup, false, &problems))
+    m_NameIndex.emplace(record.name, record.offset);
+}
+
+std::vector<qvt_ClassRecord> qvt_DBMetadata::ScanRecords(utl_FileOffset poolSize, const Reader& read,
+                                                         const Lookup& lookup, bool withFields,
+                                                         qvt_Problems* problems) {
+  std::vector<qvt_ClassRecord> records;
+  std::map<cow_String, utl_FileOffset> byName;
+  const std::size_t before = problems->Size();
+  unsigned char bytes[qvt_MetadataRecordHeadBytes];
   utl_FileOffset position = kFirstRecord;
   while (position < poolSize) {
-    m_Buffer.Seek(position);
-    const int size = m_Buffer.ReadInt();
-    // A length that cannot hold a record would stall the scan or land it
-    // inside another record.
-    if (size < 4 + width || size > poolSize - position) NEX_THROW_TEXT(cow_String(kCorrupt));
-    const cow_String name = m_Buffer.ReadString();
-    auto found = m_NameIndex.find(name);
-    if (found == m_NameIndex.end()) {
-      m_NameIndex.emplace(name, position);
-    } else if (found->second != position) {
-      NEX_THROW_TEXT(cow_String(kCorrupt));
+    const std::string where = "the metadata record at offset " + std::to_string(position);
+    const utl_FileOffset left = poolSize - position;
+    if (left < qvt_MetadataRecordHeadBytes) {
+      problems->Add(
+          "the metadata pool ends inside the head of its record at offset " + std::to_string(position),
+          left < 4 ? qvt_IOMessages::kUnexpectedEof : kCorrupt);
+      break;
     }
+    if (!read(position, bytes, qvt_MetadataRecordHeadBytes)) {
+      problems->Add(where + " cannot be read whole", qvt_IOMessages::kUnexpectedEof);
+      break;
+    }
+    // A length that cannot hold a record would stall the walk or land it
+    // inside another record.
+    const std::int32_t size = Int32At(bytes);
+    if (size < qvt_MetadataRecordHeadBytes ||
+        (size - qvt_MetadataRecordHeadBytes) % qvt_MetadataFieldBytes != 0) {
+      problems->Add(where + " has a length of " + std::to_string(size) + ", which no class record has",
+                    size < qvt_MetadataRecordHeadBytes ? kCorrupt : "");
+      if (size < qvt_MetadataRecordHeadBytes) break;
+    }
+    if (size > left) {
+      problems->Add(where + " (" + std::to_string(size) + " bytes) runs past the end of the pool (" +
+                        std::to_string(poolSize) + " bytes)",
+                    kCorrupt);
+      break;
+    }
+    qvt_ClassRecord record;
+    record.offset = position;
+    record.named = lookup(bytes + qvt_MetadataNameOffset, &record.name);
+    if (!record.named)
+      problems->Add(where + " names its class by a reference that starts no string of the string pool");
+    std::set<cow_String> fieldNames;
+    for (std::int32_t at = qvt_MetadataRecordHeadBytes; withFields && at + qvt_MetadataFieldBytes <= size;
+         at += qvt_MetadataFieldBytes) {
+      if (!read(position + at, bytes, qvt_MetadataFieldBytes)) {
+        problems->Add(where + " cannot be read whole");
+        break;
+      }
+      const int type = Int32At(bytes);
+      const std::string which =
+          "field " + std::to_string(record.fieldTypes.size()) + " of class \"" + record.name + "\"";
+      const int width = qvt_TableFieldWidth(type, qvt_ReferenceBytes);
+      if (width < 0)
+        problems->Add(which + " has the type code " + std::to_string(type) + ", which is not a field type");
+      cow_String fieldName;
+      if (!lookup(bytes + qvt_MetadataNameOffset, &fieldName)) {
+        problems->Add(which + " is named by a reference that starts no string of the string pool");
+      } else if (!fieldNames.insert(fieldName).second) {
+        problems->Add("class \"" + record.name + "\" has the field \"" + fieldName + "\" twice");
+      }
+      record.fieldTypes.push_back(type);
+      record.rowSize += width < 0 ? qvt_ReferenceBytes : width;
+    }
+    if (withFields) record.rowSize += qvt_TableBitmapBytes(static_cast<int>(record.fieldTypes.size()));
+    if (record.named) {
+      const auto stored = byName.emplace(record.name, position);
+      if (!stored.second) {
+        problems->Add("the class \"" + record.name + "\" is stored twice, at offsets " +
+                          std::to_string(stored.first->second) + " and " + std::to_string(position) +
+                          " of the metadata pool",
+                      kCorrupt);
+      }
+    }
+    records.push_back(std::move(record));
     position += size;
+    if (withFields && problems->Size() - before >= kMostProblems) {
+      problems->Add("the metadata pool has more problems; the rest is not looked at");
+      break;
+    }
   }
+  return records;
 }
 
 void qvt_DBMetadata::Flush() { m_Buffer.Flush(); }

@@ -5,28 +5,56 @@
 #ifndef QVT_IMPL_QVT_DBMETADATA_H
 #define QVT_IMPL_QVT_DBMETADATA_H
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "cow_String.h"
+#include "qvt_DatabaseLayout.h"
 #include "qvt_IOBuffer.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TableMetadata.h"
 #include "utl_FileOffset.h"
 
-// Pool space layout, offsets within the space, external byte order:
-//
-//   OFFSET SIZE CONTENT
-//        0    4 int 0xFAAAEBBB, the pool's marker
-//        4    … metadata records (see qvt_TableMetadata.cpp), back to back;
-//               a record's first int is its whole length
-//
-// A class's metadata handle is the offset of its record in this space.
+class qvt_Problems;
+
+// A class record of the metadata pool as a scan finds it.
+struct qvt_ClassRecord {
+  utl_FileOffset offset = 0;  // in the pool: the class's metadata handle
+  bool named = false;         // false: the name's reference starts no string
+  cow_String name;
+  std::vector<int> fieldTypes;  // as stored, valid or not (checker's scan only)
+  std::int64_t rowSize = 0;     // of a table's row of this class (checker's scan only)
+};
+
+// The pool space starts with its marker (qvt_DatabaseLayout.h); the class
+// records (qvt_TableLayout.h) follow back to back.
 class qvt_DBMetadata {
  public:
   static constexpr int kBufferSize = 1024;
-  static constexpr utl_FileOffset kFirstRecord = 4;
+  static constexpr utl_FileOffset kFirstRecord = qvt_PoolFirstRecord;
+
+  // Reads count bytes of the pool at position; false when they are not
+  // all there.
+  using Reader = std::function<bool(utl_FileOffset position, unsigned char* bytes, int count)>;
+  // The string a stored reference names; false when it names none. The
+  // library's lookup throws the string pool's message instead.
+  using Lookup = std::function<bool(const unsigned char* reference, cow_String* text)>;
+  // Walks the class records of a pool poolSize bytes long, in order, and
+  // answers those it could read. Adds to problems, with the refusals of
+  // IndexRecords ("***ERROR: Metadata is corrupt in KELVOR database file.",
+  // or the end-of-file message for a pool that ends inside a length): a
+  // record that ends the walk (cut off inside its head, a length that
+  // cannot hold a record, a record running past the pool), a record length
+  // no class has (only reported), a name naming no pooled string (only
+  // reported), and a class stored twice. withFields also reads each field
+  // (type, name, repeated names) and the row size; that checker's walk gives
+  // up after 20 problems.
+  static std::vector<qvt_ClassRecord> ScanRecords(utl_FileOffset poolSize, const Reader& read,
+                                                  const Lookup& lookup, bool withFields,
+                                                  qvt_Problems* problems);
 
   // Takes ownership of space (marker in place); nothing indexed yet.
   explicit qvt_DBMetadata(qvt_SpaceRepr* space);
@@ -36,10 +64,9 @@ class qvt_DBMetadata {
   qvt_DBMetadata(const qvt_DBMetadata&) = delete;
   qvt_DBMetadata& operator=(const qvt_DBMetadata&) = delete;
 
-  // Scans the records and adds the names not yet indexed. Reads two values
-  // per record. THROWS "***ERROR: Metadata is corrupt in KELVOR database
-  // file." for a name stored at two offsets or a record length that is not
-  // positive, cannot hold a record, or runs past the pool.
+  // Scans the records (ScanRecords) and adds the names not yet indexed.
+  // Reads two values per record. THROWS the first refusal of the scan, and
+  // the string pool's message for a name it does not hold.
   void IndexRecords();
   // Pending record bytes to the space.
   void Flush();

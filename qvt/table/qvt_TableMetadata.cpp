@@ -3,15 +3,8 @@
 // are read and written through the metadata pool's I/O buffer) and is used
 // by the metadata pool, tables and rows.
 //
-// Metadata record, byte order of the file, w = width of a pooled-string
-// reference (8):
-//   OFFSET            SIZE  CONTENT
-//   0                 4     record length in bytes, this field included:
-//                           4 + w + n * (4 + w)
-//   4                 w     table class name (pooled string)
-//   4 + w + k(4 + w)  4     type of field k (qvt_Type)
-//   8 + w + k(4 + w)  w     name of field k (pooled string)
-// Fields stand in field map order; indices and presence are not stored.
+// The metadata record is laid out in qvt_TableLayout.h. Fields stand in
+// field map order; indices and presence are not stored.
 #include "qvt_TableMetadata.h"
 
 #include "qvt_IOS.h"

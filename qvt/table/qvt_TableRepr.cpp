@@ -9,8 +9,10 @@
 #include <exception>
 
 #include "nex_Exception.h"
+#include "omi_Swapper.h"
 #include "qvt_DBMetadata.h"
 #include "qvt_DatabaseRepr.h"
+#include "qvt_Problems.h"
 #include "qvt_RowImpl.h"
 #include "qvt_TableReprMessages.h"
 
@@ -18,21 +20,9 @@ namespace M = qvt_TableMsg;
 
 namespace {
 
-// Bytes a field of type takes in a row, -1 for a type rows cannot hold.
-int FieldWidth(qvt_Type type, int referenceWidth) {
-  switch (type) {
-    case qvt_TypeInt:
-    case qvt_TypeFloat:
-      return 4;
-    case qvt_TypeHandle:
-    case qvt_TypeDouble:
-      return 8;
-    case qvt_TypeString:
-      return referenceWidth;
-    default:
-      return -1;
-  }
-}
+int FieldWidth(qvt_Type type, int referenceWidth) { return qvt_TableFieldWidth(type, referenceWidth); }
+
+std::int32_t Int32At(const unsigned char* p) { return static_cast<std::int32_t>(omi_Bytes::GetBE32(p)); }
 
 }  // namespace
 
@@ -60,8 +50,9 @@ qvt_TableRepr::qvt_TableRepr(qvt_DatabaseRepr* database, const qvt_TableMetadata
       m_DatabaseFlushCount(database->GetFlushCount()) {
   Setup();
   const utl_FileOffset metadataHandle = database->Metadata().GetTableMetadataHandle(m_Metadata->Name());
-  const int header[3] = {kMagic, 0, static_cast<int>(static_cast<std::uint32_t>(metadataHandle))};
-  m_Buffer.WriteIntArray(header, 3);
+  const int header[qvt_TableHeaderBytes / 4] = {qvt_TableMarker, 0,
+                                                static_cast<int>(static_cast<std::uint32_t>(metadataHandle))};
+  m_Buffer.WriteIntArray(header, qvt_TableHeaderBytes / 4);
   // In the space at once, so that a reader never meets the new handle
   // without its header once the database has flushed.
   m_Buffer.Flush();
@@ -73,14 +64,53 @@ qvt_TableRepr::qvt_TableRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int 
       m_CacheSize(cacheSize < 0 ? kDefaultCacheSize : cacheSize),
       m_Space(database->Space(handle, increment)),
       m_DatabaseFlushCount(database->GetFlushCount()) {
-  int header[3] = {0, 0, 0};
+  unsigned char bytes[qvt_TableHeaderBytes];
   m_Buffer.Seek(0);
-  if (m_Buffer.ReadIntArray(header, 3) < 3) NEX_THROW_TEXT(cow_String(M::kTableFormatCorrupt));
-  if (header[0] != kMagic) NEX_THROW_TEXT(cow_String(M::kNotATable));
-  m_FlushCount = header[1];
-  m_Metadata = &database->Metadata().GetTableMetadata(static_cast<utl_FileOffset>(header[2]));
+  const int got = m_Buffer.Read(reinterpret_cast<char*>(bytes), qvt_TableHeaderBytes);
+  qvt_Problems problems(qvt_Problems::kRaiseFirstRefusal);
+  const Header header = DecodeHeader(handle, bytes, got, m_Space->Length(), &problems);
+  m_FlushCount = header.flushCount;
+  m_Metadata = &database->Metadata().GetTableMetadata(static_cast<utl_FileOffset>(header.metadataHandle));
   Setup();
   m_RowCount = m_StoredRowCount = RowsIn(m_Buffer.Length());
+}
+
+qvt_TableRepr::Header qvt_TableRepr::DecodeHeader(qvt_Handle handle, const unsigned char* bytes, int count,
+                                                  utl_FileOffset spaceLength, qvt_Problems* problems) {
+  Header header;
+  const std::string object = "object " + std::to_string(handle);
+  if (count < qvt_TableHeaderBytes) {
+    problems->Add(
+        object + " is a table of " + std::to_string(spaceLength) + " bytes, too short for its header",
+        M::kTableFormatCorrupt);
+    return header;
+  }
+  if (Int32At(bytes) != qvt_TableMarker)
+    problems->Add(object + " does not start with the table marker", M::kNotATable);
+  header.flushCount = Int32At(bytes + qvt_TableFlushCountOffset);
+  header.metadataHandle = Int32At(bytes + qvt_TableMetadataOffset);
+  return header;
+}
+
+void qvt_TableRepr::ClassProblems(qvt_Handle handle, const Header& header, const qvt_ClassRecord* record,
+                                  utl_FileOffset spaceLength, qvt_Problems* problems) {
+  const std::string object = "object " + std::to_string(handle);
+  if (record == nullptr) {
+    problems->Add(object + " is a table whose class record would be at offset " +
+                  std::to_string(header.metadataHandle) + " of the metadata pool, where no record starts");
+    return;
+  }
+  const std::string table = object + " is a table of class \"" + record->name + "\"";
+  const utl_FileOffset rowBytes = spaceLength - qvt_TableHeaderBytes;
+  if (record->rowSize == 0) {
+    if (rowBytes > 0) {
+      problems->Add(table + ", which has no fields, yet holds " + std::to_string(rowBytes) +
+                    " bytes of rows");
+    }
+  } else if (rowBytes % record->rowSize != 0) {
+    problems->Add(table + " whose " + std::to_string(rowBytes) + " bytes of rows are not a whole number of " +
+                  std::to_string(record->rowSize) + "-byte rows");
+  }
 }
 
 qvt_TableRepr::~qvt_TableRepr() {
@@ -105,12 +135,12 @@ qvt_TableRepr::~qvt_TableRepr() {
 }
 
 void qvt_TableRepr::Setup() {
-  m_FlushCountOffset = 4;
-  m_DataOffset = 12;
+  m_FlushCountOffset = qvt_TableFlushCountOffset;
+  m_DataOffset = qvt_TableHeaderBytes;
   m_FieldCount = static_cast<int>(m_Metadata->FieldMap().size());
   const int present = m_Metadata->PresentFieldCount();
-  m_BitmapWords = (present + 31) / 32;
-  m_RowSize = 4 * m_BitmapWords;
+  m_RowSize = qvt_TableBitmapBytes(present);
+  m_BitmapWords = m_RowSize / 4;
   m_FieldOffsets.assign(static_cast<std::size_t>(present), 0);
   m_PositionTypes.assign(static_cast<std::size_t>(present), qvt_TypeNone);
   m_PositionByIndex.assign(static_cast<std::size_t>(m_FieldCount), -1);

@@ -14,6 +14,7 @@
 #include "qvt_IOBuffer.h"
 #include "qvt_Row.h"
 #include "qvt_SpaceRepr.h"
+#include "qvt_TableLayout.h"
 #include "qvt_TableMetadata.h"
 
 class qvt_DatabaseRepr;
@@ -21,17 +22,12 @@ class qvt_RowImpl;
 class qvt_RowRepr;
 class qvt_StringManager;
 
-// Table space layout, ints in the file's byte order:
-//
-//   OFFSET            SIZE            CONTENT
-//   0                 4               magic 0xAAAFBBBE
-//   4                 4               flush count (flushes that wrote rows)
-//   8                 4               low 32 bits of the metadata handle (the
-//                                     class's record offset in the pool)
-//   12                rowSize x rows  the rows; row r at 12 + r x rowSize
+class qvt_Problems;
+struct qvt_ClassRecord;
+
+// The table's layout is drawn in qvt_TableLayout.h.
 class qvt_TableRepr {
  public:
-  static constexpr int kMagic = static_cast<int>(0xAAAFBBBEu);
   static constexpr int kBufferSize = 1024;
   static constexpr int kDefaultCacheSize = 32;
 
@@ -39,11 +35,28 @@ class qvt_TableRepr {
   // the table uses the pool's object) in a new space. THROWS the Setup
   // message for a field type a row cannot hold, before any space is made.
   qvt_TableRepr(qvt_DatabaseRepr* database, const qvt_TableMetadata& metadata, int increment, int cacheSize);
-  // The existing table of handle. Its class must be bound. THROWS the
-  // "table format is corrupt" message for a space shorter than the header,
-  // "Handle is not to a table object" for another marker, and the pool's
-  // "Can't find metadata with handle." for an unbound class.
+  // The existing table of handle. Its class must be bound. THROWS the first
+  // refusal of DecodeHeader, then the pool's "Can't find metadata with
+  // handle." for an unbound class.
   qvt_TableRepr(qvt_DatabaseRepr* database, qvt_Handle handle, int increment, int cacheSize);
+
+  struct Header {
+    int flushCount = 0;
+    int metadataHandle = 0;
+  };
+  // Decodes the first count bytes of the space of table handle, which is
+  // spaceLength bytes long, adding what does not hold to problems in the
+  // order opening checks it: the "table format is corrupt" message for a
+  // space shorter than the header, "Handle is not to a table object" for
+  // another marker.
+  static Header DecodeHeader(qvt_Handle handle, const unsigned char* bytes, int count,
+                             utl_FileOffset spaceLength, qvt_Problems* problems);
+  // Checks a decoded header against the class record at its metadata
+  // handle (nullptr when no record starts there) and the rows against the
+  // class's row size. Only reported: a reader finds its class among the
+  // bound ones, and rounds the row count.
+  static void ClassProblems(qvt_Handle handle, const Header& header, const qvt_ClassRecord* record,
+                            utl_FileOffset spaceLength, qvt_Problems* problems);
   // Flushes (failures reported on standard error), frees the cached rows
   // (handles still on them keep an entry without a row), the buffer and
   // the space.

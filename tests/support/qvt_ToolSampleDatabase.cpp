@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "qvt_Database.h"
+#include "qvt_DatabaseLayout.h"
 #include "qvt_File.h"
 #include "qvt_TestSupport.h"
 
@@ -104,25 +105,25 @@ void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_
 }
 
 RawEntry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
-  std::size_t block = 1024;
-  for (std::uint32_t i = 0; i < handle / 512; ++i) {
-    block = static_cast<std::size_t>(Quantity(bytes, block + 16));
+  auto block = static_cast<std::size_t>(qvt_LinkageFirstBlock);
+  for (std::uint32_t i = 0; i < handle / qvt_LinkageSlots; ++i) {
+    block = static_cast<std::size_t>(Quantity(bytes, block + qvt_LinkageLocationOffset));
     if (block == 0) throw std::runtime_error("no such linkage block");
   }
   RawEntry entry;
-  entry.offset = block + (handle % 512) * 28;
-  entry.allocation = Quantity(bytes, entry.offset);
-  entry.length = Quantity(bytes, entry.offset + 8);
-  entry.location = Quantity(bytes, entry.offset + 16);
-  entry.next = GetBE32(bytes, entry.offset + 24);
+  entry.offset = block + (handle % qvt_LinkageSlots) * qvt_LinkageEntryBytes;
+  entry.allocation = Quantity(bytes, entry.offset + qvt_LinkageAllocationOffset);
+  entry.length = Quantity(bytes, entry.offset + qvt_LinkageLengthOffset);
+  entry.location = Quantity(bytes, entry.offset + qvt_LinkageLocationOffset);
+  entry.next = GetBE32(bytes, entry.offset + qvt_LinkageNextOffset);
   return entry;
 }
 
 void WriteEntry(std::vector<unsigned char>& bytes, const RawEntry& entry) {
-  PutBEDouble(bytes, entry.offset, static_cast<double>(entry.allocation));
-  PutBEDouble(bytes, entry.offset + 8, static_cast<double>(entry.length));
-  PutBEDouble(bytes, entry.offset + 16, static_cast<double>(entry.location));
-  PutBE32(bytes, entry.offset + 24, entry.next);
+  PutBEDouble(bytes, entry.offset + qvt_LinkageAllocationOffset, static_cast<double>(entry.allocation));
+  PutBEDouble(bytes, entry.offset + qvt_LinkageLengthOffset, static_cast<double>(entry.length));
+  PutBEDouble(bytes, entry.offset + qvt_LinkageLocationOffset, static_cast<double>(entry.location));
+  PutBE32(bytes, entry.offset + qvt_LinkageNextOffset, entry.next);
 }
 
 std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle) {

@@ -33,7 +33,7 @@ SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed);
 
 // Linkage entry of a handle in the bytes of a plain database file.
 struct RawEntry {
-  std::size_t offset = 0;  // of the 28-byte entry in the file
+  std::size_t offset = 0;  // of the linkage entry in the file
   std::int64_t allocation = 0;
   std::int64_t length = 0;
   std::int64_t location = 0;

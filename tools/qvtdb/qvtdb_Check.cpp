@@ -32,7 +32,7 @@ void qvtdb_Checker::Run() {
     }
     // Past the raw checks, the library's own reading has its say, as long as
     // the header names a database it can open at all.
-    if (m_PoolsSound && m_Layout->Header().signature == "WOXR" && m_Layout->Header().version >= 11) {
+    if (m_PoolsSound && m_Layout->HeaderOpenable()) {
       ReadThroughLibrary();
     }
   } catch (const nex_Exception& e) {

@@ -14,9 +14,9 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "qvt_DBMetadata.h"
 #include "qvt_Handle.h"
 #include "qvtdb_Layout.h"
 
@@ -34,25 +34,15 @@ class qvtdb_Checker {
   std::string Summary() const;
 
  private:
-  struct Field {
-    int type;
-    std::string name;
-  };
-  struct Class {
-    std::string name;
-    std::vector<Field> fields;
-    std::int64_t rowSize = 0;
-  };
-
-  // Raw structure (qvtdb_CheckStructure.cpp).
+  // Raw structure (qvtdb_CheckStructure.cpp), through the library's
+  // decoders.
   void CheckStringPool();
   void CheckMetadataPool();
   void CheckObject(qvt_Handle handle);
-  void CheckTable(qvt_Handle handle, std::int64_t length);
-  void CheckArray(qvt_Handle handle, std::int64_t length);
-  void CheckTaggedStream(qvt_Handle handle, std::int64_t length);
   // The pooled string that a stored reference names, when it names one.
   std::optional<std::string> PooledString(const unsigned char* reference) const;
+  // Keeps the texts of problems a decoder found.
+  void Take(const qvt_Problems& problems);
   // Reads count bytes of a space at position; false when they are not all there.
   bool SpaceBytes(qvt_Handle handle, std::int64_t position, unsigned char* buffer, std::int64_t count) const;
 
@@ -65,8 +55,8 @@ class qvtdb_Checker {
   std::unique_ptr<qvtdb_Layout> m_Layout;
   std::vector<std::string> m_Problems;
   bool m_PoolsSound = false;
-  std::unordered_set<std::int64_t> m_StringRecords;  // offsets where a record starts
-  std::map<std::int64_t, Class> m_Classes;           // by record offset
+  std::map<std::int64_t, std::string> m_Strings;      // the string pool's records by offset
+  std::map<std::int64_t, qvt_ClassRecord> m_Classes;  // by record offset
   std::set<qvt_Handle> m_SoundObjects;               // raw structure holds: read them
   std::map<std::string, int> m_Kinds;                // objects by kind
   // The bytes of a space last read by SpaceBytes.

@@ -13,7 +13,7 @@
 int qvtdb_PrintInfo(const std::string& file, std::ostream& out) {
   qvtdb_OpenDatabase db(file);
   const qvtdb_Layout layout(db.file);
-  const qvtdb_Header& header = layout.Header();
+  const qvt_DatabaseHeader& header = layout.Header();
   out << "file          " << file << '\n'
       << "kind          " << layout.KindName() << '\n'
       << "length        " << layout.FileLength() << " bytes" << (layout.Compressed() ? " (uncompressed)" : "")

@@ -1,40 +1,22 @@
-// Reading and checking the header and the object linkage of a database file
-// without the library's database layer, so that damage is described rather
-// than merely refused.
+// Reading the header and the object linkage of a database file through the
+// library's decoders, and checking what only the whole linkage shows, so
+// that damage is described rather than merely refused.
 #include "qvtdb_Layout.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <set>
 
-#include "omi_Swapper.h"
 #include "qvt_FileRepr.h"
 #include "qvt_FileReprEncoded.h"
+#include "qvt_Problems.h"
 #include "utl_UrlParser.h"
 
 namespace {
 
-constexpr double kLargestQuantity = 9007199254740992.0;  // 2^53
 constexpr int kMostOverlapsListed = 20;
 
-std::int32_t Int32At(const unsigned char* p) { return static_cast<std::int32_t>(omi_Bytes::GetBE32(p)); }
-
-// A 64-bit file quantity stored as a big-endian double holding a whole
-// number: false when it is not finite, negative or too large.
-bool QuantityAt(const unsigned char* p, std::int64_t* value) {
-  const std::uint64_t bits = omi_Bytes::GetBE64(p);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  if (!std::isfinite(d) || d < 0 || d >= kLargestQuantity) return false;
-  *value = static_cast<std::int64_t>(d + 0.5);
-  return true;
-}
-
-// A zero-padded text of a fixed width: up to its first zero byte.
-std::string FixedText(const unsigned char* p, std::size_t width) {
-  return std::string(p, std::find(p, p + width, 0));
-}
+// An entry that holds no whole quantities is reported by the decoder and
+// counts as no extent here.
+bool InUse(const qvt_LinkageEntry& e) { return e.m_Decoded && e.m_Location != qvt_LocationFree; }
 
 std::string Handle(qvt_Handle handle) { return "handle " + std::to_string(handle); }
 
@@ -50,8 +32,18 @@ qvtdb_Layout::qvtdb_Layout(const qvt_File& file) : m_File(file) {
   m_FileLength = m_File.Repr()->Length();
   ReadHeader();
   if (!m_HasHeader) return;
-  ReadLinkage();
-  CheckEntries();
+  qvt_Problems problems;
+  m_LinkageSound = qvt_ReadLinkage(*m_File.Repr(), m_FileLength, &m_Blocks, &problems);
+  for (const auto& block : m_Blocks) {
+    for (const qvt_LinkageEntry& entry : block->m_Entries) m_LinkageSound = m_LinkageSound && entry.m_Decoded;
+  }
+  CheckNextExtents(&problems);
+  // The chain of blocks first, then the entries in handle order, each
+  // entry's own problems before those of its next extent.
+  std::vector<qvt_Problem> listed = problems.List();
+  std::stable_sort(listed.begin(), listed.end(),
+                   [](const qvt_Problem& a, const qvt_Problem& b) { return a.handle < b.handle; });
+  for (const qvt_Problem& problem : listed) Problem(problem.text);
   CheckOverlaps();
   CheckChains();
 }
@@ -72,158 +64,37 @@ std::int64_t qvtdb_Layout::ReadFile(std::int64_t offset, unsigned char* buffer, 
 }
 
 void qvtdb_Layout::ReadHeader() {
-  unsigned char bytes[kHeaderBytes];
-  if (ReadFile(0, bytes, kHeaderBytes) < kHeaderBytes) {
-    Problem("the file is " + std::to_string(m_FileLength) + " bytes long, too short for the " +
-            std::to_string(kHeaderBytes) + "-byte header");
-    return;
-  }
-  m_HasHeader = true;
-  m_Header.signature.assign(reinterpret_cast<const char*>(bytes), 4);
-  m_Header.typeCode = FixedText(bytes + 4, 4);
-  m_Header.version = Int32At(bytes + 8);
-  m_Header.description = FixedText(bytes + 12, 484);
-  m_Header.reserved = Int32At(bytes + 496);
-  std::memcpy(m_Header.sizeMarker, bytes + 500, 4);
-  const std::uint64_t sizeBits = omi_Bytes::GetBE64(bytes + 504);
-  std::memcpy(&m_Header.sizeValue, &sizeBits, sizeof m_Header.sizeValue);
-  m_Header.flushCount = Int32At(bytes + 512);
-  m_Header.creationTime = Int32At(bytes + 516);
-
-  if (std::memcmp(bytes, "WOXDFM", 6) == 0) {
-    Problem("the header is that of an old database format (\"WOXDFM\")");
-  } else if (m_Header.signature != "WOXR") {
-    Problem("the header does not start with the signature \"WOXR\"");
-  }
-  if (m_Header.version < 11) {
-    Problem("the header's version is " + std::to_string(m_Header.version) + ", below the oldest readable, 11");
-  }
-  if (m_Header.reserved != 0) {
-    Problem("the header's reserved word at offset 496 holds " + std::to_string(m_Header.reserved) +
-            " instead of 0");
-  }
-  if (m_Header.flushCount < 0) {
-    Problem("the header's flush count is negative (" + std::to_string(m_Header.flushCount) + ")");
-  }
-  // A compressed file keeps its own length; its size record is not used.
-  if (!m_Compressed) {
-    const double d = m_Header.sizeValue;
-    const bool zeroMarker = std::memcmp(m_Header.sizeMarker, "\0\0\0\0", 4) == 0;
-    const bool textMarker = std::memcmp(m_Header.sizeMarker, "\x0a\x00\x0d\x0a", 4) == 0;
-    if (!std::isfinite(d) || d < 0 || d >= kLargestQuantity) {
-      Problem("the size record at offset 500 does not hold a file size");
-    } else if (static_cast<std::int64_t>(d + 0.5) != 0) {
-      const std::int64_t recorded = static_cast<std::int64_t>(d + 0.5);
-      if (recorded != m_FileLength) {
-        Problem("the size record says the file is " + std::to_string(recorded) + " bytes long, but it is " +
-                std::to_string(m_FileLength) + " (truncated, extended, or copied in text mode)");
-      }
-    } else if (!zeroMarker && !textMarker) {
-      Problem("the size record at offset 500 has an unknown marker");
-    }
-  }
+  unsigned char bytes[qvt_FileLayout::kHeaderBytes];
+  const int got = static_cast<int>(ReadFile(0, bytes, qvt_FileLayout::kHeaderBytes));
+  qvt_Problems problems;
+  m_Header = qvt_DatabaseHeader::Decode(bytes, got, m_File.FileName(), cow_String(), &problems);
+  m_HasHeader = m_Header.complete;
+  m_HeaderOpenable = !problems.Refused();
+  // Of a header cut short only that is told: the rest was judged on bytes
+  // that are not there.
+  if (!m_HasHeader) return Problem(problems.List().back().text);
+  for (const qvt_Problem& problem : problems.List()) Problem(problem.text);
+  qvt_Problems sizeRecord;
+  m_File.Repr()->SizeRecordProblems(qvt_FileLayout::kSizeRecordOffset, &sizeRecord);
+  for (const qvt_Problem& problem : sizeRecord.List()) Problem(problem.text);
 }
 
-void qvtdb_Layout::ReadLinkage() {
-  std::set<std::int64_t> seen;
-  std::vector<unsigned char> bytes(kBlockBytes);
-  std::int64_t offset = kHeaderBytes;
-  m_LinkageSound = true;
-  while (offset != 0) {
-    const int index = static_cast<int>(m_Blocks.size());
-    const std::string name = "linkage block " + std::to_string(index);
-    if (offset < kHeaderBytes || offset > m_FileLength - kBlockBytes) {
-      Problem(name + " at offset " + std::to_string(offset) + " lies outside the file (" +
-              std::to_string(m_FileLength) + " bytes)");
-      m_LinkageSound = false;
-      return;
-    }
-    if (!seen.insert(offset).second) {
-      Problem("the chain of linkage blocks loops: " + name + " would be the block at offset " +
-              std::to_string(offset) + " again");
-      m_LinkageSound = false;
-      return;
-    }
-    if (index >= (1 << 23)) {
-      Problem("the linkage has more blocks than handles can name");
-      m_LinkageSound = false;
-      return;
-    }
-    if (ReadFile(offset, bytes.data(), kBlockBytes) != kBlockBytes) {
-      Problem(name + " at offset " + std::to_string(offset) + " cannot be read whole");
-      m_LinkageSound = false;
-      return;
-    }
-    qvtdb_Block block;
-    block.offset = offset;
-    block.entries.resize(kSlots);
-    for (int slot = 0; slot < kSlots; ++slot) {
-      const unsigned char* p = bytes.data() + slot * kEntryBytes;
-      qvtdb_Entry& e = block.entries[static_cast<std::size_t>(slot)];
-      e.decoded = QuantityAt(p, &e.allocation) && QuantityAt(p + 8, &e.length) && QuantityAt(p + 16, &e.location);
-      e.next = omi_Bytes::GetBE32(p + 24);
-    }
-    const qvtdb_Entry link = block.entries[0];
-    m_Blocks.push_back(std::move(block));
-    if (!link.decoded) {
-      Problem(name + " does not hold a valid offset for the next block");
-      m_LinkageSound = false;
-      return;
-    }
-    if (link.location != 0 && link.next != static_cast<qvt_Handle>(index + 1) * kSlots) {
-      Problem(name + " links to the next block as handle " + std::to_string(link.next) + " instead of " +
-              std::to_string((index + 1) * kSlots));
-    }
-    offset = link.location;
-  }
-}
-
-const qvtdb_Entry* qvtdb_Layout::Entry(qvt_Handle handle) const {
-  const std::size_t block = handle / kSlots;
-  const std::size_t slot = handle % kSlots;
+const qvt_LinkageEntry* qvtdb_Layout::Entry(qvt_Handle handle) const {
+  const std::size_t block = handle / qvt_LinkageSlots;
+  const std::size_t slot = handle % qvt_LinkageSlots;
   if (slot == 0 || block >= m_Blocks.size()) return nullptr;
-  const qvtdb_Entry& e = m_Blocks[block].entries[slot];
-  return e.location == 0 ? nullptr : &e;
+  const qvt_LinkageEntry& e = m_Blocks[block]->m_Entries[slot];
+  return InUse(e) ? &e : nullptr;
 }
 
-void qvtdb_Layout::CheckEntries() {
-  for (std::size_t b = 0; b < m_Blocks.size(); ++b) {
-    int firstFree = 0;
-    for (int slot = 1; slot < kSlots; ++slot) {
-      const qvtdb_Entry& e = m_Blocks[b].entries[static_cast<std::size_t>(slot)];
-      const qvt_Handle handle = static_cast<qvt_Handle>(b * kSlots + static_cast<std::size_t>(slot));
-      const std::string name = Handle(handle);
-      if (!e.decoded) {
-        Problem(name + ": its linkage entry holds a size or offset that is not a whole file quantity");
-        m_LinkageSound = false;
-        continue;
-      }
-      if (e.location == 0) {
-        if (e.allocation != 0 || e.length != 0 || e.next != 0) {
-          Problem(name + ": its linkage entry is marked free but holds an extent");
-        }
-        if (firstFree == 0) firstFree = slot;
-        continue;
-      }
-      if (firstFree != 0) {
-        Problem(name + " is in use after the free " + Handle(static_cast<qvt_Handle>(b * kSlots) + firstFree) +
-                ", which a writer would hand out again");
-      }
-      if (e.location == 1) {
-        if (e.allocation != 0 || e.length != 0) Problem(name + " claims bytes but has no place in the file");
-      } else if (e.location < kHeaderBytes) {
-        Problem(name + ": its extent is placed at offset " + std::to_string(e.location) + ", inside the header");
-      } else if (e.location + e.allocation > m_FileLength) {
-        Problem(name + ": its extent at " + Range(e.location, e.allocation) + " runs past the end of the file (" +
-                std::to_string(m_FileLength) + " bytes)");
-      }
-      if (e.length > e.allocation) {
-        Problem(name + ": its extent uses " + std::to_string(e.length) + " bytes of only " +
-                std::to_string(e.allocation) + " reserved");
-      }
-      if (e.next != 0 && Entry(e.next) == nullptr) {
-        Problem(name + ": its next extent, " + Handle(e.next) + ", is not in use");
-      }
+void qvtdb_Layout::CheckNextExtents(qvt_Problems* problems) const {
+  for (std::size_t i = 0; i < m_Blocks.size() * qvt_LinkageSlots; ++i) {
+    const qvt_LinkageEntry& e = Slot(i);
+    if (i % qvt_LinkageSlots == 0 || !InUse(e)) continue;
+    if (e.m_Next != 0 && Entry(e.m_Next) == nullptr) {
+      const qvt_Handle handle = static_cast<qvt_Handle>(i);
+      problems->Add(Handle(handle) + ": its next extent, " + Handle(e.m_Next) + ", is not in use",
+                    cow_String(), handle);
     }
   }
 }
@@ -234,14 +105,15 @@ void qvtdb_Layout::CheckOverlaps() {
     std::string what;
   };
   std::vector<Region> regions;
-  regions.push_back({0, kHeaderBytes, "the header"});
+  regions.push_back({0, qvt_FileLayout::kHeaderBytes, "the header"});
   for (std::size_t b = 0; b < m_Blocks.size(); ++b) {
-    regions.push_back({m_Blocks[b].offset, m_Blocks[b].offset + kBlockBytes, "linkage block " + std::to_string(b)});
-    for (int slot = 1; slot < kSlots; ++slot) {
-      const qvtdb_Entry& e = m_Blocks[b].entries[static_cast<std::size_t>(slot)];
-      if (!e.decoded || e.location < kHeaderBytes || e.allocation <= 0) continue;
-      regions.push_back({e.location, e.location + e.allocation,
-                         "the extent of " + Handle(static_cast<qvt_Handle>(b * kSlots) + static_cast<qvt_Handle>(slot))});
+    const utl_FileOffset offset = m_Blocks[b]->m_FileOffset;
+    regions.push_back({offset, offset + qvt_LinkageBlockBytes, "linkage block " + std::to_string(b)});
+    for (int slot = 1; slot < qvt_LinkageSlots; ++slot) {
+      const qvt_LinkageEntry& e = m_Blocks[b]->m_Entries[slot];
+      if (!e.m_Decoded || e.m_Location < qvt_LocationPlaced || e.m_Allocation <= 0) continue;
+      regions.push_back({e.m_Location, e.m_Location + e.m_Allocation,
+                         "the extent of " + Handle(qvt_MakeHandle(static_cast<std::uint32_t>(b), slot))});
     }
   }
   std::stable_sort(regions.begin(), regions.end(),
@@ -265,25 +137,24 @@ void qvtdb_Layout::CheckOverlaps() {
 }
 
 void qvtdb_Layout::CheckChains() {
-  const std::size_t total = m_Blocks.size() * kSlots;
+  const std::size_t total = m_Blocks.size() * qvt_LinkageSlots;
   std::vector<int> pointedAt(total, 0);
   for (std::size_t i = 0; i < total; ++i) {
-    if (i % kSlots == 0) continue;
-    const qvtdb_Entry& e = m_Blocks[i / kSlots].entries[i % kSlots];
-    if (e.location != 0 && e.next != 0 && Entry(e.next) != nullptr) ++pointedAt[e.next];
+    if (i % qvt_LinkageSlots == 0) continue;
+    const qvt_LinkageEntry& e = Slot(i);
+    if (InUse(e) && e.m_Next != 0 && Entry(e.m_Next) != nullptr) ++pointedAt[e.m_Next];
   }
   // Walk every chain from its head; an extent met twice in one walk means a
   // loop, one met by an earlier walk an extent two spaces share.
   std::vector<std::size_t> reached(total, 0);  // 1 + the head that reached it
   for (std::size_t i = 0; i < total; ++i) {
-    if (i % kSlots == 0 || pointedAt[i] != 0) continue;
-    const qvtdb_Entry& head = m_Blocks[i / kSlots].entries[i % kSlots];
-    if (head.location == 0) continue;
+    if (i % qvt_LinkageSlots == 0 || pointedAt[i] != 0) continue;
+    if (!InUse(Slot(i))) continue;
     const qvt_Handle handle = static_cast<qvt_Handle>(i);
     bool sound = true;
     qvt_Handle at = handle;
     while (at != 0) {
-      const qvtdb_Entry* e = Entry(at);
+      const qvt_LinkageEntry* e = Entry(at);
       if (e == nullptr) {
         sound = false;  // reported with the entries
         break;
@@ -300,12 +171,17 @@ void qvtdb_Layout::CheckChains() {
         break;
       }
       reached[at] = i + 1;
-      if (!e->decoded || e->length > e->allocation ||
-          (e->location >= kHeaderBytes && e->location + e->allocation > m_FileLength) ||
-          (e->location > 1 && e->location < kHeaderBytes) || (e->location == 1 && (e->length || e->allocation))) {
+      // What the library's decoder reported about the entry leaves the
+      // chain unsound: no whole quantity, bytes beyond the allocation or
+      // the file, a place inside the header, bytes without a place.
+      const bool placed = e->m_Location >= qvt_LocationPlaced;
+      if (!e->m_Decoded || e->m_Length > e->m_Allocation ||
+          (placed && e->m_Location + e->m_Allocation > m_FileLength) ||
+          (!placed && e->m_Location != qvt_LocationTaken) ||
+          (e->m_Location == qvt_LocationTaken && (e->m_Length || e->m_Allocation))) {
         sound = false;
       }
-      at = e->next;
+      at = e->m_Next;
     }
     if (sound) {
       m_Spaces.push_back(handle);
@@ -316,8 +192,7 @@ void qvtdb_Layout::CheckChains() {
   std::string orphans;
   int orphanCount = 0;
   for (std::size_t i = 0; i < total; ++i) {
-    if (i % kSlots == 0 || reached[i]) continue;
-    if (m_Blocks[i / kSlots].entries[i % kSlots].location == 0) continue;
+    if (i % qvt_LinkageSlots == 0 || reached[i] || !InUse(Slot(i))) continue;
     if (orphanCount < 8) orphans += (orphanCount ? ", " : "") + std::to_string(i);
     ++orphanCount;
   }
@@ -326,10 +201,10 @@ void qvtdb_Layout::CheckChains() {
             " are extents that no space starts: their chain loops without a head");
     m_LinkageSound = false;
   }
-  for (qvt_Handle fixed : {qvt_Handle(1), qvt_Handle(3)}) {
+  for (qvt_Handle fixed : {qvt_StringPoolHandle, qvt_MetadataPoolHandle}) {
     if (!IsSpace(fixed)) {
-      Problem(std::string(fixed == 1 ? "the string pool" : "the metadata pool") + " (" + Handle(fixed) +
-              ") is not a sound space of the linkage");
+      Problem(std::string(fixed == qvt_StringPoolHandle ? "the string pool" : "the metadata pool") + " (" +
+              Handle(fixed) + ") is not a sound space of the linkage");
       m_LinkageSound = false;
     }
   }
@@ -339,20 +214,20 @@ bool qvtdb_Layout::IsSpace(qvt_Handle handle) const {
   return std::binary_search(m_Spaces.begin(), m_Spaces.end(), handle);
 }
 
-std::vector<qvtdb_Entry> qvtdb_Layout::Chain(qvt_Handle handle) const {
-  std::vector<qvtdb_Entry> chain;
+std::vector<qvt_LinkageEntry> qvtdb_Layout::Chain(qvt_Handle handle) const {
+  std::vector<qvt_LinkageEntry> chain;
   if (!IsSpace(handle)) return chain;
   for (qvt_Handle at = handle; at != 0;) {
-    const qvtdb_Entry* e = Entry(at);
+    const qvt_LinkageEntry* e = Entry(at);
     chain.push_back(*e);
-    at = e->next;
+    at = e->m_Next;
   }
   return chain;
 }
 
 std::int64_t qvtdb_Layout::SpaceLength(qvt_Handle handle) const {
   std::int64_t length = 0;
-  for (const qvtdb_Entry& e : Chain(handle)) length += e.length;
+  for (const qvt_LinkageEntry& e : Chain(handle)) length += e.m_Length;
   return length;
 }
 
@@ -360,13 +235,13 @@ std::int64_t qvtdb_Layout::ReadSpace(qvt_Handle handle, std::int64_t position, u
                                      std::int64_t count) const {
   std::int64_t done = 0;
   std::int64_t start = 0;  // space offset of the extent in hand
-  for (const qvtdb_Entry& e : Chain(handle)) {
+  for (const qvt_LinkageEntry& e : Chain(handle)) {
     if (done >= count) break;
-    const std::int64_t end = start + e.length;
+    const std::int64_t end = start + e.m_Length;
     const std::int64_t from = position + done;
-    if (from < end && e.length > 0) {
+    if (from < end && e.m_Length > 0) {
       const std::int64_t take = std::min(count - done, end - from);
-      const std::int64_t got = ReadFile(e.location + (from - start), buffer + done, take);
+      const std::int64_t got = ReadFile(e.m_Location + (from - start), buffer + done, take);
       done += got;
       if (got < take) break;
     }

@@ -1,9 +1,10 @@
 // The raw view of a database file that the inspection subcommands share:
 // the header fields and the object linkage exactly as stored, read through
-// the file's own Read (so a compressed file is seen decompressed). Nothing
-// read is trusted: every quantity is checked against its bounds before it is
-// used, every walk is bounded, and what does not hold is listed as a
-// problem instead of being followed.
+// the file's own Read (so a compressed file is seen decompressed) and
+// decoded by the library's own decoders, which list what does not hold
+// instead of refusing it. On top of them this view checks what only a whole
+// linkage shows: extents that overlap, chains that loop or are shared, and
+// the two pools being sound spaces. Every walk is bounded.
 #ifndef QVT_TOOLS_QVTDB_QVTDB_LAYOUT_H
 #define QVT_TOOLS_QVTDB_QVTDB_LAYOUT_H
 
@@ -11,53 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "qvt_DatabaseHeader.h"
 #include "qvt_File.h"
 #include "qvt_Handle.h"
+#include "qvt_Linkage.h"
 
-// Header fields, every int big-endian:
-//
-//   OFFSET SIZE CONTENT
-//        0    4 signature "WOXR"
-//        4    4 type code, zero padded
-//        8    4 version
-//       12  484 description, zero padded
-//      496    4 reserved word
-//      500   12 size record: 4-byte marker, allocation as a double
-//      512    4 flush count
-//      516    4 creation time
-struct qvtdb_Header {
-  std::string signature;
-  std::string typeCode;
-  std::int32_t version = 0;
-  std::string description;
-  std::int32_t reserved = 0;
-  unsigned char sizeMarker[4] = {0, 0, 0, 0};
-  double sizeValue = 0;
-  std::int32_t flushCount = 0;
-  std::int32_t creationTime = 0;
-};
-
-// One linkage entry as stored: an extent of a space.
-struct qvtdb_Entry {
-  std::int64_t allocation = 0;
-  std::int64_t length = 0;
-  std::int64_t location = 0;  // 0 free, 1 taken without an extent, else a file offset
-  qvt_Handle next = 0;
-  bool decoded = true;  // every quantity was a whole number within the file's range
-};
-
-struct qvtdb_Block {
-  std::int64_t offset = 0;
-  std::vector<qvtdb_Entry> entries;  // 512, entry 0 the link to the next block
-};
+class qvt_Problems;
 
 class qvtdb_Layout {
  public:
-  static constexpr int kHeaderBytes = 1024;
-  static constexpr int kSlots = 512;
-  static constexpr int kEntryBytes = 28;
-  static constexpr int kBlockBytes = kSlots * kEntryBytes;
-
   // Reads the header and the linkage of an open file. Problems found are
   // kept, never thrown; what the file itself throws (a damaged compressed
   // container) passes to the caller.
@@ -72,8 +35,10 @@ class qvtdb_Layout {
   std::int64_t FileLength() const { return m_FileLength; }
   // False when the file is too short to hold a header.
   bool HasHeader() const { return m_HasHeader; }
-  const qvtdb_Header& Header() const { return m_Header; }
-  const std::vector<qvtdb_Block>& Blocks() const { return m_Blocks; }
+  const qvt_DatabaseHeader& Header() const { return m_Header; }
+  // False when the header has a problem the library refuses it for (the
+  // signature, the version).
+  bool HeaderOpenable() const { return m_HeaderOpenable; }
 
   // Problems of the header, the linkage and the placement of extents.
   const std::vector<std::string>& Problems() const { return m_Problems; }
@@ -86,7 +51,7 @@ class qvtdb_Layout {
   const std::vector<qvt_Handle>& Spaces() const { return m_Spaces; }
   bool IsSpace(qvt_Handle handle) const;
   // The extents of a listed space, head first; empty for any other handle.
-  std::vector<qvtdb_Entry> Chain(qvt_Handle handle) const;
+  std::vector<qvt_LinkageEntry> Chain(qvt_Handle handle) const;
   std::int64_t SpaceLength(qvt_Handle handle) const;
   // Copies up to count bytes of a listed space from position on; answers
   // how many there were.
@@ -97,11 +62,15 @@ class qvtdb_Layout {
 
  private:
   void ReadHeader();
-  void ReadLinkage();
-  void CheckEntries();
+  // Adds an entry naming a next extent that is not in use.
+  void CheckNextExtents(qvt_Problems* problems) const;
   void CheckOverlaps();
   void CheckChains();
-  const qvtdb_Entry* Entry(qvt_Handle handle) const;
+  // The entry of a handle in use; nullptr for any other.
+  const qvt_LinkageEntry* Entry(qvt_Handle handle) const;
+  const qvt_LinkageEntry& Slot(std::size_t handle) const {
+    return m_Blocks[handle / qvt_LinkageSlots]->m_Entries[handle % qvt_LinkageSlots];
+  }
   void Problem(const std::string& text) { m_Problems.push_back(text); }
 
   qvt_File m_File;
@@ -109,8 +78,9 @@ class qvtdb_Layout {
   bool m_Remote = false;
   std::int64_t m_FileLength = 0;
   bool m_HasHeader = false;
-  qvtdb_Header m_Header;
-  std::vector<qvtdb_Block> m_Blocks;
+  bool m_HeaderOpenable = false;
+  qvt_DatabaseHeader m_Header;
+  qvt_LinkageBlocks m_Blocks;
   std::vector<std::string> m_Problems;
   bool m_LinkageSound = false;
   std::vector<qvt_Handle> m_Spaces;
