@@ -146,13 +146,20 @@ void qvt_DatabaseReprFile::Open(const qvt_File& file, const cow_String& typeCode
   f.CheckSizeRecord(kSizeRecordOffset);
 
   m_Scratch.assign(qvt_LinkageBlockBytes, 0);
-  BlockList blocks;
-  LoadLinkage(&blocks);
-  m_Blocks.swap(blocks);
+  // An internal check that fails while the file is being read (a compressed
+  // file refuses a seek beyond its end) means a damaged file: say so, not
+  // the bare condition.
+  try {
+    BlockList blocks;
+    LoadLinkage(&blocks);
+    m_Blocks.swap(blocks);
 
-  m_StringPool.Attach(OpenPoolSpace(kStringPoolHandle, qvt_StringManagerFile::kMarker, M::kStringSpaceMisplaced)
-                          .release());
-  AttachMetadataPool(OpenPoolSpace(kMetadataPoolHandle, kMetadataMarker, M::kMetadataMisplaced).release(), true);
+    m_StringPool.Attach(
+        OpenPoolSpace(kStringPoolHandle, qvt_StringManagerFile::kMarker, M::kStringSpaceMisplaced).release());
+    AttachMetadataPool(OpenPoolSpace(kMetadataPoolHandle, kMetadataMarker, M::kMetadataMisplaced).release(), true);
+  } catch (const nex_AssertException&) {
+    FailCorrupt();
+  }
 
   m_Ready = true;
 }

@@ -57,7 +57,8 @@ void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int 
 
 }  // namespace
 
-void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch) {
+void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,
+                  const std::function<void(int)>& flushed) {
   qvt_File file = !create        ? qvt_File::Open(path, 1, true)
                   : compressed ? qvt_File::CreateCompressed(path)
                                : qvt_File::Open(path, 2, false);
@@ -71,10 +72,18 @@ void WriteBatches(const std::string& path, bool compressed, bool create, int las
     }
     qvt_Table table = create ? db.Table(BatchClass(), 64, -1) : db.Table(kTableHandle, 64, -1);
     qvt_TaggedStream stream = create ? db.TaggedStream(0) : db.TaggedStream(kStreamHandle, 0);
-    if (create) db.Flush();
+    if (create) {
+      table.Flush();
+      stream.Flush();
+      db.Flush();
+    }
+    if (create && flushed) flushed(0);
     while (!create && stream.Next()) {
     }  // an opened stream stands at its first record; batches go after the last
-    for (int batch = table.Length(); batch < lastBatch; ++batch) WriteOne(db, table, stream, batch);
+    for (int batch = table.Length(); batch < lastBatch; ++batch) {
+      WriteOne(db, table, stream, batch);
+      if (flushed) flushed(batch + 1);
+    }
   }
 }
 
