@@ -1,14 +1,15 @@
 # Front door: `make demo` builds the qvtdb tool and runs its demo (a writer
 # and a following reader, two processes, on build/qvtdb-demo.odb);
 # `make test` configures, builds and runs every test; `make test-sanitize`
-# does the same under AddressSanitizer and UBSan.
+# does the same under AddressSanitizer and UBSan; `make soak` runs the whole
+# crash sweep (minutes).
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo test test-sanitize deps clean
+.PHONY: all build demo test test-sanitize soak deps clean
 
 all: build
 
@@ -27,6 +28,11 @@ demo: $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Every kill point of the crash sweep (a writer killed before each of its
+# writes, whole and torn), not only the sample that `make test` runs.
+soak: build
+	cd $(BUILD_DIR) && QVT_KILL_SWEEP=all ./tests/qvt_crash_tests --gtest_filter='*KillSweep*'
 
 $(SANITIZE_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_SANITIZE=ON -DQVT_WERROR=$(WERROR) $(CMAKE_FLAGS)

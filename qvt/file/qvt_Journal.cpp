@@ -13,6 +13,27 @@ namespace {
 const char kMagic[] = "QVTJRNL1";
 constexpr int kMagicBytes = 8;
 const char kSyncVariable[] = "KVR_QVT_SYNC";
+// A journal that grew beyond this is cut back at the end of its round; a
+// smaller one is only voided.
+constexpr utl_FileOffset kKeptJournalBytes = 1 << 20;
+
+// Where a and b first and last differ, found a chunk at a time: a linkage
+// block of 14336 bytes usually differs in a few entries only.
+constexpr int kChunk = 64;
+
+int FirstDifference(const char* a, const char* b, int count) {
+  int at = 0;
+  while (at + kChunk <= count && std::memcmp(a + at, b + at, kChunk) == 0) at += kChunk;
+  while (at < count && a[at] == b[at]) ++at;
+  return at;
+}
+
+int LastDifference(const char* a, const char* b, int count) {
+  int end = count;
+  while (end - kChunk >= 0 && std::memcmp(a + end - kChunk, b + end - kChunk, kChunk) == 0) end -= kChunk;
+  while (end > 0 && a[end - 1] == b[end - 1]) --end;
+  return end - 1;
+}
 
 unsigned long Crc(unsigned long crc, const void* bytes, std::size_t count) {
   return zip_crc32(crc, static_cast<const unsigned char*>(bytes), static_cast<unsigned long>(count));
@@ -40,6 +61,7 @@ void qvt_Journal::Begin(utl_FileOffset protectedLimit, utl_FileOffset restoreSiz
   std::memcpy(header, kMagic, kMagicBytes);
   omi_Bytes::PutBE64(header + 8, static_cast<std::uint64_t>(m_Limit));
   omi_Bytes::PutBE64(header + 16, static_cast<std::uint64_t>(m_RestoreSize));
+  omi_Bytes::PutBE32(header + 24, m_Round);
   m_HeaderCrc = Crc(0, header, 28);
 }
 
@@ -50,6 +72,7 @@ void qvt_Journal::Save(utl_FileOffset first, utl_FileOffset end, const char* old
     std::memcpy(m_Out.data(), kMagic, kMagicBytes);
     omi_Bytes::PutBE64(m_Out.data() + 8, static_cast<std::uint64_t>(m_Limit));
     omi_Bytes::PutBE64(m_Out.data() + 16, static_cast<std::uint64_t>(m_RestoreSize));
+    omi_Bytes::PutBE32(m_Out.data() + 24, m_Round);
     omi_Bytes::PutBE32(m_Out.data() + 28, static_cast<std::uint32_t>(m_HeaderCrc));
   }
   auto append = [&](utl_FileOffset from, utl_FileOffset to) {
@@ -102,11 +125,9 @@ int qvt_Journal::Write(utl_FileOffset offset, const char* buffer, int count) {
     m_Old.assign(static_cast<std::size_t>(inPlace), '\0');
     m_Database.Seek(offset);
     m_Database.Read(m_Old.data(), inPlace);
-    int first = 0;
-    while (first < inPlace && m_Old[static_cast<std::size_t>(first)] == buffer[first]) ++first;
+    const int first = FirstDifference(m_Old.data(), buffer, inPlace);
     if (first < inPlace) {
-      int last = inPlace - 1;
-      while (m_Old[static_cast<std::size_t>(last)] == buffer[last]) --last;
+      const int last = LastDifference(m_Old.data(), buffer, inPlace);
       Save(offset + first, offset + last + 1, m_Old.data() + first);
       m_Database.Seek(offset + first);
       m_Database.Write(buffer + first, last + 1 - first);
@@ -126,9 +147,17 @@ int qvt_Journal::Write(utl_FileOffset offset, const char* buffer, int count) {
 void qvt_Journal::Commit(utl_FileOffset protectedLimit, utl_FileOffset restoreSize) {
   if (m_End > 0) {
     if (m_Sync) m_Database.Sync();
-    JournalFile().Extend(0);
+    utl_File& journal = JournalFile();
+    if (m_End > kKeptJournalBytes) {
+      journal.Extend(0);
+    } else {
+      static const char kVoid[kMagicBytes] = {};
+      journal.Seek(0);
+      journal.Write(kVoid, kMagicBytes);
+    }
     m_End = 0;
   }
+  ++m_Round;
   Begin(protectedLimit, restoreSize);
 }
 

@@ -20,7 +20,7 @@
 //        0    8 "QVTJRNL1"
 //        8    8 protected limit: bytes below it belong to the completed flush
 //       16    8 the file's size at that flush, restored by a rollback
-//       24    4 zero
+//       24    4 round: raised at each completed flush of the writer
 //       28    4 CRC-32 of bytes 0 to 27
 //       32    . records, back to back:
 //                 0 8 offset in the database file
@@ -32,7 +32,9 @@
 // The records that check end at the first one that does not: a writer that
 // dies while appending a record has not yet changed the bytes the record
 // saves. An empty journal, or one whose header does not check, holds
-// nothing to roll back.
+// nothing to roll back. A completed flush voids the header with one small
+// write rather than cutting the file; records of earlier rounds left behind
+// it fail the check, since the round enters every record's CRC.
 class qvt_Journal {
  public:
   static constexpr int kHeaderBytes = 32;
@@ -98,6 +100,7 @@ class qvt_Journal {
   utl_FileOffset m_Limit = 0;
   utl_FileOffset m_RestoreSize = 0;
   utl_FileOffset m_End = 0;  // bytes of the journal written this round
+  std::uint32_t m_Round = 0;
   unsigned long m_HeaderCrc = 0;
   std::map<utl_FileOffset, utl_FileOffset> m_Saved;  // first -> end of saved ranges
   std::vector<char> m_Old;

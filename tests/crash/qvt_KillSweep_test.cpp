@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -22,10 +23,15 @@ namespace {
 
 using qvt_test::ChildResult;
 
-constexpr int kCreateBatches = 20;   // a new file: creation, first flushes, growth
-constexpr int kBaseBatches = 250;    // a file near the end of linkage block 0...
-constexpr int kMoreBatches = 12;     // ...continued past handle 511 into block 1
+constexpr int kBaseBatches = 250;  // a file near the end of linkage block 0
 constexpr int kSamplePoints = 10;
+
+// The whole sweep (every kill point) runs longer writers than the sample.
+bool WholeSweep() { return std::getenv("QVT_KILL_SWEEP") != nullptr; }
+// A new file: creation, first flushes, growth past the first MiB.
+int CreateBatches() { return WholeSweep() ? 40 : 20; }
+// The base file continued past handle 511 into linkage block 1.
+int MoreBatches() { return WholeSweep() ? 30 : 12; }
 
 struct Sweep {
   bool compressed;
@@ -69,7 +75,7 @@ class KillSweep : public ::testing::TestWithParam<Sweep> {
     std::map<std::string, std::string> env = {{"LD_PRELOAD", QVT_KILL_SHIM},
                                               {"QVT_KILL_AT", std::to_string(killAt)}};
     if (s.torn) env["QVT_KILL_TORN"] = "1";
-    const int last = s.continued ? kBaseBatches + kMoreBatches : kCreateBatches;
+    const int last = s.continued ? kBaseBatches + MoreBatches() : CreateBatches();
     return qvt_test::RunProgram({QVT_BATCH_WRITER, m_Path, s.compressed ? "compressed" : "plain",
                                  s.continued ? "open" : "create", std::to_string(last)},
                                 env);
@@ -89,9 +95,8 @@ TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
   ASSERT_GT(calls, 0);
 
   std::vector<long> points;
-  const bool all = std::getenv("QVT_KILL_SWEEP") != nullptr;
   for (long n = 1; n <= calls; ++n)
-    if (all || n <= 2 || n == calls || n % (calls / kSamplePoints + 1) == 0) points.push_back(n);
+    if (WholeSweep() || n <= 2 || n == calls || n % (calls / kSamplePoints + 1) == 0) points.push_back(n);
 
   for (const long n : points) {
     SCOPED_TRACE(Name(s) + ", killed before write " + std::to_string(n) + " of " + std::to_string(calls));
