@@ -2,7 +2,7 @@
 # and a following reader, two processes, on build/qvtdb-demo.odb);
 # `make test` configures, builds and runs every test; `make test-sanitize`
 # does the same under AddressSanitizer and UBSan; `make soak` runs the whole
-# crash sweep (minutes).
+# crash sweep (about an hour on two cores).
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
