@@ -3,7 +3,8 @@
 # `make test` configures, builds and runs every test; `make test-sanitize`
 # does the same under AddressSanitizer and UBSan. `make bench` builds and
 # runs the comparison with HDF5 and SQLite at its full size (minutes; it
-# needs about 3 GB of memory and 1 GB of scratch disk).
+# needs about 3 GB of memory and 1 GB of scratch disk); `make soak` runs the
+# whole crash sweep (an hour or more on two cores).
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -13,7 +14,7 @@ CMAKE_FLAGS ?=
 # Python may come first on the PATH.
 PYTHON ?= /usr/bin/python3
 
-.PHONY: all build demo test test-sanitize bench deps clean
+.PHONY: all build demo test test-sanitize bench soak deps clean
 
 all: build
 
@@ -36,6 +37,11 @@ test: build
 bench: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvt_compare
 	$(BUILD_DIR)/bench/compare/qvt_compare --size full
+
+# Every kill point of the crash sweep (a writer killed before each of its
+# writes, whole and torn), not only the sample that `make test` runs.
+soak: build
+	cd $(BUILD_DIR) && QVT_KILL_SWEEP=all ./tests/qvt_crash_tests --gtest_filter='*KillSweep*'
 
 $(SANITIZE_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVT_SANITIZE=ON -DQVT_WERROR=$(WERROR) -DPython_EXECUTABLE=$(PYTHON) $(CMAKE_FLAGS)

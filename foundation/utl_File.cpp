@@ -22,10 +22,25 @@ namespace {
 bool UsableName(const cow_String& name) { return name.find('\0') == cow_String::npos; }
 }  // namespace
 
+utl_FileExceptionLocked::utl_FileExceptionLocked(const cow_String& name)
+    : nex_TextException(atr_Format("***ERROR: %s is locked by another writer.", name)) {}
+
+namespace {
+// F_OFD_GETLK with a read lock asks whether anyone holds a write lock.
+bool WriteLockedElsewhere(int fd) {
+  struct flock query = {};
+  query.l_type = F_RDLCK;
+  query.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_GETLK, &query) < 0) return false;
+  return query.l_type != F_UNLCK;
+}
+}  // namespace
+
 utl_FileExceptionNoFile::utl_FileExceptionNoFile(const cow_String& name)
     : nex_TextException(atr_Format("***ERROR: No such file: %s.", name)) {}
 
-utl_File::utl_File(const cow_String& name, int access, int /*sharing*/) : m_Name(name) {
+utl_File::utl_File(const cow_String& name, int access, int /*sharing*/, int lock) : m_Name(name) {
+  const bool locking = lock == utl_FileLockWriter && access != utl_FileAccessRead;
   int flags = O_CLOEXEC;
   switch (access) {
     case utl_FileAccessRead:
@@ -35,7 +50,8 @@ utl_File::utl_File(const cow_String& name, int access, int /*sharing*/) : m_Name
       flags |= O_RDWR;
       break;
     case utl_FileAccessCreate:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      // Emptied below once the lock is held: a refused writer changes nothing.
+      flags |= O_RDWR | O_CREAT | (locking ? 0 : O_TRUNC);
       break;
     default:
       NEX_THROW(nex_AssertException("Incorrect file access."));
@@ -48,6 +64,23 @@ utl_File::utl_File(const cow_String& name, int access, int /*sharing*/) : m_Name
     const int err = errno;
     if (err == ENOENT && access != utl_FileAccessCreate) NEX_THROW(utl_FileExceptionNoFile(name));
     ThrowOsError("open", name, err);
+  }
+  if (!locking) return;
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  if (::fcntl(m_Fd, F_OFD_SETLK, &whole) < 0) {
+    const int err = errno;
+    ::close(m_Fd);
+    m_Fd = -1;
+    if (err == EAGAIN || err == EACCES) NEX_THROW(utl_FileExceptionLocked(name));
+    ThrowOsError("lock", name, err);
+  }
+  if (access == utl_FileAccessCreate && ::ftruncate(m_Fd, 0) < 0) {
+    const int err = errno;
+    ::close(m_Fd);
+    m_Fd = -1;
+    ThrowOsError("resize", name, err);
   }
 }
 
@@ -128,6 +161,21 @@ utl_FileOffset utl_File::FileSize() const {
   struct stat st;
   if (::fstat(m_Fd, &st) < 0) ThrowOsError("stat", m_Name, errno);
   return static_cast<utl_FileOffset>(st.st_size);
+}
+
+void utl_File::Sync() {
+  if (::fsync(m_Fd) < 0) ThrowOsError("sync", m_Name, errno);
+}
+
+bool utl_File::WriterLockHeldElsewhere() const { return WriteLockedElsewhere(m_Fd); }
+
+bool utl_WriterLockHeld(const cow_String& name) {
+  if (!UsableName(name)) return false;
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = WriteLockedElsewhere(fd);
+  ::close(fd);
+  return held;
 }
 
 utl_FilePath::utl_FilePath(const cow_String& name, const cow_String& second)

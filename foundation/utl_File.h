@@ -12,6 +12,20 @@
 enum utl_FileAccess { utl_FileAccessRead = 0, utl_FileAccessUpdate = 1, utl_FileAccessCreate = 2 };
 // Sharing is advisory on this platform and has no effect.
 enum utl_FileSharing { utl_FileSharingNone = 0 };
+// A writer lock is an advisory lock on the whole file, held from opening to
+// closing through this descriptor (an open-file-description lock, so a
+// second descriptor of the same process is refused too). Readers never take
+// it; they can only ask whether someone holds it.
+enum utl_FileLock { utl_FileLockNone = 0, utl_FileLockWriter = 1 };
+
+// Raised when a writer lock is asked for and another descriptor holds it.
+class utl_FileExceptionLocked : public nex_TextException {
+ public:
+  explicit utl_FileExceptionLocked(const cow_String& name);
+
+ protected:
+  [[noreturn]] void Raise() const override { throw *this; }
+};
 
 // Raised when a file to be opened does not exist.
 class utl_FileExceptionNoFile : public nex_TextException {
@@ -25,8 +39,11 @@ class utl_FileExceptionNoFile : public nex_TextException {
 class utl_File {
  public:
   // Opens name; throws utl_FileExceptionNoFile when a file that must exist
-  // does not, nex_TextException for any other failure.
-  utl_File(const cow_String& name, int access, int sharing = utl_FileSharingNone);
+  // does not, nex_TextException for any other failure. With
+  // utl_FileLockWriter (update or create access) the lock is taken before
+  // anything changes: create access empties the file only once it holds the
+  // lock, and utl_FileExceptionLocked leaves the file untouched.
+  utl_File(const cow_String& name, int access, int sharing = utl_FileSharingNone, int lock = utl_FileLockNone);
   ~utl_File();
   utl_File(const utl_File&) = delete;
   utl_File& operator=(const utl_File&) = delete;
@@ -49,6 +66,10 @@ class utl_File {
   // The file's identity (device and inode): equal to the utl_Stat identity
   // of a path exactly when the path still names this open file.
   unsigned long long Identity() const;
+  // Forces what was written down to the storage device (fsync).
+  void Sync();
+  // True when some descriptor other than this one holds the writer lock.
+  bool WriterLockHeldElsewhere() const;
   const cow_String& Name() const { return m_Name; }
   int Descriptor() const { return m_Fd; }
 
@@ -89,6 +110,9 @@ struct utl_Stat {
 bool utl_MakeDirectory(const cow_String& name);
 bool utl_RemoveDirectory(const cow_String& name);
 bool utl_RemoveFile(const cow_String& name);
+// True when the file exists and a descriptor holds its writer lock. Never
+// throws.
+bool utl_WriterLockHeld(const cow_String& name);
 
 // getenv: true and the value when the variable is set (to anything).
 bool utl_GetEnv(const char* name, cow_String* value = nullptr);

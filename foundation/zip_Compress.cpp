@@ -24,3 +24,7 @@ int zip_uncompress(unsigned char* dest, unsigned long* destLen, const unsigned c
 }
 
 unsigned long zip_compressBound(unsigned long sourceLen) { return compressBound(sourceLen); }
+
+unsigned long zip_crc32(unsigned long crc, const unsigned char* bytes, unsigned long length) {
+  return crc32(crc, bytes, static_cast<uInt>(length));
+}

@@ -31,4 +31,7 @@ int zip_uncompress(unsigned char* dest, unsigned long* destLen, const unsigned c
 // The largest compressed size of sourceLen bytes.
 unsigned long zip_compressBound(unsigned long sourceLen);
 
+// zlib's CRC-32 of length bytes, continuing from crc (0 to start).
+unsigned long zip_crc32(unsigned long crc, const unsigned char* bytes, unsigned long length);
+
 #endif  // QVT_FOUNDATION_ZIP_COMPRESS_H

@@ -92,4 +92,17 @@ class qvt_FileFailExc : public qvt_FileException {
   [[noreturn]] void Raise() const override;
 };
 
+// Two lines: "*** ERROR: Another writer has the file open for writing:"
+// and "  <fileName>". Raised when a file is opened for update or created
+// while another writer, in this process or another, holds it.
+class qvt_FileWriterLockedExc : public qvt_FileException {
+ public:
+  explicit qvt_FileWriterLockedExc(const cow_String& fileName);
+  qvt_FileWriterLockedExc(const qvt_FileWriterLockedExc& other) = default;
+  ~qvt_FileWriterLockedExc() override;
+
+ protected:
+  [[noreturn]] void Raise() const override;
+};
+
 #endif  // QVT_INCLUDE_QVT_FILEEXCEPTION_H

@@ -180,4 +180,5 @@ qvt_SectorWriter qvt_SectorArray::CreateEntry(int index) {
 void qvt_SectorArray::Flush() {
   WriteHeader();
   WriteDirectory();
+  Commit();
 }

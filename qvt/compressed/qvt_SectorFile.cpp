@@ -16,16 +16,26 @@ constexpr int kShareForWriter = 1;
 qvt_SectorFile::qvt_SectorFile(const cow_String& path, int sectorSize, int access)
     : m_SectorSize(sectorSize),
       m_ReadOnly(access == utl_FileAccessRead),
-      m_File(path, access, access == utl_FileAccessRead ? kShareForReader : kShareForWriter) {
+      m_File(path, access, access == utl_FileAccessRead ? kShareForReader : kShareForWriter, utl_FileLockWriter),
+      m_Journal(std::make_unique<qvt_Journal>(path, m_File)) {
   NEX_ASSERT(sectorSize > 4);
-  const std::int64_t sectors = m_File.FileSize() / sectorSize;
+  std::int64_t size = -1;
+  if (access == utl_FileAccessUpdate) m_Journal->Recover();
+  if (access == utl_FileAccessCreate) m_Journal->Discard();
+  if (access == utl_FileAccessRead) size = m_Journal->LoadForReading();
+  m_ReadThrough = size >= 0;
+  if (!m_ReadThrough) size = m_File.FileSize();
+  const std::int64_t sectors = size / sectorSize;
   // The null sector index can never be a real sector.
   NEX_ASSERT(sectors < static_cast<std::int64_t>(qvt_Sector::kNullIndex) - kGrowthSectors);
   m_UsedSectors = static_cast<std::uint32_t>(sectors);
   m_AllocatedSectors = m_UsedSectors;
+  if (!m_ReadOnly) Commit();
 }
 
 qvt_SectorFile::~qvt_SectorFile() {
+  // The client flushed before: the file is whole without the journal.
+  if (!m_ReadOnly) m_Journal->Remove();
   if (m_UsedSectors == m_AllocatedSectors) return;
   try {
     m_File.Extend(static_cast<std::int64_t>(m_UsedSectors) * m_SectorSize);
@@ -33,6 +43,11 @@ qvt_SectorFile::~qvt_SectorFile() {
     // The file stays longer than needed; the extra sectors are only unused.
     std::fputs(atr_Format(qvt_EncodedMessages::kCloseFailed, Name(), e.AsString()).c_str(), stderr);
   }
+}
+
+void qvt_SectorFile::Commit() {
+  const std::int64_t used = static_cast<std::int64_t>(m_UsedSectors) * m_SectorSize;
+  m_Journal->Commit(used, used);
 }
 
 qvt_Sector qvt_SectorFile::AllocateSector() {
@@ -49,10 +64,11 @@ qvt_Sector qvt_SectorFile::AllocateSector() {
 
 int qvt_SectorFile::ReadAt(std::int64_t offset, char* buffer, int length) {
   m_File.Seek(offset);
-  return m_File.Read(buffer, length);
+  const int n = m_File.Read(buffer, length);
+  if (m_ReadThrough) m_Journal->Overlay(offset, buffer, n);
+  return n;
 }
 
 int qvt_SectorFile::WriteAt(std::int64_t offset, const char* buffer, int length) {
-  m_File.Seek(offset);
-  return m_File.Write(buffer, length);
+  return m_Journal->Write(offset, buffer, length);
 }

@@ -115,12 +115,19 @@ void qvt_DatabaseReprFile::Open(const qvt_File& file, const cow_String& typeCode
   f.CheckSizeRecord(kSizeRecordOffset);
 
   m_Scratch.assign(qvt_LinkageBlockBytes, 0);
-  BlockList blocks;
-  LoadLinkage(&blocks);
-  m_Blocks.swap(blocks);
+  // An internal check that fails while the file is being read (a compressed
+  // file refuses a seek beyond its end) means a damaged file: say so, not
+  // the bare condition.
+  try {
+    BlockList blocks;
+    LoadLinkage(&blocks);
+    m_Blocks.swap(blocks);
 
-  m_StringPool.Attach(OpenPoolSpace(qvt_StringPoolHandle).release());
-  AttachMetadataPool(OpenPoolSpace(qvt_MetadataPoolHandle).release(), true);
+    m_StringPool.Attach(OpenPoolSpace(qvt_StringPoolHandle).release());
+    AttachMetadataPool(OpenPoolSpace(qvt_MetadataPoolHandle).release(), true);
+  } catch (const nex_AssertException&) {
+    FailCorrupt();
+  }
 
   m_Ready = true;
 }

@@ -12,6 +12,7 @@ const char kReadOnly[] = "*** ERROR: Attempt to write to read-only file:\n  %s";
 const char kBadParameter[] = "*** ERROR: Bad parameter passed to file method: %s.";
 const char kConnect[] = "*** ERROR: Can't connect to remote file:\n%s, reason:\n%s";
 const char kFail[] = "*** ERROR: Lost connection to remote file:\n%s, reason:\n%s";
+const char kWriterLocked[] = "*** ERROR: Another writer has the file open for writing:\n  %s";
 
 cow_String Format1(const char* format, const cow_String& first) {
   atr_Translation t = atr_translate(format);
@@ -60,3 +61,8 @@ qvt_FileFailExc::qvt_FileFailExc(const cow_String& fileName, const cow_String& r
     : qvt_FileException(Format2(kFail, fileName, reason)) {}
 qvt_FileFailExc::~qvt_FileFailExc() = default;
 void qvt_FileFailExc::Raise() const { throw *this; }
+
+qvt_FileWriterLockedExc::qvt_FileWriterLockedExc(const cow_String& fileName)
+    : qvt_FileException(Format1(kWriterLocked, fileName)) {}
+qvt_FileWriterLockedExc::~qvt_FileWriterLockedExc() = default;
+void qvt_FileWriterLockedExc::Raise() const { throw *this; }

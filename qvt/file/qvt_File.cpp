@@ -36,6 +36,17 @@ qvt_File OpenForReading(const cow_String& name, const cow_String& password) {
   return qvt_File(new qvt_FileReprLocal(name, utl_FileAccessRead, true));
 }
 
+// Builds a writer's file; the writer lock another one holds becomes the
+// file exception that names the file.
+template <typename Build>
+qvt_File AsOnlyWriter(const cow_String& name, Build build) {
+  try {
+    return build();
+  } catch (const utl_FileExceptionLocked&) {
+    NEX_THROW(qvt_FileWriterLockedExc(name));
+  }
+}
+
 qvt_File OpenForUpdate(const cow_String& name, bool flag) {
   if (utl_UrlParser::IsUrl(name)) NEX_THROW(qvt_FileReadOnlyExc(name));
   const utl_FilePath path(name, cow_String());
@@ -43,16 +54,16 @@ qvt_File OpenForUpdate(const cow_String& name, bool flag) {
   if (!path.IsWriteable()) NEX_THROW(qvt_FileReadOnlyExc(name));
   if (qvt_FileReprEncoded::IsCompressedFile(name)) {
     Inform("*** Informational: Updating Compressed File based MDB.\n");
-    return qvt_File(qvt_OpenEncodedFile(name, utl_FileAccessUpdate));
+    return AsOnlyWriter(name, [&] { return qvt_File(qvt_OpenEncodedFile(name, utl_FileAccessUpdate)); });
   }
   Inform("*** Informational: Updating File based ODB.\n");
-  return qvt_File(new qvt_FileReprLocal(name, utl_FileAccessUpdate, flag));
+  return AsOnlyWriter(name, [&] { return qvt_File(new qvt_FileReprLocal(name, utl_FileAccessUpdate, flag)); });
 }
 
 qvt_File Create(const cow_String& name, bool flag) {
   if (utl_UrlParser::IsUrl(name)) NEX_THROW(qvt_FileReadOnlyExc(name));
   Inform("*** Informational: Creating File based ODB.\n");
-  return qvt_File(new qvt_FileReprLocal(name, utl_FileAccessCreate, flag));
+  return AsOnlyWriter(name, [&] { return qvt_File(new qvt_FileReprLocal(name, utl_FileAccessCreate, flag)); });
 }
 }  // namespace
 
@@ -84,7 +95,7 @@ qvt_File qvt_File::Open(const cow_String& name, cow_String password) { return Op
 qvt_File qvt_File::CreateCompressed(const cow_String& name) {
   if (utl_UrlParser::IsUrl(name)) NEX_THROW(qvt_FileReadOnlyExc(name));
   Inform("*** Informational: Creating Compressed File based MDB.\n");
-  return qvt_File(qvt_CreateEncodedFile(name));
+  return AsOnlyWriter(name, [&] { return qvt_File(qvt_CreateEncodedFile(name)); });
 }
 
 void qvt_File::Copy(const qvt_File& source) {

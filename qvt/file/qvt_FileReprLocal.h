@@ -11,6 +11,8 @@
 #include "qvt_FileRepr.h"
 #include "utl_File.h"
 
+class qvt_Journal;
+
 class qvt_FileReprLocal : public qvt_FileRepr {
  public:
   // The operating-system file grows in steps of this many bytes.
@@ -18,15 +20,22 @@ class qvt_FileReprLocal : public qvt_FileRepr {
 
   // Opens name with access 0 (read), 1 (update) or 2 (create, emptied).
   // For read and update, logical length and allocation are the file's size.
-  // THROWS what utl_File throws when the file cannot be opened, and
-  // nex_AssertException("Incorrect file access.") for any other access.
+  // Update and create take the writer lock first; update then rolls back
+  // what a writer that died inside a flush left in the journal. A reader of
+  // a file whose writer died that way reads through the journal, so it sees
+  // the last completed flush. THROWS what utl_File throws when the file
+  // cannot be opened (utl_FileExceptionLocked while another writer holds
+  // it), and nex_AssertException("Incorrect file access.") for any other
+  // access.
   qvt_FileReprLocal(const cow_String& name, int access, bool flag);
   ~qvt_FileReprLocal() override;
 
   bool ReadOnly() const override { return m_ReadOnly; }
   // Free when offset is the current position.
   void Seek(utl_FileOffset offset) override;
-  void Flush() override {}
+  // Ends a round of the journal: what was written since is a completed
+  // flush (the database calls it right after writing its flush count).
+  void Flush() override;
   bool Extend(utl_FileOffset increment) override { return ExtendFile(increment); }
   // One positioned system call each, no allocation. THROW
   // qvt_FileBadParameterExc for a null buffer or a negative count; Write
@@ -36,7 +45,9 @@ class qvt_FileReprLocal : public qvt_FileRepr {
   int Write(const char* buffer, int count) override;
 
   // Adds increment to the logical length and grows the file to the next
-  // whole step beyond it; answers whether the file grew. THROWS
+  // whole step beyond it; answers whether the file grew. A size record seen
+  // before is cleared before the file is resized (the caller writes it
+  // again); TrimToLength does the same. THROWS
   // qvt_FileReadOnlyExc on a read-only file, nex_AssertException when the
   // logical length would go below 0. On a throw nothing has changed.
   bool ExtendFile(utl_FileOffset increment) override;
@@ -60,8 +71,12 @@ class qvt_FileReprLocal : public qvt_FileRepr {
 
  private:
   [[noreturn]] void RaiseReadOnly() const;
+  void ClearSizeRecord();
 
   utl_File m_File;
+  std::unique_ptr<qvt_Journal> m_Journal;
+  bool m_ReadThrough = false;
+  int m_SizeRecordOffset = -1;  // where the size record was last written or checked
   // Built for read and update access only.
   std::unique_ptr<qvt_DBStatusCheckerFile> m_StatusChecker;
   bool m_ReadOnly;

@@ -188,6 +188,19 @@ ChildResult RunChild(std::function<int()> body, const std::string& input,
   return child.Wait(timeoutMs);
 }
 
+ChildResult RunProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                       int timeoutMs) {
+  return RunChild(
+      [&argv] {
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        return 127;
+      },
+      "", env, timeoutMs);
+}
+
 StderrCapture::StderrCapture() {
   std::fflush(stderr);
   char name[] = "/tmp/qvt_stderr_XXXXXX";

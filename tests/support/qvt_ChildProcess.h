@@ -73,6 +73,12 @@ class ChildProcess {
 ChildResult RunChild(std::function<int()> body, const std::string& input = "",
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
 
+// Runs the program argv[0] with the arguments that follow it in a child
+// (the environment entries set there first) and answers its result; exit
+// code 127 when it could not be started.
+ChildResult RunProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+                       int timeoutMs = 60000);
+
 // Redirects this process's standard error (file descriptor 2, and the C
 // stream) to a scratch file from construction until Stop or destruction.
 class StderrCapture {

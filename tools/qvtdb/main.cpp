@@ -78,6 +78,11 @@ int main(int argc, char** argv) {
   locate->add_option("OFFSET", offset, "File offset, decimal or 0x hexadecimal")->required();
   locate->callback([&] { command = [&] { return qvtdb_Locate(file, offset); }; });
 
+  auto* unlock = app.add_subcommand(
+      "unlock", "Remove the transaction lock a writer that died left beside FILE (refused while a writer holds FILE).");
+  unlock->add_option("FILE", file, "Database file")->required();
+  unlock->callback([&] { command = [&] { return qvtdb_Unlock(file); }; });
+
   auto* check = app.add_subcommand(
       "check", "Full structural check: header, linkage and extents, pools, and every object read to its "
                "end. Prints each problem and exits 1, or a one-line summary and exits 0.");

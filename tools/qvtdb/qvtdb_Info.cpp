@@ -23,6 +23,16 @@ int qvtdb_PrintInfo(const std::string& file, std::ostream& out) {
       << "description   " << db.database.Description().c_str() << '\n'
       << "created       " << qvtdb_FormatTime(qvt_Database::GetCreationTime(db.file)) << '\n'
       << "flush count   " << db.database.GetFlushCount() << '\n';
+  switch (qvtdb_TransactionLockState(file)) {
+    case qvtdb_LockAbsent:
+      break;
+    case qvtdb_LockHeld:
+      out << "transaction   in progress\n";
+      break;
+    case qvtdb_LockStale:
+      out << "transaction   " << qvtdb_StaleLockNote(file) << '\n';
+      break;
+  }
 
   out << "statistics\n";
   // "Name (unit)=   value": the value without its padding.

@@ -68,7 +68,18 @@ struct qvtdb_DemoOptions {
   int intervalMs = 150;    // the writer's pause between two frames
 };
 
+// The transaction lock beside a file: absent, held by a live writer (one
+// that holds the file's writer lock), or stale (no writer holds the file).
+enum qvtdb_LockState { qvtdb_LockAbsent, qvtdb_LockHeld, qvtdb_LockStale };
+qvtdb_LockState qvtdb_TransactionLockState(const std::string& file);
+// "stale transaction lock <lock>: no writer holds the file (qvtdb unlock
+// removes it)".
+std::string qvtdb_StaleLockNote(const std::string& file);
+
 int qvtdb_Info(const std::string& file);
+// Removes a stale transaction lock; refuses (qvtdb_Failure) while a writer
+// holds the file.
+int qvtdb_Unlock(const std::string& file);
 int qvtdb_Ls(const std::string& file);
 int qvtdb_Classes(const std::string& file);
 int qvtdb_Dump(const qvtdb_DumpOptions& options);

@@ -63,13 +63,19 @@ int qvtdb_Watch(const qvtdb_WatchOptions& options) {
       }
     } else {
       const qvt_FileStatus::QvtFileStatus status = follower->Status();
-      if (status != qvt_FileStatus::Unchanged) lastChange = Clock::now();
       // Updated and re-created are events, told each time; being in a
       // transaction or failing is a state, told when it begins. Back to
-      // unchanged after each flush is not worth a line.
+      // unchanged after each flush is not worth a line. Only events and the
+      // start of a state count as activity, so a transaction lock that
+      // stays (a writer that died inside a transaction) lets --until-idle
+      // end.
       const bool event = status == qvt_FileStatus::Updated || status == qvt_FileStatus::Recreated;
+      if (event || status != shown) lastChange = Clock::now();
       if (event || (status != shown && status != qvt_FileStatus::Unchanged)) {
-        std::cout << stamp() << "status: " << qvtdb_StatusName(status) << std::endl;
+        std::cout << stamp() << "status: " << qvtdb_StatusName(status);
+        if (status == qvt_FileStatus::InTransaction && qvtdb_TransactionLockState(options.file) == qvtdb_LockStale)
+          std::cout << " (" << qvtdb_StaleLockNote(options.file) << ")";
+        std::cout << std::endl;
       }
       shown = status;
       if (status == qvt_FileStatus::Recreated) {
