@@ -58,18 +58,15 @@ class StatusCheckerTest : public ::testing::Test {
   ScratchDir m_Dir;
 };
 
-TEST(TransactionLockName, OdbEndingIsReplacedAnyOtherNameIsExtended) {
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb"), "run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.ODB"), "run.ODB.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data.bin"), "data.bin.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data"), "data.lsm");
-  // Only the text from the last dot counts.
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb.bak"), "run.odb.bak.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("dir.odb/run"), "dir.odb/run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("/tmp/x.y/run.odb"), "/tmp/x.y/run.lsm");
-}
-
-TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValues) {
+TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValuesOrZerosOfAShortFile) {
+  QVT_EXPECT_THROW_TEXT(RecordingChecker checker(DbName()), utl_FileExceptionNoFile,
+                        "***ERROR: No such file: " + DbName() + ".");
+  for (std::size_t size : {0, 515}) {
+    qvt_test::WriteAll(DbName(), std::vector<unsigned char>(size, 0xEE));
+    RecordingChecker shortFile(DbName());
+    EXPECT_EQ(shortFile.FlushCount(), 0);
+    EXPECT_EQ(shortFile.CreationTime(), 0);
+  }
   WriteHeader(DbName(), 7, 123456);
   RecordingChecker checker(DbName());
   EXPECT_EQ(checker.FileName(), DbName());
@@ -78,38 +75,17 @@ TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValues) {
   EXPECT_TRUE(checker.statuses.empty());
 }
 
-TEST_F(StatusCheckerTest, ConstructorOfMissingFileThrowsAndShortFileKeepsZeros) {
-  QVT_EXPECT_THROW_TEXT(RecordingChecker checker(DbName()), utl_FileExceptionNoFile,
-                        "***ERROR: No such file: " + DbName() + ".");
-  qvt_test::WriteAll(DbName(), std::vector<unsigned char>(515, 0xEE));
-  RecordingChecker shortFile(DbName());
-  EXPECT_EQ(shortFile.FlushCount(), 0);
-  EXPECT_EQ(shortFile.CreationTime(), 0);
-  qvt_test::WriteAll(DbName(), {});
-  RecordingChecker empty(DbName());
-  EXPECT_EQ(empty.FlushCount(), 0);
-}
-
-TEST_F(StatusCheckerTest, UnchangedFileAnswersZeroEveryTime) {
-  WriteHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(checker.flushChanges, 0);
-}
-
+// Unchanged answers 0 every time; a new flush count, larger or smaller,
+// answers Updated once and is kept.
 TEST_F(StatusCheckerTest, NewFlushCountAnswersUpdatedOnceThenUnchanged) {
   WriteHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
-  WriteHeader(DbName(), 4, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(checker.FlushCount(), 4);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  // Any difference counts, also a smaller value.
-  WriteHeader(DbName(), 1, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{2, 0, 2, 0}));
+  for (const int flushes : {3, 3, 4, 4, 1, 1}) {
+    WriteHeader(DbName(), flushes, 99);
+    checker.CheckStatus();
+    EXPECT_EQ(checker.FlushCount(), flushes);
+  }
+  EXPECT_EQ(checker.statuses, (std::vector<int>{0, 0, 2, 0, 2, 0}));
   EXPECT_EQ(checker.flushChanges, 2);
 }
 
@@ -179,7 +155,8 @@ TEST_F(StatusCheckerTest, LockDirectoryAnswersInTransactionBeforeAnythingElse) {
   EXPECT_EQ(checker.statuses, (std::vector<int>{4, 4, 4, 4, 2, 0}));
 }
 
-TEST_F(StatusCheckerTest, OnlyADirectoryCountsAsTheLock) {
+// Only a directory named as the lock counts, never for a URL.
+TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
   WriteHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   qvt_test::WriteAll(LockName(), {'x'});
@@ -188,19 +165,15 @@ TEST_F(StatusCheckerTest, OnlyADirectoryCountsAsTheLock) {
   ASSERT_TRUE(utl_RemoveFile(LockName()));
   ASSERT_TRUE(utl_MakeDirectory(LockName()));
   EXPECT_TRUE(qvt_DBStatusCheckerFile::TransactionLockExists(DbName()));
-}
 
-TEST_F(StatusCheckerTest, LockOfANameWithoutOdbEndingIsTheNameWithLsm) {
   const std::string name = m_Dir.File("data.bin");
   WriteHeader(name, 1, 2);
-  qvt_DBStatusCheckerFileLocal checker(name);
+  qvt_DBStatusCheckerFileLocal local(name);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.lsm")));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
+  EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.bin.lsm")));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-}
+  EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
 
-TEST_F(StatusCheckerTest, UrlNeverHasALock) {
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
 }

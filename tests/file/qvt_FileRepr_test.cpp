@@ -17,15 +17,14 @@ namespace {
 using qvt_test::ScratchDir;
 
 TEST(TransactionLock, NameReplacesExactlyTheOdbEnding) {
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb"), "run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("/data/x.y/run.odb"), "/data/x.y/run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.ODB"), "run.ODB.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data.bin"), "data.bin.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data"), "data.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb.bak"), "run.odb.bak.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odbx"), "run.odbx.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName(".odb"), ".lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName(""), ".lsm");
+  // Only the text from the last dot counts, and only ".odb" exactly.
+  const std::pair<const char*, const char*> names[] = {
+      {"run.odb", "run.lsm"},           {"/data/x.y/run.odb", "/data/x.y/run.lsm"}, {"run.ODB", "run.ODB.lsm"},
+      {"data.bin", "data.bin.lsm"},     {"data", "data.lsm"},                      {"run.odb.bak", "run.odb.bak.lsm"},
+      {"run.odbx", "run.odbx.lsm"},     {".odb", ".lsm"},                          {"", ".lsm"},
+      {"dir.odb/run", "dir.odb/run.lsm"},
+  };
+  for (const auto& n : names) EXPECT_EQ(qvt_FileRepr::TransactionLockName(n.first), n.second) << n.first;
 }
 
 class SemaphoreTest : public ::testing::Test {
