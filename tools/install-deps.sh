@@ -2,7 +2,7 @@
 # Installs the Debian build packages the project needs when one is missing
 # and we are root; otherwise only says what is missing.
 set -e
-pkgs="cmake g++ make pkg-config zlib1g-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev"
+pkgs="cmake g++ make pkg-config zlib1g-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev gcovr"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
