@@ -27,31 +27,6 @@ using Db = qvt_DatabaseReprFile;
 double Value(int i) { return i * 1.5 - 7.0; }
 cow_String Word(int i) { return "word " + std::to_string(i % 37); }
 
-// Tagged record i: the six kinds in turn, identifier i.
-void WriteRecord(qvt_TaggedStreamRepr& s, int i) {
-  const std::string text(static_cast<std::size_t>(i % 13), 'f');
-  switch (i % 6) {
-    case 0: s.WriteInt(i, -i); break;
-    case 1: s.WriteHandle(i, static_cast<qvt_Handle>(i + 4)); break;
-    case 2: s.WriteFloat(i, i * 0.25f); break;
-    case 3: s.WriteDouble(i, i / 7.0); break;
-    case 4: s.WriteString(i, "pooled " + std::to_string(i % 11)); break;
-    default: s.WriteFixedString(i, text); break;
-  }
-}
-
-void ExpectRecord(const qvt_TaggedStreamRepr& s, int i) {
-  ASSERT_EQ(s.GetID(), i);
-  switch (i % 6) {
-    case 0: EXPECT_EQ(s.GetInt(), -i); break;
-    case 1: EXPECT_EQ(s.GetHandle(), static_cast<qvt_Handle>(i + 4)); break;
-    case 2: EXPECT_EQ(s.GetFloat(), i * 0.25f); break;
-    case 3: EXPECT_EQ(s.GetDouble(), i / 7.0); break;
-    case 4: EXPECT_EQ(s.GetString(), "pooled " + std::to_string(i % 11)); break;
-    default: EXPECT_EQ(s.GetString(), std::string(static_cast<std::size_t>(i % 13), 'f')); break;
-  }
-}
-
 // Rows i of a two-double array and a string array.
 void WriteRows(qvt_ArrayRepr& doubles, qvt_ArrayRepr& words, int from, int count) {
   std::vector<double> d;
@@ -171,22 +146,22 @@ const std::vector<ObjectKind>& Kinds() {
       {"TaggedStream", 30, 600, false,
        [](Db& db, const std::function<void()>& flush) {
          qvt_TaggedStreamRepr s(&db, 128);
-         for (int i = 0; i < 30; ++i) WriteRecord(s, i);
+         for (int i = 0; i < 30; ++i) WriteTaggedRecord(s, i);
          s.Flush();
          flush();
-         for (int i = 30; i < 630; ++i) WriteRecord(s, i);
+         for (int i = 30; i < 630; ++i) WriteTaggedRecord(s, i);
          s.Flush();
          flush();
        },
        [](Db& db) {
          qvt_TaggedStreamRepr s(&db, 4, 0);
          int count = 0;
-         while (s.Next()) ExpectRecord(s, count++);
+         while (s.Next()) ExpectTaggedRecord(s, count++);
          return count;
        },
        [](Db& db) {
          qvt_TaggedStreamRepr s(&db, 0);
-         for (int i = 0; i < 120; ++i) WriteRecord(s, i);
+         for (int i = 0; i < 120; ++i) WriteTaggedRecord(s, i);
          s.Flush();
          return std::vector<qvt_Handle>{s.Handle()};
        },

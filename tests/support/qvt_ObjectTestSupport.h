@@ -13,6 +13,8 @@
 #include "qvt_DatabaseReprFile.h"
 #include <gtest/gtest.h>
 
+class qvt_TaggedStreamRepr;
+
 namespace qvt_test {
 
 // A suite run once per file kind. A kind this build cannot create is
@@ -57,6 +59,13 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
 // library exception. The seed is in the failure trace.
 void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
                      int rounds, const std::function<void(const std::string& damaged)>& visit);
+
+// Tagged record i of a seeded set: the six kinds in turn (int, handle,
+// float, double, pooled string, fixed string), identifier i.
+void WriteTaggedRecord(qvt_TaggedStreamRepr& stream, int i);
+// Expects the current record to be record i: its kind, identifier and
+// value, and zero from the getters of the other kinds.
+void ExpectTaggedRecord(const qvt_TaggedStreamRepr& stream, int i);
 
 // In a child process: reads one line from standard input (without its line
 // break); "" at the end of input.
