@@ -223,8 +223,8 @@ TEST_P(DatabaseTest, ReadOnlyDatabaseRefusesNewObjects) {
   EXPECT_EQ(db.GetFlushCount(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
   int counter = 10;

@@ -17,19 +17,6 @@
 
 namespace qvt_test {
 
-void KindTest::SetUp() {
-  if (GetParam() != FileKind::Compressed) return;
-  try {
-    OpenFileOfKind(FileKind::Compressed, m_Files.Path("probe.odb"), 2);
-  } catch (const nex_Exception& e) {
-    GTEST_SKIP() << "compressed files unavailable in this build: " << e.AsString();
-  }
-}
-
-std::vector<FileKind> AllFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
-
-std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
-
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
   const auto length = static_cast<std::size_t>(space->Length());

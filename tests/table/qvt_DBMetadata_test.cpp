@@ -44,7 +44,7 @@ TEST_P(MetadataPoolTest, RecordsLandAtFourAndFiftyTwoAndBindingAgainWritesNothin
   EXPECT_EQ((std::vector<std::uint32_t>{BE32(pool, 0), BE32(pool, 4), BE32(pool, 16), BE32(pool, 28), BE32(pool, 40),
                                         BE32(pool, 52)}),
             (std::vector<std::uint32_t>{0xFAAAEBBBu, 48, qvt_TypeInt, qvt_TypeFloat, qvt_TypeString, 48}));
-  EXPECT_EQ(qvt_test::BEDoubleAt(pool, 8), static_cast<double>(qvt_test::StringReference(db, "B")));
+  EXPECT_EQ(qvt_test::BEDouble(pool, 8), static_cast<double>(qvt_test::StringReference(db, "B")));
 
   qvt_TableMetadata other("A", 9);
   other.DefineDoubleField("q");
@@ -171,7 +171,7 @@ TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
   EXPECT_EQ(reader.Snap(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_P(DamagedTablesTest, RandomByteFlipsNeverCrash) {
   EXPECT_GT(readAll, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DamagedTablesTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedTablesTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

@@ -215,7 +215,7 @@ TEST_P(RowTest, ReadOnlyDatabaseRefusesEveryChange) {
   table.Extend(10);  // nothing on a reader
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RowTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, RowTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

@@ -16,7 +16,7 @@
 namespace {
 
 using qvt_test::BE32;
-using qvt_test::BEDoubleAt;
+using qvt_test::BEDouble;
 using qvt_test::DatabaseKindTest;
 using qvt_test::FileKind;
 using qvt_test::SpaceBytes;
@@ -95,8 +95,8 @@ TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
                                         BE32(bytes, 24)}),
             (std::vector<std::uint32_t>{kTableMagic, 1, static_cast<std::uint32_t>(db.GetTableMetadataHandle("ABC")), 7,
                                         static_cast<std::uint32_t>(-7)}));
-  EXPECT_EQ(BEDoubleAt(bytes, 16), 1.5);
-  EXPECT_EQ(BEDoubleAt(bytes, 28), static_cast<double>(qvt_test::StringReference(db, "xyz")));
+  EXPECT_EQ(BEDouble(bytes, 16), 1.5);
+  EXPECT_EQ(BEDouble(bytes, 28), static_cast<double>(qvt_test::StringReference(db, "xyz")));
   if (GetParam() == FileKind::Local) {
     const std::vector<unsigned char> file = qvt_test::ReadAll(Path());
     const auto start = static_cast<std::size_t>(qvt_test::FileOffsetInSpace(db, abc, 0));
@@ -427,7 +427,7 @@ TEST_P(TableTest, SmallCachesKeepRowsInStepWithAModel) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, TableTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, TableTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

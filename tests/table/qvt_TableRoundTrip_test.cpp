@@ -197,7 +197,7 @@ TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
   EXPECT_GT(lengths.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace
