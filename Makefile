@@ -4,9 +4,12 @@
 # does the same under AddressSanitizer and UBSan. `make bench` builds and
 # runs the comparison with HDF5 and SQLite at its full size (minutes; it
 # needs about 3 GB of memory and 1 GB of scratch disk); `make soak` runs the
-# whole crash sweep (an hour or more on two cores).
+# whole crash sweep (an hour or more on two cores); `make coverage` runs the
+# tests of a --coverage build and prints the line coverage of the library
+# (qvt/, foundation/) and of tools/ (needs gcovr, which `make deps` installs).
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
+COVERAGE_DIR ?= build-coverage
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
@@ -14,7 +17,7 @@ CMAKE_FLAGS ?=
 # Python may come first on the PATH.
 PYTHON ?= /usr/bin/python3
 
-.PHONY: all build demo test test-sanitize bench soak deps clean
+.PHONY: all build demo test test-sanitize bench soak coverage deps clean
 
 all: build
 
@@ -50,5 +53,24 @@ test-sanitize: $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The consumer tests build other projects against an installed qvt, which a
+# --coverage build would have to link with gcov: left out here.
+$(COVERAGE_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(COVERAGE_DIR) -DCMAKE_BUILD_TYPE=Debug -DQVT_WERROR=$(WERROR) $(PYTHON_FLAGS) \
+	  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
+	  -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=TRUE $(CMAKE_FLAGS)
+
+coverage: $(COVERAGE_DIR)/CMakeCache.txt
+	cmake --build $(COVERAGE_DIR) -j $(JOBS)
+	find $(COVERAGE_DIR) -name '*.gcda' -delete
+	cd $(COVERAGE_DIR) && ctest --output-on-failure -j $(JOBS) -E '^consumer_'
+	gcovr -r . --object-directory $(COVERAGE_DIR) -j $(JOBS) --filter 'qvt/' --filter 'foundation/' \
+	  --filter 'tools/' --json $(COVERAGE_DIR)/coverage.json
+	@printf 'library (qvt/, foundation/) '
+	@gcovr -a $(COVERAGE_DIR)/coverage.json -r . --filter 'qvt/' --filter 'foundation/' --print-summary \
+	  -o /dev/null | grep '^lines'
+	@printf 'tools/ '
+	@gcovr -a $(COVERAGE_DIR)/coverage.json -r . --filter 'tools/' --print-summary -o /dev/null | grep '^lines'
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(COVERAGE_DIR)

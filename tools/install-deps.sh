@@ -4,7 +4,7 @@
 set -e
 pkgs="cmake g++ make pkg-config zlib1g-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
 pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib libhdf5-dev libsqlite3-dev
-openssh-client openssh-server libdeflate-dev"
+openssh-client openssh-server libdeflate-dev gcovr"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,12 +1,14 @@
 // Moving rows between arrays: Append within one database and between two
 // (strings re-entered in the receiving pool), CopyAllowed, and CreateCopy of
 // the stored bytes in chunks, refused for string arrays.
+#include <cstdio>
 #include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
 
 #include "nex_Exception.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_ArrayRepr.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_ObjectTestSupport.h"
@@ -114,6 +116,33 @@ TEST_P(ArrayCopyTest, CopyAllowedNeedsSameTypeAndFieldCount) {
   EXPECT_EQ(i2->CopyAllowed(*i3), 0);
   EXPECT_EQ(i2->CopyAllowed(*f2), 0);
   EXPECT_EQ(f2->CopyAllowed(*i2), 0);
+}
+
+// Appending from another object on the same space moves the rows that were
+// there when the append began, once: it never chases its own writes. Run in
+// a child whose files cannot grow past 4 MiB, so that an append that did
+// would fail there instead of filling the disk.
+TEST_P(ArrayCopyTest, AppendFromAnotherObjectOnTheSameSpaceDoublesOnce) {
+  const ChildResult result = RunChild([this] {
+    if (!LimitFileSize(4 << 20)) return 2;
+    Db db = Files().Create();
+    Array words = NewArray(*db, qvt_TypeString, 1);
+    std::vector<cow_String> values;
+    for (int i = 0; i < 300; ++i) values.push_back("w" + std::to_string(i % 17));  // several string batches
+    words->Write(values.data(), 300);
+    words->Flush();
+    Array same = OpenArray(*db, words->Handle());
+    words->Append(*same);
+    std::vector<cow_String> back(600);
+    words->Seek(0);
+    const int got = words->Read(back.data(), 600);
+    std::vector<cow_String> twice = values;
+    twice.insert(twice.end(), values.begin(), values.end());
+    std::printf("length %d, read %d, %s\n", words->Length(), got, back == twice ? "each row twice" : "other rows");
+    return 0;
+  });
+  EXPECT_TRUE(result.Succeeded()) << result.err;
+  EXPECT_EQ(result.out, "length 600, read 600, each row twice\n");
 }
 
 // Copies arrays of several sizes (one chunk, exactly one chunk, several

@@ -76,87 +76,50 @@ TEST_P(ArrayReprTest, IntArrayHeaderAndRowsAreStoredBigEndian) {
   }
 }
 
-TEST_P(ArrayReprTest, NewArrayCountsRowsAndValues) {
-  Db db = Files().Create();
-  Array a = NewArray(*db, qvt_TypeInt, 3);
-  EXPECT_EQ(a->Length(), 0);
-  EXPECT_EQ(a->Location(), 0);
-  EXPECT_EQ(a->RowSize(), 12);
-  EXPECT_EQ(a->Type(), qvt_TypeInt);
-  EXPECT_EQ(a->FieldCount(), 3);
-  a->Flush();
-  EXPECT_EQ(a->SpaceLength(), 16);
-
-  const int rows[] = {10, 11, 12, 20, 21, 22};
-  EXPECT_EQ(a->Write(rows, 2), 2);
-  EXPECT_EQ(a->Length(), 2);
-  EXPECT_EQ(a->Location(), 2);
-  a->Seek(0);
-  int back[15] = {};
-  EXPECT_EQ(a->Read(back, 5), 6);  // values, not rows
-  EXPECT_EQ(std::vector<int>(back, back + 6), std::vector<int>(rows, rows + 6));
-  EXPECT_EQ(back[6], 0);
-  a->Seek(1);
-  EXPECT_EQ(a->Location(), 1);
-  EXPECT_EQ(a->Read(back, 1), 3);
-  EXPECT_EQ(back[0], 20);
-}
-
-TEST_P(ArrayReprTest, RowSizeFollowsTypeAndFieldCount) {
+// Rows and values: the row size follows type and field count, reads answer
+// values, the length comes from the space length, a truncation keeps the
+// rows asked for and rewinds, a flush counts up and keeps the position.
+TEST_P(ArrayReprTest, RowArithmeticTruncateAndFlush) {
   Db db = Files().Create();
   EXPECT_EQ(NewArray(*db, qvt_TypeFloat, 5)->RowSize(), 20);
   EXPECT_EQ(NewArray(*db, qvt_TypeDouble, 3)->RowSize(), 24);
   EXPECT_EQ(NewArray(*db, qvt_TypeString, 2)->RowSize(), 16);
-}
-
-TEST_P(ArrayReprTest, DoubleArrayLengthComesFromSpaceLength) {
-  Db db = Files().Create();
-  Array a = NewArray(*db, qvt_TypeDouble, 1);
-  const double values[] = {0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5};
-  a->Write(values, 7);
-  a->Flush();
-  EXPECT_EQ(a->SpaceLength(), 16 + 8 * 7);
-  EXPECT_EQ(a->Length(), 7);
+  Array a = NewArray(*db, qvt_TypeInt, 3);
+  EXPECT_EQ((std::vector<int>{a->Length(), a->Location(), a->RowSize(), a->Type(), a->FieldCount()}),
+            (std::vector<int>{0, 0, 12, qvt_TypeInt, 3}));
+  EXPECT_EQ(a->Flush(), 1);
+  EXPECT_EQ(a->SpaceLength(), 16);
+  const int rows[] = {10, 11, 12, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51, 52};
+  EXPECT_EQ(a->Write(rows, 5), 5);
+  EXPECT_EQ(a->Length(), 5);
+  EXPECT_EQ(a->Location(), 5);
+  a->Seek(0);
+  int back[18] = {};
+  EXPECT_EQ(a->Read(back, 2), 6);  // values, not rows
+  EXPECT_EQ(std::vector<int>(back, back + 7), (std::vector<int>{10, 11, 12, 20, 21, 22, 0}));
+  a->Seek(3);
+  EXPECT_EQ(a->Location(), 3);
+  EXPECT_EQ(a->Flush(), 2);
+  EXPECT_EQ(a->Location(), 3);
+  EXPECT_EQ(a->SpaceLength(), 16 + 5 * 12);  // the length comes from the space
   EXPECT_GE(a->SpaceAllocation(), a->SpaceLength());
-}
+  EXPECT_EQ(BE32(ObjectBytes(*db, a->Handle()), 4), 2u);
+  EXPECT_EQ(a->Read(back, 1), 3);
+  EXPECT_EQ(back[0], 40);
+  EXPECT_EQ(a->Snap(), 0);  // a writer never snaps
 
-TEST_P(ArrayReprTest, TruncateKeepsRowsAskedForAndRewinds) {
-  Db db = Files().Create();
-  Array a = NewArray(*db, qvt_TypeInt, 2);
-  const int rows[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  a->Write(rows, 5);
   a->Truncate(1);
-  EXPECT_EQ(a->SpaceLength(), 16 + 8);
+  EXPECT_EQ(a->SpaceLength(), 16 + 12);
   EXPECT_EQ(a->Location(), 0);
   EXPECT_EQ(a->Length(), 1);
   a->Seek(1);
-  const int more[] = {30, 40};
-  a->Write(more, 1);
+  a->Write(rows + 12, 1);
   a->Seek(0);
-  int back[6] = {};
-  EXPECT_EQ(a->Read(back, 3), 4);
-  EXPECT_EQ(std::vector<int>(back, back + 4), (std::vector<int>{1, 2, 30, 40}));
-  // A longer length changes nothing but the position.
-  a->Truncate(10);
+  EXPECT_EQ(a->Read(back, 3), 6);
+  EXPECT_EQ(std::vector<int>(back, back + 6), (std::vector<int>{10, 11, 12, 50, 51, 52}));
+  a->Truncate(10);  // a longer length changes nothing but the position
   EXPECT_EQ(a->Length(), 2);
   EXPECT_EQ(a->Location(), 0);
-}
-
-TEST_P(ArrayReprTest, FlushBumpsStoredCountAndKeepsPosition) {
-  Db db = Files().Create();
-  Array a = NewArray(*db, qvt_TypeFloat, 1);
-  const float values[] = {1.0f, 2.0f, 3.0f};
-  a->Write(values, 3);
-  a->Seek(1);
-  EXPECT_EQ(a->Flush(), 1);
-  EXPECT_EQ(a->Location(), 1);
-  EXPECT_EQ(a->Flush(), 2);
-  EXPECT_EQ(a->Location(), 1);
-  EXPECT_EQ(BE32(ObjectBytes(*db, a->Handle()), 4), 2u);
-  float back = 0;
-  EXPECT_EQ(a->Read(&back, 1), 1);
-  EXPECT_EQ(back, 2.0f);
-  EXPECT_EQ(a->Snap(), 0);  // a writer never snaps
 }
 
 TEST_P(ArrayReprTest, OpenRefusesWhatIsNoArray) {

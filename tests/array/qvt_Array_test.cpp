@@ -11,21 +11,14 @@
 #include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_ObjectTestSupport.h"
+#include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 
 using namespace qvt_test;
 
 namespace {
 
-class ArrayTest : public KindTest {
- protected:
-  qvt_Database CreateDb(const std::string& name = "test.odb") {
-    return qvt_Database::Create(OpenFileOfKind(GetParam(), Path(name), 2), "TEST", "arrays", 1);
-  }
-  qvt_Database OpenDb(const std::string& name = "test.odb", bool readOnly = true) {
-    return qvt_Database::Open(OpenFileOfKind(GetParam(), Path(name), readOnly ? 0 : 1), "TEST");
-  }
-};
+class ArrayTest : public DatabaseKindTest {};
 
 // Every stored value comes back bit for bit: extreme ints, a negative zero,
 // the largest float, a denormal double, empty and repeated strings and one

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,18 +12,27 @@
 #include "qvt_SegmentBuffer.h"
 #include "qvt_TestSupport.h"
 
+using qvt_ctest::CompressibleBytes;
 using qvt_ctest::kSector;
 using qvt_ctest::LE32;
+using qvt_ctest::PokeLE32;
 using qvt_test::ReadAll;
 
 namespace {
 
 constexpr int kS = 65536;
+using Bytes = std::vector<char>;
+
+// n bytes of fill, then zeros up to size.
+Bytes Filled(std::size_t size, std::size_t n, char fill) {
+  Bytes bytes(size, 0);
+  std::fill(bytes.begin(), bytes.begin() + static_cast<long>(n), fill);
+  return bytes;
+}
 
 class EncodedSegmentTableTest : public ::testing::Test {
  protected:
   std::string Path() const { return m_Dir.File("t.qvt"); }
-
   std::unique_ptr<qvt_EncodedSegmentTable> Create(int segmentSize = kS) {
     return std::make_unique<qvt_EncodedSegmentTable>(
         Path(), std::make_unique<qvt_ctest::CountingCodec>(&m_Encodes, &m_Decodes), segmentSize,
@@ -34,21 +42,29 @@ class EncodedSegmentTableTest : public ::testing::Test {
     return std::make_unique<qvt_EncodedSegmentTable>(
         Path(), std::make_unique<qvt_ctest::CountingCodec>(&m_Encodes, &m_Decodes), access);
   }
-
-  // Writes bytes into segment index at offset, arming it for the time.
-  static void Put(qvt_EncodedSegmentTable& table, int index, int offset, const std::vector<char>& bytes) {
+  static void Put(qvt_EncodedSegmentTable& table, int index, const Bytes& bytes) {
     cow_CountedHld<qvt_EncodedSegment> segment = table.GetSegment(index);
     segment->Arm();
-    segment->Write(bytes.data(), offset, static_cast<int>(bytes.size()));
+    segment->Write(bytes.data(), 0, static_cast<int>(bytes.size()));
     segment->Disarm();
   }
-  static std::vector<char> Get(qvt_EncodedSegmentTable& table, int index) {
+  static Bytes Get(qvt_EncodedSegmentTable& table, int index) {
     cow_CountedHld<qvt_EncodedSegment> segment = table.GetSegment(index);
     segment->Arm();
-    std::vector<char> bytes(static_cast<std::size_t>(segment->DecodedLength()));
+    Bytes bytes(static_cast<std::size_t>(segment->DecodedLength()));
     segment->Read(bytes.data(), 0, segment->DecodedLength());
     segment->Disarm();
     return bytes;
+  }
+  // Segment 0 full, segment 1 of 300 bytes, flushed and closed.
+  void MakeFile() {
+    auto table = Create();
+    Put(*table, 0, CompressibleBytes(kS, 5));
+    Put(*table, 1, CompressibleBytes(300, 6));
+    table->Flush();
+  }
+  std::string Corrupt(const std::string& where, const std::string& detail) const {
+    return "qvt_" + where + " - Compressed file '" + Path() + "' is corrupt: " + detail + ".";
   }
 
   qvt_test::ScratchDir m_Dir;
@@ -56,94 +72,60 @@ class EncodedSegmentTableTest : public ::testing::Test {
   int m_Decodes = 0;
 };
 
-TEST_F(EncodedSegmentTableTest, FlushedEmptyTableStoresNoSegmentsAndAFullLastLength) {
+TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
   {
     auto table = Create();
     table->Flush();
   }
-  const std::vector<unsigned char> bytes = ReadAll(Path());
+  std::vector<unsigned char> bytes = ReadAll(Path());
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kSector));
-  EXPECT_EQ(LE32(bytes, 20), 0x6141C1A5u);
-  EXPECT_EQ(LE32(bytes, 24), 1u);
-  EXPECT_EQ(LE32(bytes, 28), 65536u);
-  EXPECT_EQ(LE32(bytes, 32), 0u);
-  EXPECT_EQ(LE32(bytes, 36), 65536u);
-  auto table = Open();
-  EXPECT_EQ(table->LogicalSize(), 0);
-  EXPECT_EQ(table->SegmentSize(), kS);
-}
+  // magic, version, segment size, segment count, length of the last one
+  const auto words = [&] {
+    return std::vector<std::uint32_t>{LE32(bytes, 20), LE32(bytes, 24), LE32(bytes, 28), LE32(bytes, 32),
+                                      LE32(bytes, 36)};
+  };
+  EXPECT_EQ(words(), (std::vector<std::uint32_t>{0x6141C1A5u, 1, 65536, 0, 65536}));
+  EXPECT_EQ(Open()->LogicalSize(), 0);
 
-TEST_F(EncodedSegmentTableTest, GettingSegmentTwoOfAnEmptyTableMakesThreeSegments) {
-  auto table = Create();
-  table->GetSegment(2);
-  EXPECT_EQ(table->NumSegments(), 3);
-  EXPECT_EQ(table->LastLength(), 0);
-  EXPECT_EQ(table->GetSegment(0)->DecodedLength(), kS);
-  EXPECT_EQ(table->GetSegment(1)->DecodedLength(), kS);
-  EXPECT_FALSE(table->HasEntry(0));
-  EXPECT_FALSE(table->HasEntry(1));
-  EXPECT_EQ(table->LogicalSize(), 131072);
-  // Segments never written read as zeros, whatever buffer they were lent.
-  EXPECT_EQ(Get(*table, 1), std::vector<char>(kS, 0));
-}
-
-TEST_F(EncodedSegmentTableTest, GrowingPastTheLastSegmentMakesItFull) {
-  auto table = Create();
-  Put(*table, 0, 0, {'a', 'b', 'c'});
-  EXPECT_EQ(table->LogicalSize(), 3);
-  table->GetSegment(1);
-  EXPECT_EQ(table->GetSegment(0)->DecodedLength(), kS);
-  EXPECT_EQ(table->LogicalSize(), kS);
-  std::vector<char> expected(kS, 0);
-  expected[0] = 'a';
-  expected[1] = 'b';
-  expected[2] = 'c';
-  EXPECT_EQ(Get(*table, 0), expected);
-}
-
-TEST_F(EncodedSegmentTableTest, StoredSegmentsReadBackAfterReopen) {
-  const std::vector<char> a = qvt_ctest::CompressibleBytes(kS, 1);
-  const std::vector<char> b = qvt_ctest::CompressibleBytes(1000, 2);
-  {
-    auto table = Create();
-    Put(*table, 0, 0, a);
-    Put(*table, 1, 0, b);
-    table->Flush();
-    EXPECT_EQ(m_Encodes, 2);
-  }
-  const std::vector<unsigned char> bytes = ReadAll(Path());
-  EXPECT_EQ(LE32(bytes, 32), 2u);
-  EXPECT_EQ(LE32(bytes, 36), 1000u);
+  MakeFile();
+  EXPECT_EQ(m_Encodes, 2);
+  bytes = ReadAll(Path());
+  EXPECT_EQ(words(), (std::vector<std::uint32_t>{0x6141C1A5u, 1, 65536, 2, 300}));
   EXPECT_EQ(LE32(bytes, 16), 2u);  // two container entries
   auto table = Open();
-  EXPECT_EQ(table->LogicalSize(), kS + 1000);
-  EXPECT_EQ(Get(*table, 0), a);
-  EXPECT_EQ(Get(*table, 1), b);
+  EXPECT_EQ(table->SegmentSize(), kS);
+  EXPECT_EQ(table->LogicalSize(), kS + 300);
+  EXPECT_EQ(Get(*table, 0), CompressibleBytes(kS, 5));
+  EXPECT_EQ(Get(*table, 1), CompressibleBytes(300, 6));
   EXPECT_EQ(m_Decodes, 2);
 }
 
-TEST_F(EncodedSegmentTableTest, UnchangedSegmentIsNotEncodedAgainAtFlush) {
-  {
-    auto table = Create();
-    Put(*table, 0, 0, qvt_ctest::CompressibleBytes(5000, 3));
-    table->Flush();
-  }
-  m_Encodes = 0;
-  auto table = Open(1);
-  Get(*table, 0);
-  table->Flush();
-  EXPECT_EQ(m_Encodes, 0);
-  table->Flush();
-  EXPECT_EQ(m_Encodes, 0);
+TEST_F(EncodedSegmentTableTest, GrowingFillsEarlierSegmentsWithZeros) {
+  auto table = Create();
+  Put(*table, 0, {'a', 'b', 'c'});
+  EXPECT_EQ(table->LogicalSize(), 3);
+  table->GetSegment(2);
+  EXPECT_EQ(table->NumSegments(), 3);
+  EXPECT_EQ(table->LastLength(), 0);
+  EXPECT_EQ(table->LogicalSize(), 2 * kS);
+  EXPECT_EQ(table->GetSegment(1)->DecodedLength(), kS);
+  EXPECT_FALSE(table->HasEntry(1));
+  Bytes first = Filled(kS, 0, 0);
+  first[0] = 'a', first[1] = 'b', first[2] = 'c';
+  EXPECT_EQ(Get(*table, 0), first);
+  EXPECT_EQ(Get(*table, 1), Filled(kS, 0, 0));  // never written: zeros, whatever buffer it was lent
+  // A segment shrunk and grown again shows zeros beyond the cut.
+  cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(2);
+  Put(*table, 2, Bytes(100, 'y'));
+  segment->SetDecodedLength(10);
+  segment->SetDecodedLength(100);
+  EXPECT_EQ(Get(*table, 2), Filled(100, 10, 'y'));
 }
 
-TEST_F(EncodedSegmentTableTest, ArmDisarmAndRearmDecodesOnce) {
-  {
-    auto table = Create();
-    Put(*table, 0, 0, qvt_ctest::CompressibleBytes(5000, 4));
-    table->Flush();
-  }
-  auto table = Open();
+TEST_F(EncodedSegmentTableTest, SegmentsAreDecodedOnceAndEncodedOnlyWhenChanged) {
+  MakeFile();
+  m_Encodes = m_Decodes = 0;
+  auto table = Open(1);
   cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
   segment->Arm();
   segment->Disarm();
@@ -153,71 +135,50 @@ TEST_F(EncodedSegmentTableTest, ArmDisarmAndRearmDecodesOnce) {
   segment->Disarm();
   EXPECT_EQ(m_Decodes, 1);
   EXPECT_TRUE(segment->IsLoaded());
-}
-
-TEST_F(EncodedSegmentTableTest, SetDecodedLengthDirtiesOnlyStoredSegmentsThatChange) {
-  auto table = Create();
-  cow_CountedHld<qvt_EncodedSegment> fresh = table->GetSegment(0);
+  table->Flush();
+  table->Flush();
+  EXPECT_EQ(m_Encodes, 0);
+  // Setting the length dirties a stored segment only when it changes.
+  segment->SetDecodedLength(segment->DecodedLength());
+  EXPECT_FALSE(segment->IsDirty());
+  segment->SetDecodedLength(50);
+  EXPECT_TRUE(segment->IsDirty());
+  table->Flush();
+  EXPECT_EQ(m_Encodes, 1);
+  cow_CountedHld<qvt_EncodedSegment> fresh = table->GetSegment(3);
   fresh->SetDecodedLength(100);
   EXPECT_FALSE(fresh->IsDirty());
-  Put(*table, 0, 0, {'x'});
-  table->Flush();
-  EXPECT_FALSE(fresh->IsDirty());
-  fresh->SetDecodedLength(fresh->DecodedLength());
-  EXPECT_FALSE(fresh->IsDirty());
-  fresh->SetDecodedLength(50);
-  EXPECT_TRUE(fresh->IsDirty());
-}
-
-TEST_F(EncodedSegmentTableTest, ShrunkSegmentShowsZerosWhenGrownAgain) {
-  auto table = Create();
-  Put(*table, 0, 0, std::vector<char>(100, 'y'));
-  cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
-  segment->SetDecodedLength(10);
-  segment->SetDecodedLength(100);
-  std::vector<char> expected(100, 0);
-  std::fill(expected.begin(), expected.begin() + 10, 'y');
-  EXPECT_EQ(Get(*table, 0), expected);
 }
 
 TEST_F(EncodedSegmentTableTest, TruncateDropsSegmentsAndTheirStoredBytes) {
   {
     auto table = Create();
-    for (int i = 0; i < 4; ++i) Put(*table, i, 0, std::vector<char>(kS, static_cast<char>('a' + i)));
+    for (int i = 0; i < 4; ++i) Put(*table, i, Bytes(kS, static_cast<char>('a' + i)));
     table->Flush();
-    Put(*table, 2, 0, {'!'});  // dirty and parked when cut off
+    Put(*table, 2, {'!'});  // dirty and parked when cut off
     table->Truncate(1);
     EXPECT_EQ(table->NumSegments(), 1);
     EXPECT_EQ(table->Cache().BufferCount(), 1);
     table->GetSegment(0)->SetDecodedLength(10);
     EXPECT_EQ(table->LogicalSize(), 10);
+    table->Truncate(1);  // at the count: keeps every segment
+    EXPECT_EQ(table->LogicalSize(), 10);
+    QVT_EXPECT_THROW_TEXT(table->Truncate(2), nex_AssertException, "index < m_NumSegments");
     // Growing again over the cut-off segments shows zeros, not old bytes.
     table->GetSegment(3)->SetDecodedLength(5);
     EXPECT_EQ(table->LogicalSize(), 3 * kS + 5);
-    EXPECT_EQ(Get(*table, 2), std::vector<char>(kS, 0));
+    EXPECT_EQ(Get(*table, 2), Filled(kS, 0, 0));
     table->Flush();
   }
   auto table = Open();
   EXPECT_EQ(table->LogicalSize(), 3 * kS + 5);
-  std::vector<char> first(kS, 0);
-  std::fill(first.begin(), first.begin() + 10, 'a');
-  EXPECT_EQ(Get(*table, 0), first);
-  EXPECT_EQ(Get(*table, 1), std::vector<char>(kS, 0));
-  EXPECT_EQ(Get(*table, 2), std::vector<char>(kS, 0));
-  EXPECT_EQ(Get(*table, 3), std::vector<char>(5, 0));
+  EXPECT_EQ(Get(*table, 0), Filled(kS, 10, 'a'));
+  EXPECT_EQ(Get(*table, 1), Filled(kS, 0, 0));
+  EXPECT_EQ(Get(*table, 2), Filled(kS, 0, 0));
+  EXPECT_EQ(Get(*table, 3), Filled(5, 0, 0));
 }
 
-TEST_F(EncodedSegmentTableTest, TruncateAtTheCountKeepsEverySegment) {
-  auto table = Create();
-  Put(*table, 0, 0, std::vector<char>(1000, 'q'));
-  table->Truncate(1);
-  EXPECT_EQ(table->NumSegments(), 1);
-  table->GetSegment(0)->SetDecodedLength(500);
-  EXPECT_EQ(table->LogicalSize(), 500);
-  QVT_EXPECT_THROW_TEXT(table->Truncate(2), nex_AssertException, "index < m_NumSegments");
-}
-
-TEST_F(EncodedSegmentTableTest, SegmentMisuseFailsWithItsCondition) {
+TEST_F(EncodedSegmentTableTest, MisuseFailsWithItsCondition) {
   auto table = Create();
   cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
   char bytes[8] = {};
@@ -236,15 +197,13 @@ TEST_F(EncodedSegmentTableTest, SegmentMisuseFailsWithItsCondition) {
                         "firstOut + length <= m_Buffer->Size()");
   QVT_EXPECT_THROW_TEXT(segment->Reclaim(0, &buffer), nex_AssertException, "!m_Armed");
   segment->Disarm();
-}
 
-TEST_F(EncodedSegmentTableTest, SegmentBufferRefusesToGrowByShrinking) {
-  qvt_SegmentBuffer buffer(10);
-  buffer.Fill(7);
-  qvt_SegmentBuffer copy(buffer);
-  buffer.Shrink(4);
-  EXPECT_EQ(buffer.Size(), 4);
-  QVT_EXPECT_THROW_TEXT(buffer.Shrink(5), nex_AssertException, "newSize <= m_Size");
+  qvt_SegmentBuffer small(10);
+  small.Fill(7);
+  qvt_SegmentBuffer copy(small);
+  small.Shrink(4);
+  EXPECT_EQ(small.Size(), 4);
+  QVT_EXPECT_THROW_TEXT(small.Shrink(5), nex_AssertException, "newSize <= m_Size");
   EXPECT_EQ(copy.Size(), 10);
   EXPECT_EQ(copy.Data()[9], 7);
   qvt_SegmentBuffer empty;
@@ -254,94 +213,68 @@ TEST_F(EncodedSegmentTableTest, SegmentBufferRefusesToGrowByShrinking) {
   EXPECT_EQ(empty.Size(), 10);
 }
 
-// Damaged tables and segments.
-
-class DamagedTableTest : public EncodedSegmentTableTest {
- protected:
-  void SetUp() override {
-    auto table = Create();
-    Put(*table, 0, 0, qvt_ctest::CompressibleBytes(kS, 5));
-    Put(*table, 1, 0, qvt_ctest::CompressibleBytes(300, 6));
-    table->Flush();
+TEST_F(EncodedSegmentTableTest, DamagedTableHeadersAreRefusedWithTheirText) {
+  struct Case {
+    std::vector<std::pair<std::size_t, std::uint32_t>> pokes;
+    bool isAssert;
+    std::string text;
+  };
+  const auto open = [&](const std::string& detail) { return Corrupt("EncodedSegmentTable::Open", detail); };
+  const Case cases[] = {
+      {{{20, 0x6141C1A4u}}, true, "tmp[0] == MAGIC"},
+      {{{24, 2}}, true, "tmp[1] == CURRENT_VERSION"},
+      {{{12, 16}, {16, 0}}, true, "cnt == sizeof(tmp)"},  // user header too short, no directory
+      {{{28, 0}}, false, open("segment size 0 is not between 1 and 1048576")},
+      {{{28, 0x100001}}, false, open("segment size 1048577 is not between 1 and 1048576")},
+      {{{28, 0xFFFFFFFFu}}, false, open("segment size 4294967295 is not between 1 and 1048576")},
+      {{{36, kS + 1}}, false, open("2 segments with a last length of 65537")},
+      {{{32, 0}, {36, 0}}, false, open("0 segments with a last length of 0")},
+      {{{32, 0x80000000u}, {36, 0}}, false, open("2147483648 segments with a last length of 0")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    MakeFile();
+    for (const auto& poke : c.pokes) PokeLE32(Path(), poke.first, poke.second);
+    if (c.isAssert)
+      QVT_EXPECT_THROW_TEXT(Open(), nex_AssertException, c.text);
+    else
+      QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, c.text);
   }
-  std::string Corrupt(const std::string& detail) const {
-    return "qvt_EncodedSegmentTable::Open - Compressed file '" + Path() + "' is corrupt: " + detail + ".";
-  }
-};
-
-TEST_F(DamagedTableTest, HeaderFaultsFailWithTheirCondition) {
-  qvt_ctest::PokeLE32(Path(), 20, 0x6141C1A4u);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_AssertException, "tmp[0] == MAGIC");
-  qvt_ctest::PokeLE32(Path(), 20, 0x6141C1A5u);
-  qvt_ctest::PokeLE32(Path(), 24, 2);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_AssertException, "tmp[1] == CURRENT_VERSION");
-  qvt_ctest::PokeLE32(Path(), 24, 1);
-  qvt_ctest::PokeLE32(Path(), 12, 16);  // a user header too short for the table
-  qvt_ctest::PokeLE32(Path(), 16, 0);   // and no directory behind it
-  QVT_EXPECT_THROW_TEXT(Open(), nex_AssertException, "cnt == sizeof(tmp)");
-}
-
-TEST_F(DamagedTableTest, SegmentSizeZeroOrAboveOneMiBIsRefused) {
-  qvt_ctest::PokeLE32(Path(), 28, 0);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt("segment size 0 is not between 1 and 1048576"));
-  qvt_ctest::PokeLE32(Path(), 28, 0x100001);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt("segment size 1048577 is not between 1 and 1048576"));
-  qvt_ctest::PokeLE32(Path(), 28, 0xFFFFFFFFu);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt("segment size 4294967295 is not between 1 and 1048576"));
-}
-
-TEST_F(DamagedTableTest, CountsThatGiveNoSizeAreRefused) {
-  qvt_ctest::PokeLE32(Path(), 36, kS + 1);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt("2 segments with a last length of 65537"));
-  qvt_ctest::PokeLE32(Path(), 32, 0);
-  qvt_ctest::PokeLE32(Path(), 36, 0);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt("0 segments with a last length of 0"));
-  qvt_ctest::PokeLE32(Path(), 32, 0x80000000u);
-  QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt("2147483648 segments with a last length of 0"));
-}
-
-TEST_F(DamagedTableTest, CreatingWithABadSegmentSizeLeavesThePathAlone) {
   const std::vector<unsigned char> before = ReadAll(Path());
   QVT_EXPECT_THROW_TEXT(Create(0), nex_TextException,
-                        "qvt_EncodedSegmentTable::Create - Compressed file '" + Path() +
-                            "' is corrupt: segment size 0 is not between 1 and 1048576.");
-  EXPECT_EQ(ReadAll(Path()), before);
+                        Corrupt("EncodedSegmentTable::Create", "segment size 0 is not between 1 and 1048576"));
+  EXPECT_EQ(ReadAll(Path()), before);  // the path is left alone
 }
 
-TEST_F(DamagedTableTest, DamagedCompressedBytesReportACorruptDatabase) {
+TEST_F(EncodedSegmentTableTest, DamagedSegmentsAreRefusedWithTheirText) {
+  const char* corrupt = "***ERROR: CAE database is corrupt.";
+  MakeFile();
   qvt_test::FlipByte(Path(), kSector + 4 + 10);  // inside segment 0's zlib stream
-  auto table = Open();
-  cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
-  QVT_EXPECT_THROW_TEXT(segment->Arm(), nex_TextException, "***ERROR: CAE database is corrupt.");
-  EXPECT_EQ(segment->ArmCount(), 0);
-  EXPECT_EQ(table->Cache().BufferCount(), 0);
-  // Segment 1 is intact and still reads.
-  EXPECT_EQ(Get(*table, 1), qvt_ctest::CompressibleBytes(300, 6));
-}
+  {
+    auto table = Open();
+    cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
+    QVT_EXPECT_THROW_TEXT(segment->Arm(), nex_TextException, corrupt);
+    EXPECT_EQ(segment->ArmCount(), 0);
+    EXPECT_EQ(table->Cache().BufferCount(), 0);
+    EXPECT_EQ(Get(*table, 1), CompressibleBytes(300, 6));  // intact, still reads
+  }
+  MakeFile();
+  PokeLE32(Path(), kSector, LE32(ReadAll(Path()), kSector) - 10);  // a truncated stream
+  QVT_EXPECT_THROW_TEXT(Open()->GetSegment(0)->Arm(), nex_TextException, corrupt);
 
-TEST_F(DamagedTableTest, TruncatedCompressedStreamReportsACorruptDatabase) {
-  const std::vector<unsigned char> bytes = ReadAll(Path());
-  const std::uint32_t count = LE32(bytes, kSector);
-  qvt_ctest::PokeLE32(Path(), kSector, count - 10);
-  auto table = Open();
-  QVT_EXPECT_THROW_TEXT(table->GetSegment(0)->Arm(), nex_TextException, "***ERROR: CAE database is corrupt.");
-}
-
-TEST_F(DamagedTableTest, StoredLengthBeyondAnyEncodingIsReportedCorrupt) {
-  // Give segment 1's entry a huge chain: the file is long enough for it.
+  // Segment 1's entry given a huge stored length the file is long enough for.
+  MakeFile();
   {
     auto table = Open(1);
-    Put(*table, 5, 0, qvt_ctest::CompressibleBytes(kS, 9));
+    Put(*table, 5, CompressibleBytes(kS, 9));
   }
   std::vector<unsigned char> bytes = ReadAll(Path());
   bytes.resize(bytes.size() + 40 * kSector, 0);
   qvt_test::WriteAll(Path(), bytes);
-  const std::uint32_t first = LE32(bytes, 44);
-  qvt_ctest::PokeLE32(Path(), first * kSector, 100000);
-  auto table = Open();
-  QVT_EXPECT_THROW_TEXT(table->GetSegment(1)->Arm(), nex_TextException,
-                        "qvt_EncodedSegment::Load - Compressed file '" + Path() +
-                            "' is corrupt: segment 1 has stored length 100000, more than a segment can take.");
+  PokeLE32(Path(), LE32(bytes, 44) * kSector, 100000);
+  QVT_EXPECT_THROW_TEXT(
+      Open()->GetSegment(1)->Arm(), nex_TextException,
+      Corrupt("EncodedSegment::Load", "segment 1 has stored length 100000, more than a segment can take"));
 }
 
 }  // namespace

@@ -80,30 +80,18 @@ TEST_F(SegmentBufferCacheTest, SixteenParkedBuffersStayThenTheOldestIsReclaimedA
   EXPECT_FALSE(Segment(1)->IsLoaded());  // the next oldest made room for it
 }
 
-TEST_F(SegmentBufferCacheTest, CleanVictimIsNotStored) {
-  Touch(0, 15, false);
-  Touch(16, 20, false);
-  EXPECT_EQ(m_Encodes, 0);
-  EXPECT_EQ(Cache().BufferCount(), 16);
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(Segment(i)->IsLoaded()) << i;
-  for (int i = 5; i <= 20; ++i) EXPECT_TRUE(Segment(i)->IsLoaded()) << i;
-}
-
-TEST_F(SegmentBufferCacheTest, RearmedSegmentMovesToTheEndOfTheRecencyList) {
-  Touch(0, 15, false);
-  Touch(0, 0, false);   // segment 0 is now the most recent
-  Touch(16, 16, false);
-  EXPECT_TRUE(Segment(0)->IsLoaded());
-  EXPECT_FALSE(Segment(1)->IsLoaded());
-  EXPECT_EQ(m_Decodes, 0);  // nothing was ever stored, so nothing decoded
-}
-
-TEST_F(SegmentBufferCacheTest, ArmedBuffersAreNeverReclaimed) {
+// A clean victim is not stored; a re-armed segment moves to the end of the
+// recency list; an armed one is never reclaimed.
+TEST_F(SegmentBufferCacheTest, ReclaimsFollowRecencyAndSpareArmedSegments) {
   cow_CountedHld<qvt_EncodedSegment> held = Segment(0);
   held->Arm();
-  Touch(1, 40, false);
-  EXPECT_TRUE(held->IsLoaded());
+  Touch(1, 15, false);
+  Touch(1, 1, false);  // segment 1 is now the most recent
+  Touch(16, 21, false);
+  EXPECT_EQ(m_Encodes, 0);
+  EXPECT_EQ(m_Decodes, 0);  // nothing was ever stored, so nothing decoded
   EXPECT_EQ(Cache().BufferCount(), 16);
+  for (int i = 0; i <= 21; ++i) EXPECT_EQ(Segment(i)->IsLoaded(), i < 2 || i > 7) << i;
   held->Disarm();
 }
 

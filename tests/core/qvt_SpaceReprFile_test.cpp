@@ -172,41 +172,32 @@ TEST_F(SpaceTest, TruncateToZeroThenRewritingReusesTheExtents) {
   EXPECT_EQ(a->Length(), 6);
 }
 
-TEST_F(SpaceTest, SeekWithinLengthAndReadAtTheEnd) {
-  auto s = NewSpace();
-  WriteBytes(*s, 10);
-  s->Seek(10);
-  EXPECT_EQ(s->Location(), 10);
-  QVT_EXPECT_THROW_TEXT(s->Seek(11), nex_TextException, SeekMessage("11.000000"));
-  EXPECT_EQ(s->Location(), 10);
-  QVT_EXPECT_THROW_TEXT(s->Seek(-1), nex_TextException, SeekMessage("-1.000000"));
-  s->Seek(6);
-  char bytes[10];
-  EXPECT_EQ(s->Read(bytes, 10), 4);
-  EXPECT_EQ(s->Location(), 10);
-  EXPECT_EQ(s->Read(bytes, 10), 0);
-}
-
-TEST_F(SpaceTest, FailedSeekKeepsTheOldPlace) {
+// Seeks within the length; a failed seek keeps the old place for reading
+// and writing; reads stop at the end.
+TEST_F(SpaceTest, SeekWithinLengthAndFailedSeeksKeepThePlace) {
   auto a = NewSpace();
   auto b = NewSpace();
   WriteBytes(*a, 4, '1');
   WriteBytes(*b, 4, '-');
-  WriteBytes(*a, 4, '2');
+  WriteBytes(*a, 6, '2');
+  a->Seek(10);
+  EXPECT_EQ(a->Location(), 10);
+  QVT_EXPECT_THROW_TEXT(a->Seek(11), nex_TextException, SeekMessage("11.000000"));
+  EXPECT_EQ(a->Location(), 10);
+  QVT_EXPECT_THROW_TEXT(a->Seek(-1), nex_TextException, SeekMessage("-1.000000"));
+  char bytes[10];
+  EXPECT_EQ(a->Read(bytes, 10), 0);
   a->Seek(5);
-  EXPECT_THROW(a->Seek(9), nex_TextException);
-  // Reading goes on from offset 5 in the second extent.
-  char bytes[3];
-  ASSERT_EQ(a->Read(bytes, 3), 3);
-  EXPECT_EQ(std::string(bytes, 3), "222");
-  // And writing as well.
+  EXPECT_THROW(a->Seek(19), nex_TextException);
+  ASSERT_EQ(a->Read(bytes, 10), 5);  // from offset 5, in the second extent, to the end
+  EXPECT_EQ(std::string(bytes, 5), "22222");
+  EXPECT_EQ(a->Location(), 10);
   a->Seek(2);
   EXPECT_THROW(a->Seek(100), nex_TextException);
   WriteBytes(*a, 1, 'w');
   a->Seek(0);
-  char all[8];
-  ASSERT_EQ(a->Read(all, 8), 8);
-  EXPECT_EQ(std::string(all, 8), "11w12222");
+  ASSERT_EQ(a->Read(bytes, 10), 10);
+  EXPECT_EQ(std::string(bytes, 10), "11w1222222");
 }
 
 TEST_F(SpaceTest, ExtendChecksItsIncrementAndKeepsFreeRoom) {
@@ -226,27 +217,21 @@ TEST_F(SpaceTest, ExtendChecksItsIncrementAndKeepsFreeRoom) {
   EXPECT_EQ(s->Length(), 1);
 }
 
-TEST_F(SpaceTest, ReadAndWriteArgumentsAreChecked) {
+TEST_F(SpaceTest, BadArgumentsAndHandlesAreRefused) {
   auto s = NewSpace();
   char byte = 0;
-  QVT_EXPECT_THROW_TEXT(s->Write(nullptr, 1), nex_TextException,
-                        "***ERROR: Invalid data buffer pointer when writing space.");
-  QVT_EXPECT_THROW_TEXT(s->Write(&byte, 0), nex_TextException, "***ERROR: Invalid length when writing space.");
-  QVT_EXPECT_THROW_TEXT(s->Read(nullptr, 1), nex_TextException,
-                        "***ERROR: Invalid data buffer pointer when reading space.");
-  QVT_EXPECT_THROW_TEXT(s->Read(&byte, 0), nex_TextException, "***ERROR: Invalid length when reading space.");
+  const std::string error = "***ERROR: Invalid ";
+  QVT_EXPECT_THROW_TEXT(s->Write(nullptr, 1), nex_TextException, error + "data buffer pointer when writing space.");
+  QVT_EXPECT_THROW_TEXT(s->Write(&byte, 0), nex_TextException, error + "length when writing space.");
+  QVT_EXPECT_THROW_TEXT(s->Read(nullptr, 1), nex_TextException, error + "data buffer pointer when reading space.");
+  QVT_EXPECT_THROW_TEXT(s->Read(&byte, 0), nex_TextException, error + "length when reading space.");
   EXPECT_EQ(s->Length(), 0);
-}
-
-TEST_F(SpaceTest, InvalidHandlesAreRefused) {
   for (qvt_Handle h : {0u, 512u, 100u, 1024u * 512u + 1u}) {
     EXPECT_FALSE(m_Db->IsValidHandle(h)) << h;
     QVT_EXPECT_THROW_TEXT(m_Db->Space(h, -1), nex_TextException, kInvalidDatabase);
   }
   const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path();
-  QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(100), nex_TextException, corrupt);
-  QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(512), nex_TextException, corrupt);
-  QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(2048), nex_TextException, corrupt);
+  for (qvt_Handle h : {100u, 512u, 2048u}) QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(h), nex_TextException, corrupt);
 }
 
 TEST_F(SpaceTest, TypedValuesReachTheFileBigEndian) {

@@ -11,6 +11,7 @@
 #include "qvt_DatabaseFixture.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
+#include "qvt_ToolSampleDatabase.h"
 
 using namespace qvt_test;
 
@@ -36,46 +37,28 @@ class StringPoolTest : public DatabaseFixture {
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 
-TEST_F(StringPoolTest, FirstStringGetsReferenceFourAndEightBytes) {
+// Records are a length and the text padded to four bytes, written at the
+// flush; the empty string takes four bytes holding zero; a string asked
+// for twice is one record; offsets that start no record are refused.
+TEST_F(StringPoolTest, RecordsAndReferences) {
+  QVT_EXPECT_THROW_TEXT(Pool().String(4), nex_TextException, kNotAvailable);
   EXPECT_EQ(Pool().StringOffset("abc"), 4);
   EXPECT_EQ(Pool().StringOffset("next"), 12);
-  EXPECT_EQ(Pool().KnownEnd(), 20);
-  // Nothing written before the flush.
-  EXPECT_EQ(PoolBytes(*m_Db).size(), 4u);
+  EXPECT_EQ(Pool().StringOffset(""), 20);
+  EXPECT_EQ(Pool().StringOffset("next"), 12);
+  EXPECT_EQ(Pool().StringCount(), 3);
+  EXPECT_EQ(Pool().KnownEnd(), 24);
+  EXPECT_EQ(PoolBytes(*m_Db).size(), 4u);  // nothing written before the flush
   m_Db->Flush();
-  const std::vector<unsigned char> b = PoolBytes(*m_Db);
   const std::vector<unsigned char> expected = {0xAA, 0xFF, 0xBB, 0xEE, 0, 0, 0, 3, 'a', 'b', 'c', 0,
-                                               0,    0,    0,    4,    'n', 'e', 'x', 't'};
-  EXPECT_EQ(b, expected);
-}
-
-TEST_F(StringPoolTest, EmptyStringTakesFourBytesHoldingZero) {
-  EXPECT_EQ(Pool().StringOffset(""), 4);
-  EXPECT_EQ(Pool().StringOffset("x"), 8);
-  m_Db->Flush();
-  const std::vector<unsigned char> b = PoolBytes(*m_Db);
-  ASSERT_EQ(b.size(), 16u);
-  EXPECT_EQ(BE32(b, 4), 0u);
-  EXPECT_EQ(BE32(b, 8), 1u);
-  EXPECT_EQ(Pool().String(4), "");
-}
-
-TEST_F(StringPoolTest, SameStringTwiceIsOneRecord) {
-  EXPECT_EQ(Pool().StringOffset("twice"), 4);
-  EXPECT_EQ(Pool().StringOffset("twice"), 4);
-  EXPECT_EQ(Pool().StringCount(), 1);
-  m_Db->Flush();
-  EXPECT_EQ(Pool().StringOffset("twice"), 4);
-  EXPECT_EQ(PoolBytes(*m_Db).size(), 4u + 12u);
-}
-
-TEST_F(StringPoolTest, UnknownOffsetsAreNotAvailable) {
-  QVT_EXPECT_THROW_TEXT(Pool().String(4), nex_TextException, kNotAvailable);
-  Pool().StringOffset("abc");
-  m_Db->Flush();
-  QVT_EXPECT_THROW_TEXT(Pool().String(5), nex_TextException, kNotAvailable);
-  QVT_EXPECT_THROW_TEXT(Pool().String(-1), nex_TextException, kNotAvailable);
+                                               0, 0, 0, 4, 'n', 'e', 'x', 't', 0, 0, 0, 0};
+  EXPECT_EQ(PoolBytes(*m_Db), expected);
+  EXPECT_EQ(Pool().StringOffset("abc"), 4);
+  EXPECT_EQ(Pool().String(20), "");
   EXPECT_EQ(Pool().String(4), "abc");
+  for (const utl_FileOffset bad : {5, -1, 24}) {
+    QVT_EXPECT_THROW_TEXT(Pool().String(bad), nex_TextException, kNotAvailable);
+  }
 }
 
 TEST_F(StringPoolTest, StringsSurviveReopenWithTheirReferences) {
@@ -184,57 +167,39 @@ TEST_F(StringPoolTest, ReaderFindsFlushedStringsAfterOneReload) {
 
 class DamagedPoolTest : public DatabaseFixture {
  protected:
-  // A closed database whose pool holds "abc" at 4 and "defgh" at 12.
-  void MakePool() {
+  // A closed database whose pool holds "abc" at 4 and "defgh" at 12, with
+  // the length word of the record at poolOffset made length.
+  void MakePool(std::int64_t poolOffset, std::uint32_t length) {
     {
       auto db = Create();
       db->StringPool().StringOffset("abc");
       db->StringPool().StringOffset("defgh");
     }
-    m_Bytes = ReadAll(Path());
+    std::vector<unsigned char> bytes = ReadAll(Path());
+    PutBE32(bytes, FileOffsetOf(bytes, 1, poolOffset), length);
+    WriteAll(Path(), bytes);
   }
-  // File offset of a pool space offset, following the chain in the file.
-  std::size_t FileOffsetOf(std::size_t poolOffset) {
-    std::size_t entry = 1024 + 28;
-    for (;;) {
-      const std::size_t length = static_cast<std::size_t>(BEDouble(m_Bytes, entry + 8));
-      if (poolOffset < length) return static_cast<std::size_t>(BEDouble(m_Bytes, entry + 16)) + poolOffset;
-      poolOffset -= length;
-      entry = 1024 + BE32(m_Bytes, entry + 24) * 28;
-    }
+  std::string Damaged(int from) const {
+    return "qvt_StringManagerFile::String - String pool is damaged from offset " + std::to_string(from) + ".";
   }
-  void PutBE32(std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) m_Bytes.at(offset + static_cast<std::size_t>(i)) =
-        static_cast<unsigned char>(value >> (24 - 8 * i));
-    WriteAll(Path(), m_Bytes);
-  }
-  std::vector<unsigned char> m_Bytes;
 };
 
-TEST_F(DamagedPoolTest, NegativeLengthStopsTheScanAndIsReportedWhenAskedFor) {
-  MakePool();
-  PutBE32(FileOffsetOf(12), 0xFFFFFFFBu);  // "defgh" gets length -5
+TEST_F(DamagedPoolTest, BadLengthsStopTheScanAndAreReportedWhenAskedFor) {
+  MakePool(12, 0xFFFFFFFBu);  // "defgh" gets length -5
   auto db = Open();
   EXPECT_EQ(db->StringPool().String(4), "abc");
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(12), nex_TextException,
-                        "qvt_StringManagerFile::String - String pool is damaged from offset 12.");
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(16), nex_TextException,
-                        "qvt_StringManagerFile::String - String pool is damaged from offset 12.");
+  QVT_EXPECT_THROW_TEXT(db->StringPool().String(12), nex_TextException, Damaged(12));
+  QVT_EXPECT_THROW_TEXT(db->StringPool().String(16), nex_TextException, Damaged(12));
   QVT_EXPECT_THROW_TEXT(db->StringPool().String(40), nex_TextException, kNotAvailable);
-}
-
-TEST_F(DamagedPoolTest, LengthRunningPastTheDataIsDamage) {
-  MakePool();
-  PutBE32(FileOffsetOf(4), 0x7FFFFFFFu);
-  auto db = Open();
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(4), nex_TextException,
-                        "qvt_StringManagerFile::String - String pool is damaged from offset 4.");
+  db.reset();
+  MakePool(4, 0x7FFFFFFFu);  // a length running past the data
+  db = Open();
+  QVT_EXPECT_THROW_TEXT(db->StringPool().String(4), nex_TextException, Damaged(4));
   EXPECT_EQ(db->StringPool().StringCount(), 0);
 }
 
 TEST_F(DamagedPoolTest, WriterOnADamagedPoolKeepsWorkingReadersSeeTheDamage) {
-  MakePool();
-  PutBE32(FileOffsetOf(12), 0xFFFFFFFBu);
+  MakePool(12, 0xFFFFFFFBu);
   utl_FileOffset added;
   {
     auto writer = Open("test.odb", false);
@@ -247,8 +212,7 @@ TEST_F(DamagedPoolTest, WriterOnADamagedPoolKeepsWorkingReadersSeeTheDamage) {
   // A fresh scan cannot find record starts behind the damage.
   auto reader = Open();
   EXPECT_EQ(reader->StringPool().String(4), "abc");
-  QVT_EXPECT_THROW_TEXT(reader->StringPool().String(added), nex_TextException,
-                        "qvt_StringManagerFile::String - String pool is damaged from offset 12.");
+  QVT_EXPECT_THROW_TEXT(reader->StringPool().String(added), nex_TextException, Damaged(12));
 }
 
 }  // namespace

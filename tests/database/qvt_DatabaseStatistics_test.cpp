@@ -99,17 +99,11 @@ TEST_F(DatabaseStatisticsTest, LinkageUsageGrowsByOneBlockAtATime) {
   EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               28672");
 }
 
-TEST_F(DatabaseStatisticsTest, ObjStatisticsOfNoSpaceIsAnEmptyList) {
-  CreateDatabase();
-  EXPECT_TRUE(m_Db->GetObjStatistics(0).empty());
-  EXPECT_TRUE(m_Db->GetObjStatistics(512).empty());      // slot 0 of block 1
-  EXPECT_TRUE(m_Db->GetObjStatistics(100).empty());      // free slot
-  EXPECT_TRUE(m_Db->GetObjStatistics(0xFFFFFFFFu).empty());  // far outside
-  EXPECT_EQ(m_Db->GetObjStatistics(2), Lines{"Linkage_Count=1"});  // taken, never placed
-}
-
 TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
   CreateDatabase();
+  // No space: slot 0, slot 0 of block 1, a free slot, far outside.
+  for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu}) EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
+  EXPECT_EQ(m_Db->GetObjStatistics(2), Lines{"Linkage_Count=1"});  // taken, never placed
   const qvt_Handle alone = WriteSpace(10, 4);
   EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
   // Grown alone at the end of the file: in place, one extent.
@@ -197,44 +191,34 @@ TEST_F(DatabaseStatisticsTest, FirstStringRecordIsOffsetFourOfHandleOne) {
   EXPECT_EQ(m_Db->GetObjectLocationReport(m_Db->LinkageEntry(3).m_Location), Located(3, 0));
 }
 
-TEST_F(DatabaseStatisticsTest, HeaderAndLinkageBlocksBelongToNoObject) {
-  CreateDatabase();
-  m_Db->Flush();
-  for (long long offset : {0LL, 512LL, 1023LL, 1024LL, 1024LL + 14335LL, -1LL}) {
-    EXPECT_EQ(m_Db->GetObjectLocationReport(offset), "Object not found.") << offset;
-  }
-  EXPECT_EQ(m_Db->GetObjectLocationReport(1LL << 40), "Object not found.");
-}
-
-TEST_F(DatabaseStatisticsTest, LastByteOfASpaceIsItsLengthLessOneAndTheTailIsNobodys) {
+// Which object a file offset names: none in the header and linkage blocks
+// or behind a space's length; in a later extent the earlier extents'
+// lengths are counted; the next byte after a full space is the next
+// object's first.
+TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
   CreateDatabase();
   const qvt_Handle h = WriteSpace(10, 100);
-  const utl_FileOffset at = m_Db->LinkageEntry(h).m_Location;
-  EXPECT_EQ(m_Db->GetObjectLocationReport(at + 9), Located(h, 9));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(at + 10), "Object not found.");
-  EXPECT_EQ(m_Db->GetObjectLocationReport(at + 99), "Object not found.");
-  // Filled to its allocation, the next byte is the next object's first.
   const qvt_Handle full = WriteSpace(8, 4);
   const qvt_Handle next = WriteSpace(4, 4);
-  const utl_FileOffset fullAt = m_Db->LinkageEntry(full).m_Location;
-  EXPECT_EQ(m_Db->LinkageEntry(next).m_Location, fullAt + 8);
-  EXPECT_EQ(m_Db->GetObjectLocationReport(fullAt + 7), Located(full, 7));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(fullAt + 8), Located(next, 0));
-}
-
-TEST_F(DatabaseStatisticsTest, OffsetInALaterExtentCountsTheEarlierExtentsLengths) {
-  CreateDatabase();
   std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
   std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
   ASSERT_EQ(a->Write("a0a0", 4), 4);
   ASSERT_EQ(b->Write("b0b0", 4), 4);
   ASSERT_EQ(a->Write("a1a1a1", 6), 6);  // a second extent of 8 bytes, 6 used
-  const qvt_LinkageEntry& second = m_Db->LinkageEntry(m_Db->LinkageEntry(a->Handle()).m_Next);
-  EXPECT_EQ(m_Db->GetObjectLocationReport(second.m_Location + 5), Located(a->Handle(), 9));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(second.m_Location + 6), "Object not found.");
-  // The report is repeatable: its marks are rebuilt on every call.
-  EXPECT_EQ(m_Db->GetObjectLocationReport(second.m_Location + 5), Located(a->Handle(), 9));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(m_Db->LinkageEntry(b->Handle()).m_Location), Located(b->Handle(), 0));
+  m_Db->Flush();
+  const auto at = [&](qvt_Handle handle) { return m_Db->LinkageEntry(handle).m_Location; };
+  const utl_FileOffset second = at(m_Db->LinkageEntry(a->Handle()).m_Next);
+  EXPECT_EQ(at(next), at(full) + 8);
+  const std::string none = "Object not found.";
+  const std::pair<long long, std::string> reports[] = {
+      {0, none}, {512, none}, {1023, none}, {1024, none}, {1024 + 14335, none}, {-1, none}, {1LL << 40, none},
+      {at(h) + 9, Located(h, 9)}, {at(h) + 10, none}, {at(h) + 99, none},
+      {at(full) + 7, Located(full, 7)}, {at(full) + 8, Located(next, 0)},
+      {second + 5, Located(a->Handle(), 9)}, {second + 6, none},
+      {second + 5, Located(a->Handle(), 9)},  // repeatable: the marks are rebuilt on every call
+      {at(b->Handle()), Located(b->Handle(), 0)},
+  };
+  for (const auto& r : reports) EXPECT_EQ(m_Db->GetObjectLocationReport(r.first), r.second) << r.first;
 }
 
 TEST_F(DatabaseStatisticsTest, BaseDatabaseCannotReportLocations) {

@@ -19,16 +19,6 @@ namespace {
 using qvt_test::ChildProcess;
 using qvt_test::ScratchDir;
 
-// A file holding the two header values the status check reads.
-void WriteHeader(const std::string& path, int flushCount, int creationTime) {
-  std::vector<unsigned char> bytes(1024, 0);
-  for (int i = 0; i < 4; ++i) {
-    bytes[512 + i] = static_cast<unsigned char>(static_cast<unsigned int>(flushCount) >> (24 - 8 * i));
-    bytes[516 + i] = static_cast<unsigned char>(static_cast<unsigned int>(creationTime) >> (24 - 8 * i));
-  }
-  qvt_test::WriteAll(path, bytes);
-}
-
 bool IsDirectory(const std::string& path) {
   const utl_Stat st(path);
   return st.exists && st.isDirectory;
@@ -54,7 +44,7 @@ TEST_F(TransactionLockTest, WritableFileMakesAndRemovesTheLockBesideIt) {
   for (const Case& c : {Case{"run.odb", "run.lsm"}, Case{"run.ODB", "run.ODB.lsm"},
                         Case{"data.bin", "data.bin.lsm"}, Case{"data", "data.lsm"}}) {
     const std::string name = m_Dir.File(c.file);
-    WriteHeader(name, 0, 1);
+    qvt_test::WriteStatusHeader(name, 0, 1);
     qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
     file.Repr()->ReaderSemaphoreSet();
     EXPECT_TRUE(IsDirectory(m_Dir.File(c.lock))) << c.file;
@@ -67,7 +57,7 @@ TEST_F(TransactionLockTest, WritableFileMakesAndRemovesTheLockBesideIt) {
 
 TEST_F(TransactionLockTest, LockLeftBehindDoesNotStopTheNextWriter) {
   const std::string name = m_Dir.File("run.odb");
-  WriteHeader(name, 0, 1);
+  qvt_test::WriteStatusHeader(name, 0, 1);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("run.lsm")));
   qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
   EXPECT_NO_THROW(file.Repr()->ReaderSemaphoreSet());
@@ -80,7 +70,7 @@ TEST_F(TransactionLockTest, LockLeftBehindDoesNotStopTheNextWriter) {
 
 TEST_F(TransactionLockTest, ReadOnlyFileNeitherLocksNorPausesEvenWhenAskedTo) {
   const std::string name = m_Dir.File("run.odb");
-  WriteHeader(name, 0, 1);
+  qvt_test::WriteStatusHeader(name, 0, 1);
   ChildProcess child(
       [&] {
         qvt_File file = qvt_File::Open(name, utl_FileAccessRead, true);
@@ -104,7 +94,7 @@ TEST_F(TransactionLockTest, ReadOnlyFileNeitherLocksNorPausesEvenWhenAskedTo) {
 TEST_F(TransactionLockTest, PauseHoldsTheWriterAtBothEdgesOfTheTransaction) {
   const std::string name = m_Dir.File("run.odb");
   const std::string lock = m_Dir.File("run.lsm");
-  WriteHeader(name, 0, 1);
+  qvt_test::WriteStatusHeader(name, 0, 1);
   ChildProcess child(
       [&] {
         qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
@@ -139,29 +129,33 @@ TEST_F(TransactionLockTest, PauseHoldsTheWriterAtBothEdgesOfTheTransaction) {
   EXPECT_EQ(result.err, "Before transaction: After transaction: ");
 }
 
-TEST_F(TransactionLockTest, ClosedInputEndsThePause) {
+// Input that ends, or one line longer than the 9 characters a prompt reads
+// (its first 9 end the first wait, the rest the second), ends both pauses.
+TEST_F(TransactionLockTest, ClosedInputOrOneLongLineEndsBothPauses) {
   const std::string name = m_Dir.File("run.odb");
-  WriteHeader(name, 0, 1);
-  const qvt_test::ChildResult result = qvt_test::RunChild(
-      [&] {
-        qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
-        file.Repr()->ReaderSemaphoreSet();
-        file.Repr()->ReaderSemaphoreClear();
-        Say("done");
-        return 0;
-      },
-      "", {{"PAUSE_FOR_TRANSACTION", "yes"}});
-  EXPECT_TRUE(result.Succeeded());
-  EXPECT_EQ(result.out, "done\n");
-  EXPECT_EQ(result.err, "Before transaction: After transaction: ");
+  qvt_test::WriteStatusHeader(name, 0, 1);
+  for (const std::string input : {"", "0123456789abc\n"}) {
+    const qvt_test::ChildResult result = qvt_test::RunChild(
+        [&] {
+          qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
+          file.Repr()->ReaderSemaphoreSet();
+          file.Repr()->ReaderSemaphoreClear();
+          Say("done");
+          return 0;
+        },
+        input, {{"PAUSE_FOR_TRANSACTION", "yes"}});
+    EXPECT_TRUE(result.Succeeded());
+    EXPECT_EQ(result.out, "done\n");
+    EXPECT_EQ(result.err, "Before transaction: After transaction: ");
+  }
 }
 
 TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
   const std::string name = m_Dir.File("run.odb");
-  WriteHeader(name, 0, 1);
+  qvt_test::WriteStatusHeader(name, 0, 1);
   qvt_File reader = qvt_File::Open(name, utl_FileAccessRead, true);
   EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-  WriteHeader(name, 1, 1);
+  qvt_test::WriteStatusHeader(name, 1, 1);
   EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Updated);
   EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("run.lsm")));
@@ -169,7 +163,7 @@ TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
   EXPECT_TRUE(reader.Repr()->WriterActive());
   ASSERT_TRUE(utl_RemoveDirectory(m_Dir.File("run.lsm")));
   EXPECT_FALSE(reader.Repr()->WriterActive());
-  WriteHeader(name, 1, 2);
+  qvt_test::WriteStatusHeader(name, 1, 2);
   EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Recreated);
   EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Recreated);
   ASSERT_TRUE(utl_RemoveFile(name));
@@ -178,7 +172,7 @@ TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
 
 TEST_F(TransactionLockTest, UpdatedFileChecksButItsOwnLockIsNotAnotherWriter) {
   const std::string name = m_Dir.File("run.odb");
-  WriteHeader(name, 0, 1);
+  qvt_test::WriteStatusHeader(name, 0, 1);
   qvt_File writer = qvt_File::Open(name, utl_FileAccessUpdate, false);
   writer.Repr()->ReaderSemaphoreSet();
   EXPECT_EQ(writer.Repr()->FileStatus(), qvt_FileStatus::InTransaction);

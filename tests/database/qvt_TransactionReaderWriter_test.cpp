@@ -220,7 +220,7 @@ TEST_F(ReaderWriterTest, EveryReaderSeesTheLock) {
 
 class ReaderSemaphoreProxyTest : public ReaderWriterTest {};
 
-TEST_F(ReaderSemaphoreProxyTest, LockExistsForTheGuardsLifetime) {
+TEST_F(ReaderSemaphoreProxyTest, LockExistsForTheGuardsLifetimeEvenWhenLeftByAnException) {
   qvt_Database db =
       qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
   EXPECT_FALSE(utl_Stat(LockName()).exists);
@@ -230,11 +230,6 @@ TEST_F(ReaderSemaphoreProxyTest, LockExistsForTheGuardsLifetime) {
     EXPECT_TRUE(lock.exists && lock.isDirectory);
   }
   EXPECT_FALSE(utl_Stat(LockName()).exists);
-}
-
-TEST_F(ReaderSemaphoreProxyTest, LockIsReleasedWhenTheScopeIsLeftByAnException) {
-  qvt_Database db =
-      qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
   try {
     qvt_ReaderSemaphoreProxy proxy(db);
     ASSERT_TRUE(utl_Stat(LockName()).exists);

@@ -18,23 +18,6 @@ namespace {
 using qvt_FileStatus::QvtFileStatus;
 using qvt_test::ScratchDir;
 
-// A 1024-byte header area with the two values the check reads, big-endian:
-// flush count at 512, creation time at 516.
-void WriteHeader(const std::string& path, int flushCount, int creationTime) {
-  std::vector<unsigned char> bytes(1024, 0);
-  bytes[0] = 'W';
-  bytes[1] = 'O';
-  bytes[2] = 'X';
-  bytes[3] = 'R';
-  const unsigned int fc = static_cast<unsigned int>(flushCount);
-  const unsigned int ct = static_cast<unsigned int>(creationTime);
-  for (int i = 0; i < 4; ++i) {
-    bytes[512 + i] = static_cast<unsigned char>(fc >> (24 - 8 * i));
-    bytes[516 + i] = static_cast<unsigned char>(ct >> (24 - 8 * i));
-  }
-  qvt_test::WriteAll(path, bytes);
-}
-
 // Records every notification, in order.
 class RecordingChecker : public qvt_DBStatusCheckerFile {
  public:
@@ -58,19 +41,16 @@ class StatusCheckerTest : public ::testing::Test {
   ScratchDir m_Dir;
 };
 
-TEST(TransactionLockName, OdbEndingIsReplacedAnyOtherNameIsExtended) {
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb"), "run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.ODB"), "run.ODB.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data.bin"), "data.bin.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data"), "data.lsm");
-  // Only the text from the last dot counts.
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb.bak"), "run.odb.bak.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("dir.odb/run"), "dir.odb/run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("/tmp/x.y/run.odb"), "/tmp/x.y/run.lsm");
-}
-
-TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValues) {
-  WriteHeader(DbName(), 7, 123456);
+TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValuesOrZerosOfAShortFile) {
+  QVT_EXPECT_THROW_TEXT(RecordingChecker checker(DbName()), utl_FileExceptionNoFile,
+                        "***ERROR: No such file: " + DbName() + ".");
+  for (std::size_t size : {0, 515}) {
+    qvt_test::WriteAll(DbName(), std::vector<unsigned char>(size, 0xEE));
+    RecordingChecker shortFile(DbName());
+    EXPECT_EQ(shortFile.FlushCount(), 0);
+    EXPECT_EQ(shortFile.CreationTime(), 0);
+  }
+  qvt_test::WriteStatusHeader(DbName(), 7, 123456);
   RecordingChecker checker(DbName());
   EXPECT_EQ(checker.FileName(), DbName());
   EXPECT_EQ(checker.FlushCount(), 7);
@@ -78,49 +58,28 @@ TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValues) {
   EXPECT_TRUE(checker.statuses.empty());
 }
 
-TEST_F(StatusCheckerTest, ConstructorOfMissingFileThrowsAndShortFileKeepsZeros) {
-  QVT_EXPECT_THROW_TEXT(RecordingChecker checker(DbName()), utl_FileExceptionNoFile,
-                        "***ERROR: No such file: " + DbName() + ".");
-  qvt_test::WriteAll(DbName(), std::vector<unsigned char>(515, 0xEE));
-  RecordingChecker shortFile(DbName());
-  EXPECT_EQ(shortFile.FlushCount(), 0);
-  EXPECT_EQ(shortFile.CreationTime(), 0);
-  qvt_test::WriteAll(DbName(), {});
-  RecordingChecker empty(DbName());
-  EXPECT_EQ(empty.FlushCount(), 0);
-}
-
-TEST_F(StatusCheckerTest, UnchangedFileAnswersZeroEveryTime) {
-  WriteHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(checker.flushChanges, 0);
-}
-
+// Unchanged answers 0 every time; a new flush count, larger or smaller,
+// answers Updated once and is kept.
 TEST_F(StatusCheckerTest, NewFlushCountAnswersUpdatedOnceThenUnchanged) {
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
-  WriteHeader(DbName(), 4, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(checker.FlushCount(), 4);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  // Any difference counts, also a smaller value.
-  WriteHeader(DbName(), 1, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{2, 0, 2, 0}));
+  for (const int flushes : {3, 3, 4, 4, 1, 1}) {
+    qvt_test::WriteStatusHeader(DbName(), flushes, 99);
+    checker.CheckStatus();
+    EXPECT_EQ(checker.FlushCount(), flushes);
+  }
+  EXPECT_EQ(checker.statuses, (std::vector<int>{0, 0, 2, 0, 2, 0}));
   EXPECT_EQ(checker.flushChanges, 2);
 }
 
 TEST_F(StatusCheckerTest, NewCreationTimeAnswersRecreatedOnEveryCall) {
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
-  WriteHeader(DbName(), 0, 100);
+  qvt_test::WriteStatusHeader(DbName(), 0, 100);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Recreated);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Recreated);
   // The new file flushes: still Recreated, and nothing is kept meanwhile.
-  WriteHeader(DbName(), 5, 100);
+  qvt_test::WriteStatusHeader(DbName(), 5, 100);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Recreated);
   EXPECT_EQ(checker.FlushCount(), 3);
   EXPECT_EQ(checker.CreationTime(), 99);
@@ -132,7 +91,7 @@ TEST_F(StatusCheckerTest, NewCreationTimeAnswersRecreatedOnEveryCall) {
 }
 
 TEST_F(StatusCheckerTest, DeletedFileAnswersCheckFailedAndKeepsTheOldValues) {
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   ASSERT_TRUE(utl_RemoveFile(DbName()));
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed);
@@ -140,47 +99,48 @@ TEST_F(StatusCheckerTest, DeletedFileAnswersCheckFailedAndKeepsTheOldValues) {
   EXPECT_EQ(checker.statuses, (std::vector<int>{3, 3}));
   // The same values back under the name: nothing changed since the last
   // successful check.
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
 }
 
 TEST_F(StatusCheckerTest, FileCutShortOfTheHeaderValuesAnswersCheckFailed) {
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   for (std::int64_t length : {0, 4, 512, 516, 519}) {
-    WriteHeader(DbName(), 3, 99);
+    qvt_test::WriteStatusHeader(DbName(), 3, 99);
     qvt_test::TruncateTo(DbName(), length);
     EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed) << "length " << length;
   }
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   qvt_test::TruncateTo(DbName(), 520);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
   EXPECT_EQ(checker.flushChanges, 0);
 }
 
 TEST_F(StatusCheckerTest, LockDirectoryAnswersInTransactionBeforeAnythingElse) {
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   ASSERT_TRUE(utl_MakeDirectory(LockName()));
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
   // Flushed and even re-created under the lock: the lock still answers, and
   // nothing of the header is taken in meanwhile.
-  WriteHeader(DbName(), 4, 99);
+  qvt_test::WriteStatusHeader(DbName(), 4, 99);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-  WriteHeader(DbName(), 4, 100);
+  qvt_test::WriteStatusHeader(DbName(), 4, 100);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
   ASSERT_TRUE(utl_RemoveFile(DbName()));
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
   EXPECT_EQ(checker.FlushCount(), 3);
   ASSERT_TRUE(utl_RemoveDirectory(LockName()));
-  WriteHeader(DbName(), 4, 99);
+  qvt_test::WriteStatusHeader(DbName(), 4, 99);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Updated);
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
   EXPECT_EQ(checker.statuses, (std::vector<int>{4, 4, 4, 4, 2, 0}));
 }
 
-TEST_F(StatusCheckerTest, OnlyADirectoryCountsAsTheLock) {
-  WriteHeader(DbName(), 3, 99);
+// Only a directory named as the lock counts, never for a URL.
+TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   qvt_test::WriteAll(LockName(), {'x'});
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists(DbName()));
@@ -188,25 +148,21 @@ TEST_F(StatusCheckerTest, OnlyADirectoryCountsAsTheLock) {
   ASSERT_TRUE(utl_RemoveFile(LockName()));
   ASSERT_TRUE(utl_MakeDirectory(LockName()));
   EXPECT_TRUE(qvt_DBStatusCheckerFile::TransactionLockExists(DbName()));
-}
 
-TEST_F(StatusCheckerTest, LockOfANameWithoutOdbEndingIsTheNameWithLsm) {
   const std::string name = m_Dir.File("data.bin");
-  WriteHeader(name, 1, 2);
-  qvt_DBStatusCheckerFileLocal checker(name);
+  qvt_test::WriteStatusHeader(name, 1, 2);
+  qvt_DBStatusCheckerFileLocal local(name);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.lsm")));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
+  EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.bin.lsm")));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-}
+  EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
 
-TEST_F(StatusCheckerTest, UrlNeverHasALock) {
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
 }
 
 TEST_F(StatusCheckerTest, FailingNotificationBecomesCheckFailedNeverAnException) {
-  WriteHeader(DbName(), 3, 99);
+  qvt_test::WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   checker.throwOnNotify = true;
   QvtFileStatus status = qvt_FileStatus::Unchanged;

@@ -37,63 +37,35 @@ std::string ReadOnlyText(const std::string& name) {
   return "*** ERROR: Attempt to write to read-only file:\n  " + name;
 }
 
-TEST_F(LocalFileTest, NewFileIsEmptyEverywhere) {
+// Growth in whole mebibytes, Extend forwarding to ExtendFile, trimming to
+// the logical length, and writes that move the allocation only.
+TEST_F(LocalFileTest, GrowthTrimAndWritesMoveTheRightLengths) {
   qvt_File f = Create();
   qvt_FileRepr* r = f.Repr();
-  EXPECT_EQ(r->Length(), 0);
-  EXPECT_EQ(r->FileLength(), 0);
-  EXPECT_EQ(r->Allocation(), 0);
-  EXPECT_EQ(r->Location(), 0);
+  const auto state = [&] {
+    return std::vector<long long>{r->Length(), r->FileLength(), r->Allocation(), r->Location(), FileSize(Name())};
+  };
   EXPECT_FALSE(r->ReadOnly());
-  EXPECT_EQ(FileSize(Name()), 0);
-}
-
-TEST_F(LocalFileTest, ExtendFileGrowsInWholeMebibytes) {
-  qvt_File f = Create();
-  qvt_FileRepr* r = f.Repr();
+  EXPECT_EQ(state(), (std::vector<long long>{0, 0, 0, 0, 0}));
   EXPECT_TRUE(r->ExtendFile(1));
-  EXPECT_EQ(FileSize(Name()), 1048576);
-  EXPECT_EQ(r->FileLength(), 1);
-  EXPECT_EQ(r->Allocation(), 1048576);
+  EXPECT_EQ(state(), (std::vector<long long>{1, 1, 1048576, 0, 1048576}));
   EXPECT_FALSE(r->ExtendFile(1048575));
-  EXPECT_EQ(FileSize(Name()), 1048576);
   EXPECT_EQ(r->FileLength(), 1048576);
-  EXPECT_TRUE(r->ExtendFile(1));
-  EXPECT_EQ(FileSize(Name()), 2097152);
-  EXPECT_EQ(r->Allocation(), 2097152);
-  EXPECT_EQ(r->Length(), 1048577);
-}
-
-TEST_F(LocalFileTest, ExtendForwardsToExtendFile) {
-  qvt_File f = Create();
-  EXPECT_TRUE(f.Repr()->Extend(10));
-  EXPECT_FALSE(f.Repr()->Extend(10));
-  EXPECT_EQ(f.Repr()->Length(), 20);
-  EXPECT_EQ(FileSize(Name()), 1048576);
-}
-
-TEST_F(LocalFileTest, TrimToLengthCutsTheFileToTheLogicalLength) {
-  qvt_File f = Create();
-  qvt_FileRepr* r = f.Repr();
-  r->ExtendFile(3000);
+  EXPECT_TRUE(r->Extend(1));
+  EXPECT_FALSE(r->Extend(10));
+  EXPECT_EQ(state(), (std::vector<long long>{1048587, 1048587, 2097152, 0, 2097152}));
+  r->ExtendFile(-1048587 + 3000);
   r->TrimToLength();
-  EXPECT_EQ(FileSize(Name()), 3000);
-  EXPECT_EQ(r->Allocation(), 3000);
-  // Shorter than before: a negative increment shrinks the logical length.
-  r->ExtendFile(-1000);
-  EXPECT_EQ(r->FileLength(), 2000);
+  EXPECT_EQ(state(), (std::vector<long long>{3000, 3000, 3000, 0, 3000}));
+  r->ExtendFile(-1000);  // a negative increment shrinks the logical length
   r->TrimToLength();
-  EXPECT_EQ(FileSize(Name()), 2000);
-}
+  EXPECT_EQ(state(), (std::vector<long long>{2000, 2000, 2000, 0, 2000}));
 
-TEST_F(LocalFileTest, WriteMovesAllocationButNotLength) {
-  qvt_File f = Create();
-  qvt_FileRepr* r = f.Repr();
-  EXPECT_EQ(r->Write("0123456789", 10), 10);
-  EXPECT_EQ(r->Length(), 0);
-  EXPECT_EQ(r->Allocation(), 10);
-  EXPECT_EQ(r->Location(), 10);
-  EXPECT_EQ(FileSize(Name()), 10);
+  qvt_File w = Create("w.odb");
+  EXPECT_EQ(w.Repr()->Write("0123456789", 10), 10);
+  EXPECT_EQ((std::vector<long long>{w.Repr()->Length(), w.Repr()->Allocation(), w.Repr()->Location(),
+                                    FileSize(Name("w.odb"))}),
+            (std::vector<long long>{0, 10, 10, 10}));
 }
 
 TEST_F(LocalFileTest, IntFloatDoubleAreStoredBigEndian) {
@@ -297,36 +269,31 @@ class SizeRecordTest : public LocalFileTest {
   }
 };
 
-TEST_F(SizeRecordTest, ZeroSizeIsAcceptedOnlyWithOneOfTwoMarkers) {
-  MakeFile(1024, {0x0A, 0x00, 0x0D, 0x0A}, 0.0);
-  ExpectSound();
-  MakeFile(1024, {0, 0, 0, 0}, 0.0);
-  ExpectSound();
-  MakeFile(1024, {0x0A, 0x0D, 0x0A, 0x00}, 0.0);
-  ExpectCorrupt();
-  MakeFile(1024, {0, 0, 0, 1}, 0.0);
-  ExpectCorrupt();
-  MakeFile(1024, {0x0D, 0x0A, 0x0D, 0x0A}, 0.0);
-  ExpectCorrupt();
-}
-
-TEST_F(SizeRecordTest, RecordedSizeRoundsToTheNearestByte) {
-  MakeFile(1024, {9, 9, 9, 9}, 1023.6);  // the marker does not matter then
-  ExpectSound();
-  MakeFile(1024, {0, 0, 0, 0}, 1024.4);
-  ExpectSound();
-  MakeFile(1024, {0, 0, 0, 0}, 1024.5);
-  ExpectCorrupt();
-  MakeFile(1024, {0, 0, 0, 0}, 0.4);  // rounds to 0: the marker decides
-  ExpectSound();
-}
-
-TEST_F(SizeRecordTest, ValuesThatNameNoSizeAreCorrupt) {
-  for (double bad : {-5.0, 1e300, -1e300, std::numeric_limits<double>::infinity(),
-                     std::numeric_limits<double>::quiet_NaN(), 9.3e18}) {
-    SCOPED_TRACE(bad);
-    MakeFile(1024, {0, 0, 0, 0}, bad);
-    ExpectCorrupt();
+// The recorded size rounds to the nearest byte; a zero size is accepted
+// only with one of two markers, and any other size whatever the marker.
+TEST_F(SizeRecordTest, RecordsAreSoundOrCorruptByMarkerAndValue) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    std::vector<unsigned char> marker;
+    double value;
+    bool sound;
+  } cases[] = {
+      {{0x0A, 0x00, 0x0D, 0x0A}, 0.0, true}, {{0, 0, 0, 0}, 0.0, true},     {{0x0A, 0x0D, 0x0A, 0x00}, 0.0, false},
+      {{0, 0, 0, 1}, 0.0, false},            {{0x0D, 0x0A, 0x0D, 0x0A}, 0.0, false},
+      {{9, 9, 9, 9}, 1023.6, true},          {{0, 0, 0, 0}, 1024.4, true},  {{0, 0, 0, 0}, 1024.5, false},
+      {{0, 0, 0, 0}, 0.4, true},             {{0, 0, 0, 0}, -5.0, false},   {{0, 0, 0, 0}, 1e300, false},
+      {{0, 0, 0, 0}, -1e300, false},         {{0, 0, 0, 0}, inf, false},    {{0, 0, 0, 0}, nan, false},
+      {{0, 0, 0, 0}, 9.3e18, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.value << " marker " << int(c.marker[0]) << int(c.marker[3]));
+    MakeFile(1024, c.marker, c.value);
+    if (c.sound) {
+      ExpectSound();
+    } else {
+      ExpectCorrupt();
+    }
   }
 }
 

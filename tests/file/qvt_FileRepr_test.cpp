@@ -1,152 +1,36 @@
-// What every file kind shares: the transaction lock's name and directory,
-// the in-transaction flag, WriterActive, and the PAUSE_FOR_TRANSACTION
-// prompts (driven through a child's standard input).
+// What every file kind shares: the transaction lock's name, WriterActive
+// and the base answers of the optional operations. The lock directory and
+// the prompts of a real file are tested with the transaction lock.
 #include "qvt_FileRepr.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "qvt_ChildProcess.h"
 #include "qvt_File.h"
 #include "qvt_TestSupport.h"
-#include "utl_File.h"
 
 namespace {
 
 using qvt_test::ScratchDir;
 
 TEST(TransactionLock, NameReplacesExactlyTheOdbEnding) {
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb"), "run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("/data/x.y/run.odb"), "/data/x.y/run.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.ODB"), "run.ODB.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data.bin"), "data.bin.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("data"), "data.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odb.bak"), "run.odb.bak.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName("run.odbx"), "run.odbx.lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName(".odb"), ".lsm");
-  EXPECT_EQ(qvt_FileRepr::TransactionLockName(""), ".lsm");
+  // Only the text from the last dot counts, and only ".odb" exactly.
+  const std::pair<const char*, const char*> names[] = {
+      {"run.odb", "run.lsm"},           {"/data/x.y/run.odb", "/data/x.y/run.lsm"}, {"run.ODB", "run.ODB.lsm"},
+      {"data.bin", "data.bin.lsm"},     {"data", "data.lsm"},                      {"run.odb.bak", "run.odb.bak.lsm"},
+      {"run.odbx", "run.odbx.lsm"},     {".odb", ".lsm"},                          {"", ".lsm"},
+      {"dir.odb/run", "dir.odb/run.lsm"},
+  };
+  for (const auto& n : names) EXPECT_EQ(qvt_FileRepr::TransactionLockName(n.first), n.second) << n.first;
 }
 
 class SemaphoreTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("run.odb"); }
-  std::string Lock() const { return m_Dir.File("run.lsm"); }
-  bool LockExists() const { return std::filesystem::is_directory(Lock()); }
-  // A child that opens the file for update and runs one transaction, with
-  // PAUSE_FOR_TRANSACTION set to pause.
-  qvt_test::ChildProcess TransactionChild(const std::string& pause) const {
-    const std::string name = Name();
-    return qvt_test::ChildProcess(
-        [name] {
-          qvt_File f = qvt_File::Open(name, 1, false);
-          f.Repr()->ReaderSemaphoreSet();
-          f.Repr()->ReaderSemaphoreClear();
-          return 0;
-        },
-        {{"PAUSE_FOR_TRANSACTION", pause}});
-  }
-
+  bool LockExists() const { return std::filesystem::is_directory(m_Dir.File("run.lsm")); }
   ScratchDir m_Dir;
 };
-
-TEST_F(SemaphoreTest, WriterCreatesAndRemovesTheLockDirectory) {
-  qvt_File f = qvt_File::Open(Name(), 2, false);
-  qvt_FileRepr* r = f.Repr();
-  EXPECT_FALSE(r->InTransaction());
-  r->ReaderSemaphoreSet();
-  EXPECT_TRUE(LockExists());
-  EXPECT_TRUE(r->InTransaction());
-  EXPECT_FALSE(r->WriterActive());  // its own lock is no other writer
-  r->ReaderSemaphoreClear();
-  EXPECT_FALSE(LockExists());
-  EXPECT_FALSE(r->InTransaction());
-}
-
-TEST_F(SemaphoreTest, LeftoverLockDoesNotStopTheNextWriter) {
-  ASSERT_TRUE(utl_MakeDirectory(Lock()));
-  qvt_File f = qvt_File::Open(Name(), 2, false);
-  f.Repr()->ReaderSemaphoreSet();
-  EXPECT_TRUE(f.Repr()->InTransaction());
-  f.Repr()->ReaderSemaphoreClear();
-  EXPECT_FALSE(LockExists());
-  // Clearing a lock that is gone is no failure either.
-  f.Repr()->ReaderSemaphoreClear();
-  EXPECT_FALSE(f.Repr()->InTransaction());
-}
-
-TEST_F(SemaphoreTest, ReadOnlyFileNeitherLocksNorPauses) {
-  qvt_File::Open(Name(), 2, false);
-  const std::string name = Name();
-  const std::string lock = Lock();
-  // With the pause switched on and no input, a pause would block until the
-  // timeout; the read-only file must not prompt at all.
-  qvt_test::ChildProcess child(
-      [&] {
-        qvt_File f = qvt_File::Open(name, 0, true);
-        f.Repr()->ReaderSemaphoreSet();
-        const bool locked = std::filesystem::exists(lock);
-        const bool flagged = f.Repr()->InTransaction();
-        f.Repr()->ReaderSemaphoreClear();
-        std::printf("%d %d\n", locked ? 1 : 0, flagged ? 1 : 0);
-        return 0;
-      },
-      {{"PAUSE_FOR_TRANSACTION", "1"}});
-  const qvt_test::ChildResult r = child.Wait(10000);
-  ASSERT_TRUE(r.Succeeded()) << r.err;
-  EXPECT_EQ(r.out, "0 0\n");
-  EXPECT_EQ(r.err, "");
-}
-
-TEST_F(SemaphoreTest, PauseWaitsForALineAtEachEdgeOfTheTransaction) {
-  qvt_File::Open(Name(), 2, false);
-  const std::string name = Name();
-  const std::string lock = Lock();
-  qvt_test::ChildProcess child(
-      [&] {
-        qvt_File f = qvt_File::Open(name, 1, false);
-        f.Repr()->ReaderSemaphoreSet();
-        std::printf("locked %d\n", std::filesystem::exists(lock) ? 1 : 0);
-        std::fflush(stdout);
-        f.Repr()->ReaderSemaphoreClear();
-        std::printf("released %d\n", std::filesystem::exists(lock) ? 1 : 0);
-        return 0;
-      },
-      {{"PAUSE_FOR_TRANSACTION", ""}});
-  ASSERT_TRUE(child.WaitForStderr("Before transaction: ", 10000));
-  // Prompted and waiting: the lock is not made before the line arrives.
-  EXPECT_FALSE(child.WaitForStdout("locked", 200));
-  EXPECT_FALSE(LockExists());
-  // A line longer than 9 characters: the first 9 end this wait, the rest
-  // (with its newline) ends the next one.
-  child.WriteStdin("0123456789abc\n");
-  ASSERT_TRUE(child.WaitForStdout("released 0\n", 10000));
-  const qvt_test::ChildResult r = child.Wait(10000);
-  ASSERT_TRUE(r.Succeeded()) << r.err;
-  EXPECT_EQ(r.out, "locked 1\nreleased 0\n");
-  EXPECT_EQ(r.err, "Before transaction: After transaction: ");
-}
-
-TEST_F(SemaphoreTest, AfterPromptComesOnlyOnceTheLockIsGone) {
-  qvt_File::Open(Name(), 2, false);
-  qvt_test::ChildProcess child = TransactionChild("yes");
-  ASSERT_TRUE(child.WaitForStderr("Before transaction: ", 10000));
-  child.WriteStdin("go\n");
-  ASSERT_TRUE(child.WaitForStderr("After transaction: ", 10000));
-  EXPECT_FALSE(LockExists());
-  child.WriteStdin("done\n");
-  const qvt_test::ChildResult r = child.Wait(10000);
-  EXPECT_TRUE(r.Succeeded()) << r.err;
-}
-
-TEST_F(SemaphoreTest, PauseEndsAtEndOfInput) {
-  qvt_File::Open(Name(), 2, false);
-  qvt_test::ChildProcess child = TransactionChild("1");
-  child.CloseStdin();
-  const qvt_test::ChildResult r = child.Wait(10000);
-  EXPECT_TRUE(r.Succeeded()) << r.err;
-  EXPECT_EQ(r.err, "Before transaction: After transaction: ");
-}
 
 // A file kind whose status answer the test chooses, to pin WriterActive.
 class StatusFile : public qvt_FileRepr {

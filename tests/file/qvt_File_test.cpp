@@ -31,35 +31,26 @@ class FileHandleTest : public ::testing::Test {
   ScratchDir m_Dir;
 };
 
-TEST_F(FileHandleTest, MissingFileForReadingIsNoSuchFileAndPrintsNothing) {
+// A missing file, a URL opened for a change and an unknown access are
+// refused, print nothing (even with the log switch) and touch nothing.
+TEST_F(FileHandleTest, RefusedOpensPrintAndTouchNothing) {
+  const std::string name = Name("missing.odb");
+  const std::string url = "http://host:80/dir/a.odb";
+  const std::string noSuchFile = "*** ERROR: No such file: " + name + ".";
+  const std::string urlReadOnly = "*** ERROR: Attempt to write to read-only file:\n  " + url;
   ScopedEnv log(kLog, "1");
   StderrCapture capture;
-  const std::string name = Name("missing.odb");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 0, true), qvt_FileNoSuchFile, "*** ERROR: No such file: " + name + ".");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile,
-                        "*** ERROR: No such file: " + name + ".");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 1, false), qvt_FileNoSuchFile,
-                        "*** ERROR: No such file: " + name + ".");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 0, true), qvt_FileNoSuchFile, noSuchFile);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile, noSuchFile);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 1, false), qvt_FileNoSuchFile, noSuchFile);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, urlReadOnly);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, urlReadOnly);
+  QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, urlReadOnly);
+  for (int access : {3, -1})
+    QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, access, false), nex_AssertException, "Incorrect file access.");
   EXPECT_EQ(capture.Stop(), "");
   EXPECT_FALSE(std::filesystem::exists(name));
-}
-
-TEST_F(FileHandleTest, UrlForUpdateOrCreateIsReadOnlyAndTouchesNothing) {
-  const std::string url = "http://host:80/dir/a.odb";
-  const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + url;
-  ScopedEnv log(kLog, "1");
-  StderrCapture capture;
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, text);
-  EXPECT_EQ(capture.Stop(), "");
   EXPECT_FALSE(std::filesystem::exists("http:"));
-}
-
-TEST_F(FileHandleTest, UnknownAccessFailsTheAssertion) {
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 3, false), nex_AssertException, "Incorrect file access.");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), -1, false), nex_AssertException, "Incorrect file access.");
-  EXPECT_FALSE(std::filesystem::exists(Name()));
 }
 
 // Permission tests run in a child that is not root, since root passes every

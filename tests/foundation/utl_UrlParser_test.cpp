@@ -6,17 +6,12 @@
 namespace {
 
 TEST(UrlParser, RecognisesUrlsButNotPaths) {
-  EXPECT_TRUE(utl_UrlParser::IsUrl("http://host/a.odb"));
-  EXPECT_TRUE(utl_UrlParser::IsUrl("tqn+ssh://user:pw@host:7000/dir/a.odb"));
-  EXPECT_TRUE(utl_UrlParser::IsUrl("ftp://host"));
-  EXPECT_FALSE(utl_UrlParser::IsUrl("/tmp/a.odb"));
-  EXPECT_FALSE(utl_UrlParser::IsUrl("a.odb"));
-  EXPECT_FALSE(utl_UrlParser::IsUrl("C://dir/a.odb"));  // a drive letter is no scheme
-  EXPECT_FALSE(utl_UrlParser::IsUrl("http:///a.odb"));  // no host
-  EXPECT_FALSE(utl_UrlParser::IsUrl("1http://host/a"));
-  EXPECT_FALSE(utl_UrlParser::IsUrl("ht tp://host/a"));
-  EXPECT_FALSE(utl_UrlParser::IsUrl(""));
-  EXPECT_FALSE(utl_UrlParser::IsUrl("dir/http://host/a"));
+  for (const char* url : {"http://host/a.odb", "tqn+ssh://user:pw@host:7000/dir/a.odb", "ftp://host"})
+    EXPECT_TRUE(utl_UrlParser::IsUrl(url)) << url;
+  // A drive letter is no scheme; a URL needs a host; schemes start with a letter.
+  for (const char* path : {"/tmp/a.odb", "a.odb", "C://dir/a.odb", "http:///a.odb", "1http://host/a",
+                           "ht tp://host/a", "", "dir/http://host/a"})
+    EXPECT_FALSE(utl_UrlParser::IsUrl(path)) << path;
 }
 
 TEST(UrlParser, SplitsUserPasswordHostPortAndPath) {

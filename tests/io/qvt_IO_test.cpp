@@ -29,86 +29,57 @@ bool MachineIsLittleEndian() {
   return first == 1;
 }
 
-// The EndianType whose converter does not swap on this machine.
-int NativeEndian() { return MachineIsLittleEndian() ? EndianLittle : EndianBig; }
-
+// Scalars and arrays (one transfer each) are big-endian whatever the
+// machine; a converter with its flag clear stores the machine's order.
 TEST(TypedStream, DatabaseOrderIsBigEndianWhateverTheMachine) {
   MemoryIOS io;
   io.WriteInt(1);
   io.WriteInt(-2);
   io.WriteFloat(-2.5f);
-  io.WriteDouble(1.0);
   io.WriteDouble(-0.1);
-  const Bytes expected = {0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFE, 0xC0, 0x20, 0x00, 0x00, 0x3F, 0xF0,
-                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xBF, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A};
-  EXPECT_EQ(io.Bytes(), expected);
-  io.Seek(0);
-  EXPECT_EQ(io.ReadInt(), 1);
-  EXPECT_EQ(io.ReadInt(), -2);
-  EXPECT_EQ(io.ReadFloat(), -2.5f);
-  EXPECT_EQ(io.ReadDouble(), 1.0);
-  EXPECT_EQ(io.ReadDouble(), -0.1);
-}
-
-TEST(TypedStream, ConverterWithFlagClearStoresMachineOrder) {
-  MemoryIOS io(NativeEndian());
-  ASSERT_FALSE(io.MustSwap());
-  io.WriteInt(0x01020304);
-  io.WriteDouble(1.0);
-  Bytes expected(12);
-  const int value = 0x01020304;
-  const double one = 1.0;
-  std::memcpy(expected.data(), &value, 4);
-  std::memcpy(expected.data() + 4, &one, 8);
-  EXPECT_EQ(io.Bytes(), expected);
-  io.Seek(0);
-  EXPECT_EQ(io.ReadInt(), 0x01020304);
-  EXPECT_EQ(io.ReadDouble(), 1.0);
-}
-
-TEST(TypedStream, ArraysAreElementsBackToBackInOneTransfer) {
-  MemoryIOS io;
   const int ints[3] = {1, 2, 3};
   const float floats[2] = {1.0f, 2.0f};
   const double doubles[2] = {2.0, -2.0};
   io.WriteIntArray(ints, 3);
   io.WriteFloatArray(floats, 2);
   io.WriteDoubleArray(doubles, 2);
-  EXPECT_EQ(io.Writes(), 3);
-  const Bytes expected = {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0x3F, 0x80, 0, 0, 0x40, 0, 0, 0,
+  EXPECT_EQ(io.Writes(), 7);
+  const Bytes expected = {0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 0xC0, 0x20, 0, 0, 0xBF, 0xB9, 0x99, 0x99, 0x99, 0x99,
+                          0x99, 0x9A, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0x3F, 0x80, 0, 0, 0x40, 0, 0, 0,
                           0x40, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(io.Bytes(), expected);
-
   io.Seek(0);
+  EXPECT_EQ(io.ReadInt(), 1);
+  EXPECT_EQ(io.ReadInt(), -2);
+  EXPECT_EQ(io.ReadFloat(), -2.5f);
+  EXPECT_EQ(io.ReadDouble(), -0.1);
   int i[3];
   float f[2];
   double d[2];
   EXPECT_EQ(io.ReadIntArray(i, 3), 3);
   EXPECT_EQ(io.ReadFloatArray(f, 2), 2);
   EXPECT_EQ(io.ReadDoubleArray(d, 2), 2);
-  EXPECT_EQ(io.Reads(), 3);
-  EXPECT_EQ(i[2], 3);
-  EXPECT_EQ(f[1], 2.0f);
-  EXPECT_EQ(d[1], -2.0);
+  EXPECT_EQ(io.Reads(), 7);
+  EXPECT_EQ((std::vector<double>{double(i[0]), double(i[2]), f[1], d[1]}), (std::vector<double>{1, 3, 2, -2}));
+
+  MemoryIOS native(MachineIsLittleEndian() ? EndianLittle : EndianBig);
+  ASSERT_FALSE(native.MustSwap());
+  native.WriteInt(0x01020304);
+  native.WriteDouble(1.0);
+  Bytes machine(12);
+  const int value = 0x01020304;
+  const double one = 1.0;
+  std::memcpy(machine.data(), &value, 4);
+  std::memcpy(machine.data() + 4, &one, 8);
+  EXPECT_EQ(native.Bytes(), machine);
+  native.Seek(0);
+  EXPECT_EQ(native.ReadInt(), 0x01020304);
+  EXPECT_EQ(native.ReadDouble(), 1.0);
 }
 
-TEST(TypedStream, PartialLastElementIsDroppedAndLeftUntouched) {
-  MemoryIOS io;
-  const int values[3] = {7, 8, 9};
-  io.WriteIntArray(values, 3);
-  io.Seek(2);  // 10 bytes remain
-  int got[3] = {-1, -1, -1};
-  EXPECT_EQ(io.ReadIntArray(got, 3), 2);
-  EXPECT_EQ(got[0], 0x00070000);  // bytes 00 07 00 00
-  EXPECT_EQ(got[1], 0x00080000);
-  EXPECT_EQ(got[2], -1);
-  io.Seek(4);
-  double d[2] = {5.0, 6.0};
-  EXPECT_EQ(io.ReadDoubleArray(d, 2), 1);  // 8 whole bytes of 8 remaining
-  EXPECT_EQ(d[1], 6.0);
-}
-
-TEST(TypedStream, EndOfStreamFailsScalarsButNotArrays) {
+// Arrays deliver whole elements and leave the rest untouched; at the end
+// scalars fail, arrays answer 0.
+TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   MemoryIOS io;
   int v = 42;
   EXPECT_EQ(io.ReadIntArray(&v, 1), 0);
@@ -116,8 +87,17 @@ TEST(TypedStream, EndOfStreamFailsScalarsButNotArrays) {
   QVT_EXPECT_THROW_TEXT(io.ReadInt(), nex_TextException, kEof);
   QVT_EXPECT_THROW_TEXT(io.ReadFloat(), nex_TextException, kEof);
   QVT_EXPECT_THROW_TEXT(io.ReadDouble(), nex_TextException, kEof);
-  io.WriteInt(5);
-  io.Seek(0);
+  const int values[3] = {7, 8, 9};
+  io.WriteIntArray(values, 3);
+  io.Seek(2);  // 10 bytes remain
+  int got[3] = {-1, -1, -1};
+  EXPECT_EQ(io.ReadIntArray(got, 3), 2);
+  EXPECT_EQ((std::vector<int>(got, got + 3)), (std::vector<int>{0x00070000, 0x00080000, -1}));  // 00 07 00 00 ...
+  io.Seek(4);
+  double d[2] = {5.0, 6.0};
+  EXPECT_EQ(io.ReadDoubleArray(d, 2), 1);  // 8 whole bytes of 8 remaining
+  EXPECT_EQ(d[1], 6.0);
+  io.Seek(8);
   QVT_EXPECT_THROW_TEXT(io.ReadDouble(), nex_TextException, kEof);  // 4 bytes are not a double
 }
 
@@ -159,8 +139,13 @@ TEST(TypedStream, ShortWriteIsReported) {
   QVT_EXPECT_THROW_TEXT(io.WriteFixedString("abcd", 4), nex_TextException, kWriteFailed);
 }
 
-TEST(TypedStream, FixedStringIsPaddedWithZerosAndCutAtItsWidth) {
+// Fixed strings are padded with zeros and cut at their width; no width
+// moves nothing; too few bytes are an end of file, even for a large width.
+TEST(TypedStream, FixedStringsPadCutAndEnd) {
   MemoryIOS io;
+  io.WriteFixedString("abc", 0);
+  io.WriteFixedString("abc", -5);
+  EXPECT_TRUE(io.Bytes().empty());
   io.WriteFixedString("abc", 8);
   io.WriteFixedString("0123456789", 4);
   io.WriteFixedString("", 3);
@@ -168,32 +153,16 @@ TEST(TypedStream, FixedStringIsPaddedWithZerosAndCutAtItsWidth) {
   const Bytes expected = {'a', 'b', 'c', 0, 0, 0, 0, 0, '0', '1', '2', '3', 0, 0, 0, 'w', 'x', 'y', 'z'};
   EXPECT_EQ(io.Bytes(), expected);
   io.Seek(0);
-  EXPECT_EQ(io.ReadFixedString(8), "abc");
-  EXPECT_EQ(io.ReadFixedString(4), "0123");
-  EXPECT_EQ(io.ReadFixedString(3), "");
-  EXPECT_EQ(io.ReadFixedString(4), "wxyz");
-}
-
-TEST(TypedStream, FixedStringOfNoWidthMovesNothing) {
-  MemoryIOS io;
-  io.WriteFixedString("abc", 0);
-  io.WriteFixedString("abc", -5);
-  EXPECT_TRUE(io.Bytes().empty());
-  io.WriteInt(1);
-  io.Seek(0);
   const int reads = io.Reads();
   EXPECT_EQ(io.ReadFixedString(0), "");
   EXPECT_EQ(io.ReadFixedString(-1), "");
   EXPECT_EQ(io.Reads(), reads);
   EXPECT_EQ(io.Location(), 0);
-}
-
-TEST(TypedStream, ShortFixedStringIsUnexpectedEndOfFile) {
-  MemoryIOS io;
-  io.WriteFixedString("abc", 3);
-  io.Seek(0);
-  QVT_EXPECT_THROW_TEXT(io.ReadFixedString(4), nex_TextException, kEof);
-  // A large width from a damaged record is an end of file, not a crash.
+  for (const auto& w : {std::make_pair(8, "abc"), std::make_pair(4, "0123"), std::make_pair(3, ""),
+                        std::make_pair(4, "wxyz")})
+    EXPECT_EQ(io.ReadFixedString(w.first), w.second);
+  io.Seek(15);
+  QVT_EXPECT_THROW_TEXT(io.ReadFixedString(5), nex_TextException, kEof);
   io.Seek(0);
   QVT_EXPECT_THROW_TEXT(io.ReadFixedString(1 << 20), nex_TextException, kEof);
 }

@@ -43,7 +43,10 @@ qvt_Handle StreamOfWords(qvt_DatabaseReprFile& db, const std::vector<int>& recor
 
 class TaggedStreamReprTest : public KindTest {};
 
-TEST_P(TaggedStreamReprTest, NewStreamHasOnlyItsHeader) {
+// The stored words of each record kind behind the 8-byte header (magic,
+// flush count): type, identifier, value; a handle then a zero word; a
+// fixed string's width, then its text padded to a multiple of four.
+TEST_P(TaggedStreamReprTest, RecordLayoutsAreExact) {
   Db db = Files().Create();
   Stream s = NewStream(*db);
   EXPECT_EQ(s->Handle(), 4u);
@@ -51,77 +54,36 @@ TEST_P(TaggedStreamReprTest, NewStreamHasOnlyItsHeader) {
   EXPECT_EQ(s->Flush(), 1);
   EXPECT_EQ(s->SpaceLength(), 8);
   EXPECT_EQ(Words(ObjectBytes(*db, 4), 0, 2), (std::vector<std::uint32_t>{0xFAAFEBBEu, 1}));
-}
-
-TEST_P(TaggedStreamReprTest, IntRecordIsThreeWordsAndReadsBack) {
-  qvt_Handle h;
-  {
-    Db db = Files().Create();
-    Stream s = NewStream(*db);
-    s->WriteInt(5, 42);
-    EXPECT_EQ(s->GetType(), qvt_TypeInt);
-    EXPECT_EQ(s->GetID(), 5);
-    EXPECT_EQ(s->GetInt(), 42);
-    s->Flush();
-    h = s->Handle();
-    const std::vector<unsigned char> bytes = ObjectBytes(*db, h);
-    ASSERT_EQ(bytes.size(), 20u);
-    EXPECT_EQ(Words(bytes, 8, 3), (std::vector<std::uint32_t>{1, 5, 42}));
-  }
-  Db db = Files().Open();
-  Stream s = OpenStream(*db, h);
-  ASSERT_TRUE(s->Next());
-  EXPECT_EQ(s->GetType(), qvt_TypeInt);
-  EXPECT_EQ(s->GetID(), 5);
+  s->WriteInt(5, 42);
+  EXPECT_EQ(s->GetType(), qvt_TypeInt);  // the record just written is the current one
   EXPECT_EQ(s->GetInt(), 42);
-  EXPECT_EQ(s->GetFloat(), 0.0f);
-  EXPECT_EQ(s->GetString(), "");
-  EXPECT_FALSE(s->Next());
-  EXPECT_EQ(s->GetType(), qvt_TypeInt);
-  EXPECT_EQ(s->GetID(), 5);
-  EXPECT_EQ(s->GetInt(), 42);
-}
-
-TEST_P(TaggedStreamReprTest, FixedStringIsPaddedToAMultipleOfFour) {
-  Db db = Files().Create();
-  Stream s = NewStream(*db);
+  s->WriteHandle(1, 0x01020304u);
   s->WriteFixedString(9, "hello");
   s->WriteFixedString(3, "");
   s->WriteFixedString(4, "four");
   s->Flush();
   const std::vector<unsigned char> bytes = ObjectBytes(*db, s->Handle());
-  ASSERT_EQ(bytes.size(), 8u + 20u + 12u + 16u);
-  EXPECT_EQ(Words(bytes, 8, 3), (std::vector<std::uint32_t>{7, 9, 8}));
-  EXPECT_EQ(std::string(bytes.begin() + 20, bytes.begin() + 28), std::string("hello\0\0\0", 8));
-  EXPECT_EQ(Words(bytes, 28, 3), (std::vector<std::uint32_t>{7, 3, 0}));
-  EXPECT_EQ(Words(bytes, 40, 3), (std::vector<std::uint32_t>{7, 4, 4}));
-  EXPECT_EQ(std::string(bytes.begin() + 52, bytes.end()), "four");
+  ASSERT_EQ(bytes.size(), 8u + 12u + 16u + 20u + 12u + 16u);
+  EXPECT_EQ(Words(bytes, 8, 7), (std::vector<std::uint32_t>{1, 5, 42, 2, 1, 0x01020304u, 0}));
+  EXPECT_EQ(Words(bytes, 36, 3), (std::vector<std::uint32_t>{7, 9, 8}));
+  EXPECT_EQ(std::string(bytes.begin() + 48, bytes.begin() + 56), std::string("hello\0\0\0", 8));
+  EXPECT_EQ(Words(bytes, 56, 6), (std::vector<std::uint32_t>{7, 3, 0, 7, 4, 4}));
+  EXPECT_EQ(std::string(bytes.begin() + 80, bytes.end()), "four");
 
   Stream r = OpenStream(*db, s->Handle());
-  ASSERT_TRUE(r->Next());
-  EXPECT_EQ(r->GetType(), qvt_TypeFixedString);
-  EXPECT_EQ(r->GetID(), 9);
-  EXPECT_EQ(r->GetString(), "hello");
-  ASSERT_TRUE(r->Next());
-  EXPECT_EQ(r->GetID(), 3);
-  EXPECT_EQ(r->GetString(), "");
-  ASSERT_TRUE(r->Next());
+  const struct {
+    int type, id;
+    std::string text;
+  } records[] = {{qvt_TypeInt, 5, ""}, {qvt_TypeHandle, 1, ""}, {qvt_TypeFixedString, 9, "hello"},
+                 {qvt_TypeFixedString, 3, ""}, {qvt_TypeFixedString, 4, "four"}};
+  for (const auto& rec : records) {
+    ASSERT_TRUE(r->Next());
+    EXPECT_EQ(static_cast<int>(r->GetType()), rec.type);
+    EXPECT_EQ(r->GetID(), rec.id);
+    EXPECT_EQ(r->GetString(), rec.text);
+  }
+  EXPECT_FALSE(r->Next());  // the last record stays current
   EXPECT_EQ(r->GetString(), "four");
-  EXPECT_FALSE(r->Next());
-}
-
-TEST_P(TaggedStreamReprTest, HandleRecordIsHandleThenZeroWord) {
-  Db db = Files().Create();
-  Stream s = NewStream(*db);
-  s->WriteHandle(1, 0x01020304u);
-  s->Flush();
-  const std::vector<unsigned char> bytes = ObjectBytes(*db, s->Handle());
-  ASSERT_EQ(bytes.size(), 8u + 16u);
-  EXPECT_EQ(Words(bytes, 8, 4), (std::vector<std::uint32_t>{2, 1, 0x01020304u, 0}));
-  Stream r = OpenStream(*db, s->Handle());
-  ASSERT_TRUE(r->Next());
-  EXPECT_EQ(r->GetType(), qvt_TypeHandle);
-  EXPECT_EQ(r->GetHandle(), 0x01020304u);
 }
 
 TEST_P(TaggedStreamReprTest, AllSixKindsSurviveCloseAndReopen) {
@@ -129,50 +91,19 @@ TEST_P(TaggedStreamReprTest, AllSixKindsSurviveCloseAndReopen) {
   {
     Db db = Files().Create();
     Stream s = NewStream(*db, 24);  // records cross block boundaries
-    for (int round = 0; round < 50; ++round) {
-      s->WriteInt(round, -round);
-      s->WriteHandle(round + 1, static_cast<qvt_Handle>(round * 513 + 1));
-      s->WriteFloat(round + 2, round * 0.5f);
-      s->WriteDouble(round + 3, round / 3.0);
-      s->WriteString(round + 4, "pooled " + std::to_string(round % 7));
-      s->WriteFixedString(round + 5, std::string(static_cast<std::size_t>(round % 9), 'x'));
-    }
+    for (int i = 0; i < 300; ++i) WriteTaggedRecord(*s, i);
     s->Flush();
     h = s->Handle();
     db->Flush();
   }
   Db db = Files().Open();
   Stream s = OpenStream(*db, h, 40);
-  for (int round = 0; round < 50; ++round) {
+  for (int i = 0; i < 300; ++i) {
     ASSERT_TRUE(s->Next());
-    EXPECT_EQ(s->GetType(), qvt_TypeInt);
-    EXPECT_EQ(s->GetID(), round);
-    EXPECT_EQ(s->GetInt(), -round);
-    ASSERT_TRUE(s->Next());
-    EXPECT_EQ(s->GetType(), qvt_TypeHandle);
-    EXPECT_EQ(s->GetID(), round + 1);
-    EXPECT_EQ(s->GetHandle(), static_cast<qvt_Handle>(round * 513 + 1));
-    EXPECT_EQ(s->GetInt(), 0);
-    ASSERT_TRUE(s->Next());
-    EXPECT_EQ(s->GetType(), qvt_TypeFloat);
-    EXPECT_EQ(s->GetFloat(), round * 0.5f);
-    EXPECT_EQ(s->GetHandle(), 0u);
-    ASSERT_TRUE(s->Next());
-    EXPECT_EQ(s->GetType(), qvt_TypeDouble);
-    EXPECT_EQ(s->GetDouble(), round / 3.0);
-    ASSERT_TRUE(s->Next());
-    EXPECT_EQ(s->GetType(), qvt_TypeString);
-    EXPECT_EQ(s->GetID(), round + 4);
-    EXPECT_EQ(s->GetString(), "pooled " + std::to_string(round % 7));
-    EXPECT_EQ(s->GetDouble(), 0.0);
-    ASSERT_TRUE(s->Next());
-    EXPECT_EQ(s->GetType(), qvt_TypeFixedString);
-    EXPECT_EQ(s->GetID(), round + 5);
-    EXPECT_EQ(s->GetString(), std::string(static_cast<std::size_t>(round % 9), 'x'));
+    ExpectTaggedRecord(*s, i);
   }
   EXPECT_FALSE(s->Next());
-  // Seven distinct pooled strings, each stored once.
-  EXPECT_EQ(db->StringPool().StringOffset("pooled 0"), 4);
+  EXPECT_EQ(db->StringPool().StringOffset("pooled 4"), 4);  // the first pooled string, stored once
 }
 
 TEST_P(TaggedStreamReprTest, TypeCodesOfNoValueFailTheAssertion) {
@@ -254,26 +185,19 @@ TEST_P(TaggedStreamReprTest, OpenRefusesWhatIsNoStream) {
       "ODB/CAE file.  File may be unusable.");
 }
 
-TEST_P(TaggedStreamReprTest, FlushCountsUpAndKeepsPosition) {
-  Db db = Files().Create();
-  Stream s = NewStream(*db);
-  s->WriteDouble(1, 1.0);
-  EXPECT_EQ(s->Flush(), 1);
-  const utl_FileOffset before = s->SpaceLength();
-  EXPECT_EQ(s->Flush(), 2);
-  EXPECT_EQ(s->Flush(), 3);
-  EXPECT_EQ(s->Snap(), 0);
-  s->WriteInt(2, 2);  // lands after the first record, not over the header
-  s->Flush();
-  EXPECT_EQ(s->SpaceLength(), before + 12);
-  EXPECT_EQ(s->SpaceLength(), 8 + 16 + 12);
-  EXPECT_EQ(BE32(ObjectBytes(*db, s->Handle()), 4), 4u);
-}
-
-TEST_P(TaggedStreamReprTest, ReadOnlyStreamRefusesRecords) {
+TEST_P(TaggedStreamReprTest, FlushCountsUpAndKeepsPositionAndReadersRefuseRecords) {
   {
     Db db = Files().Create();
-    NewStream(*db)->WriteInt(1, 1);
+    Stream s = NewStream(*db);
+    s->WriteDouble(1, 1.0);
+    EXPECT_EQ(s->Flush(), 1);
+    EXPECT_EQ(s->Flush(), 2);
+    EXPECT_EQ(s->Flush(), 3);
+    EXPECT_EQ(s->Snap(), 0);
+    s->WriteInt(2, 2);  // lands after the first record, not over the header
+    s->Flush();
+    EXPECT_EQ(s->SpaceLength(), 8 + 16 + 12);
+    EXPECT_EQ(BE32(ObjectBytes(*db, s->Handle()), 4), 4u);
   }
   Db db = Files().Open();
   Stream s = OpenStream(*db, 4);

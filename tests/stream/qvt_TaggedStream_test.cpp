@@ -10,21 +10,14 @@
 #include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_ObjectTestSupport.h"
+#include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 
 using namespace qvt_test;
 
 namespace {
 
-class TaggedStreamTest : public KindTest {
- protected:
-  qvt_Database CreateDb(const std::string& name = "test.odb") {
-    return qvt_Database::Create(OpenFileOfKind(GetParam(), Path(name), 2), "TEST", "streams", 1);
-  }
-  qvt_Database OpenDb(const std::string& name = "test.odb") {
-    return qvt_Database::Open(OpenFileOfKind(GetParam(), Path(name), 0), "TEST");
-  }
-};
+class TaggedStreamTest : public DatabaseKindTest {};
 
 TEST_P(TaggedStreamTest, EveryRecordKindSurvivesCloseAndReopen) {
   qvt_Handle h;

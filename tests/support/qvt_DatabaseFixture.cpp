@@ -1,7 +1,22 @@
 // Database files of a chosen kind in a scratch folder.
 #include "qvt_DatabaseFixture.h"
 
+#include "nex_Exception.h"
+
 namespace qvt_test {
+
+void KindTest::SetUp() {
+  if (GetParam() != FileKind::Compressed) return;
+  try {
+    OpenFileOfKind(FileKind::Compressed, m_Files.Path("probe.odb"), 2);
+  } catch (const nex_Exception& e) {
+    GTEST_SKIP() << "compressed files unavailable in this build: " << e.AsString();
+  }
+}
+
+std::vector<FileKind> AllFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
+
+std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
 
 const char* FileKindName(FileKind kind) { return kind == FileKind::Local ? "Local" : "Compressed"; }
 

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_File.h"
@@ -46,9 +47,25 @@ class DatabaseFiles {
   ScratchDir m_Dir;
 };
 
-// GoogleTest fixture over DatabaseFiles for the local kind; value-
-// parameterized suites can derive from DatabaseFiles with GetParam().
+// GoogleTest fixture over DatabaseFiles for the local kind.
 class DatabaseFixture : public ::testing::Test, public DatabaseFiles {};
+
+// A suite run once per file kind (INSTANTIATE_TEST_SUITE_P over
+// AllFileKinds(), named by KindParamName). A kind this build cannot create
+// is skipped, with the reason, rather than failed.
+class KindTest : public ::testing::TestWithParam<FileKind> {
+ protected:
+  KindTest() : m_Files(GetParam()) {}
+  void SetUp() override;
+
+  DatabaseFiles& Files() { return m_Files; }
+  std::string Path(const std::string& name = "test.odb") const { return m_Files.Path(name); }
+
+  DatabaseFiles m_Files;
+};
+
+std::vector<FileKind> AllFileKinds();
+std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info);
 
 }  // namespace qvt_test
 

@@ -11,23 +11,11 @@
 #include "qvt_FileReprLocal.h"
 #include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"
+#include "qvt_TaggedStreamRepr.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
 
 namespace qvt_test {
-
-void KindTest::SetUp() {
-  if (GetParam() != FileKind::Compressed) return;
-  try {
-    OpenFileOfKind(FileKind::Compressed, m_Files.Path("probe.odb"), 2);
-  } catch (const nex_Exception& e) {
-    GTEST_SKIP() << "compressed files unavailable in this build: " << e.AsString();
-  }
-}
-
-std::vector<FileKind> AllFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
-
-std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
 
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
@@ -125,6 +113,32 @@ void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& han
       // A clear refusal is one of the two allowed endings.
     }
   }
+}
+
+void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
+  switch (i % 6) {
+    case 0: s.WriteInt(i, -i); break;
+    case 1: s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4)); break;
+    case 2: s.WriteFloat(i, static_cast<float>(i) * 0.25f); break;
+    case 3: s.WriteDouble(i, i / 7.0); break;
+    case 4: s.WriteString(i, "pooled " + std::to_string(i % 11)); break;
+    default: s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f')); break;
+  }
+}
+
+void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
+  static const qvt_Type kTypes[] = {qvt_TypeInt,    qvt_TypeHandle, qvt_TypeFloat,
+                                    qvt_TypeDouble, qvt_TypeString, qvt_TypeFixedString};
+  const int kind = i % 6;
+  ASSERT_EQ(s.GetType(), kTypes[kind]) << "record " << i;
+  EXPECT_EQ(s.GetID(), i);
+  EXPECT_EQ(s.GetInt(), kind == 0 ? -i : 0);
+  EXPECT_EQ(s.GetHandle(), kind == 1 ? static_cast<qvt_Handle>(i * 513 + 4) : 0u);
+  EXPECT_EQ(s.GetFloat(), kind == 2 ? static_cast<float>(i) * 0.25f : 0.0f);
+  EXPECT_EQ(s.GetDouble(), kind == 3 ? i / 7.0 : 0.0);
+  const std::string text = kind == 4 ? "pooled " + std::to_string(i % 11)
+                                     : kind == 5 ? std::string(static_cast<std::size_t>(i % 13), 'f') : "";
+  EXPECT_EQ(s.GetString(), text);
 }
 
 std::string ChildReadLine() {

@@ -1,5 +1,5 @@
-// Helpers for the array and tagged-stream suites: a fixture parameterized
-// over the file kind, the stored bytes of an object, and line-based talk
+// Helpers for the array and tagged-stream suites: the stored bytes of an
+// object, fault sweeps, seeded damage, tagged records, and line-based talk
 // with a reader child process.
 #ifndef QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
@@ -13,25 +13,9 @@
 #include "qvt_DatabaseReprFile.h"
 #include <gtest/gtest.h>
 
+class qvt_TaggedStreamRepr;
+
 namespace qvt_test {
-
-// A suite run once per file kind. A kind this build cannot create is
-// skipped, with the reason, rather than failed.
-class KindTest : public ::testing::TestWithParam<FileKind> {
- protected:
-  KindTest() : m_Files(GetParam()) {}
-  void SetUp() override;
-
-  DatabaseFiles& Files() { return m_Files; }
-  std::string Path(const std::string& name = "test.odb") const { return m_Files.Path(name); }
-
- private:
-  DatabaseFiles m_Files;
-};
-
-// Every file kind, for INSTANTIATE_TEST_SUITE_P.
-std::vector<FileKind> AllFileKinds();
-std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info);
 
 // The whole content of the space of handle, read through the linkage.
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle);
@@ -57,6 +41,13 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
 // library exception. The seed is in the failure trace.
 void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
                      int rounds, const std::function<void(const std::string& damaged)>& visit);
+
+// Tagged record i of a seeded set: the six kinds in turn (int, handle,
+// float, double, pooled string, fixed string), identifier i.
+void WriteTaggedRecord(qvt_TaggedStreamRepr& stream, int i);
+// Expects the current record to be record i: its kind, identifier and
+// value, and zero from the getters of the other kinds.
+void ExpectTaggedRecord(const qvt_TaggedStreamRepr& stream, int i);
 
 // In a child process: reads one line from standard input (without its line
 // break); "" at the end of input.

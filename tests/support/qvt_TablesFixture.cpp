@@ -10,10 +10,6 @@
 
 namespace qvt_test {
 
-std::vector<FileKind> TestedFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
-
-std::string FileKindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
-
 qvt_Database DatabaseKindTest::CreateDb(const std::string& name) const {
   return qvt_Database(m_Files.Create(name).release());
 }
@@ -60,14 +56,6 @@ std::int64_t StringReference(qvt_Database& db, const std::string& text) {
   auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
   if (!file) throw std::runtime_error("not a database file");
   return file->StringPool().StringOffset(text);
-}
-
-double BEDoubleAt(const std::vector<unsigned char>& bytes, std::size_t offset) {
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits = bits << 8 | bytes.at(offset + static_cast<std::size_t>(i));
-  double value;
-  std::memcpy(&value, &bits, 8);
-  return value;
 }
 
 }  // namespace qvt_test

@@ -1,7 +1,7 @@
 // Public databases of a chosen file kind in a scratch folder, for the table,
-// row and database suites. Suites derive from DatabaseKindTest and are
-// instantiated over the kinds this build can make, so a kind added to
-// TestedFileKinds runs every suite.
+// row, array, stream and database suites. Suites derive from
+// DatabaseKindTest and are instantiated over AllFileKinds(), so a kind
+// added there runs every suite.
 #ifndef QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 
@@ -16,21 +16,10 @@
 
 namespace qvt_test {
 
-// Every kind of file this build can create.
-std::vector<FileKind> TestedFileKinds();
-
-// For INSTANTIATE_TEST_SUITE_P: the kind's name.
-std::string FileKindParamName(const ::testing::TestParamInfo<FileKind>& info);
-
-class DatabaseKindTest : public ::testing::TestWithParam<FileKind> {
+class DatabaseKindTest : public KindTest {
  protected:
-  DatabaseKindTest() : m_Files(GetParam()) {}
-
-  std::string Path(const std::string& name = "test.odb") const { return m_Files.Path(name); }
   qvt_Database CreateDb(const std::string& name = "test.odb") const;
   qvt_Database OpenDb(const std::string& name = "test.odb", bool readOnly = true) const;
-
-  DatabaseFiles m_Files;
 };
 
 // A class of version 1 named name with one field of each type, in this
@@ -48,8 +37,6 @@ std::int64_t FileOffsetInSpace(qvt_Database& db, qvt_Handle handle, std::int64_t
 // The pool reference of a string the database already holds.
 std::int64_t StringReference(qvt_Database& db, const std::string& text);
 
-// A double stored big-endian at offset.
-double BEDoubleAt(const std::vector<unsigned char>& bytes, std::size_t offset);
 
 }  // namespace qvt_test
 

@@ -63,4 +63,15 @@ double BEDouble(const std::vector<unsigned char>& b, std::size_t o) {
   return d;
 }
 
+void WriteStatusHeader(const std::string& path, int flushCount, int creationTime) {
+  std::vector<unsigned char> bytes(1024, 0);
+  const std::string signature = "WOXR";
+  std::copy(signature.begin(), signature.end(), bytes.begin());
+  for (int i = 0; i < 4; ++i) {
+    bytes[512 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<unsigned>(flushCount) >> (24 - 8 * i));
+    bytes[516 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<unsigned>(creationTime) >> (24 - 8 * i));
+  }
+  WriteAll(path, bytes);
+}
+
 }  // namespace qvt_test

@@ -88,14 +88,14 @@ std::int64_t Quantity(const std::vector<unsigned char>& bytes, std::size_t offse
   return static_cast<std::int64_t>(BEDouble(bytes, offset) + 0.5);
 }
 
+}  // namespace
+
 void PutBEDouble(std::vector<unsigned char>& bytes, std::size_t offset, double value) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   PutBE32(bytes, offset, static_cast<std::uint32_t>(bits >> 32));
   PutBE32(bytes, offset + 4, static_cast<std::uint32_t>(bits));
 }
-
-}  // namespace
 
 void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value) {
   bytes.at(offset) = static_cast<unsigned char>(value >> 24);

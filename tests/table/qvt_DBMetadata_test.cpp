@@ -2,6 +2,8 @@
 // binding new and stored classes, class versions, names, and damaged pools.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "nex_Exception.h"
 #include "qvt_Database.h"
 #include "qvt_TablesFixture.h"
@@ -14,7 +16,7 @@ using qvt_test::DatabaseKindTest;
 using qvt_test::SpaceBytes;
 
 constexpr qvt_Handle kPoolHandle = 3;
-const char* kCorrupt = "***ERROR: Metadata is corrupt in KELVOR database file.";
+const char kNoHandle[] = "***ERROR: Can't find metadata with handle.";
 
 qvt_TableMetadata ThreeFields(const std::string& name) {
   qvt_TableMetadata md(name, 1);
@@ -24,101 +26,71 @@ qvt_TableMetadata ThreeFields(const std::string& name) {
   return md;
 }
 
-class MetadataPoolTest : public DatabaseKindTest {
- protected:
-  // Appends raw ints to the metadata pool of a new database and closes it.
-  void CreateWithPoolInts(const std::vector<int>& ints) {
-    qvt_Database db = CreateDb();
-    qvt_Space pool = db.Space(kPoolHandle, -1);
-    pool.Seek(pool.Length());
-    for (int v : ints) pool.WriteInt(v);
-  }
-};
+class MetadataPoolTest : public DatabaseKindTest {};
 
-TEST_P(MetadataPoolTest, FirstRecordsLandAtFourAndFiftyTwo) {
+TEST_P(MetadataPoolTest, RecordsLandAtFourAndFiftyTwoAndBindingAgainWritesNothing) {
   qvt_Database db = CreateDb();
-  const qvt_TableMetadata& a = db.Bind(ThreeFields("A"));
-  EXPECT_EQ(db.GetTableMetadataHandle("A"), 4);
-  EXPECT_EQ(&db.GetTableMetadata(utl_FileOffset(4)), &a);
   db.Bind(ThreeFields("B"));
-  EXPECT_EQ(db.GetTableMetadataHandle("B"), 52);
+  const qvt_TableMetadata& a = db.Bind(ThreeFields("A"));
+  EXPECT_EQ(db.GetTableMetadataHandle("B"), 4);
+  EXPECT_EQ(db.GetTableMetadataHandle("A"), 52);
+  EXPECT_EQ(&db.GetTableMetadata(utl_FileOffset(52)), &a);
+  EXPECT_EQ(db.GetTableMetadataNames(), (std::vector<cow_String>{"A", "B"}));  // key order
   db.Flush();
 
   const std::vector<unsigned char> pool = SpaceBytes(db, kPoolHandle);
   ASSERT_EQ(pool.size(), 4u + 48u + 48u);
-  EXPECT_EQ(BE32(pool, 0), 0xFAAAEBBBu);
-  EXPECT_EQ(BE32(pool, 4), 48u);
-  EXPECT_EQ(BE32(pool, 16), static_cast<std::uint32_t>(qvt_TypeInt));    // x
-  EXPECT_EQ(BE32(pool, 28), static_cast<std::uint32_t>(qvt_TypeFloat));  // y
-  EXPECT_EQ(BE32(pool, 40), static_cast<std::uint32_t>(qvt_TypeString)); // z
-  EXPECT_EQ(BE32(pool, 52), 48u);
-  EXPECT_EQ(qvt_test::BEDoubleAt(pool, 8), static_cast<double>(qvt_test::StringReference(db, "A")));
-}
+  // marker, length, then the types of x, y and z; B's record behind A's
+  EXPECT_EQ((std::vector<std::uint32_t>{BE32(pool, 0), BE32(pool, 4), BE32(pool, 16), BE32(pool, 28), BE32(pool, 40),
+                                        BE32(pool, 52)}),
+            (std::vector<std::uint32_t>{0xFAAAEBBBu, 48, qvt_TypeInt, qvt_TypeFloat, qvt_TypeString, 48}));
+  EXPECT_EQ(qvt_test::BEDouble(pool, 8), static_cast<double>(qvt_test::StringReference(db, "B")));
 
-TEST_P(MetadataPoolTest, BindingABoundClassAnswersTheSameObjectAndWritesNothing) {
-  qvt_Database db = CreateDb();
-  const qvt_TableMetadata& first = db.Bind(ThreeFields("A"));
-  db.Flush();
-  const std::vector<unsigned char> before = SpaceBytes(db, kPoolHandle);
   qvt_TableMetadata other("A", 9);
   other.DefineDoubleField("q");
-  EXPECT_EQ(&db.Bind(other), &first);
-  EXPECT_EQ(&db.Bind(ThreeFields("A")), &first);
+  EXPECT_EQ(&db.Bind(other), &a);
+  EXPECT_EQ(&db.Bind(ThreeFields("A")), &a);
   db.Flush();
-  EXPECT_EQ(SpaceBytes(db, kPoolHandle), before);
+  EXPECT_EQ(SpaceBytes(db, kPoolHandle), pool);
 }
 
 TEST_P(MetadataPoolTest, StoredClassIsKnownByNameButNotByHandleUntilBound) {
-  { CreateDb().Bind(ThreeFields("A")); }
-  qvt_Database db = OpenDb();
-  EXPECT_TRUE(db.HasTable("A"));
-  EXPECT_FALSE(db.HasTable("B"));
-  EXPECT_EQ(db.GetTableMetadataHandle("A"), 4);
-  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata(utl_FileOffset(4)), nex_TextException,
-                        "***ERROR: Can't find metadata with handle.");
-  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("A"), nex_TextException, "***ERROR: Can't find metadata with handle.");
-  db.Bind();
-  const qvt_TableMetadata& a = db.GetTableMetadata("A");
-  EXPECT_EQ(a.FieldCount(), 3);
-  EXPECT_EQ(a.ClassVersion(), 1);
-  EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(0)).Name(), "x");
-  EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(2)).Type(), qvt_TypeString);
-  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("Nope"), nex_TextException,
-                        "***ERROR: Can't find table metadata, \"Nope\" in KELVOR database file.");
-  QVT_EXPECT_THROW_TEXT(db.GetTableMetadataHandle("Nope"), nex_TextException,
-                        "***ERROR: Can't find table metadata, \"Nope\" in KELVOR database file.");
-}
-
-TEST_P(MetadataPoolTest, ClassVersionsComeFromTheMapOrDefaultToOne) {
   {
     qvt_Database db = CreateDb();
     db.Bind(ThreeFields("A"));
     db.Bind(ThreeFields("B"));
   }
   qvt_Database db = OpenDb();
+  EXPECT_TRUE(db.HasTable("A"));
+  EXPECT_FALSE(db.HasTable("C"));
+  EXPECT_EQ(db.GetTableMetadataHandle("A"), 4);
+  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata(utl_FileOffset(4)), nex_TextException, kNoHandle);
+  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("A"), nex_TextException, kNoHandle);
+  QVT_EXPECT_THROW_TEXT(db.Bind(ThreeFields("C")), nex_TextException,
+                        "The output database was opened as read-only. Modification of data is not permitted.");
+  EXPECT_FALSE(db.HasTable("C"));
+  // Class versions come from the map as it is at Bind, or default to one.
   db.InsertInMapClassName2ClassVersion("A", 3);
   db.Bind();
   db.InsertInMapClassName2ClassVersion("A", 4);
   EXPECT_EQ(db.GetMapClassName2ClassVersion().at("A"), 3);
-  EXPECT_EQ(db.GetTableMetadata("A").ClassVersion(), 3);
+  const qvt_TableMetadata& a = db.GetTableMetadata("A");
+  EXPECT_EQ(a.FieldCount(), 3);
+  EXPECT_EQ(a.ClassVersion(), 3);
   EXPECT_EQ(db.GetTableMetadata("B").ClassVersion(), 1);
-}
+  EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(0)).Name(), "x");
+  EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(2)).Type(), qvt_TypeString);
+  const std::string nope = "***ERROR: Can't find table metadata, \"Nope\" in KELVOR database file.";
+  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("Nope"), nex_TextException, nope);
+  QVT_EXPECT_THROW_TEXT(db.GetTableMetadataHandle("Nope"), nex_TextException, nope);
 
-TEST_P(MetadataPoolTest, NewClassTakesTheMappedVersionOverItsOwn) {
-  qvt_Database db = CreateDb();
-  db.InsertInMapClassName2ClassVersion("A", 7);
-  qvt_TableMetadata md = ThreeFields("A");
-  EXPECT_EQ(db.Bind(md).ClassVersion(), 7);
+  // A new class takes the mapped version over its own.
+  qvt_Database fresh = CreateDb("fresh.odb");
+  fresh.InsertInMapClassName2ClassVersion("A", 7);
+  EXPECT_EQ(fresh.Bind(ThreeFields("A")).ClassVersion(), 7);
   qvt_TableMetadata b("B", 5);
   b.DefineIntField("n");
-  EXPECT_EQ(db.Bind(b).ClassVersion(), 5);
-}
-
-TEST_P(MetadataPoolTest, NamesComeInKeyOrder) {
-  qvt_Database db = CreateDb();
-  db.Bind(ThreeFields("B"));
-  db.Bind(ThreeFields("A"));
-  EXPECT_EQ(db.GetTableMetadataNames(), (std::vector<cow_String>{"A", "B"}));
+  EXPECT_EQ(fresh.Bind(b).ClassVersion(), 5);
 }
 
 TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
@@ -133,66 +105,52 @@ TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   qvt_TableMetadata mismatched("S", 1);
   mismatched.DefineIntField("y");
   QVT_EXPECT_THROW_TEXT(db.Bind(mismatched), nex_TextException, "***ERROR: Field type mismatch: y");
-  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("S"), nex_TextException, "***ERROR: Can't find metadata with handle.");
+  QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("S"), nex_TextException, kNoHandle);
 
   qvt_TableMetadata wanted("S", 2);
   wanted.DefineIntField("x");
   wanted.DefineFloatField("y");
   const qvt_TableMetadata& merged = db.Bind(wanted);
-  EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle("x")).Index(), 0);
-  EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle("x")).Present(), 0);
-  EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle("y")).Index(), 1);
-  EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle("y")).Present(), 1);
-  EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle("z")).Index(), 2);
-  EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle("z")).Present(), 1);
+  for (const auto& f : {std::make_pair("x", 0), std::make_pair("y", 1), std::make_pair("z", 2)}) {
+    EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle(f.first)).Index(), f.second);
+    EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle(f.first)).Present(), f.second == 0 ? 0 : 1);
+  }
   EXPECT_EQ(merged.ClassVersion(), 2);
-  // Bind() afterwards keeps the merged object.
-  db.Bind();
+  db.Bind();  // keeps the merged object
   EXPECT_EQ(&db.GetTableMetadata("S"), &merged);
 }
 
-TEST_P(MetadataPoolTest, ReadOnlyDatabaseCannotStoreANewClass) {
-  { CreateDb(); }
-  qvt_Database db = OpenDb();
-  QVT_EXPECT_THROW_TEXT(db.Bind(ThreeFields("A")), nex_TextException,
-                        "The output database was opened as read-only. Modification of data is not permitted.");
-  EXPECT_FALSE(db.HasTable("A"));
-}
-
-TEST_P(MetadataPoolTest, RecordLengthThatCannotAdvanceIsCorrupt) {
-  CreateWithPoolInts({0, 0, 0});
-  QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, kCorrupt);
-}
-
-TEST_P(MetadataPoolTest, NegativeRecordLengthIsCorrupt) {
-  CreateWithPoolInts({-48, 0, 0});
-  QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, kCorrupt);
-}
-
-TEST_P(MetadataPoolTest, RecordRunningPastThePoolIsCorrupt) {
-  {
-    qvt_Database db = CreateDb();
-    db.Bind(ThreeFields("A"));
-    db.Flush();
-    qvt_Space pool = db.Space(kPoolHandle, -1);
-    pool.Seek(4);
-    pool.WriteInt(52);  // one int beyond the pool's end
+TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
+  const std::function<void(qvt_Database&, qvt_Space&)> damages[] = {
+      [](qvt_Database&, qvt_Space& pool) {  // a record length that cannot advance
+        for (int v : {0, 0, 0}) pool.WriteInt(v);
+      },
+      [](qvt_Database&, qvt_Space& pool) {  // a negative one
+        for (int v : {-48, 0, 0}) pool.WriteInt(v);
+      },
+      [](qvt_Database& db, qvt_Space& pool) {  // one running an int past the pool's end
+        db.Bind(ThreeFields("A"));
+        db.Flush();
+        pool.Seek(4);
+        pool.WriteInt(52);
+      },
+      [](qvt_Database& db, qvt_Space& pool) {  // a class stored twice
+        db.Bind(ThreeFields("A"));
+        db.Flush();
+        const std::vector<unsigned char> bytes = SpaceBytes(db, kPoolHandle);
+        pool.Seek(pool.Length());
+        pool.Write(reinterpret_cast<const char*>(bytes.data()) + 4, 48);
+      },
+  };
+  for (const auto& damage : damages) {
+    {
+      qvt_Database db = CreateDb();
+      qvt_Space pool = db.Space(kPoolHandle, -1);
+      pool.Seek(pool.Length());
+      damage(db, pool);
+    }
+    QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, "***ERROR: Metadata is corrupt in KELVOR database file.");
   }
-  QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, kCorrupt);
-}
-
-TEST_P(MetadataPoolTest, ClassStoredTwiceIsCorrupt) {
-  {
-    qvt_Database db = CreateDb();
-    db.Bind(ThreeFields("A"));
-    db.Flush();
-    // A second copy of A's record behind the first.
-    std::vector<unsigned char> pool = SpaceBytes(db, kPoolHandle);
-    qvt_Space space = db.Space(kPoolHandle, -1);
-    space.Seek(space.Length());
-    space.Write(reinterpret_cast<const char*>(pool.data()) + 4, 48);
-  }
-  QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, kCorrupt);
 }
 
 TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
@@ -213,7 +171,7 @@ TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
   EXPECT_EQ(reader.Snap(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

@@ -180,7 +180,7 @@ TEST_P(TableAppendTest, RefusalsAndEmptySources) {
   to.Append(empty);  // nothing to append: no refusal
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, TableAppendTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, TableAppendTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

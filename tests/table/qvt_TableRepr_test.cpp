@@ -6,26 +6,25 @@
 #include <random>
 #include <vector>
 
-#include "qvt_ChildProcess.h"
-#include "qvt_OffsetMemoryStream.h"
 #include "nex_Exception.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
+#include "qvt_OffsetMemoryStream.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 
 namespace {
 
 using qvt_test::BE32;
-using qvt_test::BEDoubleAt;
+using qvt_test::BEDouble;
 using qvt_test::DatabaseKindTest;
 using qvt_test::FileKind;
-using qvt_test::FileOffsetInSpace;
-using qvt_test::ReadAll;
 using qvt_test::SpaceBytes;
 using qvt_test::StderrCapture;
-using qvt_test::StringReference;
 
 constexpr std::uint32_t kTableMagic = 0xAAAFBBBEu;
+const char kGone[] =
+    "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table was closed.";
 
 // The class of the layout example: a double, b int, c string.
 qvt_TableMetadata AbcClass() {
@@ -36,21 +35,36 @@ qvt_TableMetadata AbcClass() {
   return md;
 }
 
-// Only doubles: rows of 4 + 8 x n bytes.
-qvt_TableMetadata Doubles(const std::string& name, int n) {
-  qvt_TableMetadata md(name, 1);
-  for (int i = 0; i < n; ++i) md.DefineDoubleField("d" + std::to_string(i));
-  return md;
+std::string NoRow(const char* method, int index, int length) {
+  return std::string("qvt_TableRepr::") + method + " - Row does not exist for table 'ABC', index: " +
+         std::to_string(index) + ", len: " + std::to_string(length);
 }
 
-class TableTest : public DatabaseKindTest {};
+class TableTest : public DatabaseKindTest {
+ protected:
+  // A space holding a table header (magic, flush count 1, metadata handle)
+  // and then the given bytes.
+  static qvt_Handle RawTable(qvt_Database& db, int mdHandle, const std::vector<unsigned char>& rows) {
+    qvt_Space s = db.Space(-1);
+    for (int v : {static_cast<int>(kTableMagic), 1, mdHandle}) s.WriteInt(v);
+    if (!rows.empty()) {
+      EXPECT_EQ(s.Write(reinterpret_cast<const char*>(rows.data()), static_cast<int>(rows.size())),
+                static_cast<int>(rows.size()));
+    }
+    return s.Handle();
+  }
+};
 
 TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
   qvt_Database db = CreateDb();
-  qvt_Handle handle;
+  qvt_TableMetadata wide("Wide", 1);
+  for (int i = 0; i < 33; ++i) wide.DefineIntField("f" + std::to_string(100 + i));
+  qvt_TableMetadata handles("H", 1);
+  handles.DefineHandleField("h");
+  qvt_Handle abc, w, h;
   {
     qvt_Table table = db.Table(AbcClass(), 0, -1);
-    handle = table.Handle();
+    abc = table.Handle();
     ASSERT_EQ(table.RowSize(), 24);
     qvt_Row row = table.NewRow();
     row.WriteFieldDouble("a", 1.5);
@@ -58,66 +72,42 @@ TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
     row.WriteFieldString("c", "xyz");
     row.Nullify();
     EXPECT_EQ(table.Flush(), 1);
+    // 33 present fields take two bitmap ints.
+    qvt_Table wideTable = db.Table(wide, 0, -1);
+    w = wideTable.Handle();
+    EXPECT_EQ(wideTable.RowSize(), 8 + 33 * 4);
+    qvt_Row wideRow = wideTable.NewRow();
+    wideRow.WriteFieldInt("f132", 5);  // the 33rd name: bit 0 of the second int
+    wideRow.WriteFieldInt("f100", 9);  // the first: bit 0 of the first int
+    // A handle is stored as its value, then four zero bytes.
+    qvt_Table handleTable = db.Table(handles, 0, -1);
+    h = handleTable.Handle();
+    qvt_Row handleRow = handleTable.NewRow();
+    handleRow.WriteFieldHandle("h", 0x01020304u);
+    EXPECT_EQ(handleRow.ReadFieldHandle("h"), 0x01020304u);
   }
   db.Flush();
 
-  const std::vector<unsigned char> bytes = SpaceBytes(db, handle);
+  std::vector<unsigned char> bytes = SpaceBytes(db, abc);
   ASSERT_EQ(bytes.size(), 12u + 24u);
-  EXPECT_EQ(BE32(bytes, 0), kTableMagic);
-  EXPECT_EQ(BE32(bytes, 4), 1u);  // flush count
-  EXPECT_EQ(BE32(bytes, 8), static_cast<std::uint32_t>(db.GetTableMetadataHandle("ABC")));
-  EXPECT_EQ(BE32(bytes, 12), 7u);  // bits 0, 1, 2: a, b, c
-  EXPECT_EQ(BEDoubleAt(bytes, 16), 1.5);
-  EXPECT_EQ(BE32(bytes, 24), static_cast<std::uint32_t>(-7));
-  EXPECT_EQ(BEDoubleAt(bytes, 28), static_cast<double>(StringReference(db, "xyz")));
-
+  // magic, flush count, class record; bitmap with bits 0, 1, 2 (a, b, c); a; b; c
+  EXPECT_EQ((std::vector<std::uint32_t>{BE32(bytes, 0), BE32(bytes, 4), BE32(bytes, 8), BE32(bytes, 12),
+                                        BE32(bytes, 24)}),
+            (std::vector<std::uint32_t>{kTableMagic, 1, static_cast<std::uint32_t>(db.GetTableMetadataHandle("ABC")), 7,
+                                        static_cast<std::uint32_t>(-7)}));
+  EXPECT_EQ(BEDouble(bytes, 16), 1.5);
+  EXPECT_EQ(BEDouble(bytes, 28), static_cast<double>(qvt_test::StringReference(db, "xyz")));
   if (GetParam() == FileKind::Local) {
-    const std::vector<unsigned char> file = ReadAll(Path());
-    const auto start = static_cast<std::size_t>(FileOffsetInSpace(db, handle, 0));
+    const std::vector<unsigned char> file = qvt_test::ReadAll(Path());
+    const auto start = static_cast<std::size_t>(qvt_test::FileOffsetInSpace(db, abc, 0));
     ASSERT_GE(file.size(), start + bytes.size());
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), file.begin() + static_cast<long>(start)));
   }
-}
-
-TEST_P(TableTest, ThirtyThreePresentFieldsTakeTwoBitmapInts) {
-  qvt_Database db = CreateDb();
-  qvt_TableMetadata md("Wide", 1);
-  for (int i = 0; i < 33; ++i) md.DefineIntField("f" + std::to_string(100 + i));
-  qvt_Handle handle;
-  {
-    qvt_Table table = db.Table(md, 0, -1);
-    handle = table.Handle();
-    EXPECT_EQ(table.RowSize(), 8 + 33 * 4);
-    qvt_Row row = table.NewRow();
-    row.WriteFieldInt("f132", 5);  // the 33rd name: bit 0 of the second int
-    row.WriteFieldInt("f100", 9);  // the first: bit 0 of the first int
-    row.Nullify();
-    table.Flush();
-  }
-  db.Flush();
-  const std::vector<unsigned char> bytes = SpaceBytes(db, handle);
+  bytes = SpaceBytes(db, w);
   ASSERT_EQ(bytes.size(), 12u + 140u);
-  EXPECT_EQ(BE32(bytes, 12), 1u);
-  EXPECT_EQ(BE32(bytes, 16), 1u);
-  EXPECT_EQ(BE32(bytes, 20), 9u);
-  EXPECT_EQ(BE32(bytes, 20 + 32 * 4), 5u);
-}
-
-TEST_P(TableTest, HandleFieldIsStoredAsItsValueThenFourZeroBytes) {
-  qvt_Database db = CreateDb();
-  qvt_TableMetadata md("H", 1);
-  md.DefineHandleField("h");
-  qvt_Handle handle;
-  {
-    qvt_Table table = db.Table(md, 0, -1);
-    handle = table.Handle();
-    qvt_Row row = table.NewRow();
-    row.WriteFieldHandle("h", 0x01020304u);
-    EXPECT_EQ(row.ReadFieldHandle("h"), 0x01020304u);
-    row.Nullify();
-    table.Flush();
-  }
-  const std::vector<unsigned char> bytes = SpaceBytes(db, handle);
+  EXPECT_EQ((std::vector<std::uint32_t>{BE32(bytes, 12), BE32(bytes, 16), BE32(bytes, 20), BE32(bytes, 20 + 32 * 4)}),
+            (std::vector<std::uint32_t>{1, 1, 9, 5}));
+  bytes = SpaceBytes(db, h);
   ASSERT_EQ(bytes.size(), 12u + 12u);
   EXPECT_EQ(BE32(bytes, 16), 0x01020304u);
   EXPECT_EQ(BE32(bytes, 20), 0u);
@@ -153,7 +143,7 @@ TEST_P(TableTest, FieldsAskedForButNotStoredTakeNoRoom) {
   EXPECT_EQ(row.ReadFieldDouble("z"), 2.25);
 }
 
-TEST_P(TableTest, OpeningChecksTheHeader) {
+TEST_P(TableTest, OpeningChecksTheHeaderAndTheFieldTypes) {
   qvt_Database db = CreateDb();
   db.Bind(AbcClass());
   qvt_Handle shortSpace, otherSpace;
@@ -166,46 +156,50 @@ TEST_P(TableTest, OpeningChecksTheHeader) {
     otherSpace = o.Handle();
     for (int v : {1, 2, 3, 4}) o.WriteInt(v);
   }
+  const std::string prefix = "qvt_TableRepr::qvt_TableRepr: ";
   QVT_EXPECT_THROW_TEXT(
       db.Table(shortSpace, 0, -1), nex_TextException,
-      "qvt_TableRepr::qvt_TableRepr: KELVOR Database table format is corrupt. This may indicate a corrupt "
-      "database, or it may indicate that the analysis code preprocessor is still writing the database. \n If "
-      "you suspect the latter possibility, please attempt to reopen the database when the preprocessor is "
-      "complete.");
-  QVT_EXPECT_THROW_TEXT(
-      db.Table(otherSpace, 0, -1), nex_TextException,
-      "qvt_TableRepr::qvt_TableRepr: Handle is not to a table object. This is not a valid KELVOR database.");
+      prefix + "KELVOR Database table format is corrupt. This may indicate a corrupt database, or it may indicate "
+               "that the analysis code preprocessor is still writing the database. \n If you suspect the latter "
+               "possibility, please attempt to reopen the database when the preprocessor is complete.");
+  QVT_EXPECT_THROW_TEXT(db.Table(otherSpace, 0, -1), nex_TextException,
+                        prefix + "Handle is not to a table object. This is not a valid KELVOR database.");
   QVT_EXPECT_THROW_TEXT(db.Table(qvt_Handle(400), 0, -1), nex_TextException,
-                        "***ERROR: Database is not valid. This may indicate that the database has been "
-                        "corrupted.");
+                        "***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
+
+  // A class whose record holds a fixed-string field, as a damaged or
+  // foreign file might: refused both when made and when opened.
+  qvt_test::OffsetMemoryStream record;
+  record.WriteInt(24);
+  record.WriteString("Fixed");
+  record.WriteInt(qvt_TypeFixedString);
+  record.WriteString("f");
+  record.Seek(0);
+  const char* message =
+      "qvt_TableRepr::Setup: An invalid field type for field 'f' has been specified for table 'Fixed'.";
+  QVT_EXPECT_THROW_TEXT(db.Table(qvt_TableMetadata(record, 1), 0, -1), nex_TextException, message);
+  EXPECT_TRUE(db.HasTable("Fixed"));
+  const qvt_Handle fixed = RawTable(db, static_cast<int>(db.GetTableMetadataHandle("Fixed")), {});
+  EXPECT_EQ(fixed, otherSpace + 1);  // no space was made for the refused table
+  QVT_EXPECT_THROW_TEXT(db.Table(fixed, 0, -1), nex_TextException, message);
 }
 
-TEST_P(TableTest, RowCountRoundsATrailingHalfRowUp) {
+// Rows of 20 bytes: 50 bytes make 3 rows, 48 make 2.
+TEST_P(TableTest, RowCountRoundsToTheNearestRow) {
   qvt_Database db = CreateDb();
-  const qvt_TableMetadata& md = db.Bind(Doubles("D", 2));  // rows of 20 bytes
-  const int mdHandle = static_cast<int>(db.GetTableMetadataHandle("D"));
-  auto makeSpace = [&](int bytesOfRows) {
-    qvt_Space s = db.Space(-1);
-    s.WriteInt(static_cast<int>(kTableMagic));
-    s.WriteInt(1);
-    s.WriteInt(mdHandle);
-    // Row bitmaps with both bits set, then values 1.0, 2.0, ...
-    std::vector<unsigned char> rows(static_cast<std::size_t>(bytesOfRows), 0);
-    for (int r = 0; r * 20 < bytesOfRows; ++r) {
-      for (int k = 0; k < 20 && r * 20 + k < bytesOfRows; ++k) {
-        unsigned char b = 0;
-        if (k == 3) b = 3;
-        if (k == 4 || k == 12) b = 0x3F;  // 1.875 (0x3FF...) high byte
-        if (k == 5 || k == 13) b = 0xF0;
-        rows[static_cast<std::size_t>(r * 20 + k)] = b;
-      }
-    }
-    s.Write(reinterpret_cast<const char*>(rows.data()), bytesOfRows);
-    return s.Handle();
-  };
-  const qvt_Handle twoAndAHalf = makeSpace(50);
-  const qvt_Handle twoPointFour = makeSpace(48);
-  (void)md;
+  qvt_TableMetadata doubles("D", 1);  // rows of 4 + 2 x 8 bytes
+  doubles.DefineDoubleField("d0");
+  doubles.DefineDoubleField("d1");
+  db.Bind(doubles);
+  const int md = static_cast<int>(db.GetTableMetadataHandle("D"));
+  // Rows with both bits set and both values 1.0.
+  std::vector<unsigned char> rows;
+  for (int r = 0; r < 3; ++r) {
+    const unsigned char row[20] = {0, 0, 0, 3, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0x3F, 0xF0};
+    rows.insert(rows.end(), row, row + 20);
+  }
+  const qvt_Handle twoAndAHalf = RawTable(db, md, std::vector<unsigned char>(rows.begin(), rows.begin() + 50));
+  const qvt_Handle twoPointFour = RawTable(db, md, std::vector<unsigned char>(rows.begin(), rows.begin() + 48));
   {
     qvt_Table t = db.Table(twoAndAHalf, 0, -1);
     EXPECT_EQ(t.Length(), 3);
@@ -213,70 +207,45 @@ TEST_P(TableTest, RowCountRoundsATrailingHalfRowUp) {
     qvt_Row whole = t.ReadRow(1);
     EXPECT_EQ(whole.ReadFieldDouble("d0"), 1.0);
     EXPECT_EQ(whole.ReadFieldDouble("d1"), 1.0);
-    // Row 2 holds 10 bytes: its bitmap and the first two bytes of d0. What
-    // is missing is never answered.
+    // Row 2 holds its bitmap and part of d0: what is missing is never
+    // answered.
     qvt_Row part = t.ReadRow(2);
     EXPECT_EQ(part.DataIsPresent("d0"), 0);
     EXPECT_EQ(part.DataIsPresent("d1"), 0);
     EXPECT_EQ(part.FieldIsPresent("d0"), 1);
   }
-  qvt_Table t = db.Table(twoPointFour, 0, -1);
-  EXPECT_EQ(t.Length(), 2);
+  EXPECT_EQ(db.Table(twoPointFour, 0, -1).Length(), 2);
 }
 
-TEST_P(TableTest, ReadRowBeyondTheEndIsReportedAndPrinted) {
+TEST_P(TableTest, CurrentRowAndRowsThatDoNotExist) {
   qvt_Database db = CreateDb();
   qvt_Table table = db.Table(AbcClass(), 0, -1);
-  table.NewRow();
-  table.NewRow();
-  StderrCapture capture;
-  QVT_EXPECT_THROW_TEXT(table.ReadRow(2), nex_TextException,
-                        "qvt_TableRepr::ReadRow - Row does not exist for table 'ABC', index: 2, len: 2");
-  EXPECT_EQ(capture.Stop(), "qvt_TableRepr::ReadRow - Row does not exist for table 'ABC', index: 2, len: 2\n");
-  StderrCapture again;
-  QVT_EXPECT_THROW_TEXT(table.UpdateRow(3), nex_TextException,
-                        "qvt_TableRepr::UpdateRow - Row does not exist for table 'ABC', index: 3, len: 2");
-  EXPECT_EQ(again.Stop(), "qvt_TableRepr::UpdateRow - Row does not exist for table 'ABC', index: 3, len: 2\n");
-}
-
-TEST_P(TableTest, UpdateRowAtTheEndMakesANewRow) {
-  qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AbcClass(), 0, -1);
-  qvt_Row row = table.UpdateRow(0);
-  EXPECT_EQ(row.Location(), 0);
+  qvt_Row fresh = table.UpdateRow(0);  // at the end: a new row
+  EXPECT_EQ(fresh.Location(), 0);
   EXPECT_EQ(table.Length(), 1);
-  EXPECT_EQ(table.Location(), table.Length());
-  EXPECT_EQ(row.DataIsPresent("a"), 0);
-}
-
-TEST_P(TableTest, NegativeIndexUsesAndAdvancesTheCurrentRow) {
-  qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AbcClass(), 0, -1);
+  EXPECT_EQ(table.Location(), 1);
+  EXPECT_EQ(fresh.DataIsPresent("a"), 0);
   for (int i = 0; i < 3; ++i) table.NewRow().WriteFieldInt("b", 10 + i);
+  table.Seek(2);
+  EXPECT_EQ(table.ReadRow(-1).ReadFieldInt("b"), 11);  // a negative index uses and advances the current row
   EXPECT_EQ(table.Location(), 3);
-  table.Seek(1);
-  EXPECT_EQ(table.ReadRow(-1).ReadFieldInt("b"), 11);
-  EXPECT_EQ(table.Location(), 2);
   EXPECT_EQ(table.RowExists(-1), 1);
   EXPECT_EQ(table.ReadRow(-1).ReadFieldInt("b"), 12);
   EXPECT_EQ(table.RowExists(-1), 0);
-  EXPECT_EQ(table.RowExists(2), 1);
-  EXPECT_EQ(table.RowExists(3), 0);
-}
+  EXPECT_EQ(table.RowExists(3), 1);
+  EXPECT_EQ(table.RowExists(4), 0);
 
-TEST_P(TableTest, NegativeCurrentRowIsRefused) {
-  qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AbcClass(), 0, -1);
-  table.NewRow();
+  StderrCapture capture;
+  QVT_EXPECT_THROW_TEXT(table.ReadRow(4), nex_TextException, NoRow("ReadRow", 4, 4));
+  QVT_EXPECT_THROW_TEXT(table.UpdateRow(5), nex_TextException, NoRow("UpdateRow", 5, 4));
+  EXPECT_EQ(capture.Stop(), NoRow("ReadRow", 4, 4) + "\n" + NoRow("UpdateRow", 5, 4) + "\n");
+  StderrCapture quiet;
   table.Seek(-4);
   EXPECT_EQ(table.RowExists(-1), 0);
-  StderrCapture capture;
-  QVT_EXPECT_THROW_TEXT(table.ReadRow(-1), nex_TextException,
-                        "qvt_TableRepr::ReadRow - Row does not exist for table 'ABC', index: -4, len: 1");
-  QVT_EXPECT_THROW_TEXT(table.UpdateRow(-1), nex_TextException,
-                        "qvt_TableRepr::UpdateRow - Row does not exist for table 'ABC', index: -4, len: 1");
-  capture.Stop();
-  EXPECT_EQ(table.Length(), 1);
+  QVT_EXPECT_THROW_TEXT(table.ReadRow(-1), nex_TextException, NoRow("ReadRow", -4, 4));
+  QVT_EXPECT_THROW_TEXT(table.UpdateRow(-1), nex_TextException, NoRow("UpdateRow", -4, 4));
+  quiet.Stop();
+  EXPECT_EQ(table.Length(), 4);
 }
 
 TEST_P(TableTest, ReaderTableSnapTakesUpFlushedRows) {
@@ -321,33 +290,27 @@ TEST_P(TableTest, ReaderTableSnapTakesUpFlushedRows) {
   EXPECT_EQ(read.Length(), 15);
 }
 
-TEST_P(TableTest, FlushWithoutChangesWritesNothing) {
+TEST_P(TableTest, FlushWritesOnlyChangesEvenThroughAnOlderRowHandle) {
   qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AbcClass(), 0, -1);
-  table.NewRow().WriteFieldInt("b", 1);
-  EXPECT_EQ(table.Flush(), 1);
-  const std::vector<unsigned char> before = SpaceBytes(db, table.Handle());
-  EXPECT_EQ(table.Flush(), 1);
-  EXPECT_EQ(SpaceBytes(db, table.Handle()), before);
-  EXPECT_EQ(table.Snap(), 0);  // a writer never snaps
-}
-
-TEST_P(TableTest, WritingThroughAnOlderRowHandleIsFlushed) {
-  qvt_Database db = CreateDb();
+  qvt_Handle handle;
   {
     qvt_Table table = db.Table(AbcClass(), 0, -1);
+    handle = table.Handle();
     qvt_Row row = table.NewRow();
     row.WriteFieldInt("b", 1);
     EXPECT_EQ(table.Flush(), 1);
-    row.WriteFieldInt("b", 2);  // no NewRow or UpdateRow since the flush
+    const std::vector<unsigned char> before = SpaceBytes(db, handle);
+    EXPECT_EQ(table.Flush(), 1);
+    EXPECT_EQ(SpaceBytes(db, handle), before);
+    EXPECT_EQ(table.Snap(), 0);  // a writer never snaps
+    row.WriteFieldInt("b", 2);   // no NewRow or UpdateRow since the flush
     EXPECT_EQ(table.Flush(), 2);
   }
   db.Flush();
-  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
-  EXPECT_EQ(table.ReadRow(0).ReadFieldInt("b"), 2);
+  EXPECT_EQ(db.Table(handle, 0, -1).ReadRow(0).ReadFieldInt("b"), 2);
 }
 
-TEST_P(TableTest, TruncateKeepsTheFirstRowsAndCutsTheSpace) {
+TEST_P(TableTest, TruncateExtendAndStatistics) {
   qvt_Database db = CreateDb();
   qvt_Table table = db.Table(AbcClass(), 0, 4);
   for (int i = 0; i < 10; ++i) table.NewRow().WriteFieldInt("b", i);
@@ -358,12 +321,8 @@ TEST_P(TableTest, TruncateKeepsTheFirstRowsAndCutsTheSpace) {
   EXPECT_EQ(table.Location(), 0);
   EXPECT_EQ(table.SpaceLength(), 12 + 5 * 24);
   EXPECT_EQ(kept.ReadFieldInt("b"), 2);
-  QVT_EXPECT_THROW_TEXT(cut.ReadFieldInt("b"), nex_TextException,
-                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
-                        "was closed.");
-  QVT_EXPECT_THROW_TEXT(cut.Location(), nex_TextException,
-                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
-                        "was closed.");
+  QVT_EXPECT_THROW_TEXT(cut.ReadFieldInt("b"), nex_TextException, kGone);
+  QVT_EXPECT_THROW_TEXT(cut.Location(), nex_TextException, kGone);
   table.NewRow().WriteFieldInt("b", 50);
   EXPECT_EQ(table.ReadRow(5).ReadFieldInt("b"), 50);
   table.Truncate(0);
@@ -371,31 +330,19 @@ TEST_P(TableTest, TruncateKeepsTheFirstRowsAndCutsTheSpace) {
   EXPECT_EQ(table.SpaceLength(), 12);
   QVT_EXPECT_THROW_TEXT(table.Truncate(-1), nex_TextException,
                         "qvt_TableRepr::Truncate - Invalid row count -1 for table 'ABC'.");
-}
 
-TEST_P(TableTest, ExtendReservesRoomForMoreRows) {
-  qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AbcClass(), 0, -1);
-  table.NewRow().WriteFieldInt("b", 1);
-  table.Flush();
-  table.Extend(100);
-  EXPECT_GE(table.SpaceAllocation(), 12 + 101 * 24);
-  EXPECT_EQ(table.SpaceLength(), 12 + 24);
-  EXPECT_EQ(table.Length(), 1);
-  table.Extend(0);  // nothing to reserve
-  EXPECT_EQ(table.Length(), 1);
-}
-
-TEST_P(TableTest, StatisticsCountTheExtentsOfTheTablesSpace) {
-  qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(AbcClass(), 0, -1);
   table.NewRow().WriteFieldInt("b", 1);
   table.Flush();
   EXPECT_EQ(table.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
-  // Another space placed behind the table makes its next growth chain.
+  table.Extend(100);  // reserves room for more rows
+  EXPECT_GE(table.SpaceAllocation(), 12 + 101 * 24);
+  EXPECT_EQ(table.SpaceLength(), 12 + 24);
+  table.Extend(0);
+  EXPECT_EQ(table.Length(), 1);
+  // Another space placed behind the table makes its growth chain.
   qvt_Space other = db.Space(-1);
   other.WriteInt(1);
-  for (int i = 0; i < 100; ++i) table.NewRow().WriteFieldInt("b", i);
+  for (int i = 0; i < 200; ++i) table.NewRow().WriteFieldInt("b", i);
   table.Flush();
   EXPECT_EQ(table.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=2"}));
 }
@@ -419,31 +366,6 @@ TEST_P(TableTest, ClassWithoutStoredFieldsHoldsNoRows) {
   EXPECT_EQ(table.Snap(), 0);
 }
 
-TEST_P(TableTest, FieldTypesRowsCannotHoldAreRefused) {
-  // A class whose record holds a fixed-string field, as a damaged or
-  // foreign file might.
-  qvt_test::OffsetMemoryStream record;
-  record.WriteInt(24);
-  record.WriteString("Fixed");
-  record.WriteInt(qvt_TypeFixedString);
-  record.WriteString("f");
-  record.Seek(0);
-  const qvt_TableMetadata fixed(record, 1);
-
-  qvt_Database db = CreateDb();
-  const char* message = "qvt_TableRepr::Setup: An invalid field type for field 'f' has been specified for table "
-                        "'Fixed'.";
-  QVT_EXPECT_THROW_TEXT(db.Table(fixed, 0, -1), nex_TextException, message);
-  EXPECT_TRUE(db.HasTable("Fixed"));
-  // No space was made for the refused table.
-  qvt_Space space = db.Space(-1);
-  EXPECT_EQ(space.Handle(), 4u);
-  space.WriteInt(static_cast<int>(kTableMagic));
-  space.WriteInt(0);
-  space.WriteInt(static_cast<int>(db.GetTableMetadataHandle("Fixed")));
-  QVT_EXPECT_THROW_TEXT(db.Table(space.Handle(), 0, -1), nex_TextException, message);
-}
-
 TEST_P(TableTest, RowsOfAClosedTableAreRefused) {
   qvt_Database db = CreateDb();
   qvt_Row survivor;
@@ -452,19 +374,14 @@ TEST_P(TableTest, RowsOfAClosedTableAreRefused) {
     survivor = table.NewRow();
     survivor.WriteFieldInt("b", 3);
   }
-  QVT_EXPECT_THROW_TEXT(survivor.ReadFieldInt("b"), nex_TextException,
-                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
-                        "was closed.");
+  QVT_EXPECT_THROW_TEXT(survivor.ReadFieldInt("b"), nex_TextException, kGone);
   qvt_Row copy = survivor;
   survivor.Nullify();
   QVT_EXPECT_THROW_TEXT(survivor.DataIsPresent("b"), nex_TextException,
                         "qvt_Row: The row handle does not refer to a row.");
-  QVT_EXPECT_THROW_TEXT(copy.Erase(), nex_TextException,
-                        "qvt_Row: The row no longer exists in table 'ABC': it was truncated away or its table "
-                        "was closed.");
+  QVT_EXPECT_THROW_TEXT(copy.Erase(), nex_TextException, kGone);
   // The row written before the table closed was flushed with it.
-  qvt_Table reopened = db.Table(qvt_Handle(4), 0, -1);
-  EXPECT_EQ(reopened.ReadRow(0).ReadFieldInt("b"), 3);
+  EXPECT_EQ(db.Table(qvt_Handle(4), 0, -1).ReadRow(0).ReadFieldInt("b"), 3);
 }
 
 // A model of the table kept beside it: random reads, updates and new rows
@@ -483,19 +400,19 @@ TEST_P(TableTest, SmallCachesKeepRowsInStepWithAModel) {
       for (int step = 0; step < 600; ++step) {
         const int choice = static_cast<int>(random() % 4);
         const int rows = table.Length();
+        const int value = static_cast<int>(random() % 100000);
         if (choice == 0 || rows == 0) {
-          const int value = static_cast<int>(random() % 100000);
           table.NewRow().WriteFieldInt("b", value);
           model[rows] = value;
-        } else if (choice == 1) {
-          const int r = static_cast<int>(random() % static_cast<unsigned>(rows));
-          const int value = static_cast<int>(random() % 100000);
+          continue;
+        }
+        const int r = static_cast<int>(random() % static_cast<unsigned>(rows));
+        if (choice == 1) {
           table.UpdateRow(r).WriteFieldInt("b", value);
           model[r] = value;
         } else if (choice == 2) {
-          const int r = static_cast<int>(random() % static_cast<unsigned>(rows));
           ASSERT_EQ(table.ReadRow(r).ReadFieldInt("b"), model[r]) << "row " << r;
-        } else if (random() % 8 == 0) {
+        } else if (value % 8 == 0) {
           table.Flush();
         }
       }
@@ -510,7 +427,7 @@ TEST_P(TableTest, SmallCachesKeepRowsInStepWithAModel) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, TableTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, TableTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace

@@ -66,7 +66,7 @@ std::string CheckRow(qvt_Row& row, int r) {
 
 class RoundTripTest : public DatabaseKindTest {};
 
-TEST_P(RoundTripTest, HundredThousandRowsComeBackInAnyOrder) {
+TEST_P(RoundTripTest, HundredThousandRowsComeBackInOrderAndASampleInAnyOrder) {
   constexpr int kRows = 100000;
   {
     qvt_Database db = CreateDb();
@@ -95,7 +95,10 @@ TEST_P(RoundTripTest, HundredThousandRowsComeBackInAnyOrder) {
   std::vector<int> order(kRows);
   std::iota(order.begin(), order.end(), 0);
   std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+  // A seeded sample in random order through a tiny cache: on a compressed
+  // file each such read may decode a segment, so not all of them.
   qvt_Table small = db.Table(qvt_Handle(4), 0, 4);
+  order.resize(4000);
   for (int r : order) {
     qvt_Row row = small.ReadRow(r);
     const std::string fault = CheckRow(row, r);
@@ -197,7 +200,7 @@ TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
   EXPECT_GT(lengths.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::TestedFileKinds()),
-                         qvt_test::FileKindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
+                         qvt_test::KindParamName);
 
 }  // namespace
