@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "nex_Exception.h"
+#include "utl_File.h"
 #include "zip_Compress.h"
 
 namespace {
@@ -27,7 +28,13 @@ class ZlibEngine : public zip_CodecEngine {
 
 }  // namespace
 
-zip_Engine zip_Codec::Fastest() { return Has(zip_Engine::Deflate) ? zip_Engine::Deflate : zip_Engine::Zlib; }
+// QVT_ZIP_ENGINE=zlib keeps zlib even where libdeflate is present: files
+// written so hold the same bytes as those of a build without libdeflate.
+zip_Engine zip_Codec::Fastest() {
+  cow_String choice;
+  if (utl_GetEnv("QVT_ZIP_ENGINE", &choice) && choice == "zlib") return zip_Engine::Zlib;
+  return Has(zip_Engine::Deflate) ? zip_Engine::Deflate : zip_Engine::Zlib;
+}
 
 bool zip_Codec::Has(zip_Engine engine) {
   static const bool hasDeflate = zip_MakeDeflateEngine(1) != nullptr;

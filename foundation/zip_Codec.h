@@ -25,7 +25,8 @@ std::unique_ptr<zip_CodecEngine> zip_MakeDeflateEngine(int level);
 
 class zip_Codec {
  public:
-  // libdeflate where this build has it, zlib otherwise.
+  // libdeflate where this build has it, zlib otherwise or when the
+  // environment variable QVT_ZIP_ENGINE is "zlib".
   static zip_Engine Fastest();
   static bool Has(zip_Engine engine);
 

@@ -61,12 +61,7 @@ void Check(qvt_DatabaseReprFile& db, const Content& content) {
   }
 }
 
-std::vector<char> LogicalBytes(const std::string& path) {
-  qvt_File file = qvt_File::Open(path, 0, true);
-  std::vector<char> bytes(static_cast<std::size_t>(file.Repr()->Length()));
-  file.Repr()->Read(bytes.data(), static_cast<int>(bytes.size()));
-  return bytes;
-}
+using qvt_test::LogicalBytes;
 
 class CompressedDatabaseTest : public qvt_test::KindTest {};
 

@@ -10,6 +10,9 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "qvt_File.h"
+#include "qvt_FileRepr.h"
+
 namespace qvt_test {
 
 ScratchDir::ScratchDir() {
@@ -72,6 +75,13 @@ void WriteStatusHeader(const std::string& path, int flushCount, int creationTime
     bytes[516 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<unsigned>(creationTime) >> (24 - 8 * i));
   }
   WriteAll(path, bytes);
+}
+
+std::vector<char> LogicalBytes(const std::string& path) {
+  qvt_File file = qvt_File::Open(path, 0, true);
+  std::vector<char> bytes(static_cast<std::size_t>(file.Repr()->Length()));
+  file.Repr()->Read(bytes.data(), static_cast<int>(bytes.size()));
+  return bytes;
 }
 
 }  // namespace qvt_test
