@@ -74,7 +74,7 @@ fuzz: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_DIR)/corpus/$$t && \
 	  echo "fuzz: $$t for $(FUZZ_SECONDS) s" && \
-	  $(FUZZ_DIR)/fuzz/qvt_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=256 -malloc_limit_mb=256 \
+	  $(FUZZ_DIR)/fuzz/qvt_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=256 -malloc_limit_mb=256 -max_len=65536 \
 	    -timeout=20 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/crash-$$t- \
 	    $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/seeds/$$t $$(ls -d fuzz/regressions/$$t 2>/dev/null) 2>$(FUZZ_DIR)/fuzz-$$t.log \
 	  || { tail -n 60 $(FUZZ_DIR)/fuzz-$$t.log; exit 1; }; \

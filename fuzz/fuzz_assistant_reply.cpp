@@ -1,7 +1,8 @@
 // Target: the assistant's replies as a remote file parses them. A fake
 // assistant (a shell script on PATH under the assistant's name) sends the
-// fuzzer's bytes as its whole answer, closes its output and drains the
-// requests; the database is then opened through the URL and read whole.
+// fuzzer's bytes as its whole answer and ends, so that the library meets
+// the end of the replies and a closed request pipe; the database is opened
+// through the URL and read whole.
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string dir = qvt_fuzz::ScratchPath("assistant");
   ::mkdir(dir.c_str(), 0700);
   const std::string script = dir + "/qvtT_FileAssistant.exe";
-  std::ofstream(script) << "#!/bin/sh\ncat '" << ReplyPath() << "'\nexec >&-\nexec cat >/dev/null\n";
+  std::ofstream(script) << "#!/bin/sh\nexec cat '" << ReplyPath() << "'\n";
   ::chmod(script.c_str(), 0700);
   const char* path = std::getenv("PATH");
   ::setenv("PATH", (dir + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);

@@ -43,11 +43,15 @@ void ReadTable(qvt_Database& db, qvt_Handle handle) {
   }
 }
 
+// A caller's buffer holds whole rows; a row exists only when the file
+// backs all of its values, so an array without rows is not read at all.
 template <class T, int N>
 void ReadArray(qvt_Array<T, N> array) {
-  std::vector<T> values(static_cast<std::size_t>(array.FieldCount()) * 64);
+  if (array.Length() <= 0) return;
+  const int rows = array.FieldCount() <= 4096 ? 64 : 1;
+  std::vector<T> values(static_cast<std::size_t>(array.FieldCount()) * rows);
   array.Seek(0);
-  while (array.Read(values.data(), 64) == static_cast<int>(values.size())) {
+  while (array.Read(values.data(), rows) == static_cast<int>(values.size())) {
   }
 }
 
