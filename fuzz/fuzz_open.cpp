@@ -1,0 +1,12 @@
+// Target: a database file of arbitrary bytes, opened and read whole. Built
+// twice, with plain and with compressed seed files.
+#include <cstddef>
+#include <cstdint>
+
+#include "qvt_FuzzRead.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::string path = qvt_fuzz::ScratchPath("open.odb");
+  qvt_fuzz::ReadEverything(qvt_fuzz::WriteInput(path, data, size));
+  return 0;
+}

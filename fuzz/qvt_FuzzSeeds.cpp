@@ -1,0 +1,79 @@
+// Writes the seed corpora of the fuzz targets into the folder named by the
+// first argument, one sub-folder per corpus, from the sample database the
+// tool tests make: plain and compressed files, the metadata records of the
+// plain one, and an assistant's replies serving it.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "qvt_Database.h"
+#include "qvt_File.h"
+#include "qvt_FileCache.h"
+#include "qvt_RemoteMessages.h"
+#include "qvt_TestSupport.h"
+#include "qvt_ToolSampleDatabase.h"
+
+namespace {
+
+void PutLE(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// The space of handle 3 of the database at path, whole.
+std::vector<unsigned char> MetadataPool(const std::string& path) {
+  qvt_Database db = qvt_Database::Open(qvt_File::Open(path.c_str(), 0, true), "");
+  qvt_Space pool = db.Space(3, -1);
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(pool.Length()));
+  if (!bytes.empty() && pool.Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size())) !=
+                            static_cast<int>(bytes.size())) {
+    throw std::runtime_error("short metadata pool");
+  }
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: qvt_fuzz_seeds FOLDER\n");
+    return 2;
+  }
+  namespace fs = std::filesystem;
+  const fs::path out = argv[1];
+  for (const char* corpus : {"open_plain", "open_compressed", "compressed_mutator", "metadata", "assistant_reply"}) {
+    fs::create_directories(out / corpus);
+  }
+  const std::string plain = (out / "open_plain" / "sample.odb").string();
+  qvt_test::WriteSampleDatabase(plain, false);
+  qvt_test::WriteSampleDatabase((out / "open_compressed" / "sample.odb").string(), true);
+  fs::copy_file(out / "open_compressed" / "sample.odb", out / "compressed_mutator" / "sample.odb",
+                fs::copy_options::overwrite_existing);
+
+  // Each record of the pool on its own, from its length word on.
+  const std::vector<unsigned char> pool = MetadataPool(plain);
+  for (std::size_t at = 4, n = 0; at + 4 <= pool.size(); ++n) {
+    const std::size_t length = qvt_test::BE32(pool, at);
+    if (length == 0 || at + length > pool.size()) break;
+    qvt_test::WriteAll((out / "metadata" / ("record" + std::to_string(n))).string(),
+                       std::vector<unsigned char>(pool.begin() + static_cast<long>(at),
+                                                  pool.begin() + static_cast<long>(at + length)));
+    at += length;
+  }
+
+  // The handshake, the size reply, then page 0 as often as it is asked for.
+  const std::vector<unsigned char> file = qvt_test::ReadAll(plain);
+  std::vector<unsigned char> reply;
+  PutLE(reply, static_cast<std::uint16_t>(qvt_RemoteProtocol::kHandshakeWord), 2);
+  PutLE(reply, 0, 2);
+  PutLE(reply, file.size(), 8);
+  const std::size_t page = std::min<std::size_t>(file.size(), qvt_FileCache::Instance().PageSize());
+  for (int i = 0; i < 3; ++i) {
+    PutLE(reply, 0, 2);
+    PutLE(reply, page, 4);
+    reply.insert(reply.end(), file.begin(), file.begin() + static_cast<long>(page));
+  }
+  qvt_test::WriteAll((out / "assistant_reply" / "sample").string(), reply);
+  return 0;
+}
