@@ -98,8 +98,9 @@ void qvt_LinkageBlock::Decode(const unsigned char* bytes, const omi_Swapper& swa
         ReadsAsZeroButNegative(p + qvt_LinkageLengthOffset, swapper) ||
         ReadsAsZeroButNegative(p + qvt_LinkageLocationOffset, swapper)) {
       const bool refused =
-          e.m_Length > e.m_Allocation ||
-          (e.m_Location < qvt_LocationPlaced && (e.m_Location > qvt_LocationTaken || e.m_Allocation != 0));
+          e.m_Location != qvt_LocationFree &&
+          (e.m_Length > e.m_Allocation ||
+           (e.m_Location < qvt_LocationPlaced && (e.m_Location > qvt_LocationTaken || e.m_Allocation != 0)));
       report(kNotWhole, refused ? corrupt : cow_String());
       e.m_Decoded = false;
       if (e.m_Location == qvt_LocationFree && m_Used == qvt_LinkageSlots) m_Used = i;
@@ -107,10 +108,12 @@ void qvt_LinkageBlock::Decode(const unsigned char* bytes, const omi_Swapper& swa
     }
     const bool claimsBytes = e.m_Allocation != 0 || e.m_Length != 0;
     if (e.m_Location == qvt_LocationFree) {
-      if (claimsBytes || e.m_Next != 0) {
-        report(": its linkage entry is marked free but holds an extent",
-               claimsBytes ? corrupt : cow_String());
-      }
+      // Free whatever its other words hold (other programs leave them set):
+      // they mean nothing, so nothing reads them, and the slot is handed out
+      // clean.
+      e.m_Allocation = 0;
+      e.m_Length = 0;
+      e.m_Next = 0;
       if (m_Used == qvt_LinkageSlots) m_Used = i;
       if (firstFree == 0) firstFree = i;
       continue;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "nex_Exception.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseHeader.h"
 #include "qvt_DatabaseLayout.h"
@@ -75,13 +76,6 @@ const Case kCases[] = {
      "the size record at offset 500 has an unknown marker", true},
     {"ExtentInHeader", [](Bytes& b, const SampleDatabase& s) { PlaceSpace(b, s, 1000); },
      "handle 11: its extent is placed at offset 1000, inside the header", true},
-    {"FreeEntryWithNext",
-     [](Bytes& b, const SampleDatabase& s) {
-       RawEntry e = ReadEntry(b, 500);  // far beyond the handles the sample uses
-       e.next = s.table;
-       WriteEntry(b, e);
-     },
-     "handle 500: its linkage entry is marked free but holds an extent", false},
     {"BlockOverlapsBlock",
      [](Bytes& b, const SampleDatabase&) {
        WriteEntry(b, RawEntry{1024, 0, 0, 1500, 512});
@@ -119,6 +113,25 @@ TEST_P(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
     raised = e.what();
   }
   EXPECT_EQ(raised, firstRefusal);
+}
+
+// A slot whose location is 0 is free whatever its other words hold: such a
+// file opens and reads as before, and the slot is no object.
+TEST(FreeLinkageSlot, StrayWordsLeaveItFreeAndTheFileSound) {
+  ScratchDir dir;
+  const SampleDatabase sample = WriteSampleDatabase(dir.File("sample.odb"), false);
+  Bytes bytes = ReadAll(sample.path);
+  RawEntry e = ReadEntry(bytes, 500);  // far beyond the handles the sample uses
+  e.allocation = 4096;
+  e.length = 100;
+  e.next = sample.table;
+  WriteEntry(bytes, e);
+  WriteAll(sample.path, bytes);
+  EXPECT_FALSE(Decode(sample.path, bytes).Refused());
+  qvt_Database db = qvt_Database::Open(qvt_File::Open(sample.path, 0, true), "");
+  EXPECT_EQ(db.HandleType(sample.table), qvt_TypeTable);
+  QVT_EXPECT_THROW_TEXT(db.Space(500, -1), nex_TextException,
+                        "***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, LayoutProblemsTest, ::testing::ValuesIn(kCases),
