@@ -17,19 +17,6 @@ const char kCorruptFile[] =
     "using FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
 namespace L = qvt_FileLayout;
 
-// Restores a position on every way out of a scope.
-class PositionGuard {
- public:
-  PositionGuard(qvt_FileRepr& file, utl_FileOffset position) : m_File(file), m_Position(position) {}
-  ~PositionGuard() { m_File.Seek(m_Position); }
-  PositionGuard(const PositionGuard&) = delete;
-  PositionGuard& operator=(const PositionGuard&) = delete;
-
- private:
-  qvt_FileRepr& m_File;
-  utl_FileOffset m_Position;
-};
-
 // Holds a writer at one edge of a transaction until a line is entered: the
 // prompt goes to standard error, and a line of at most 9 characters is read
 // from standard input and dropped.

@@ -61,6 +61,19 @@ class qvt_FileRepr : public qvt_IO {
   static cow_String TransactionLockName(const cow_String& fileName);
 
  protected:
+  // Restores the position on every way out of a scope.
+  class PositionGuard {
+   public:
+    PositionGuard(qvt_FileRepr& file, utl_FileOffset position) : m_File(file), m_Position(position) {}
+    ~PositionGuard() { m_File.Seek(m_Position); }
+    PositionGuard(const PositionGuard&) = delete;
+    PositionGuard& operator=(const PositionGuard&) = delete;
+
+   private:
+    qvt_FileRepr& m_File;
+    utl_FileOffset m_Position;
+  };
+
   // The size record check through this file's own Seek and Read: the
   // record at offset must name the allocation, or (naming 0) carry one of
   // the two sound markers. Leaves the position where it was. The first form

@@ -15,19 +15,6 @@ const char kWriteFailed[] = "***ERROR: Write operation failed.";
 
 namespace L = qvt_FileLayout;
 
-// Restores a position on every way out of a scope.
-class PositionGuard {
- public:
-  PositionGuard(qvt_FileRepr& file, utl_FileOffset position) : m_File(file), m_Position(position) {}
-  ~PositionGuard() { m_File.Seek(m_Position); }
-  PositionGuard(const PositionGuard&) = delete;
-  PositionGuard& operator=(const PositionGuard&) = delete;
-
- private:
-  qvt_FileRepr& m_File;
-  utl_FileOffset m_Position;
-};
-
 // The next whole growth step at or beyond length (signed division, as the
 // logical length is signed).
 utl_FileOffset RoundUpToStep(utl_FileOffset length) {
