@@ -110,3 +110,10 @@ def test_every_object_reads_as_qvtdb_dumps_it(database):
     with qvt.open(database) as db:
         for handle, kind in db.objects():
             CHECKS.get(kind, check_array)(db[handle], dump(database, handle))
+
+
+def test_every_object_reads_the_same_through_the_assistant(database):
+    # file://localhost/... starts the file assistant (ctest puts it on PATH).
+    with qvt.open("file://localhost" + database) as db:
+        for handle, kind in db.objects():
+            CHECKS.get(kind, check_array)(db[handle], dump(database, handle))
