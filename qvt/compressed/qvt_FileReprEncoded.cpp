@@ -13,11 +13,6 @@
 #include "qvt_FileKinds.h"
 #include "utl_File.h"
 
-namespace {
-const char kSniffMagic[] = "KVRTSA";
-constexpr int kSniffBytes = 6;
-}  // namespace
-
 int qvt_FileReprEncoded::CheckedAccess(int access) {
   // Runs before the container opens the file: create access would empty it.
   NEX_ASSERT(access == utl_FileAccessRead || access == utl_FileAccessUpdate);
@@ -54,8 +49,9 @@ qvt_FileReprEncoded::~qvt_FileReprEncoded() {
 
 bool qvt_FileReprEncoded::IsCompressedFile(const cow_String& path) {
   utl_File file(path, utl_FileAccessRead, utl_FileSharingNone);
-  char head[kSniffBytes];
-  return file.Read(head, kSniffBytes) == kSniffBytes && std::memcmp(head, kSniffMagic, kSniffBytes) == 0;
+  constexpr int kBytes = qvt_SectorArray::kKindBytes;
+  char head[kBytes];
+  return file.Read(head, kBytes) == kBytes && std::memcmp(head, qvt_SectorArray::kMagic, kBytes) == 0;
 }
 
 void qvt_FileReprEncoded::RaiseReadOnly() const { NEX_THROW(qvt_FileReadOnlyExc(FileName())); }

@@ -10,8 +10,6 @@
 #include "qvt_EncodedMessages.h"
 
 namespace {
-const char kMagic[] = "KVRTSA00";
-constexpr int kMagicSize = 8;
 constexpr int kWordsOffset = 8;  // version, user header size, entry count
 constexpr int kWordsSize = 12;
 constexpr int kWordSize = 4;

@@ -25,6 +25,11 @@
 class qvt_SectorArray : public qvt_SectorFile {
  public:
   static constexpr int kSectorSize = 4096;
+  // The file's first bytes, no terminating zero; the first six name the
+  // kind of file whatever the version digits after them.
+  static constexpr char kMagic[] = "KVRTSA00";
+  static constexpr int kMagicSize = 8;
+  static constexpr int kKindBytes = 6;
   static constexpr int kHeaderSize = 20;  // magic and the three header words
   static constexpr std::uint32_t kCurrentVersion = 1;
 
