@@ -72,8 +72,11 @@ class KillSweep : public ::testing::TestWithParam<Sweep> {
     } else {
       (void)std::remove(m_Path.c_str());
     }
+    // Under the sanitizers the shim is loaded ahead of their runtime, which
+    // they accept only when told to.
     std::map<std::string, std::string> env = {{"LD_PRELOAD", QVT_KILL_SHIM},
-                                              {"QVT_KILL_AT", std::to_string(killAt)}};
+                                              {"QVT_KILL_AT", std::to_string(killAt)},
+                                              {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
     if (s.torn) env["QVT_KILL_TORN"] = "1";
     const int last = s.continued ? kBaseBatches + MoreBatches() : CreateBatches();
     return qvt_test::RunProgram({QVT_BATCH_WRITER, m_Path, s.compressed ? "compressed" : "plain",

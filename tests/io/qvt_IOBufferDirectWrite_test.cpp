@@ -32,7 +32,7 @@ std::vector<unsigned char> WriteAll(const Case& c, Write write) {
   std::vector<float> floats(ints.size());
   std::vector<char> bytes(ints.size());
   for (int i = 0; i < c.count; ++i) {
-    ints[static_cast<std::size_t>(i)] = i * 16777619;
+    ints[static_cast<std::size_t>(i)] = static_cast<int>(static_cast<unsigned>(i) * 16777619u);
     doubles[static_cast<std::size_t>(i)] = i * 0.1 - 3;
     floats[static_cast<std::size_t>(i)] = static_cast<float>(i) / 3.0f;
     bytes[static_cast<std::size_t>(i)] = static_cast<char>(i * 7);
