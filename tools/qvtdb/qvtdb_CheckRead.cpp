@@ -37,16 +37,19 @@ void ReadTable(qvt_Database& database, qvt_Handle handle) {
 
 template <class T, int N>
 void ReadArray(qvt_Array<T, N> array) {
-  constexpr int kBatchRows = 256;
+  // The field count comes from the file: a damaged one in the millions must
+  // not size a batch of hundreds of rows, so wide rows are read one by one.
   const int perRow = array.FieldCount();
+  const int batchRows = perRow <= 4096 ? 256 : 1;
   const std::int64_t expected = static_cast<std::int64_t>(array.Length()) * perRow;
-  std::vector<T> values(static_cast<std::size_t>(perRow) * kBatchRows);
+  if (expected == 0) return;
+  std::vector<T> values(static_cast<std::size_t>(perRow) * batchRows);
   std::int64_t got = 0;
   array.Seek(0);
   for (;;) {
-    const int n = array.Read(values.data(), kBatchRows);
+    const int n = array.Read(values.data(), batchRows);
     got += n;
-    if (n < kBatchRows * perRow) break;
+    if (n < batchRows * perRow) break;
   }
   if (got != expected) {
     NEX_THROW_TEXT("the array reads " + std::to_string(got) + " values, not the " + std::to_string(expected) +
