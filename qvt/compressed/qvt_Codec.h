@@ -8,8 +8,9 @@ class qvt_SegmentBuffer;
 class qvt_Codec {
  public:
   virtual ~qvt_Codec() = default;
-  // Encodes the first length bytes of in; out receives the encoded bytes
-  // (its old memory is released). THROWS nex_AssertException on failure.
+  // Encodes the first length bytes of in; out receives the encoded bytes,
+  // in its own memory when that is large enough. REQUIRES: out is not in.
+  // THROWS nex_AssertException on failure.
   virtual void Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, int length) = 0;
   // Decodes all of in into out, whose size is the segment size; answers the
   // bytes restored. Bytes after the end of the encoded data are ignored.

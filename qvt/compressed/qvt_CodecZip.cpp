@@ -17,14 +17,13 @@ void qvt_CodecZip::Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, i
   // writes still fits the room a reader allows.
   const unsigned long room = std::max<unsigned long>(static_cast<unsigned long>(EncodedRoom(length)),
                                                      m_Zip.CompressBound(static_cast<unsigned long>(length)));
-  qvt_SegmentBuffer encoded(static_cast<int>(room));
+  out.Reuse(static_cast<int>(room));
   unsigned long encodedLength = room;
-  const int result = m_Zip.Compress(reinterpret_cast<unsigned char*>(encoded.Data()), &encodedLength,
+  const int result = m_Zip.Compress(reinterpret_cast<unsigned char*>(out.Data()), &encodedLength,
                                     reinterpret_cast<const unsigned char*>(in.Data()), static_cast<unsigned long>(length));
   NEX_ASSERT(result == 0 && "zip_compress2");
   NEX_ASSERT(encodedLength <= static_cast<unsigned long>(EncodedRoom(length)));
-  encoded.Shrink(static_cast<int>(encodedLength));
-  out.Swap(encoded);
+  out.Shrink(static_cast<int>(encodedLength));
 }
 
 int qvt_CodecZip::Decode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in) {

@@ -81,7 +81,8 @@ void qvt_EncodedSegment::Load() {
     if (count - 4 > static_cast<std::uint32_t>(m_Codec->EncodedRoom(m_Buffer->Size())))
       QVT_ENCODED_CORRUPT("qvt_EncodedSegment::Load", m_Table->Name(),
                           atr_Format(qvt_EncodedMessages::kSegmentLength, m_Index, static_cast<std::int64_t>(count)));
-    qvt_SegmentBuffer encoded(static_cast<int>(count));
+    qvt_SegmentBuffer& encoded = m_Cache->EncodedScratch();
+    encoded.Reuse(static_cast<int>(count));
     encoded.Shrink(reader.Read(encoded.Data(), encoded.Size()));
     const int decoded = m_Codec->Decode(*m_Buffer, encoded);
     m_Buffer->ZeroFrom(std::min(decoded, m_DecodedLength));
@@ -95,7 +96,7 @@ void qvt_EncodedSegment::Load() {
 void qvt_EncodedSegment::Store(qvt_SegmentBuffer* buffer) {
   NEX_ASSERT(buffer);
   NEX_ASSERT(m_Dirty);
-  qvt_SegmentBuffer encoded;
+  qvt_SegmentBuffer& encoded = m_Cache->EncodedScratch();
   m_Codec->Encode(encoded, *buffer, m_DecodedLength);
   qvt_SectorWriter writer = m_Table->CreateEntry(m_Index);
   writer.Write(encoded.Data(), encoded.Size());

@@ -6,7 +6,8 @@
 
 #include "nex_Exception.h"
 
-qvt_SegmentBuffer::qvt_SegmentBuffer(int size) : m_Data(size > 0 ? new char[static_cast<std::size_t>(size)] : nullptr), m_Size(size) {
+qvt_SegmentBuffer::qvt_SegmentBuffer(int size)
+    : m_Data(size > 0 ? new char[static_cast<std::size_t>(size)] : nullptr), m_Size(size), m_Capacity(size) {
   NEX_ASSERT(size >= 0);
 }
 
@@ -23,17 +24,21 @@ qvt_SegmentBuffer& qvt_SegmentBuffer::operator=(const qvt_SegmentBuffer& other) 
 }
 
 qvt_SegmentBuffer::qvt_SegmentBuffer(qvt_SegmentBuffer&& other) noexcept
-    : m_Data(std::move(other.m_Data)), m_Size(std::exchange(other.m_Size, 0)) {}
+    : m_Data(std::move(other.m_Data)),
+      m_Size(std::exchange(other.m_Size, 0)),
+      m_Capacity(std::exchange(other.m_Capacity, 0)) {}
 
 qvt_SegmentBuffer& qvt_SegmentBuffer::operator=(qvt_SegmentBuffer&& other) noexcept {
   m_Data = std::move(other.m_Data);
   m_Size = std::exchange(other.m_Size, 0);
+  m_Capacity = std::exchange(other.m_Capacity, 0);
   return *this;
 }
 
 void qvt_SegmentBuffer::Swap(qvt_SegmentBuffer& other) noexcept {
   std::swap(m_Data, other.m_Data);
   std::swap(m_Size, other.m_Size);
+  std::swap(m_Capacity, other.m_Capacity);
 }
 
 void qvt_SegmentBuffer::Fill(unsigned char value) {
@@ -49,4 +54,13 @@ void qvt_SegmentBuffer::Shrink(int newSize) {
   NEX_ASSERT(newSize <= m_Size);
   NEX_ASSERT(newSize >= 0);
   m_Size = newSize;
+}
+
+void qvt_SegmentBuffer::Reuse(int size) {
+  NEX_ASSERT(size >= 0);
+  if (size > m_Capacity) {
+    m_Data.reset(new char[static_cast<std::size_t>(size)]);
+    m_Capacity = size;
+  }
+  m_Size = size;
 }

@@ -1,6 +1,7 @@
 // A byte buffer that owns its memory: the decoded bytes of one segment, or
 // an encoded segment on its way to or from the container. Shrinking keeps
-// the memory; swapping moves it without copying.
+// the memory and Reuse takes it back up, so one buffer serves every segment;
+// swapping moves it without copying.
 #ifndef QVT_IMPL_QVT_SEGMENTBUFFER_H
 #define QVT_IMPL_QVT_SEGMENTBUFFER_H
 
@@ -23,6 +24,9 @@ class qvt_SegmentBuffer {
   void ZeroFrom(int from);
   // REQUIRES: newSize <= Size(); the memory is kept.
   void Shrink(int newSize);
+  // size bytes, not initialised: the memory is kept when it holds size
+  // bytes, replaced otherwise. REQUIRES: size >= 0.
+  void Reuse(int size);
 
   char* Data() { return m_Data.get(); }
   const char* Data() const { return m_Data.get(); }
@@ -31,6 +35,7 @@ class qvt_SegmentBuffer {
  private:
   std::unique_ptr<char[]> m_Data;
   int m_Size = 0;
+  int m_Capacity = 0;
 };
 
 #endif  // QVT_IMPL_QVT_SEGMENTBUFFER_H

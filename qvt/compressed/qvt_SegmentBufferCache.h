@@ -50,6 +50,9 @@ class qvt_SegmentBufferCache {
 
   int Limit() const { return m_Limit; }
   int BufferSize() const { return m_BufferSize; }
+  // Encoded bytes of the one segment being stored or loaded, kept between
+  // segments so that storing and loading allocate nothing once warm.
+  qvt_SegmentBuffer& EncodedScratch() { return m_Encoded; }
   // Buffers currently allocated, armed or parked.
   int BufferCount() const { return static_cast<int>(m_Recency.size()); }
   // True when index's entry has a parked buffer.
@@ -68,6 +71,7 @@ class qvt_SegmentBufferCache {
   int m_EntryCount = 0;  // one past the highest index ever asked for
   // Indices whose entry has a buffer, least recently armed first.
   std::list<int> m_Recency;
+  qvt_SegmentBuffer m_Encoded;
 };
 
 #endif  // QVT_IMPL_QVT_SEGMENTBUFFERCACHE_H
