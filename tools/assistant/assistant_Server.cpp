@@ -3,6 +3,7 @@
 // the offsets of served pages that changed).
 #include "assistant_Server.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "assistant_Config.h"
@@ -16,6 +17,8 @@ namespace proto = qvt_RemoteProtocol;
 namespace {
 constexpr std::int32_t kMinPage = 1024;
 constexpr std::int32_t kMaxPage = 64 * 1024 * 1024;
+// Copies are carved from large slabs so that they sit on huge pages.
+constexpr std::size_t kSlabBytes = 64 * 1024 * 1024;
 }  // namespace
 
 assistant_Server::assistant_Server(const std::string& path, utl_BinIStream& in, utl_BinOStream& out)
@@ -47,18 +50,38 @@ int assistant_Server::ReadPage(std::int64_t offset, char* buffer) {
 void assistant_Server::Forget(std::int64_t offset) {
   auto served = m_Served.find(offset);
   if (served == m_Served.end()) return;
-  m_Spare.push_back(std::move(served->second));
+  m_Spare.push_back(served->second.bytes);
   m_Served.erase(served);
+}
+
+char* assistant_Server::CopyFor(std::int64_t offset) {
+  auto served = m_Served.find(offset);
+  if (served != m_Served.end()) return served->second.bytes;
+  char* bytes;
+  if (!m_Spare.empty()) {
+    bytes = m_Spare.back();
+    m_Spare.pop_back();
+  } else {
+    const std::size_t page = static_cast<std::size_t>(m_PageSize);
+    if (m_Slabs.empty() || m_SlabUsed + page > m_Slabs.back()->Size()) {
+      m_Slabs.push_back(utl_MappedMemory::Anonymous(std::max(kSlabBytes / page, std::size_t{1}) * page));
+      m_SlabUsed = 0;
+    }
+    bytes = m_Slabs.back()->Data() + m_SlabUsed;
+    m_SlabUsed += page;
+  }
+  m_Served[offset] = Copy{bytes, 0};
+  return bytes;
 }
 
 std::vector<std::int64_t> assistant_Server::ChangedPages(std::int64_t exceptOffset) {
   std::vector<std::int64_t> changed;
   for (const auto& entry : m_Served) {
     if (entry.first == exceptOffset) continue;  // sent again in this very reply
-    const std::vector<char>& sent = entry.second;
+    const Copy& sent = entry.second;
     const int now = ReadPage(entry.first, m_Page.data());
-    if (static_cast<std::size_t>(now) >= sent.size() &&
-        std::memcmp(sent.data(), m_Page.data(), sent.size()) == 0)
+    if (now >= sent.count &&
+        std::memcmp(sent.bytes, m_Page.data(), static_cast<std::size_t>(sent.count)) == 0)
       continue;
     changed.push_back(entry.first);
   }
@@ -108,19 +131,14 @@ void assistant_Server::Run() {
                                 std::to_string(pageSize) + " does not fit pages of " +
                                 std::to_string(m_PageSize));
       WriteHead(offset);
-      const int bytes = ReadPage(offset, m_Page.data());
-      if (!m_Compressed) {
-        // A compressed file never reports a flush, so its pages never need
-        // comparing.
-        std::vector<char>& copy = m_Served[offset];
-        if (copy.capacity() == 0 && !m_Spare.empty()) {
-          copy = std::move(m_Spare.back());
-          m_Spare.pop_back();
-        }
-        copy.assign(m_Page.data(), m_Page.data() + bytes);
-      }
+      // A compressed file never reports a flush, so its pages never need
+      // comparing. Either buffer stays as sent until the next request: the
+      // client reads the whole reply before it asks again.
+      char* page = m_Compressed ? m_Page.data() : CopyFor(offset);
+      const int bytes = ReadPage(offset, page);
+      if (!m_Compressed) m_Served[offset].count = bytes;
       m_Out.WriteInt(bytes);
-      m_Out.WriteBytes(m_Page.data(), bytes);
+      m_Out.WriteLent(page, bytes);
     } else {
       throw assistant_Failure("unknown request " + std::to_string(opcode));
     }

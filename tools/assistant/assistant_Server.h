@@ -3,7 +3,8 @@
 // served pages changed is decided exactly: a copy of every page as it was
 // last sent is kept in memory and compared byte for byte when the writer
 // has flushed. The client reports the pages it no longer holds, so the
-// copies never outgrow what its cache holds of this file.
+// copies never outgrow what its cache holds of this file. A page is read
+// from the file once, into its kept copy, and lent to the pipe from there.
 #ifndef QVT_TOOLS_ASSISTANT_SERVER_H
 #define QVT_TOOLS_ASSISTANT_SERVER_H
 
@@ -14,6 +15,7 @@
 
 #include "qvt_File.h"
 #include "utl_BinStream.h"
+#include "utl_MappedMemory.h"
 
 class assistant_Server {
  public:
@@ -30,7 +32,13 @@ class assistant_Server {
   std::vector<std::int64_t> ChangedPages(std::int64_t exceptOffset);
   int ReadPage(std::int64_t offset, char* buffer);
   void Forget(std::int64_t offset);
+  char* CopyFor(std::int64_t offset);
   std::int64_t FileSize();
+
+  struct Copy {
+    char* bytes;         // a page-sized slot of m_Slabs
+    std::int32_t count;  // bytes sent
+  };
 
   std::string m_Path;
   utl_BinIStream& m_In;
@@ -38,9 +46,11 @@ class assistant_Server {
   qvt_File m_File;
   bool m_Compressed;
   std::int32_t m_PageSize = 0;
-  std::map<std::int64_t, std::vector<char>> m_Served;  // page offset -> the bytes sent
-  std::vector<std::vector<char>> m_Spare;              // buffers of forgotten pages, for reuse
-  std::vector<char> m_Page;
+  std::map<std::int64_t, Copy> m_Served;                   // page offset -> the bytes sent
+  std::vector<std::unique_ptr<utl_MappedMemory>> m_Slabs;  // every copy's memory, never given back
+  std::size_t m_SlabUsed = 0;                              // bytes of the last slab handed out
+  std::vector<char*> m_Spare;                              // slots of forgotten pages, for reuse
+  std::vector<char> m_Page;                                // scratch for comparing and compressed files
 };
 
 #endif  // QVT_TOOLS_ASSISTANT_SERVER_H
