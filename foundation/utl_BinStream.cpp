@@ -125,6 +125,8 @@ bool utl_BinIStream::DrainToEnd(int totalMs) {
   }
 }
 
+bool utl_BinIStream::HasInput() const { return m_Begin != m_End || WaitReady(m_Fd, POLLIN, 0); }
+
 std::uint64_t utl_BinIStream::ReadUnsigned(int width) {
   unsigned char bytes[8];
   ReadBytes(reinterpret_cast<char*>(bytes), width);

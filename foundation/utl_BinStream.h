@@ -48,6 +48,9 @@ class utl_BinIStream {
   // Reads and discards until the end of the stream; false when the end
   // does not come within totalMs milliseconds.
   bool DrainToEnd(int totalMs);
+  // True when a read would not wait: bytes are buffered or waiting on the
+  // descriptor, or the stream has ended. Never waits, never throws.
+  bool HasInput() const;
 
  private:
   std::uint64_t ReadUnsigned(int width);

@@ -72,7 +72,7 @@ std::unique_ptr<utl_MappedMemory> utl_MappedMemory::OfFile(const utl_File& file,
 
 utl_MappedMemory::~utl_MappedMemory() { (void)::munmap(m_Base, m_Length); }
 
-void utl_MappedMemory::Prepare(char* at, std::size_t count) const {
+void utl_MappedMemory::Prepare(char* at, std::size_t count) {
   if (count == 0) return;
   const std::uintptr_t page = SystemPage();
   const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(at) / page * page;
