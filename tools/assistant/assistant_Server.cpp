@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "assistant_Config.h"
+#include "nex_Exception.h"
 #include "qvt_FileRepr.h"
 #include "qvt_FileReprEncoded.h"
 #include "qvt_RemoteMessages.h"
@@ -57,7 +58,13 @@ void assistant_Server::ReadAhead() {
   if (m_Served.count(offset) != 0 || m_In.HasInput()) return;
   m_Ahead.bytes = TakeSlot();
   m_AheadOffset = offset;
-  m_Ahead.count = ReadPage(offset, m_Ahead.bytes, 0, true);
+  try {
+    m_Ahead.count = ReadPage(offset, m_Ahead.bytes, 0, true);
+  } catch (const nex_Exception&) {
+    // Nobody asked for this page yet: if it is asked for, reading it again
+    // reports the failure in answer to that request.
+    DropAhead();
+  }
 }
 
 void assistant_Server::DropAhead() {
