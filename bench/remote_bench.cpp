@@ -9,14 +9,22 @@
 // cache, so no run measures the disk. The assistant is the one of this
 // build (bin/ is put first on PATH).
 //
-// On the 2-core development machine, shared with three other builds (load
-// average 11 to 13), runs gave a ratio of 0.08 to 0.13 (direct 36-50 ms,
-// through the assistant 320-520 ms, of which 40-45 ms CPU in this process):
-// short of the goal. Each byte is copied five more times than a direct read
-// (file to assistant, the assistant's own copy for exact change tracking,
-// the pipe both ways, the cache file both ways), and every page is a round
-// trip between two processes that wait for a core. Without the assistant's
-// copies the ratio was 0.24.
+// Where the bytes go: the assistant reads each page once, into the copy it
+// keeps for change tracking (huge-page memory), while the client still
+// works on the page before, and lends that copy to the pipe (vmsplice); the
+// client reads the pipe straight into the page's slot in the memory-mapped
+// cache file and copies it once into the caller's buffer. What is left is
+// per byte: in the assistant, zeroing its fresh copies and the read from the
+// file; in this process, the pipe read, the copy out of the cache and the
+// byte-order conversion a direct read also does.
+//
+// On the 2-core development machine shared with five other builds (load
+// average 9 to 14, so both processes wait for a core), best of three runs:
+// direct 50-65 ms (20 ms CPU), through the assistant 150-280 ms (35-45 ms
+// CPU in this process, about as much in the assistant), ratio 0.23-0.35.
+// Under such load the ratio follows the CPU of both processes together; on
+// an idle machine they overlap and it follows this process's CPU alone,
+// about twice a direct read's.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -1,8 +1,10 @@
 // POSIX binary streams: poll for bounded waits, read/write with EINTR
-// retried, and SIGPIPE held back around each write so that a dead reader
-// shows up as EPIPE instead of ending the process.
+// retried, vmsplice to lend large runs to a pipe, and SIGPIPE held back
+// around each write so that a dead reader shows up as EPIPE instead of
+// ending the process.
 #include "utl_BinStream.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -16,6 +18,7 @@
 
 #include "atr_translate.h"
 #include "omi_Swapper.h"
+#include <sys/uio.h>
 
 namespace {
 constexpr std::size_t kInputBuffer = 64 * 1024;
@@ -36,17 +39,18 @@ bool WaitReady(int fd, short events, int timeoutMs) {
   }
 }
 
-// Writes count bytes with SIGPIPE blocked in this thread; a pending SIGPIPE
-// that the write raised is taken before the mask is restored. Answers the
-// bytes written or -1 with errno.
-ssize_t WriteNoSigpipe(int fd, const char* data, std::size_t count) {
+// Runs a write-like call (answering a count, or -1 with errno) with SIGPIPE
+// blocked in this thread, retrying on EINTR; a pending SIGPIPE that the call
+// raised is taken before the mask is restored.
+template <class Call>
+ssize_t NoSigpipe(Call call) {
   sigset_t pipeOnly, old;
   sigemptyset(&pipeOnly);
   sigaddset(&pipeOnly, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
   ssize_t n;
   do {
-    n = ::write(fd, data, count);
+    n = call();
   } while (n < 0 && errno == EINTR);
   const int err = errno;
   if (n < 0 && err == EPIPE && !sigismember(&old, SIGPIPE)) {
@@ -57,6 +61,11 @@ ssize_t WriteNoSigpipe(int fd, const char* data, std::size_t count) {
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   errno = err;
   return n;
+}
+
+[[noreturn]] void ThrowWriteError(int err) {
+  if (err == EPIPE) NEX_THROW(utl_BinStreamEOF("The reading end is closed"));
+  NEX_THROW_TEXT(atr_Format("Write to pipe failed: %s", std::strerror(err)));
 }
 }  // namespace
 
@@ -116,6 +125,8 @@ bool utl_BinIStream::DrainToEnd(int totalMs) {
   }
 }
 
+bool utl_BinIStream::HasInput() const { return m_Begin != m_End || WaitReady(m_Fd, POLLIN, 0); }
+
 std::uint64_t utl_BinIStream::ReadUnsigned(int width) {
   unsigned char bytes[8];
   ReadBytes(reinterpret_cast<char*>(bytes), width);
@@ -164,23 +175,49 @@ void utl_BinOStream::Flush() {
   if (m_Pending.capacity() < pending.capacity()) m_Pending.swap(pending);
 }
 
+void utl_BinOStream::WaitWritable() {
+  if (!WaitReady(m_Fd, POLLOUT, m_TimeoutMs))
+    NEX_THROW(utl_BinStreamTimeout(atr_Format("Peer took no data within %d ms", m_TimeoutMs)));
+}
+
 void utl_BinOStream::Send(const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    if (!WaitReady(m_Fd, POLLOUT, m_TimeoutMs))
-      NEX_THROW(utl_BinStreamTimeout(atr_Format("Peer took no data within %d ms", m_TimeoutMs)));
+    WaitWritable();
     // A blocking pipe write larger than PIPE_BUF may wait for the reader
     // after poll said ready; with a bound on waiting, write what is
     // guaranteed to fit.
     std::size_t chunk = size - done;
     if (m_TimeoutMs >= 0 && chunk > PIPE_BUF) chunk = PIPE_BUF;
-    const ssize_t n = WriteNoSigpipe(m_Fd, data + done, chunk);
+    const ssize_t n = NoSigpipe([&] { return ::write(m_Fd, data + done, chunk); });
     if (n < 0) {
-      const int err = errno;
-      if (err == EAGAIN) continue;
-      if (err == EPIPE) NEX_THROW(utl_BinStreamEOF("The reading end is closed"));
-      NEX_THROW_TEXT(atr_Format("Write to pipe failed: %s", std::strerror(err)));
+      if (errno == EAGAIN) continue;
+      ThrowWriteError(errno);
     }
     done += static_cast<std::size_t>(n);
   }
+}
+
+void utl_BinOStream::WriteLent(const char* buffer, std::int64_t count) {
+  Flush();
+  const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
+  std::size_t done = 0;
+  // Lending saves the copy into the pipe's own pages; with a bound on
+  // waiting it must not block once poll said ready.
+  const unsigned int flags = m_TimeoutMs >= 0 ? SPLICE_F_NONBLOCK : 0;
+  while (m_CanLend && done < size) {
+    WaitWritable();
+    struct iovec span;
+    span.iov_base = const_cast<char*>(buffer + done);
+    span.iov_len = size - done;
+    const ssize_t n = NoSigpipe([&] { return ::vmsplice(m_Fd, &span, 1, flags); });
+    if (n < 0) {
+      if (errno == EAGAIN) continue;
+      if (errno != EBADF && errno != EINVAL) ThrowWriteError(errno);
+      m_CanLend = false;  // not a pipe (a socket, a file): copy instead
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  Send(buffer + done, size - done);
 }

@@ -48,6 +48,9 @@ class utl_BinIStream {
   // Reads and discards until the end of the stream; false when the end
   // does not come within totalMs milliseconds.
   bool DrainToEnd(int totalMs);
+  // True when a read would not wait: bytes are buffered or waiting on the
+  // descriptor, or the stream has ended. Never waits, never throws.
+  bool HasInput() const;
 
  private:
   std::uint64_t ReadUnsigned(int width);
@@ -74,6 +77,12 @@ class utl_BinOStream {
   void WriteInt64(std::int64_t value) { WriteUnsigned(static_cast<std::uint64_t>(value), 8); }
   // A run of 64 KiB or more is sent at once, after what is pending.
   void WriteBytes(const char* buffer, std::int64_t count);
+  // Sends what is pending, then count bytes that are lent rather than
+  // copied when the descriptor is a pipe: the pipe refers to the caller's
+  // memory until the peer reads it. REQUIRES the bytes stay unchanged until
+  // the peer has read them (in a request/reply exchange: until the next
+  // request arrives). THROWS as Flush.
+  void WriteLent(const char* buffer, std::int64_t count);
   // Sends everything written so far. THROWS utl_BinStreamEOF when the peer
   // closed its end, utl_BinStreamTimeout when it takes nothing within the
   // timeout. A broken pipe never raises SIGPIPE in the caller.
@@ -82,10 +91,12 @@ class utl_BinOStream {
  private:
   void WriteUnsigned(std::uint64_t value, int width);
   void Send(const char* data, std::size_t size);
+  void WaitWritable();
 
   int m_Fd;
   bool m_Little;
   int m_TimeoutMs;
+  bool m_CanLend = true;  // until the descriptor turns out not to be a pipe
   std::vector<char> m_Pending;
 };
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "atr_translate.h"
 #include "nex_Exception.h"
@@ -18,8 +19,9 @@ const char kCacheLimitKey[] = "nodb_cache_limit";
 constexpr int kMaxPageKiB = 65536;
 constexpr int kOversizePageKiB = 2048;  // what a page size above the maximum becomes
 constexpr std::int64_t kMiB = 0x100000;
-// Larger than one block so that a 1 MiB page is stored in few system calls.
-constexpr int kFillChunk = 64 * 1024;
+// Mapping the cache file in large chunks keeps the number of mappings small
+// whatever the page size.
+constexpr std::int64_t kChunkBytes = 64 * kMiB;
 
 std::atomic<qvt_FileCache*> g_Instance{nullptr};
 std::atomic<thr_Mutex*> g_InstanceLock{nullptr};
@@ -87,6 +89,11 @@ qvt_FileCache::qvt_FileCache(const cow_String& directory) {
   m_PageSize = sizes.pageSize;
   m_PageLimit = sizes.pageLimit;
   m_File = std::make_unique<utl_File>(m_Scratch->Name(), utl_FileAccessCreate, utl_FileSharingNone);
+  m_SlotsPerChunk = static_cast<std::int32_t>(std::max<std::int64_t>(1, kChunkBytes / SlotSize()));
+}
+
+std::int64_t qvt_FileCache::SlotSize() const {
+  return (static_cast<std::int64_t>(m_PageSize) + kBlock - 1) / kBlock * kBlock;
 }
 
 qvt_FileCache::~qvt_FileCache() = default;
@@ -123,8 +130,14 @@ qvt_FileCachePage* qvt_FileCache::TakePage() {
     auto page = std::make_unique<qvt_FileCachePage>();
     // Slots are handed out by count, not by the file's size, so pages made
     // before either is filled never share one.
-    const std::int64_t slotSize = (static_cast<std::int64_t>(m_PageSize) + kBlock - 1) / kBlock * kBlock;
+    const std::int64_t slotSize = SlotSize();
     page->slot = slotSize * m_PagesMade;
+    const std::size_t chunk = static_cast<std::size_t>(m_PagesMade / m_SlotsPerChunk);
+    if (chunk == m_Chunks.size())
+      m_Chunks.push_back(utl_MappedMemory::OfFile(
+          *m_File, page->slot,
+          static_cast<std::size_t>(slotSize) * static_cast<std::size_t>(m_SlotsPerChunk)));
+    page->bytes = m_Chunks[chunk]->Data() + slotSize * (m_PagesMade % m_SlotsPerChunk);
     m_Pages.push_back(std::move(page));
     ++m_PagesMade;
     return m_Pages.back().get();
@@ -195,25 +208,24 @@ void qvt_FileCache::Copy(const qvt_FileCachePage& page, std::int64_t& count, cha
   const std::int64_t from = position - page.offset;
   const std::int64_t n = std::min<std::int64_t>(length, std::max<std::int64_t>(0, page.valid - from));
   if (n <= 0) return;
-  if (m_File->ReadAt(page.slot + from, buffer, static_cast<int>(n)) != n)
-    NEX_THROW_TEXT(
-        atr_Format("***ERROR: The remote page cache file %s is shorter than its pages", m_File->Name()));
+  std::memcpy(buffer, page.bytes + from, static_cast<std::size_t>(n));
   count += n;
   buffer += n;
   position += n;
   length -= n;
 }
 
+void qvt_FileCache::Reserve(qvt_FileCachePage& page) {
+  if (page.reserved) return;
+  utl_ReserveFileSpace(*m_File, page.slot, SlotSize());
+  utl_MappedMemory::Prepare(page.bytes, static_cast<std::size_t>(SlotSize()));
+  page.reserved = true;
+}
+
 void qvt_FileCache::Fill(qvt_FileCachePage& page, std::int32_t byteCount, utl_BinIStream& stream) {
   NEX_ASSERT(byteCount >= 0 && byteCount <= m_PageSize);
   page.valid = 0;
-  std::vector<char> chunk(static_cast<std::size_t>(std::min(kFillChunk, std::max(byteCount, 1))));
-  for (std::int32_t done = 0; done < byteCount;) {
-    const int n = std::min<std::int32_t>(byteCount - done, static_cast<std::int32_t>(chunk.size()));
-    stream.ReadBytes(chunk.data(), n);
-    if (m_File->WriteAt(page.slot + done, chunk.data(), n) != n)
-      NEX_THROW_TEXT(atr_Format("***ERROR: Write to the remote page cache file %s failed", m_File->Name()));
-    done += n;
-  }
+  Reserve(page);
+  stream.ReadBytes(page.bytes, byteCount);
   page.valid = byteCount;
 }

@@ -2,6 +2,8 @@
 // assistants are kept in one local scratch file so that the database layer's
 // many small reads cost no round trip. Pages are recycled in least-recently-
 // released order; pages an assistant reports as changed are invalidated.
+// The scratch file is mapped into memory: a page is filled by reading the
+// pipe straight into its slot and copied once to each reader.
 // Builds on the foundation only; qvt_FileReprRemote is its user.
 #ifndef QVT_REMOTE_QVT_FILECACHE_H
 #define QVT_REMOTE_QVT_FILECACHE_H
@@ -14,6 +16,7 @@
 #include "thr_Mutex.h"
 #include "utl_File.h"
 #include "utl_FileOffset.h"
+#include "utl_MappedMemory.h"
 #include "utl_TempFile.h"
 
 class utl_BinIStream;
@@ -33,6 +36,8 @@ struct qvt_FileCachePage {
   std::int32_t valid = 0;             // bytes held from offset on, 0 .. page size
   qvt_FileCacheMap* owner = nullptr;  // the map holding it, or none
   int list = 0;                       // which list it is on
+  char* bytes = nullptr;              // the slot as mapped into memory
+  bool reserved = false;              // the slot's storage is allocated in the cache file
 };
 
 class qvt_FileCache {
@@ -84,10 +89,16 @@ class qvt_FileCache {
   // buffer, and advances count, buffer, position and length by it.
   void Copy(const qvt_FileCachePage& page, std::int64_t& count, char*& buffer, std::int64_t& length,
             utl_FileOffset& position) const;
-  // Reads byteCount bytes of page data from stream into page's slot, then
-  // sets its valid count. REQUIRES 0 <= byteCount <= PageSize(). A stream
-  // that fails part way leaves the valid count 0. THROWS what the stream
-  // or the cache file throws.
+  // Allocates the storage of page's slot in the cache file, once per page,
+  // so that writing the slot through its mapping cannot fail later. Called
+  // before asking for a page's bytes: a full volume then fails while the
+  // pipe holds no reply. THROWS nex_TextException when the volume is full.
+  void Reserve(qvt_FileCachePage& page);
+  // Reads byteCount bytes of page data from stream straight into page's
+  // slot (reserving it first if need be), then sets its valid count.
+  // REQUIRES 0 <= byteCount <= PageSize(). A stream that fails part way
+  // leaves the valid count 0. THROWS what the stream or the cache file
+  // throws.
   void Fill(qvt_FileCachePage& page, std::int32_t byteCount, utl_BinIStream& stream);
 
   std::int32_t PageSize() const { return m_PageSize; }
@@ -104,8 +115,14 @@ class qvt_FileCache {
   static void Unbind(qvt_FileCachePage* page);
   qvt_FileCachePage* TakePage();
 
+  std::int64_t SlotSize() const;
+
   std::unique_ptr<utl_TempFile> m_Scratch;
   std::unique_ptr<utl_File> m_File;
+  // The cache file mapped in chunks of whole slots, each mapped when its
+  // first page is made; unmapped before the file is closed.
+  std::vector<std::unique_ptr<utl_MappedMemory>> m_Chunks;
+  std::int32_t m_SlotsPerChunk = 1;
   List m_Lists[3];
   std::int32_t m_PageSize = kDefaultPageSize;
   std::int64_t m_PageLimit = 0;

@@ -208,6 +208,9 @@ std::int64_t qvt_FileReprRemote::SizeRequest() {
 
 void qvt_FileReprRemote::PageRequest(qvt_FileCachePage& page) {
   Exchange([&] {
+    // A cache file that cannot take the page fails here, before the pipe
+    // holds a reply that would put the stream out of step.
+    m_Cache->Reserve(page);
     const std::vector<utl_FileOffset> dropped = m_Cache->TakeDropped(m_Map, proto::kMaxDroppedPerRequest);
     m_Out->WriteUChar(proto::kPageRequest);
     m_Out->WriteShort(static_cast<std::int16_t>(dropped.size()));

@@ -3,9 +3,11 @@
 // the offsets of served pages that changed).
 #include "assistant_Server.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "assistant_Config.h"
+#include "nex_Exception.h"
 #include "qvt_FileRepr.h"
 #include "qvt_FileReprEncoded.h"
 #include "qvt_RemoteMessages.h"
@@ -16,6 +18,10 @@ namespace proto = qvt_RemoteProtocol;
 namespace {
 constexpr std::int32_t kMinPage = 1024;
 constexpr std::int32_t kMaxPage = 64 * 1024 * 1024;
+// Copies are carved from large slabs so that they sit on huge pages.
+constexpr std::size_t kSlabBytes = 64 * 1024 * 1024;
+// Reading ahead looks for a waiting request after each piece this large.
+constexpr int kAheadPiece = 128 * 1024;
 }  // namespace
 
 assistant_Server::assistant_Server(const std::string& path, utl_BinIStream& in, utl_BinOStream& out)
@@ -32,33 +38,111 @@ std::int64_t assistant_Server::FileSize() {
   return utl_Stat(m_Path).size;
 }
 
-int assistant_Server::ReadPage(std::int64_t offset, char* buffer) {
+int assistant_Server::ReadPage(std::int64_t offset, char* buffer, int from, bool yield) {
   qvt_FileRepr* file = m_File.Repr();
-  file->Seek(offset);
-  int got = 0;
+  file->Seek(offset + from);
+  int got = from;
   while (got < m_PageSize) {
-    const int n = file->Read(buffer + got, m_PageSize - got);
+    if (yield && got > from && m_In.HasInput()) break;
+    const int n =
+        file->Read(buffer + got, yield ? std::min(kAheadPiece, m_PageSize - got) : m_PageSize - got);
     if (n <= 0) break;
     got += n;
   }
   return got;
 }
 
+void assistant_Server::ReadAhead() {
+  const std::int64_t offset = m_NextAhead;
+  m_NextAhead = -1;
+  if (m_Served.count(offset) != 0 || m_In.HasInput()) return;
+  m_Ahead.bytes = TakeSlot();
+  m_AheadOffset = offset;
+  try {
+    m_Ahead.count = ReadPage(offset, m_Ahead.bytes, 0, true);
+  } catch (const nex_Exception&) {
+    // Nobody asked for this page yet: if it is asked for, reading it again
+    // reports the failure in answer to that request.
+    DropAhead();
+  }
+}
+
+void assistant_Server::DropAhead() {
+  if (m_Ahead.bytes != nullptr) m_Spare.push_back(m_Ahead.bytes);
+  m_Ahead = Copy{nullptr, 0};
+  m_AheadOffset = -1;
+}
+
+void assistant_Server::ServePage(std::int64_t offset, int status) {
+  char* page;
+  int from = 0;
+  if (m_Compressed) {
+    // A compressed file never reports a flush, so its pages never need
+    // comparing.
+    page = m_Page.data();
+  } else if (m_AheadOffset == offset) {
+    // The file reported no change at the reply before the bytes were read
+    // nor now: they are what a read now gives.
+    page = m_Ahead.bytes;
+    from = m_Ahead.count;
+    m_Served[offset] = Copy{page, 0};
+    m_Ahead = Copy{nullptr, 0};
+    m_AheadOffset = -1;
+  } else {
+    page = CopyFor(offset);
+  }
+  DropAhead();
+  const int bytes = ReadPage(offset, page, from);
+  if (!m_Compressed) m_Served[offset].count = bytes;
+  m_NextAhead =
+      !m_Compressed && status == qvt_FileStatus::Unchanged && bytes == m_PageSize ? offset + m_PageSize : -1;
+  m_Out.WriteInt(bytes);
+  // Either buffer stays as sent until the next request: the client reads
+  // the whole reply before it asks again.
+  m_Out.WriteLent(page, bytes);
+}
+
 void assistant_Server::Forget(std::int64_t offset) {
   auto served = m_Served.find(offset);
   if (served == m_Served.end()) return;
-  m_Spare.push_back(std::move(served->second));
+  m_Spare.push_back(served->second.bytes);
   m_Served.erase(served);
+}
+
+char* assistant_Server::CopyFor(std::int64_t offset) {
+  auto served = m_Served.find(offset);
+  if (served != m_Served.end()) return served->second.bytes;
+  char* bytes = TakeSlot();
+  m_Served[offset] = Copy{bytes, 0};
+  return bytes;
+}
+
+char* assistant_Server::TakeSlot() {
+  // A spare slot's bytes went out in a reply the client has read whole.
+  char* bytes;
+  if (!m_Spare.empty()) {
+    bytes = m_Spare.back();
+    m_Spare.pop_back();
+  } else {
+    const std::size_t page = static_cast<std::size_t>(m_PageSize);
+    if (m_Slabs.empty() || m_SlabUsed + page > m_Slabs.back()->Size()) {
+      m_Slabs.push_back(utl_MappedMemory::Anonymous(std::max(kSlabBytes / page, std::size_t{1}) * page));
+      m_SlabUsed = 0;
+    }
+    bytes = m_Slabs.back()->Data() + m_SlabUsed;
+    m_SlabUsed += page;
+  }
+  return bytes;
 }
 
 std::vector<std::int64_t> assistant_Server::ChangedPages(std::int64_t exceptOffset) {
   std::vector<std::int64_t> changed;
   for (const auto& entry : m_Served) {
     if (entry.first == exceptOffset) continue;  // sent again in this very reply
-    const std::vector<char>& sent = entry.second;
+    const Copy& sent = entry.second;
     const int now = ReadPage(entry.first, m_Page.data());
-    if (static_cast<std::size_t>(now) >= sent.size() &&
-        std::memcmp(sent.data(), m_Page.data(), sent.size()) == 0)
+    if (now >= sent.count &&
+        std::memcmp(sent.bytes, m_Page.data(), static_cast<std::size_t>(sent.count)) == 0)
       continue;
     changed.push_back(entry.first);
   }
@@ -66,14 +150,18 @@ std::vector<std::int64_t> assistant_Server::ChangedPages(std::int64_t exceptOffs
   return changed;
 }
 
-void assistant_Server::WriteHead(std::int64_t exceptOffset) {
+int assistant_Server::WriteHead(std::int64_t exceptOffset) {
   const int status = m_File.Repr()->FileStatus();
   m_Out.WriteUChar(1);
   m_Out.WriteChar(static_cast<signed char>(status));
-  if (status != 2) return;
+  // A page read ahead before a change, or while one may be under way, is
+  // never sent.
+  if (status != qvt_FileStatus::Unchanged) DropAhead();
+  if (status != qvt_FileStatus::Updated) return status;
   const std::vector<std::int64_t> changed = ChangedPages(exceptOffset);
   m_Out.WriteInt(static_cast<std::int32_t>(changed.size()));
   for (std::int64_t offset : changed) m_Out.WriteInt64(offset);
+  return status;
 }
 
 void assistant_Server::Run() {
@@ -85,6 +173,7 @@ void assistant_Server::Run() {
     throw assistant_Failure("the page size " + std::to_string(m_PageSize) + " is out of range");
   m_Page.resize(static_cast<std::size_t>(m_PageSize));
   for (;;) {
+    if (m_NextAhead >= 0) ReadAhead();
     unsigned char opcode;
     try {
       opcode = m_In.ReadUChar();
@@ -107,20 +196,7 @@ void assistant_Server::Run() {
         throw assistant_Failure("a page request for offset " + std::to_string(offset) + " and size " +
                                 std::to_string(pageSize) + " does not fit pages of " +
                                 std::to_string(m_PageSize));
-      WriteHead(offset);
-      const int bytes = ReadPage(offset, m_Page.data());
-      if (!m_Compressed) {
-        // A compressed file never reports a flush, so its pages never need
-        // comparing.
-        std::vector<char>& copy = m_Served[offset];
-        if (copy.capacity() == 0 && !m_Spare.empty()) {
-          copy = std::move(m_Spare.back());
-          m_Spare.pop_back();
-        }
-        copy.assign(m_Page.data(), m_Page.data() + bytes);
-      }
-      m_Out.WriteInt(bytes);
-      m_Out.WriteBytes(m_Page.data(), bytes);
+      ServePage(offset, WriteHead(offset));
     } else {
       throw assistant_Failure("unknown request " + std::to_string(opcode));
     }
