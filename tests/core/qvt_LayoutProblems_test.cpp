@@ -54,12 +54,6 @@ struct Case {
   bool refused;      // whether opening fails
 };
 
-void PlaceSpace(Bytes& b, const SampleDatabase& s, std::int64_t location) {
-  RawEntry e = ReadEntry(b, s.space);
-  e.location = location;
-  WriteEntry(b, e);
-}
-
 const Case kCases[] = {
     {"Signature", [](Bytes& b, const SampleDatabase&) { b[0] = 'X'; },
      "the header does not start with the signature \"WOXR\"", true},
@@ -74,7 +68,12 @@ const Case kCases[] = {
        PutBE32(b, 508, 0);
      },
      "the size record at offset 500 has an unknown marker", true},
-    {"ExtentInHeader", [](Bytes& b, const SampleDatabase& s) { PlaceSpace(b, s, 1000); },
+    {"ExtentInHeader",
+     [](Bytes& b, const SampleDatabase& s) {
+       RawEntry e = ReadEntry(b, s.space);
+       e.location = 1000;
+       WriteEntry(b, e);
+     },
      "handle 11: its extent is placed at offset 1000, inside the header", true},
     {"BlockOverlapsBlock",
      [](Bytes& b, const SampleDatabase&) {
@@ -130,8 +129,9 @@ TEST(FreeLinkageSlot, StrayWordsLeaveItFreeAndTheFileSound) {
   EXPECT_FALSE(Decode(sample.path, bytes).Refused());
   qvt_Database db = qvt_Database::Open(qvt_File::Open(sample.path, 0, true), "");
   EXPECT_EQ(db.HandleType(sample.table), qvt_TypeTable);
-  QVT_EXPECT_THROW_TEXT(db.Space(500, -1), nex_TextException,
-                        "***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
+  QVT_EXPECT_THROW_TEXT(
+      db.Space(500, -1), nex_TextException,
+      "***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, LayoutProblemsTest, ::testing::ValuesIn(kCases),

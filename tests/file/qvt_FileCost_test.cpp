@@ -1,13 +1,12 @@
 // Local transfers allocate nothing per call, and closing the last handle
 // releases the operating-system file.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "qvt_AllocationCounter.h"
 #include "qvt_File.h"
 #include "qvt_FileRepr.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 QVT_DEFINE_ALLOCATION_COUNTER()
 
@@ -37,8 +36,8 @@ TEST(LocalFileCost, ReadWriteSeekAndScalarsAllocateNothing) {
 
 std::size_t OpenDescriptors() {
   std::size_t n = 0;
-  for (auto it = std::filesystem::directory_iterator("/proc/self/fd"); it != std::filesystem::directory_iterator();
-       ++it)
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
+       it != std::filesystem::directory_iterator(); ++it)
     ++n;
   return n;
 }
@@ -49,9 +48,8 @@ TEST(LocalFileCost, LastHandleClosesTheFile) {
   const std::size_t before = OpenDescriptors();
   for (int i = 0; i < 200; ++i) {
     qvt_File a = qvt_File::Open(dir.File("a.odb"), i % 2, false);
-    qvt_File b = a;
     qvt_File c;
-    c = b;
+    c = a;
   }
   EXPECT_EQ(OpenDescriptors(), before);
 }
