@@ -3,14 +3,11 @@
 #include "qvt_IOBuffer.h"
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "nex_Exception.h"
-#include "qvt_DatabaseFixture.h"
 #include "qvt_MemoryIOS.h"
-#include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
 
 using namespace qvt_test;
@@ -234,33 +231,6 @@ TEST(IOBufferTest, AppendCopiesFromTheOtherLocationToItsEnd) {
   end.Append(again);
   end.Flush();
   EXPECT_EQ(source.Bytes().size(), 200u);
-}
-
-// On a real space: whole blocks reach it, and a reader reads them back.
-using IOBufferSpaceTest = DatabaseFixture;
-
-TEST_F(IOBufferSpaceTest, BlocksReachTheSpaceWhole) {
-  std::vector<int> values(1000);
-  for (int i = 0; i < 1000; ++i) values[static_cast<std::size_t>(i)] = i * 7;
-  {
-    auto db = Create();
-    std::unique_ptr<qvt_SpaceRepr> space(db->Space(256));
-    {
-      qvt_IOBuffer buffer(*space, 1024);
-      buffer.WriteIntArray(values.data(), 1000);
-      buffer.WriteString("tail");
-    }
-    EXPECT_EQ(space->Length(), 4008);
-    EXPECT_EQ(space->Allocation(), 4096);
-  }
-  auto reader = Open();
-  std::unique_ptr<qvt_SpaceRepr> space(reader->Space(4, -1));
-  qvt_IOBuffer buffer(*space, 100);
-  std::vector<int> back(1000);
-  EXPECT_EQ(buffer.ReadIntArray(back.data(), 1000), 1000);
-  EXPECT_EQ(back, values);
-  EXPECT_EQ(buffer.ReadString(), "tail");
-  QVT_EXPECT_THROW_TEXT(buffer.WriteInt(1), nex_TextException, kReadOnly);
 }
 
 }  // namespace

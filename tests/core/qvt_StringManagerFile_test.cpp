@@ -71,25 +71,6 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
   EXPECT_EQ(Pool().ExternalSize(), 8);
 }
 
-// Many strings over several flushes: a reader finds each by reference and
-// reference by text.
-TEST_F(StringPoolTest, StringsSurviveReopenWithTheirReferences) {
-  std::vector<std::string> texts;
-  std::vector<utl_FileOffset> refs;
-  for (int i = 0; i < 300; ++i) {
-    texts.push_back("string number " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 7), '*'));
-    refs.push_back(Pool().StringOffset(texts.back()));
-    if (i % 100 == 99) m_Db->Flush();
-  }
-  m_Db.reset();
-  auto reader = Open();
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    EXPECT_EQ(reader->StringPool().String(refs[i]), texts[i]);
-    EXPECT_EQ(reader->StringPool().StringOffset(texts[i]), refs[i]);
-  }
-  EXPECT_EQ(reader->StringPool().StringCount(), 300);
-}
-
 // Neutering keeps the record's size: a longer text is cut, a shorter one
 // followed by zeros. This process keeps the old text; a new one reads the
 // neutered record as empty strings and still finds the record behind it.
@@ -148,8 +129,7 @@ TEST_F(StringPoolTest, DamagedLengthsStopTheScan) {
   Pool().StringOffset("defgh");
   m_Db.reset();
   const std::vector<unsigned char> sound = ReadAll(Path());
-  for (const auto& damage :
-       {std::make_pair(12, 0xFFFFFFFBu), std::make_pair(4, 0x7FFFFFFFu)}) {
+  for (const auto& damage : {std::make_pair(12, 0xFFFFFFFBu), std::make_pair(4, 0x7FFFFFFFu)}) {
     std::vector<unsigned char> bytes = sound;
     PutBE32(bytes, FileOffsetOf(bytes, 1, damage.first), damage.second);
     WriteAll(Path(), bytes);

@@ -1,15 +1,20 @@
 // Typed stream operations: external byte order of ints, floats and doubles,
-// fixed-width strings, partial reads at the end, and the four messages.
+// fixed-width strings, pooled strings, partial reads at the end, the four
+// messages, and at most one scratch allocation per call (none for scalars).
 #include "qvt_IO.h"
 
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "nex_Exception.h"
+#include "qvt_AllocationCounter.h"
 #include "qvt_MemoryIOS.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
+
+QVT_DEFINE_ALLOCATION_COUNTER()
 
 namespace {
 
@@ -199,13 +204,48 @@ TEST(TypedStream, PooledStringsShareReferences) {
   EXPECT_EQ((std::vector<cow_String>(got, got + 3)), (std::vector<cow_String>(strings, strings + 3)));
   EXPECT_EQ(io.ReadString(), "de");
   EXPECT_EQ(io.Reads(), 3);  // the read at the end counts
-  io.Bytes().resize(12);  // one whole reference and a half
+  io.Bytes().resize(12);     // one whole reference and a half
   io.Seek(0);
   cow_String two[2] = {"keep0", "keep1"};
   EXPECT_EQ(io.ReadStringArray(two, 2), 1);
   EXPECT_EQ(two[0], "abc");
   EXPECT_EQ(two[1], "keep1");
   QVT_EXPECT_THROW_TEXT(io.ReadString(), nex_TextException, kEof);
+}
+
+using qvt_test::AllocationCount;
+
+TEST(TypedStreamCost, ArrayCallsAllocateOnceAndScalarsNever) {
+  qvt_test::MemoryIOS io;
+  std::vector<double> values(10000, 1.5);
+  std::vector<cow_String> strings(100, "same");
+  io.WriteStringArray(strings.data(), 100);  // fills the pool once
+  io.Bytes().reserve(200000);                // the stream's own growth is not measured
+  const std::pair<int, std::function<void()>> calls[] = {
+      {1, [&] { io.WriteDoubleArray(values.data(), 10000); }},
+      {1, [&] { io.WriteStringArray(strings.data(), 100); }},
+      {0,
+       [&] {
+         io.WriteInt(1);
+         io.WriteFloat(2.0f);
+         io.WriteDouble(3.0);
+         io.WriteFixedString("abc", 8);
+       }},
+      {0, [&] { io.Seek(800); }},
+      {1, [&] { EXPECT_EQ(io.ReadDoubleArray(values.data(), 10000), 10000); }},
+      {0,
+       [&] {
+         io.ReadInt();
+         io.ReadFloat();
+         io.ReadDouble();
+       }},
+  };
+  for (const auto& call : calls) {
+    const long before = AllocationCount();
+    call.second();
+    EXPECT_EQ(AllocationCount() - before, call.first);
+  }
+  EXPECT_EQ(io.Reads(), 4);
 }
 
 }  // namespace
