@@ -200,10 +200,9 @@ TEST_F(DamagedLinkageTest, RandomByteFlipsNeverCrash) {
       }
       ++opened;
     } catch (const nex_Exception& e) {
-      SUCCEED() << e.AsString();
+      EXPECT_NE(e.AsString(), "");
     }
   }
-  RecordProperty("seed", static_cast<int>(seed));
   EXPECT_GT(opened, 0) << "seed " << seed;
 }
 

@@ -50,15 +50,14 @@ TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
             (std::vector<double>{1, -2.5, 3}));
   EXPECT_EQ(Bytes(b.begin() + 24, b.end()), (Bytes{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 0x3F, 0xC0, 0, 0}));
   buffer.Seek(0);
-  double out[3] = {};
-  EXPECT_EQ(buffer.ReadDoubleArray(out, 3), 3);
-  EXPECT_EQ(out[1], -2.5);
-  int outInts[2] = {};
-  EXPECT_EQ(buffer.ReadIntArray(outInts, 2), 2);
-  EXPECT_EQ(outInts[1], -2);
-  float outFloat = 0;
-  EXPECT_EQ(buffer.ReadFloatArray(&outFloat, 1), 1);
-  EXPECT_EQ(outFloat, 1.5f);
+  double d[3] = {};
+  int i[2] = {};
+  float f2 = 0;
+  EXPECT_EQ(buffer.ReadDoubleArray(d, 3), 3);
+  EXPECT_EQ(buffer.ReadIntArray(i, 2), 2);
+  EXPECT_EQ(buffer.ReadFloatArray(&f2, 1), 1);
+  EXPECT_EQ((std::vector<double>{d[0], d[1], d[2], double(i[0]), double(i[1]), f2}),
+            (std::vector<double>{1, -2.5, 3, 1, -2, 1.5}));
   QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, kEof);
 
   MemoryIOS small;
