@@ -43,7 +43,7 @@ utl_FileOffset g_FirstString = 0;
 
 struct ObjectKind {
   std::string name;
-  int first, second;  // records of the first and the second flush
+  int first, second;   // records of the first and the second flush
   bool prefixAllowed;  // a space may show any whole prefix of its second round
   // Writes the first round, calls flush, writes the second, calls flush.
   std::function<void(Db&, const std::function<void()>& flush)> write;
@@ -78,7 +78,8 @@ const std::vector<ObjectKind>& Kinds() {
        [](Db& db) {
          std::unique_ptr<qvt_SpaceRepr> space(db.Space(4, -1));
          std::vector<int> values(static_cast<std::size_t>(space->Length() / 4));
-         EXPECT_EQ(space->ReadIntArray(values.data(), static_cast<int>(values.size())), static_cast<int>(values.size()));
+         EXPECT_EQ(space->ReadIntArray(values.data(), static_cast<int>(values.size())),
+                   static_cast<int>(values.size()));
          for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(values[i], static_cast<int>(i));
          EXPECT_EQ(db.StringPool().String(g_FirstString), "first");
          return static_cast<int>(values.size());
@@ -136,7 +137,8 @@ const std::vector<ObjectKind>& Kinds() {
              std::vector<double> buffer(static_cast<std::size_t>(a.FieldCount()) * 4 + 8);
              std::vector<cow_String> strings(buffer.size());
              for (int step = 0; step < 1000; ++step) {
-               const int got = a.Type() == qvt_TypeString ? a.Read(strings.data(), 4) : a.Read(buffer.data(), 4);
+               const int got =
+                   a.Type() == qvt_TypeString ? a.Read(strings.data(), 4) : a.Read(buffer.data(), 4);
                if (got < 4 * a.FieldCount()) break;
              }
            } catch (const nex_Exception&) {

@@ -3,29 +3,29 @@
 #include "qvt_IOBuffer.h"
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "nex_Exception.h"
-#include "qvt_DatabaseFixture.h"
 #include "qvt_MemoryIOS.h"
-#include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
 
 using namespace qvt_test;
 
 namespace {
 
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+using Bytes = std::vector<unsigned char>;
 
-std::vector<unsigned char> Bytes(std::initializer_list<int> values) {
-  std::vector<unsigned char> out;
-  for (int v : values) out.push_back(static_cast<unsigned char>(v));
-  return out;
-}
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
+const char kEof[] = "***ERROR: Unexpected End Of File.";
+const char kQuantum[] = "qvt_IOBuffer::PrepWrite: Quantum is too large for buffer.";
 
-TEST(IOBufferTest, ThreeDoublesThroughTwentyBytesTakeTwoWindows) {
+std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// Three doubles through a 20-byte block take two windows; the first block
+// reaches the space whole, in one write, and values are converted in place.
+TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
   MemoryIOS space;
   qvt_IOBuffer buffer(space, 20);
   ASSERT_TRUE(buffer.PrepWrite(8, 3));
@@ -34,18 +34,9 @@ TEST(IOBufferTest, ThreeDoublesThroughTwentyBytesTakeTwoWindows) {
   EXPECT_EQ(space.Writes(), 0);
   ASSERT_TRUE(buffer.PrepWrite(8, 1));
   EXPECT_EQ(buffer.WindowCount(), 1);
-  // The first block went to the space whole: 16 bytes in one write.
   EXPECT_EQ(space.Writes(), 1);
   EXPECT_EQ(space.Bytes().size(), 16u);
-  std::memset(buffer.Window(), 2, 8);
-  buffer.Flush();
-  EXPECT_EQ(space.Bytes().size(), 24u);
-  EXPECT_EQ(space.Bytes()[16], 2);
-}
-
-TEST(IOBufferTest, DoublesAreConvertedBigEndianInPlace) {
-  MemoryIOS space;
-  qvt_IOBuffer buffer(space, 20);
+  buffer.Seek(0);
   const double in[3] = {1.0, -2.5, 3.0};
   buffer.WriteDoubleArray(in, 3);
   const int ints[2] = {1, -2};
@@ -53,104 +44,118 @@ TEST(IOBufferTest, DoublesAreConvertedBigEndianInPlace) {
   const float f = 1.5f;
   buffer.WriteFloatArray(&f, 1);
   buffer.Flush();
-  const std::vector<unsigned char>& b = space.Bytes();
+  const Bytes& b = space.Bytes();
   ASSERT_EQ(b.size(), 24u + 8u + 4u);
-  EXPECT_EQ(BEDouble(b, 0), 1.0);
-  EXPECT_EQ(BEDouble(b, 8), -2.5);
-  EXPECT_EQ(BEDouble(b, 16), 3.0);
-  EXPECT_EQ(std::vector<unsigned char>(b.begin() + 24, b.begin() + 32), Bytes({0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE}));
-  EXPECT_EQ(std::vector<unsigned char>(b.begin() + 32, b.end()), Bytes({0x3F, 0xC0, 0, 0}));
-
+  EXPECT_EQ((std::vector<double>{BEDouble(b, 0), BEDouble(b, 8), BEDouble(b, 16)}),
+            (std::vector<double>{1, -2.5, 3}));
+  EXPECT_EQ(Bytes(b.begin() + 24, b.end()), (Bytes{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 0x3F, 0xC0, 0, 0}));
   buffer.Seek(0);
-  double out[3] = {};
-  EXPECT_EQ(buffer.ReadDoubleArray(out, 3), 3);
-  EXPECT_EQ(out[1], -2.5);
-  int outInts[2] = {};
-  EXPECT_EQ(buffer.ReadIntArray(outInts, 2), 2);
-  EXPECT_EQ(outInts[1], -2);
-  float outFloat = 0;
-  EXPECT_EQ(buffer.ReadFloatArray(&outFloat, 1), 1);
-  EXPECT_EQ(outFloat, 1.5f);
-  QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, "***ERROR: Unexpected End Of File.");
+  double d[3] = {};
+  int i[2] = {};
+  float f2 = 0;
+  EXPECT_EQ(buffer.ReadDoubleArray(d, 3), 3);
+  EXPECT_EQ(buffer.ReadIntArray(i, 2), 2);
+  EXPECT_EQ(buffer.ReadFloatArray(&f2, 1), 1);
+  EXPECT_EQ((std::vector<double>{d[0], d[1], d[2], double(i[0]), double(i[1]), f2}),
+            (std::vector<double>{1, -2.5, 3, 1, -2, 1.5}));
+  QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, kEof);
+
+  MemoryIOS small;
+  qvt_IOBuffer tiny(small, 4);
+  QVT_EXPECT_THROW_TEXT(tiny.WriteDouble(1.0), nex_TextException, kQuantum);
+  QVT_EXPECT_THROW_TEXT(tiny.WriteString("z"), nex_TextException, kQuantum);
+  EXPECT_TRUE(small.Bytes().empty());
 }
 
-TEST(IOBufferTest, QuantumLargerThanTheBlockIsRefused) {
+// Elements never straddle blocks; a partial element at the end is not
+// delivered and leaves the rest of the array alone.
+TEST(IOBufferTest, ReadsDeliverWholeElements) {
   MemoryIOS space;
-  qvt_IOBuffer buffer(space, 4);
-  QVT_EXPECT_THROW_TEXT(buffer.WriteDouble(1.0), nex_TextException,
-                        "qvt_IOBuffer::PrepWrite: Quantum is too large for buffer.");
-  EXPECT_TRUE(space.Bytes().empty());
-}
-
-TEST(IOBufferTest, PartialElementAtTheEndIsNotDelivered) {
-  MemoryIOS space;
-  space.Bytes() = Bytes({0, 0, 0, 7, 0, 0});
-  qvt_IOBuffer buffer(space, 16);
-  int values[2] = {-1, -1};
-  EXPECT_EQ(buffer.ReadIntArray(values, 2), 1);
-  EXPECT_EQ(values[0], 7);
-  EXPECT_EQ(values[1], -1);
-  EXPECT_EQ(buffer.Location(), 4);
-  EXPECT_FALSE(buffer.PrepRead(4, 1));
-  QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, "***ERROR: Unexpected End Of File.");
-}
-
-TEST(IOBufferTest, ElementsNeverStraddleBlocks) {
-  MemoryIOS space;
-  for (int i = 0; i < 10; ++i) space.Bytes().insert(space.Bytes().end(), {0, 0, 0, static_cast<unsigned char>(i)});
+  for (int i = 0; i < 10; ++i)
+    space.Bytes().insert(space.Bytes().end(), {0, 0, 0, static_cast<unsigned char>(i)});
+  space.Bytes().insert(space.Bytes().end(), {0, 0});
   qvt_IOBuffer buffer(space, 6);  // one whole int per block
-  int values[10] = {};
-  EXPECT_EQ(buffer.ReadIntArray(values, 10), 10);
+  int values[12] = {};
+  values[10] = -1;
+  EXPECT_EQ(buffer.ReadIntArray(values, 11), 10);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(values[i], i);
+  EXPECT_EQ(values[10], -1);
+  EXPECT_EQ(buffer.Location(), 40);
+  EXPECT_FALSE(buffer.PrepRead(4, 1));
+  QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, kEof);
 }
 
-TEST(IOBufferTest, WriteThenReadWritesPendingBytesFirst) {
+// Pending bytes count in the length and reach the space before a read, on
+// a seek elsewhere, on Extend and on destruction; size 0 means 2 KiB and
+// the start is the space's location.
+TEST(IOBufferTest, PendingBytesReachTheSpaceAtTheRightTime) {
   MemoryIOS space;
   space.Bytes().assign(20, 'o');
-  qvt_IOBuffer buffer(space, 64);
-  EXPECT_EQ(buffer.Write("0123456789", 10), 10);
-  EXPECT_EQ(space.Writes(), 0);
-  char bytes[4];
-  EXPECT_EQ(buffer.Read(bytes, 4), 4);
-  EXPECT_EQ(std::string(bytes, 4), "oooo");
-  EXPECT_EQ(std::string(space.Bytes().begin(), space.Bytes().begin() + 10), "0123456789");
-  EXPECT_EQ(buffer.Location(), 14);
-  // Reading to writing: writing starts at the logical location.
-  buffer.Write("W", 1);
-  buffer.Flush();
-  EXPECT_EQ(space.Bytes()[14], 'W');
-  EXPECT_EQ(space.Bytes()[15], 'o');
-}
-
-// Size 0 means 2 KiB and the start is the space's location; the length
-// counts pending bytes; a seek to the current location keeps them, another
-// writes them, as the destructor does.
-TEST(IOBufferTest, PendingBytesCountAndReachTheSpaceOnSeekOrDestruction) {
-  MemoryIOS space;
-  space.Bytes().assign(4, 0);
   {
-    space.Seek(4);
-    qvt_IOBuffer buffer(space, 0);
-    EXPECT_EQ(buffer.Size(), 2048);
-    EXPECT_EQ(buffer.Location(), 4);
-    buffer.Write("abcdef", 6);
-    EXPECT_EQ(space.Length(), 4);
-    EXPECT_EQ(buffer.Length(), 10);
-    buffer.Seek(10);
+    qvt_IOBuffer buffer(space, 64);
+    EXPECT_EQ(buffer.Write("0123456789", 10), 10);
     EXPECT_EQ(space.Writes(), 0);
-    buffer.Seek(0);
-    EXPECT_EQ(space.Writes(), 1);
-    EXPECT_EQ(space.Bytes().size(), 10u);
-    buffer.Seek(10);
-    buffer.WriteInt(0x01020304);
+    char bytes[4];
+    EXPECT_EQ(buffer.Read(bytes, 4), 4);
+    EXPECT_EQ(std::string(bytes, 4), "oooo");
+    EXPECT_EQ(Text(space.Bytes()).substr(0, 10), "0123456789");
+    EXPECT_EQ(buffer.Location(), 14);
+    buffer.Write("W", 1);  // reading to writing starts at the logical location
   }
-  EXPECT_EQ(std::vector<unsigned char>(space.Bytes().begin() + 10, space.Bytes().end()), Bytes({1, 2, 3, 4}));
+  EXPECT_EQ(Text(space.Bytes()).substr(14, 2), "Wo");
+  space.Bytes().resize(4);
+  space.Seek(4);
+  qvt_IOBuffer buffer(space, 0);
+  EXPECT_EQ(buffer.Size(), 2048);
+  EXPECT_EQ(buffer.Location(), 4);
+  const int writes = space.Writes();
+  buffer.Write("abcdef", 6);
+  EXPECT_EQ(space.Length(), 4);
+  EXPECT_EQ(buffer.Length(), 10);
+  buffer.Seek(10);
+  EXPECT_EQ(space.Writes(), writes);
+  buffer.Seek(0);
+  EXPECT_EQ(space.Writes(), writes + 1);
+  EXPECT_EQ(space.Bytes().size(), 10u);
+  buffer.Seek(10);
+  buffer.WriteInt(0x01020304);
+  EXPECT_TRUE(buffer.Extend(6));
+  EXPECT_EQ(Bytes(space.Bytes().begin() + 10, space.Bytes().begin() + 14), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(space.Bytes().size(), 20u);
+  EXPECT_EQ(space.Location(), 14);
   EXPECT_EQ(qvt_IOBuffer(space, 1024).Size(), 1024);
 }
 
-TEST(IOBufferTest, CountBelowOneDoesNothingWithoutMessage) {
+TEST(IOBufferTest, StringsFixedAndPooled) {
   MemoryIOS space;
-  qvt_IOBuffer buffer(space, 64);
+  qvt_IOBuffer buffer(space, 5);
+  buffer.WriteFixedString("abc", 8);
+  buffer.WriteFixedString("0123456789", 4);
+  buffer.Flush();
+  EXPECT_EQ(space.Bytes(), (Bytes{'a', 'b', 'c', 0, 0, 0, 0, 0, '0', '1', '2', '3'}));
+  buffer.Seek(0);
+  EXPECT_EQ(buffer.ReadFixedString(8), "abc");
+  EXPECT_EQ(buffer.Location(), 8);
+  EXPECT_EQ(buffer.ReadFixedString(10), "0123");  // shorter at the end, no message
+
+  MemoryIOS pooled;
+  qvt_IOBuffer strings(pooled, 20);
+  const cow_String in[3] = {"x", "y", "x"};
+  strings.WriteStringArray(in, 3);
+  strings.Flush();
+  ASSERT_EQ(pooled.Bytes().size(), 24u);
+  EXPECT_EQ(pooled.Pool().Strings().size(), 2u);
+  strings.Seek(0);
+  cow_String out[4];
+  EXPECT_EQ(strings.ReadStringArray(out, 4), 3);
+  EXPECT_EQ(out[2], "x");
+}
+
+// Counts below one move nothing without a message; a null array with
+// something to move, and any write on a read-only space, are refused.
+TEST(IOBufferTest, RefusalsAndTheirMessages) {
+  MemoryIOS space;
+  qvt_IOBuffer buffer(space, 8);
   EXPECT_EQ(buffer.ReadIntArray(nullptr, 0), 0);
   EXPECT_EQ(buffer.ReadDoubleArray(nullptr, -1), 0);
   buffer.WriteIntArray(nullptr, 0);
@@ -159,60 +164,26 @@ TEST(IOBufferTest, CountBelowOneDoesNothingWithoutMessage) {
   EXPECT_EQ(buffer.ReadStringArray(nullptr, 0), 0);
   EXPECT_EQ(buffer.ReadFixedString(0), "");
   EXPECT_TRUE(space.Bytes().empty());
-  // A null array with something to move is refused, not dereferenced.
-  QVT_EXPECT_THROW_TEXT(buffer.ReadIntArray(nullptr, 2), nex_TextException, "***ERROR: Invalid array pointer.");
-  QVT_EXPECT_THROW_TEXT(buffer.WriteDoubleArray(nullptr, 2), nex_TextException, "***ERROR: Invalid array pointer.");
-}
+  QVT_EXPECT_THROW_TEXT(buffer.ReadIntArray(nullptr, 2), nex_TextException,
+                        "***ERROR: Invalid array pointer.");
+  QVT_EXPECT_THROW_TEXT(buffer.WriteDoubleArray(nullptr, 2), nex_TextException,
+                        "***ERROR: Invalid array pointer.");
 
-TEST(IOBufferTest, FixedStringsPadAndEndAtTheFirstZero) {
-  MemoryIOS space;
-  qvt_IOBuffer buffer(space, 5);
-  buffer.WriteFixedString("abc", 8);
-  buffer.WriteFixedString("0123456789", 4);
-  buffer.Flush();
-  EXPECT_EQ(space.Bytes(), Bytes({'a', 'b', 'c', 0, 0, 0, 0, 0, '0', '1', '2', '3'}));
-  buffer.Seek(0);
-  EXPECT_EQ(buffer.ReadFixedString(8), "abc");
-  EXPECT_EQ(buffer.Location(), 8);
-  EXPECT_EQ(buffer.ReadFixedString(10), "0123");  // shorter at the end, no message
-}
-
-TEST(IOBufferTest, PooledStringsGoThroughTheSpacesPool) {
-  MemoryIOS space;
-  qvt_IOBuffer buffer(space, 20);
-  const cow_String in[3] = {"x", "y", "x"};
-  buffer.WriteStringArray(in, 3);
-  buffer.Flush();
-  ASSERT_EQ(space.Bytes().size(), 24u);
-  EXPECT_EQ(space.Pool().Strings().size(), 2u);
-  buffer.Seek(0);
-  cow_String out[4];
-  EXPECT_EQ(buffer.ReadStringArray(out, 4), 3);
-  EXPECT_EQ(out[2], "x");
-  qvt_IOBuffer tiny(space, 4);
-  QVT_EXPECT_THROW_TEXT(tiny.WriteString("z"), nex_TextException,
-                        "qvt_IOBuffer::PrepWrite: Quantum is too large for buffer.");
-}
-
-TEST(IOBufferTest, EveryWriteOnAReadOnlySpaceIsRefused) {
-  MemoryIOS space;
   space.Bytes().assign(16, 0);
   space.SetReadOnly(true);
-  qvt_IOBuffer buffer(space, 8);
   const int i = 1;
   const float f = 1;
   const double d = 1;
   const cow_String s = "s";
+  MemoryIOS other;
+  qvt_IOBuffer source(other, 8);
   QVT_EXPECT_THROW_TEXT(buffer.Write("a", 1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(buffer.WriteIntArray(&i, 1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(buffer.WriteFloatArray(&f, 1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(buffer.WriteDoubleArray(&d, 1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(buffer.WriteStringArray(&s, 1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(buffer.PrepWrite(1, 1), nex_TextException, kReadOnly);
-  MemoryIOS other;
-  qvt_IOBuffer source(other, 8);
   QVT_EXPECT_THROW_TEXT(buffer.Append(source), nex_TextException, kReadOnly);
-  // Reading works.
   EXPECT_EQ(buffer.ReadInt(), 0);
   EXPECT_EQ(space.Writes(), 0);
 }
@@ -225,8 +196,7 @@ TEST(IOBufferTest, ShortSpaceWritesAreCompletedAndAWriteTakingNothingFails) {
     buffer.Write("0123456789", 10);
     buffer.Flush();
   }
-  EXPECT_EQ(std::string(space.Bytes().begin(), space.Bytes().end()), "0123456789");
-
+  EXPECT_EQ(Text(space.Bytes()), "0123456789");
   MemoryIOS stuck;
   stuck.Bytes().assign(3, '-');  // the memory stream copies to its data() even for 0 bytes
   stuck.LimitWritesFrom(1, 0);
@@ -235,7 +205,7 @@ TEST(IOBufferTest, ShortSpaceWritesAreCompletedAndAWriteTakingNothingFails) {
   QVT_EXPECT_THROW_TEXT(buffer.Flush(), nex_TextException, "***ERROR: Write operation failed.");
   stuck.LimitWritesFrom(0, 0);
   buffer.Flush();  // the bytes were kept and go out now
-  EXPECT_EQ(std::string(stuck.Bytes().begin(), stuck.Bytes().end()), "abc");
+  EXPECT_EQ(Text(stuck.Bytes()), "abc");
 }
 
 TEST(IOBufferTest, AppendCopiesFromTheOtherLocationToItsEnd) {
@@ -260,43 +230,6 @@ TEST(IOBufferTest, AppendCopiesFromTheOtherLocationToItsEnd) {
   end.Append(again);
   end.Flush();
   EXPECT_EQ(source.Bytes().size(), 200u);
-}
-
-TEST(IOBufferTest, ExtendFlushesAndExtendsTheSpaceAtTheBufferLocation) {
-  MemoryIOS space;
-  qvt_IOBuffer buffer(space, 16);
-  buffer.Write("abcd", 4);
-  EXPECT_TRUE(buffer.Extend(6));
-  EXPECT_EQ(space.Bytes().size(), 10u);
-  EXPECT_EQ(space.Location(), 4);
-}
-
-// ---- On a real space ----
-
-class IOBufferSpaceTest : public DatabaseFixture {};
-
-TEST_F(IOBufferSpaceTest, BlocksReachTheSpaceWhole) {
-  std::vector<int> values(1000);
-  for (int i = 0; i < 1000; ++i) values[static_cast<std::size_t>(i)] = i * 7;
-  {
-    auto db = Create();
-    std::unique_ptr<qvt_SpaceRepr> space(db->Space(256));
-    {
-      qvt_IOBuffer buffer(*space, 1024);
-      buffer.WriteIntArray(values.data(), 1000);
-      buffer.WriteString("tail");
-    }
-    EXPECT_EQ(space->Length(), 4008);
-    EXPECT_EQ(space->Allocation(), 4096);
-  }
-  auto reader = Open();
-  std::unique_ptr<qvt_SpaceRepr> space(reader->Space(4, -1));
-  qvt_IOBuffer buffer(*space, 100);
-  std::vector<int> back(1000);
-  EXPECT_EQ(buffer.ReadIntArray(back.data(), 1000), 1000);
-  EXPECT_EQ(back, values);
-  EXPECT_EQ(buffer.ReadString(), "tail");
-  QVT_EXPECT_THROW_TEXT(buffer.WriteInt(1), nex_TextException, kReadOnly);
 }
 
 }  // namespace

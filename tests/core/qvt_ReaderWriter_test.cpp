@@ -58,60 +58,52 @@ CommandedChild StartReader(const std::string& path) {
   });
 }
 
-class ReaderWriterTest : public DatabaseFixture {};
+// The reader keeps one space object open across the writer's flushes; the
+// grown space is chained behind another, and found after the snap.
+using ReaderWriterTest = DatabaseFixture;
 
 TEST_F(ReaderWriterTest, ReaderSeesFlushesThroughSnapAndOneReload) {
   auto writer = Create();
   const utl_FileOffset alpha = writer->StringPool().StringOffset("alpha");
-  writer->Flush();
-
-  CommandedChild reader = StartReader(Path());
-  ASSERT_EQ(reader.Ask("open"), "opened flush=1");
-  EXPECT_EQ(reader.Ask("snap"), "snap=0");
-  EXPECT_EQ(reader.Ask("string " + std::to_string(alpha)), "string=alpha");
-
-  // New string and a new space, not yet flushed: invisible.
-  const utl_FileOffset gamma = writer->StringPool().StringOffset("gamma");
-  std::unique_ptr<qvt_SpaceRepr> space(writer->Space(-1));
-  const qvt_Handle handle = space->Handle();
-  space->WriteInt(4711);
-  EXPECT_EQ(reader.Ask("snap"), "snap=0");
-  EXPECT_EQ(reader.Ask("string " + std::to_string(gamma)),
-            "error=qvt_StringManagerFile::String - String is not available.");
-  EXPECT_EQ(reader.Ask("space " + std::to_string(handle)),
-            "error=***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
-
-  writer->Flush();
-  EXPECT_EQ(reader.Ask("snap"), "snap=1");
-  EXPECT_EQ(reader.Ask("snap"), "snap=0");
-  EXPECT_EQ(reader.Ask("string " + std::to_string(gamma)), "string=gamma");
-  EXPECT_EQ(reader.Ask("space " + std::to_string(handle)), "space length=4 first=4711");
-
-  // The writer's close is one more flush.
-  space.reset();
-  writer.reset();
-  EXPECT_EQ(reader.Ask("snap"), "snap=1");
-  EXPECT_EQ(reader.Ask("snap"), "snap=0");
-  EXPECT_TRUE(reader.Finish().Succeeded());
-}
-
-TEST_F(ReaderWriterTest, ReaderOpenSpaceFollowsGrowthAfterSnap) {
-  auto writer = Create();
   std::unique_ptr<qvt_SpaceRepr> grower(writer->Space(-1));
   std::unique_ptr<qvt_SpaceRepr> other(writer->Space(-1));
   grower->WriteInt(1);
   other->WriteInt(9);
   writer->Flush();
 
-  // The reader keeps one space object open across the writer's flushes.
   CommandedChild reader = StartReader(Path());
   ASSERT_EQ(reader.Ask("open"), "opened flush=1");
+  EXPECT_EQ(reader.Ask("snap"), "snap=0");
+  EXPECT_EQ(reader.Ask("string " + std::to_string(alpha)), "string=alpha");
   ASSERT_EQ(reader.Ask("sum 4"), "snap=0 length=4 sum=1");
-  grower->WriteInt(2);  // chained behind the other space
+
+  // A new string, a new space and growth, not yet flushed: invisible.
+  const utl_FileOffset gamma = writer->StringPool().StringOffset("gamma");
+  std::unique_ptr<qvt_SpaceRepr> space(writer->Space(-1));
+  const qvt_Handle handle = space->Handle();
+  space->WriteInt(4711);
+  grower->WriteInt(2);
   grower->WriteInt(3);
+  EXPECT_EQ(reader.Ask("snap"), "snap=0");
+  EXPECT_EQ(reader.Ask("string " + std::to_string(gamma)),
+            "error=qvt_StringManagerFile::String - String is not available.");
+  EXPECT_EQ(reader.Ask("space " + std::to_string(handle)),
+            "error=***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
   EXPECT_EQ(reader.Ask("sum 4"), "snap=0 length=4 sum=1");
+
   writer->Flush();
   EXPECT_EQ(reader.Ask("sum 4"), "snap=1 length=12 sum=6");
+  EXPECT_EQ(reader.Ask("snap"), "snap=0");
+  EXPECT_EQ(reader.Ask("string " + std::to_string(gamma)), "string=gamma");
+  EXPECT_EQ(reader.Ask("space " + std::to_string(handle)), "space length=4 first=4711");
+
+  // The writer's close is one more flush.
+  space.reset();
+  grower.reset();
+  other.reset();
+  writer.reset();
+  EXPECT_EQ(reader.Ask("snap"), "snap=1");
+  EXPECT_EQ(reader.Ask("snap"), "snap=0");
   EXPECT_TRUE(reader.Finish().Succeeded());
 }
 

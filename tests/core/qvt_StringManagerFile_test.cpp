@@ -18,28 +18,30 @@ using namespace qvt_test;
 namespace {
 
 const char kNotAvailable[] = "qvt_StringManagerFile::String - String is not available.";
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 
 class StringPoolTest : public DatabaseFixture {
  protected:
   void SetUp() override { m_Db = Create(); }
   qvt_StringManagerFile& Pool() { return m_Db->StringPool(); }
-  // The pool's bytes from space offset 0, read through a fresh space.
-  std::vector<unsigned char> PoolBytes(qvt_DatabaseReprFile& db) {
-    std::unique_ptr<qvt_SpaceRepr> space(db.Space(1, -1));
+  // The pool's bytes, read through a fresh space.
+  std::vector<unsigned char> PoolBytes() {
+    std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(1, -1));
     std::vector<unsigned char> bytes(static_cast<std::size_t>(space->Length()));
-    if (!bytes.empty()) {
-      EXPECT_EQ(space->Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size())),
-                static_cast<int>(bytes.size()));
-    }
+    space->Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size()));
     return bytes;
+  }
+  std::string Damaged(int from) const {
+    return "qvt_StringManagerFile::String - String pool is damaged from offset " + std::to_string(from) + ".";
   }
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 
 // Records are a length and the text padded to four bytes, written at the
 // flush; the empty string takes four bytes holding zero; a string asked
-// for twice is one record; offsets that start no record are refused.
+// for twice is one record; offsets that start no record are refused;
+// references are doubles.
 TEST_F(StringPoolTest, RecordsAndReferences) {
   QVT_EXPECT_THROW_TEXT(Pool().String(4), nex_TextException, kNotAvailable);
   EXPECT_EQ(Pool().StringOffset("abc"), 4);
@@ -48,76 +50,50 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
   EXPECT_EQ(Pool().StringOffset("next"), 12);
   EXPECT_EQ(Pool().StringCount(), 3);
   EXPECT_EQ(Pool().KnownEnd(), 24);
-  EXPECT_EQ(PoolBytes(*m_Db).size(), 4u);  // nothing written before the flush
+  EXPECT_EQ(PoolBytes().size(), 4u);  // nothing written before the flush
   m_Db->Flush();
-  const std::vector<unsigned char> expected = {0xAA, 0xFF, 0xBB, 0xEE, 0, 0, 0, 3, 'a', 'b', 'c', 0,
-                                               0, 0, 0, 4, 'n', 'e', 'x', 't', 0, 0, 0, 0};
-  EXPECT_EQ(PoolBytes(*m_Db), expected);
-  EXPECT_EQ(Pool().StringOffset("abc"), 4);
+  const std::vector<unsigned char> expected = {0xAA, 0xFF, 0xBB, 0xEE, 0,   0,   0,   3,   'a', 'b', 'c', 0,
+                                               0,    0,    0,    4,    'n', 'e', 'x', 't', 0,   0,   0,   0};
+  EXPECT_EQ(PoolBytes(), expected);
   EXPECT_EQ(Pool().String(20), "");
   EXPECT_EQ(Pool().String(4), "abc");
-  for (const utl_FileOffset bad : {5, -1, 24}) {
+  for (const utl_FileOffset bad : {5, -1, 24})
     QVT_EXPECT_THROW_TEXT(Pool().String(bad), nex_TextException, kNotAvailable);
-  }
-}
 
-TEST_F(StringPoolTest, StringsSurviveReopenWithTheirReferences) {
-  std::vector<std::string> texts;
-  std::vector<utl_FileOffset> refs;
-  for (int i = 0; i < 300; ++i) {
-    texts.push_back("string number " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 7), '*'));
-    refs.push_back(Pool().StringOffset(texts.back()));
-    if (i % 100 == 99) m_Db->Flush();
-  }
-  m_Db.reset();
-  auto reader = Open();
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    EXPECT_EQ(reader->StringPool().String(refs[i]), texts[i]);
-    EXPECT_EQ(reader->StringPool().StringOffset(texts[i]), refs[i]);
-  }
-  EXPECT_EQ(reader->StringPool().StringCount(), 300);
-}
-
-TEST_F(StringPoolTest, ReferencesAreDoublesInExternalOrder) {
-  const cow_String in[3] = {"one", "two", "one"};
-  unsigned char external[24];
-  Pool().ExternalizeStrings(reinterpret_cast<char*>(external), in, 3);
-  const std::vector<unsigned char> bytes(external, external + 24);
-  EXPECT_EQ(BEDouble(bytes, 0), 4.0);
-  EXPECT_EQ(BEDouble(bytes, 8), 12.0);
-  EXPECT_EQ(BEDouble(bytes, 16), 4.0);
+  const cow_String in[3] = {"next", "new", "next"};
+  std::vector<unsigned char> refs(24);
+  Pool().ExternalizeStrings(reinterpret_cast<char*>(refs.data()), in, 3);
+  EXPECT_EQ((std::vector<double>{BEDouble(refs, 0), BEDouble(refs, 8), BEDouble(refs, 16)}),
+            (std::vector<double>{12, 24, 12}));
   cow_String out[3];
-  Pool().InternalizeStrings(reinterpret_cast<const char*>(external), out, 3);
-  EXPECT_EQ(out[0], "one");
-  EXPECT_EQ(out[1], "two");
-  EXPECT_EQ(out[2], "one");
-  Pool().InternalizeStrings(reinterpret_cast<const char*>(external), out, 0);
+  Pool().InternalizeStrings(reinterpret_cast<const char*>(refs.data()), out, 3);
+  EXPECT_EQ((std::vector<cow_String>(out, out + 3)), (std::vector<cow_String>(in, in + 3)));
   EXPECT_EQ(Pool().ExternalSize(), 8);
 }
 
+// Neutering keeps the record's size: a longer text is cut, a shorter one
+// followed by zeros. This process keeps the old text; a new one reads the
+// neutered record as empty strings and still finds the record behind it.
 TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
   const cow_String texts[2] = {"abcdef", "after"};
   unsigned char refs[16];
   Pool().ExternalizeStrings(reinterpret_cast<char*>(refs), texts, 2);
   char* first = reinterpret_cast<char*>(refs);
-
-  Pool().NeuterString(first, "XYZXYZXYZ");  // longer: cut to the old length
-  std::vector<unsigned char> b = PoolBytes(*m_Db);
-  EXPECT_EQ(BE32(b, 4), 6u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()) + 8, 6), "XYZXYZ");
-
-  Pool().NeuterString(first, "ab");  // shorter: zeros behind it
-  b = PoolBytes(*m_Db);
-  EXPECT_EQ(BE32(b, 4), 2u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()) + 8, 8), std::string("ab\0\0\0\0\0\0", 8));
-
-  Pool().NeuterString(first, "");  // empty: length 0 and zeros
-  b = PoolBytes(*m_Db);
-  EXPECT_EQ(BE32(b, 4), 0u);
-  for (std::size_t i = 8; i < 16; ++i) EXPECT_EQ(b[i], 0);
-  // This process keeps the old text; a new one reads the neutered record
-  // as empty strings and still finds the record behind it.
+  const std::pair<const char*, std::string> cases[] = {
+      {"XYZXYZXYZ", std::string("\0\0\0\6XYZXYZ\0\0", 12)},
+      {"ab", std::string("\0\0\0\2ab\0\0\0\0\0\0", 12)},
+      {"", std::string(12, '\0')},
+  };
+  for (const auto& c : cases) {
+    Pool().NeuterString(first, c.first);
+    const std::vector<unsigned char> b = PoolBytes();
+    EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 16), c.second) << c.first;
+  }
   EXPECT_EQ(Pool().String(4), "abcdef");
+  unsigned char bad[8];
+  qvt_EncodeFileOffset(bad, 6, omi_Swapper(EndianBig));
+  QVT_EXPECT_THROW_TEXT(Pool().NeuterString(reinterpret_cast<char*>(bad), "x"), nex_TextException,
+                        kNotAvailable);
   m_Db.reset();
   auto reader = Open();
   EXPECT_EQ(reader->StringPool().String(4), "");
@@ -125,94 +101,56 @@ TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
   EXPECT_EQ(reader->StringPool().String(16), "after");
 }
 
-TEST_F(StringPoolTest, NeuterStringRefusesAReferenceThatIsNoRecord) {
-  Pool().StringOffset("abcdef");
-  unsigned char ref[8];
-  qvt_EncodeFileOffset(ref, 6, omi_Swapper(EndianBig));
-  QVT_EXPECT_THROW_TEXT(Pool().NeuterString(reinterpret_cast<char*>(ref), "x"), nex_TextException, kNotAvailable);
-  EXPECT_EQ(Pool().String(4), "abcdef");
-}
-
-TEST_F(StringPoolTest, ReaderAskingForANewStringCannotFlushIt) {
-  Pool().StringOffset("stored");
-  m_Db.reset();
-  auto reader = Open();
-  EXPECT_EQ(reader->StringPool().StringOffset("stored"), 4);
-  const utl_FileOffset fresh = reader->StringPool().StringOffset("fresh");
-  EXPECT_EQ(fresh, 16);
-  QVT_EXPECT_THROW_TEXT(reader->Flush(), nex_TextException, kReadOnly);
-  // Closing cannot throw; it says on standard error what it could not do.
-  StderrCapture closing;
-  reader.reset();
-  EXPECT_EQ(closing.Stop(), "*** WARNING: closing database \"" + Path() + "\" (flush): " + kReadOnly + "\n");
-}
-
-TEST_F(StringPoolTest, ReaderFindsFlushedStringsAfterOneReload) {
+// A reader finds flushed strings after its linkage is refreshed, with one
+// reload; a new string it asks for cannot be flushed, and closing says so.
+TEST_F(StringPoolTest, ReaderReloadsOnceAndCannotFlushNewStrings) {
   Pool().StringOffset("first");
   m_Db->Flush();
   auto reader = Open();
   EXPECT_EQ(reader->StringPool().String(4), "first");
   const utl_FileOffset later = Pool().StringOffset("later");
-  QVT_EXPECT_THROW_TEXT(reader->StringPool().String(later), nex_TextException, kNotAvailable);
   m_Db->Flush();
-  // Not before the reader has refreshed its linkage...
   QVT_EXPECT_THROW_TEXT(reader->StringPool().String(later), nex_TextException, kNotAvailable);
   EXPECT_TRUE(reader->Snap());
   EXPECT_FALSE(reader->Snap());
-  // ...then with one reload.
   EXPECT_EQ(reader->StringPool().String(later), "later");
+  EXPECT_EQ(reader->StringPool().StringOffset("first"), 4);
+  EXPECT_EQ(reader->StringPool().StringOffset("fresh"), 28);
+  QVT_EXPECT_THROW_TEXT(reader->Flush(), nex_TextException, kReadOnly);
+  StderrCapture closing;
+  reader.reset();
+  EXPECT_EQ(closing.Stop(), "*** WARNING: closing database \"" + Path() + "\" (flush): " + kReadOnly + "\n");
 }
 
-// ---- Damaged pools ----
-
-class DamagedPoolTest : public DatabaseFixture {
- protected:
-  // A closed database whose pool holds "abc" at 4 and "defgh" at 12, with
-  // the length word of the record at poolOffset made length.
-  void MakePool(std::int64_t poolOffset, std::uint32_t length) {
-    {
-      auto db = Create();
-      db->StringPool().StringOffset("abc");
-      db->StringPool().StringOffset("defgh");
-    }
-    std::vector<unsigned char> bytes = ReadAll(Path());
-    PutBE32(bytes, FileOffsetOf(bytes, 1, poolOffset), length);
+// A bad length stops the scan and is reported when asked for; a writer on
+// a damaged pool adds behind everything, and a fresh scan still stops.
+TEST_F(StringPoolTest, DamagedLengthsStopTheScan) {
+  Pool().StringOffset("abc");
+  Pool().StringOffset("defgh");
+  m_Db.reset();
+  const std::vector<unsigned char> sound = ReadAll(Path());
+  for (const auto& damage : {std::make_pair(12, 0xFFFFFFFBu), std::make_pair(4, 0x7FFFFFFFu)}) {
+    std::vector<unsigned char> bytes = sound;
+    PutBE32(bytes, FileOffsetOf(bytes, 1, damage.first), damage.second);
     WriteAll(Path(), bytes);
+    auto db = Open();
+    QVT_EXPECT_THROW_TEXT(db->StringPool().String(damage.first), nex_TextException, Damaged(damage.first));
+    QVT_EXPECT_THROW_TEXT(db->StringPool().String(16), nex_TextException, Damaged(damage.first));
+    QVT_EXPECT_THROW_TEXT(db->StringPool().String(40), nex_TextException, kNotAvailable);
   }
-  std::string Damaged(int from) const {
-    return "qvt_StringManagerFile::String - String pool is damaged from offset " + std::to_string(from) + ".";
-  }
-};
-
-TEST_F(DamagedPoolTest, BadLengthsStopTheScanAndAreReportedWhenAskedFor) {
-  MakePool(12, 0xFFFFFFFBu);  // "defgh" gets length -5
-  auto db = Open();
-  EXPECT_EQ(db->StringPool().String(4), "abc");
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(12), nex_TextException, Damaged(12));
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(16), nex_TextException, Damaged(12));
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(40), nex_TextException, kNotAvailable);
-  db.reset();
-  MakePool(4, 0x7FFFFFFFu);  // a length running past the data
-  db = Open();
-  QVT_EXPECT_THROW_TEXT(db->StringPool().String(4), nex_TextException, Damaged(4));
-  EXPECT_EQ(db->StringPool().StringCount(), 0);
-}
-
-TEST_F(DamagedPoolTest, WriterOnADamagedPoolKeepsWorkingReadersSeeTheDamage) {
-  MakePool(12, 0xFFFFFFFBu);
-  utl_FileOffset added;
+  EXPECT_EQ(Open()->StringPool().StringCount(), 0);
+  std::vector<unsigned char> bytes = sound;
+  PutBE32(bytes, FileOffsetOf(bytes, 1, 12), 0xFFFFFFFBu);
+  WriteAll(Path(), bytes);
   {
     auto writer = Open("test.odb", false);
-    // New records go behind everything the space holds, never into it.
-    added = writer->StringPool().StringOffset("added");
-    EXPECT_EQ(added, 24);
+    EXPECT_EQ(writer->StringPool().StringOffset("added"), 24);
     writer->Flush();
-    EXPECT_EQ(writer->StringPool().String(added), "added");
+    EXPECT_EQ(writer->StringPool().String(24), "added");
   }
-  // A fresh scan cannot find record starts behind the damage.
   auto reader = Open();
   EXPECT_EQ(reader->StringPool().String(4), "abc");
-  QVT_EXPECT_THROW_TEXT(reader->StringPool().String(added), nex_TextException, Damaged(12));
+  QVT_EXPECT_THROW_TEXT(reader->StringPool().String(24), nex_TextException, Damaged(12));
 }
 
 }  // namespace

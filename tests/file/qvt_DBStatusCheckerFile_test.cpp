@@ -2,9 +2,7 @@
 // answers 0 to 4, what is kept between checks, and the notifications.
 #include "qvt_DBStatusCheckerFile.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,11 +10,11 @@
 #include "qvt_FileRepr.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_FileStatus::QvtFileStatus;
-using qvt_test::ScratchDir;
+using qvt_test::WriteStatusHeader;
 
 // Records every notification, in order.
 class RecordingChecker : public qvt_DBStatusCheckerFile {
@@ -27,7 +25,7 @@ class RecordingChecker : public qvt_DBStatusCheckerFile {
   bool throwOnNotify = false;
 
  protected:
-  void StatusChecked(QvtFileStatus status) override {
+  void StatusChecked(qvt_FileStatus::QvtFileStatus status) override {
     statuses.push_back(status);
     if (throwOnNotify) NEX_THROW_TEXT("notification refused");
   }
@@ -38,7 +36,7 @@ class StatusCheckerTest : public ::testing::Test {
  protected:
   std::string DbName() const { return m_Dir.File("run.odb"); }
   std::string LockName() const { return m_Dir.File("run.lsm"); }
-  ScratchDir m_Dir;
+  qvt_test::ScratchDir m_Dir;
 };
 
 TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValuesOrZerosOfAShortFile) {
@@ -50,7 +48,7 @@ TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValuesOrZerosOfAShortFile) {
     EXPECT_EQ(shortFile.FlushCount(), 0);
     EXPECT_EQ(shortFile.CreationTime(), 0);
   }
-  qvt_test::WriteStatusHeader(DbName(), 7, 123456);
+  WriteStatusHeader(DbName(), 7, 123456);
   RecordingChecker checker(DbName());
   EXPECT_EQ(checker.FileName(), DbName());
   EXPECT_EQ(checker.FlushCount(), 7);
@@ -58,89 +56,82 @@ TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValuesOrZerosOfAShortFile) {
   EXPECT_TRUE(checker.statuses.empty());
 }
 
-// Unchanged answers 0 every time; a new flush count, larger or smaller,
-// answers Updated once and is kept.
-TEST_F(StatusCheckerTest, NewFlushCountAnswersUpdatedOnceThenUnchanged) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
+// One checker through a sequence of changes of the file: each row the
+// change, the answer, and the flush count and creation time kept after it.
+// A new flush count answers Updated once and is kept; a new creation time
+// answers Recreated on every call and keeps nothing; a missing or short
+// file answers CheckFailed; the lock directory answers InTransaction before
+// anything else.
+TEST_F(StatusCheckerTest, AnswersAndKeptValuesThroughASequenceOfChanges) {
+  WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
-  for (const int flushes : {3, 3, 4, 4, 1, 1}) {
-    qvt_test::WriteStatusHeader(DbName(), flushes, 99);
-    checker.CheckStatus();
-    EXPECT_EQ(checker.FlushCount(), flushes);
+  const auto header = [&](int flushes, int time) {
+    return [=] { WriteStatusHeader(DbName(), flushes, time); };
+  };
+  const auto cut = [&](std::int64_t length) {
+    return [=] {
+      WriteStatusHeader(DbName(), 3, 99);
+      qvt_test::TruncateTo(DbName(), length);
+    };
+  };
+  const auto same = [] {};
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    int status, flushCount, creationTime;
+  } steps[] = {
+      {"unchanged", same, 0, 3, 99},
+      {"cut to 0", cut(0), 3, 3, 99},
+      {"cut to 4", cut(4), 3, 3, 99},
+      {"cut to 512", cut(512), 3, 3, 99},
+      {"cut to 516", cut(516), 3, 3, 99},
+      {"cut to 519", cut(519), 3, 3, 99},
+      {"cut to 520", cut(520), 0, 3, 99},
+      {"flushed", header(4, 99), 2, 4, 99},
+      {"again", same, 0, 4, 99},
+      {"fewer flushes", header(1, 99), 2, 1, 99},
+      {"removed", [&] { utl_RemoveFile(DbName()); }, 3, 1, 99},
+      {"still removed", same, 3, 1, 99},
+      {"the same values back", header(1, 99), 0, 1, 99},
+      {"recreated", header(0, 100), 1, 1, 99},
+      {"recreated again", same, 1, 1, 99},
+      {"recreated and flushed", header(5, 100), 1, 1, 99},
+      {"lock taken",
+       [&] {
+         header(1, 99)();
+         utl_MakeDirectory(LockName());
+       },
+       4, 1, 99},
+      {"flushed under the lock", header(4, 99), 4, 1, 99},
+      {"recreated under the lock", header(4, 100), 4, 1, 99},
+      {"removed under the lock", [&] { utl_RemoveFile(DbName()); }, 4, 1, 99},
+      {"lock released",
+       [&] {
+         utl_RemoveDirectory(LockName());
+         header(4, 99)();
+       },
+       2, 4, 99},
+      {"after the lock", same, 0, 4, 99},
+  };
+  std::vector<int> statuses;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    EXPECT_EQ(checker.CheckStatus(), step.status);
+    EXPECT_EQ(checker.FlushCount(), step.flushCount);
+    EXPECT_EQ(checker.CreationTime(), step.creationTime);
+    statuses.push_back(step.status);
   }
-  EXPECT_EQ(checker.statuses, (std::vector<int>{0, 0, 2, 0, 2, 0}));
-  EXPECT_EQ(checker.flushChanges, 2);
-}
-
-TEST_F(StatusCheckerTest, NewCreationTimeAnswersRecreatedOnEveryCall) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  qvt_test::WriteStatusHeader(DbName(), 0, 100);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Recreated);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Recreated);
-  // The new file flushes: still Recreated, and nothing is kept meanwhile.
-  qvt_test::WriteStatusHeader(DbName(), 5, 100);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Recreated);
-  EXPECT_EQ(checker.FlushCount(), 3);
-  EXPECT_EQ(checker.CreationTime(), 99);
-  EXPECT_EQ(checker.flushChanges, 0);
-  // A fresh checker on the new file starts from its values.
-  RecordingChecker rebuilt(DbName());
-  EXPECT_EQ(rebuilt.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{1, 1, 1}));
-}
-
-TEST_F(StatusCheckerTest, DeletedFileAnswersCheckFailedAndKeepsTheOldValues) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  ASSERT_TRUE(utl_RemoveFile(DbName()));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{3, 3}));
-  // The same values back under the name: nothing changed since the last
-  // successful check.
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-}
-
-TEST_F(StatusCheckerTest, FileCutShortOfTheHeaderValuesAnswersCheckFailed) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  for (std::int64_t length : {0, 4, 512, 516, 519}) {
-    qvt_test::WriteStatusHeader(DbName(), 3, 99);
-    qvt_test::TruncateTo(DbName(), length);
-    EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed) << "length " << length;
-  }
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
-  qvt_test::TruncateTo(DbName(), 520);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.flushChanges, 0);
-}
-
-TEST_F(StatusCheckerTest, LockDirectoryAnswersInTransactionBeforeAnythingElse) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  ASSERT_TRUE(utl_MakeDirectory(LockName()));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-  // Flushed and even re-created under the lock: the lock still answers, and
-  // nothing of the header is taken in meanwhile.
-  qvt_test::WriteStatusHeader(DbName(), 4, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-  qvt_test::WriteStatusHeader(DbName(), 4, 100);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-  ASSERT_TRUE(utl_RemoveFile(DbName()));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_EQ(checker.FlushCount(), 3);
-  ASSERT_TRUE(utl_RemoveDirectory(LockName()));
-  qvt_test::WriteStatusHeader(DbName(), 4, 99);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{4, 4, 4, 4, 2, 0}));
+  EXPECT_EQ(checker.statuses, statuses);
+  EXPECT_EQ(checker.flushChanges, 3);
+  // A fresh checker on a re-created file starts from its values.
+  WriteStatusHeader(DbName(), 0, 100);
+  EXPECT_EQ(RecordingChecker(DbName()).CheckStatus(), qvt_FileStatus::Unchanged);
 }
 
 // Only a directory named as the lock counts, never for a URL.
 TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
+  WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   qvt_test::WriteAll(LockName(), {'x'});
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists(DbName()));
@@ -148,27 +139,25 @@ TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
   ASSERT_TRUE(utl_RemoveFile(LockName()));
   ASSERT_TRUE(utl_MakeDirectory(LockName()));
   EXPECT_TRUE(qvt_DBStatusCheckerFile::TransactionLockExists(DbName()));
-
   const std::string name = m_Dir.File("data.bin");
-  qvt_test::WriteStatusHeader(name, 1, 2);
+  WriteStatusHeader(name, 1, 2);
   qvt_DBStatusCheckerFileLocal local(name);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.lsm")));
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.bin.lsm")));
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
-
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
 }
 
+// The plain answer is notified first, then the failure, never an exception.
 TEST_F(StatusCheckerTest, FailingNotificationBecomesCheckFailedNeverAnException) {
-  qvt_test::WriteStatusHeader(DbName(), 3, 99);
+  WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
   checker.throwOnNotify = true;
-  QvtFileStatus status = qvt_FileStatus::Unchanged;
+  qvt_FileStatus::QvtFileStatus status = qvt_FileStatus::Unchanged;
   EXPECT_NO_THROW(status = checker.CheckStatus());
   EXPECT_EQ(status, qvt_FileStatus::CheckFailed);
-  // The plain answer was notified first, then the failure.
   EXPECT_EQ(checker.statuses, (std::vector<int>{0, 3}));
 }
 

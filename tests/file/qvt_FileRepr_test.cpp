@@ -3,12 +3,11 @@
 // the prompts of a real file are tested with the transaction lock.
 #include "qvt_FileRepr.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "qvt_File.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -17,9 +16,15 @@ using qvt_test::ScratchDir;
 TEST(TransactionLock, NameReplacesExactlyTheOdbEnding) {
   // Only the text from the last dot counts, and only ".odb" exactly.
   const std::pair<const char*, const char*> names[] = {
-      {"run.odb", "run.lsm"},           {"/data/x.y/run.odb", "/data/x.y/run.lsm"}, {"run.ODB", "run.ODB.lsm"},
-      {"data.bin", "data.bin.lsm"},     {"data", "data.lsm"},                      {"run.odb.bak", "run.odb.bak.lsm"},
-      {"run.odbx", "run.odbx.lsm"},     {".odb", ".lsm"},                          {"", ".lsm"},
+      {"run.odb", "run.lsm"},
+      {"/data/x.y/run.odb", "/data/x.y/run.lsm"},
+      {"run.ODB", "run.ODB.lsm"},
+      {"data.bin", "data.bin.lsm"},
+      {"data", "data.lsm"},
+      {"run.odb.bak", "run.odb.bak.lsm"},
+      {"run.odbx", "run.odbx.lsm"},
+      {".odb", ".lsm"},
+      {"", ".lsm"},
       {"dir.odb/run", "dir.odb/run.lsm"},
   };
   for (const auto& n : names) EXPECT_EQ(qvt_FileRepr::TransactionLockName(n.first), n.second) << n.first;
@@ -83,10 +88,8 @@ TEST(FileReprBase, BaseAnswersOfTheOptionalOperations) {
   StatusFile f("x.odb", false);
   EXPECT_EQ(f.FileName(), "x.odb");
   EXPECT_EQ(f.CheckNODBCache(), "");
-  EXPECT_EQ(f.Length(), 0);
-  EXPECT_EQ(f.FileLength(), 0);
-  EXPECT_EQ(f.Allocation(), 0);
-  EXPECT_EQ(f.Location(), 0);
+  EXPECT_EQ((std::vector<long long>{f.Length(), f.FileLength(), f.Allocation(), f.Location()}),
+            (std::vector<long long>{0, 0, 0, 0}));
   EXPECT_TRUE(f.MustSwap() == omi_Swapper(EndianBig).MustSwap());
   f.WriteSizeRecord(500);  // does nothing in the base
   f.CheckSizeRecord(500);

@@ -1,23 +1,23 @@
-// The file handle: path tests and their exceptions, the choice of kind, the
-// informational lines, sharing between handle copies and Copy.
+// The file handle: path tests and their exceptions with their exact texts, the
+// choice of kind, the informational lines, sharing between handle copies,
+// Copy, and the release of the file with the last handle.
 #include "qvt_File.h"
 
-#include <gtest/gtest.h>
-
+#include <exception>
 #include <filesystem>
 
 #include "qvt_ChildProcess.h"
 #include "qvt_FileException.h"
 #include "qvt_FileRepr.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
 using qvt_test::ReadAll;
 using qvt_test::ScopedEnv;
-using qvt_test::ScratchDir;
 using qvt_test::StderrCapture;
-using qvt_test::WriteAll;
+using Bytes = std::vector<unsigned char>;
 
 const char kLog[] = "KVR_QVT_LOGIFY";
 
@@ -25,32 +25,44 @@ class FileHandleTest : public ::testing::Test {
  protected:
   std::string Name(const char* leaf = "a.odb") const { return m_Dir.File(leaf); }
   void Make(const char* leaf, const std::string& text) {
-    WriteAll(Name(leaf), std::vector<unsigned char>(text.begin(), text.end()));
+    qvt_test::WriteAll(Name(leaf), Bytes(text.begin(), text.end()));
   }
-
-  ScratchDir m_Dir;
+  qvt_test::ScratchDir m_Dir;
 };
 
-// A missing file, a URL opened for a change and an unknown access are
-// refused, print nothing (even with the log switch) and touch nothing.
+// A missing file, a name with a zero byte, a URL opened for a change and
+// an unknown access are refused, print nothing (even with the log switch)
+// and touch nothing; a directory is no database file in any access.
 TEST_F(FileHandleTest, RefusedOpensPrintAndTouchNothing) {
   const std::string name = Name("missing.odb");
+  const std::string zero = Name() + std::string(1, '\0') + "tail";
   const std::string url = "http://host:80/dir/a.odb";
-  const std::string noSuchFile = "*** ERROR: No such file: " + name + ".";
   const std::string urlReadOnly = "*** ERROR: Attempt to write to read-only file:\n  " + url;
+  Make("a.odb", "keep");
   ScopedEnv log(kLog, "1");
   StderrCapture capture;
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 0, true), qvt_FileNoSuchFile, noSuchFile);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile, noSuchFile);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 1, false), qvt_FileNoSuchFile, noSuchFile);
+  for (const std::string& missing : {name, zero}) {
+    const std::string noSuchFile = "*** ERROR: No such file: " + missing + ".";
+    QVT_EXPECT_THROW_TEXT(qvt_File::Open(missing, 0, true), qvt_FileNoSuchFile, noSuchFile);
+    QVT_EXPECT_THROW_TEXT(qvt_File::Open(missing, 1, false), qvt_FileNoSuchFile, noSuchFile);
+  }
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile,
+                        "*** ERROR: No such file: " + name + ".");
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, urlReadOnly);
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, urlReadOnly);
   QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, urlReadOnly);
   for (int access : {3, -1})
     QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, access, false), nex_AssertException, "Incorrect file access.");
   EXPECT_EQ(capture.Stop(), "");
+  EXPECT_THROW(qvt_File::Open(zero, 2, false), nex_TextException);
   EXPECT_FALSE(std::filesystem::exists(name));
   EXPECT_FALSE(std::filesystem::exists("http:"));
+  EXPECT_EQ(ReadAll(Name()), (Bytes{'k', 'e', 'e', 'p'}));
+  const std::string folder = Name("folder.odb");
+  std::filesystem::create_directory(folder);
+  for (int access : {0, 1, 2})
+    EXPECT_THROW(qvt_File::Open(folder, access, false), nex_TextException) << access;
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 // Permission tests run in a child that is not root, since root passes every
@@ -62,79 +74,43 @@ TEST_F(FileHandleTest, UnreadableAndUnwriteableFilesAreRefused) {
   const std::string name = Name("locked.odb");
   const qvt_test::ChildResult r = qvt_test::RunChild([&] {
     if (!qvt_test::DropRootPrivileges()) return 2;
-    try {
-      qvt_File::Open(name, 0, true);
-      return 3;
-    } catch (const qvt_FileNotReadable& e) {
-      std::printf("%s\n", e.AsString().c_str());
-    }
-    try {
-      qvt_File::Open(name, cow_String());
-      return 4;
-    } catch (const qvt_FileNotReadable& e) {
-      std::printf("%s\n", e.AsString().c_str());
-    }
-    try {
-      qvt_File::Open(name, 1, false);
-      return 5;
-    } catch (const qvt_FileReadOnlyExc& e) {
-      std::printf("%s\n", e.AsString().c_str());
+    const std::function<void()> opens[] = {[&] { qvt_File::Open(name, 0, true); },
+                                           [&] { qvt_File::Open(name, cow_String()); },
+                                           [&] { qvt_File::Open(name, 1, false); }};
+    for (const auto& open : opens) {
+      try {
+        open();
+        return 3;
+      } catch (const qvt_FileException& e) {
+        std::printf("%s\n", e.AsString().c_str());
+      }
     }
     return 0;
   });
   ASSERT_TRUE(r.Succeeded()) << r.exitCode << r.err;
-  EXPECT_EQ(r.out, "*** ERROR: No permission to read: " + name + ".\n" + "*** ERROR: No permission to read: " + name +
-                       ".\n" + "*** ERROR: Attempt to write to read-only file:\n  " + name + "\n");
+  EXPECT_EQ(r.out, "*** ERROR: No permission to read: " + name + ".\n" +
+                       "*** ERROR: No permission to read: " + name + ".\n" +
+                       "*** ERROR: Attempt to write to read-only file:\n  " + name + "\n");
 }
 
 TEST_F(FileHandleTest, InformationalLinesOnlyWithTheLogSwitch) {
-  const std::string name = Name();
-  {
-    ScopedEnv log(kLog, nullptr);
+  for (const char* value : {static_cast<const char*>(nullptr), ""}) {  // set to anything, even empty, is on
+    ScopedEnv log(kLog, value);
     StderrCapture capture;
-    qvt_File::Open(name, 2, false);
-    qvt_File::Open(name, 1, false);
-    qvt_File::Open(name, 0, true);
-    qvt_File::Open(name, cow_String("pw"));
-    EXPECT_EQ(capture.Stop(), "");
-  }
-  {
-    ScopedEnv log(kLog, "");  // set to anything, even empty, switches it on
-    StderrCapture capture;
-    qvt_File::Open(name, 2, false);
-    qvt_File::Open(name, 1, false);
-    qvt_File::Open(name, 0, true);
-    qvt_File::Open(name, cow_String("pw"));
-    EXPECT_EQ(capture.Stop(),
-              "*** Informational: Creating File based ODB.\n"
-              "*** Informational: Updating File based ODB.\n"
-              "*** Informational: Opening File based ODB.\n"
-              "*** Informational: Opening File based ODB.\n");
+    qvt_File::Open(Name(), 2, false);
+    qvt_File::Open(Name(), 1, false);
+    qvt_File::Open(Name(), 0, true);
+    qvt_File::Open(Name(), cow_String("pw"));
+    EXPECT_EQ(capture.Stop(), value ? "*** Informational: Creating File based ODB.\n"
+                                      "*** Informational: Updating File based ODB.\n"
+                                      "*** Informational: Opening File based ODB.\n"
+                                      "*** Informational: Opening File based ODB.\n"
+                                    : "");
   }
 }
 
-TEST_F(FileHandleTest, InformationalLineReachesStandardErrorOfAChild) {
-  const std::string name = Name();
-  const qvt_test::ChildResult on = qvt_test::RunChild(
-      [&] {
-        qvt_File::Open(name, 2, false);
-        return 0;
-      },
-      "", {{kLog, "yes"}});
-  ASSERT_TRUE(on.Succeeded()) << on.err;
-  EXPECT_EQ(on.err, "*** Informational: Creating File based ODB.\n");
-  EXPECT_EQ(on.out, "");
-  qvt_test::ChildProcess off(
-      [&] {
-        qvt_File::Open(name, 1, false);
-        return 0;
-      },
-      {}, {kLog});
-  const qvt_test::ChildResult r = off.Wait();
-  ASSERT_TRUE(r.Succeeded()) << r.err;
-  EXPECT_EQ(r.err, "");
-}
-
+// Only the six magic bytes make a compressed file, and only when opening:
+// create never sniffs and empties the file.
 TEST_F(FileHandleTest, OnlyTheSixMagicBytesMakeACompressedFile) {
   Make("short.odb", "KVRTS");
   Make("other.odb", "KVRTSB00 and more");
@@ -148,8 +124,7 @@ TEST_F(FileHandleTest, OnlyTheSixMagicBytesMakeACompressedFile) {
               "*** Informational: Opening File based ODB.\n"
               "*** Informational: Updating File based ODB.\n");
   }
-  // The compressed kind is chosen for the magic (whether this build can open
-  // this container is the compressed file's business).
+  // Whether this build can open this container is the compressed file's business.
   for (int access : {0, 1}) {
     StderrCapture capture;
     try {
@@ -160,11 +135,6 @@ TEST_F(FileHandleTest, OnlyTheSixMagicBytesMakeACompressedFile) {
     EXPECT_EQ(capture.Stop(), access == 0 ? "*** Informational: Opening Compressed File based MDB.\n"
                                           : "*** Informational: Updating Compressed File based MDB.\n");
   }
-}
-
-TEST_F(FileHandleTest, CreateNeverSniffsAndEmptiesTheFile) {
-  Make("packed.odb", "KVRTSA00 old contents");
-  ScopedEnv log(kLog, "1");
   StderrCapture capture;
   qvt_File f = qvt_File::Open(Name("packed.odb"), 2, true);
   EXPECT_EQ(capture.Stop(), "*** Informational: Creating File based ODB.\n");
@@ -173,9 +143,9 @@ TEST_F(FileHandleTest, CreateNeverSniffsAndEmptiesTheFile) {
 }
 
 TEST_F(FileHandleTest, UpdateWithoutWritingLeavesTheFileUnchanged) {
-  std::vector<unsigned char> bytes(5000);
+  Bytes bytes(5000);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
-  WriteAll(Name(), bytes);
+  qvt_test::WriteAll(Name(), bytes);
   {
     qvt_File f = qvt_File::Open(Name(), 1, true);
     EXPECT_EQ(f.Repr()->Length(), 5000);
@@ -188,74 +158,117 @@ TEST_F(FileHandleTest, UpdateWithoutWritingLeavesTheFileUnchanged) {
   EXPECT_EQ(ReadAll(Name()), bytes);
 }
 
-TEST_F(FileHandleTest, CopiesShareTheOpenFile) {
-  qvt_File a = qvt_File::Open(Name(), 2, false);
-  qvt_File b = a;
-  EXPECT_EQ(a.Repr(), b.Repr());
-  b.Repr()->Write("xyz", 3);
-  EXPECT_EQ(a.Repr()->Location(), 3);
-  EXPECT_EQ(a.FileName(), Name());
-  qvt_File c;
-  c = b;
-  EXPECT_EQ(c.Repr(), a.Repr());
-}
-
-TEST_F(FileHandleTest, CopyMovesTheRestOfTheSourceToTheTargetPosition) {
-  std::vector<unsigned char> bytes(10000);
+// Copies of a handle share the open file; Copy moves the rest of the
+// source to the target's position, and refuses a read-only target or
+// itself.
+TEST_F(FileHandleTest, CopiesShareTheFileAndCopyMovesTheRestOfTheSource) {
+  Bytes bytes(10000);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i % 251);
-  WriteAll(Name("src.odb"), bytes);
-  qvt_File src = qvt_File::Open(Name("src.odb"), 0, true);
+  qvt_test::WriteAll(Name("src.odb"), bytes);
+  qvt_File src = qvt_File::Open(Name("src.odb"), 1, false);
   qvt_File dst = qvt_File::Open(Name("dst.odb"), 2, false);
-  dst.Repr()->Write("HEAD", 4);
+  qvt_File shared;
+  shared = dst;
+  EXPECT_EQ(shared.Repr(), dst.Repr());
+  EXPECT_EQ(shared.FileName(), Name("dst.odb"));
+  shared.Repr()->Write("HEAD", 4);
+  EXPECT_EQ(dst.Repr()->Location(), 4);
   src.Repr()->Seek(100);
   dst.Copy(src);
   EXPECT_EQ(src.Repr()->Location(), 10000);
   EXPECT_EQ(dst.Repr()->Location(), 4 + 9900);
-  std::vector<unsigned char> expected = {'H', 'E', 'A', 'D'};
+  Bytes expected = {'H', 'E', 'A', 'D'};
   expected.insert(expected.end(), bytes.begin() + 100, bytes.end());
   EXPECT_EQ(ReadAll(Name("dst.odb")), expected);
-  // From a source at its end nothing more is copied.
-  dst.Copy(src);
+  dst.Copy(src);  // from a source at its end nothing more is copied
   EXPECT_EQ(ReadAll(Name("dst.odb")), expected);
-}
 
-TEST_F(FileHandleTest, CopyIntoAReadOnlyFileOrIntoItselfIsRefused) {
-  Make("src.odb", "source bytes");
   Make("ro.odb", "keep");
-  qvt_File src = qvt_File::Open(Name("src.odb"), 1, false);
   qvt_File ro = qvt_File::Open(Name("ro.odb"), 0, true);
+  src.Repr()->Seek(0);
   QVT_EXPECT_THROW_TEXT(ro.Copy(src), qvt_FileReadOnlyExc,
                         "*** ERROR: Attempt to write to read-only file:\n  " + Name("ro.odb"));
   EXPECT_EQ(src.Repr()->Location(), 0);
   qvt_File same = src;
   QVT_EXPECT_THROW_TEXT(src.Copy(same), qvt_FileBadParameterExc,
                         "*** ERROR: Bad parameter passed to file method: qvt_File::Copy.");
-  const std::string kept = "source bytes";
-  EXPECT_EQ(ReadAll(Name("src.odb")), std::vector<unsigned char>(kept.begin(), kept.end()));
-  EXPECT_EQ(ReadAll(Name("ro.odb")), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(ReadAll(Name("src.odb")), bytes);
+  EXPECT_EQ(ReadAll(Name("ro.odb")), (Bytes{'k', 'e', 'e', 'p'}));
 }
 
-}  // namespace
+TEST(FileExceptions, MessagesAreExact) {
+  const std::pair<cow_String, const char*> cases[] = {
+      {qvt_FileException("plain text").AsString(), "plain text"},
+      {qvt_FileNoSuchFile("a.odb").AsString(), "*** ERROR: No such file: a.odb."},
+      {qvt_FileNotReadable("a.odb").AsString(), "*** ERROR: No permission to read: a.odb."},
+      {qvt_FileReadOnlyExc("a.odb").AsString(), "*** ERROR: Attempt to write to read-only file:\n  a.odb"},
+      {qvt_FileBadParameterExc("qvt_FileReprLocal::Read").AsString(),
+       "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Read."},
+      {qvt_FileConnectExc("x", "y").AsString(), "*** ERROR: Can't connect to remote file:\nx, reason:\ny"},
+      {qvt_FileFailExc("x", "y").AsString(), "*** ERROR: Lost connection to remote file:\nx, reason:\ny"},
+      // Empty arguments leave nothing between the words.
+      {qvt_FileNoSuchFile("").AsString(), "*** ERROR: No such file: ."},
+      {qvt_FileReadOnlyExc("").AsString(), "*** ERROR: Attempt to write to read-only file:\n  "},
+      {qvt_FileBadParameterExc(nullptr).AsString(), "*** ERROR: Bad parameter passed to file method: ."},
+      {qvt_FileConnectExc("", "").AsString(), "*** ERROR: Can't connect to remote file:\n, reason:\n"},
+      {qvt_FileFailExc("", "").AsString(), "*** ERROR: Lost connection to remote file:\n, reason:\n"},
+      // Arguments are not taken as formats.
+      {qvt_FileConnectExc("%s%d", "%1$s").AsString(),
+       "*** ERROR: Can't connect to remote file:\n%s%d, reason:\n%1$s"},
+      {qvt_FileNoSuchFile("100%.odb").AsString(), "*** ERROR: No such file: 100%.odb."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.first, c.second);
+}
 
-namespace {
-
-TEST_F(FileHandleTest, ADirectoryIsNoDatabaseFileInAnyAccess) {
-  const std::string folder = m_Dir.File("folder.odb");
-  std::filesystem::create_directory(folder);
-  for (int access : {0, 1, 2}) {
-    SCOPED_TRACE(access);
-    EXPECT_THROW(qvt_File::Open(folder, access, false), nex_TextException);
+// Raised through a base reference, the most-derived class is still what is
+// thrown, with its text and place.
+template <class Exc>
+void ExpectCaughtAsItself(const Exc& exc) {
+  const nex_Exception& base = exc;
+  bool caught = false;
+  try {
+    const_cast<nex_Exception&>(base).Throw(__FILE__, 42);
+  } catch (const Exc& e) {
+    caught = true;
+    EXPECT_EQ(e.AsString(), exc.AsString());
+    EXPECT_EQ(e.UserReport(), exc.AsString());
+    EXPECT_NE(e.DeveloperReport().find(exc.AsString()), cow_String::npos);
+    EXPECT_EQ(cow_String(static_cast<const std::exception&>(e).what()), exc.AsString());
+    EXPECT_EQ(e.SourceLine(), 42);
+    EXPECT_STREQ(e.SourceFile(), __FILE__);
   }
-  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(caught);
 }
 
-TEST_F(FileHandleTest, NameWithAZeroByteReachesNoOtherFile) {
-  Make("a.odb", "keep");
-  const std::string name = Name("a.odb") + std::string(1, '\0') + "tail";
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 0, true), qvt_FileNoSuchFile, "*** ERROR: No such file: " + name + ".");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 1, false), qvt_FileNoSuchFile, "*** ERROR: No such file: " + name + ".");
-  EXPECT_THROW(qvt_File::Open(name, 2, false), nex_TextException);
-  EXPECT_EQ(ReadAll(Name("a.odb")), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+TEST(FileExceptions, EveryClassIsCaughtAsItself) {
+  ExpectCaughtAsItself(qvt_FileException("m"));
+  ExpectCaughtAsItself(qvt_FileNoSuchFile("a.odb"));
+  ExpectCaughtAsItself(qvt_FileNotReadable("a.odb"));
+  ExpectCaughtAsItself(qvt_FileReadOnlyExc("a.odb"));
+  ExpectCaughtAsItself(qvt_FileBadParameterExc("qvt_FileReprLocal::Write"));
+  ExpectCaughtAsItself(qvt_FileConnectExc("x", "y"));
+  ExpectCaughtAsItself(qvt_FileFailExc("x", "y"));
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t n = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
+       it != std::filesystem::directory_iterator(); ++it)
+    ++n;
+  return n;
+}
+
+// Closing the last handle releases the operating-system file.
+TEST(LocalFileCost, LastHandleClosesTheFile) {
+  qvt_test::ScratchDir dir;
+  qvt_File::Open(dir.File("a.odb"), 2, false);
+  const std::size_t before = OpenDescriptors();
+  for (int i = 0; i < 200; ++i) {
+    qvt_File a = qvt_File::Open(dir.File("a.odb"), i % 2, false);
+    qvt_File c;
+    c = a;
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

@@ -1,61 +1,88 @@
-// Name ordering: byte order by default, natural order (digit runs compared
-// as numbers) when the process-wide switch is on.
+// Name ordering and message formatting: byte order by default, natural order
+// (digit runs compared as numbers) when the process-wide switch is on;
+// sequential and positional placeholders, values never rescanned.
 #include "cow_String.h"
-
-#include <gtest/gtest.h>
 
 #include <map>
 #include <vector>
 
+#include "atr_translate.h"
+#include <gtest/gtest.h>
+
 namespace {
 
-class NaturalOrderSwitch {
- public:
-  explicit NaturalOrderSwitch(bool on) : m_Old(atr_getNaturalOrder()) { atr_setNaturalOrder(on); }
-  ~NaturalOrderSwitch() { atr_setNaturalOrder(m_Old); }
+using Names = std::vector<cow_String>;
 
- private:
-  bool m_Old;
-};
-
-std::vector<cow_String> Keys(const std::vector<cow_String>& names) {
+// The keys of a map ordered by cow_StringLess, the switch set as asked.
+Names Sorted(bool natural, const Names& names) {
+  const bool old = atr_getNaturalOrder();
+  atr_setNaturalOrder(natural);
   std::map<cow_String, int, cow_StringLess> map;
   for (const auto& n : names) map.emplace(n, 0);
-  std::vector<cow_String> keys;
+  atr_setNaturalOrder(old);
+  Names keys;
   for (const auto& kv : map) keys.push_back(kv.first);
   return keys;
 }
 
-TEST(NameOrder, ByteOrderByDefault) {
-  NaturalOrderSwitch off(false);
-  EXPECT_EQ(Keys({"item10", "item2", "Item1", "item1"}),
-            (std::vector<cow_String>{"Item1", "item1", "item10", "item2"}));
-  // High bytes sort after ASCII: compared as unsigned.
-  EXPECT_EQ(Keys({"\xE9t\xE9", "zeta"}), (std::vector<cow_String>{"zeta", "\xE9t\xE9"}));
-}
-
-TEST(NameOrder, NaturalOrderComparesDigitRunsAsNumbers) {
-  NaturalOrderSwitch on(true);
-  EXPECT_EQ(Keys({"item10", "item2", "item1", "item1a", "item02"}),
-            (std::vector<cow_String>{"item1", "item1a", "item02", "item2", "item10"}));
-  EXPECT_EQ(Keys({"step 100", "step 9", "step 10"}), (std::vector<cow_String>{"step 9", "step 10", "step 100"}));
-}
-
-TEST(NameOrder, NaturalOrderKeepsDistinctNamesDistinct) {
-  NaturalOrderSwitch on(true);
-  // "a1" and "a01" are equal numbers; the map must still hold both.
-  EXPECT_EQ(Keys({"a01", "a1", "a001"}).size(), 3u);
-  EXPECT_EQ(Keys({"x y", "xy"}).size(), 2u);
+TEST(NameOrder, ByteOrderOrNaturalOrderBySwitch) {
+  const struct {
+    bool natural;
+    Names in, sorted;
+  } cases[] = {
+      {false, {"item10", "item2", "Item1", "item1"}, {"Item1", "item1", "item10", "item2"}},
+      {false, {"\xE9t\xE9", "zeta"}, {"zeta", "\xE9t\xE9"}},  // high bytes compare unsigned
+      {true,
+       {"item10", "item2", "item1", "item1a", "item02"},
+       {"item1", "item1a", "item02", "item2", "item10"}},
+      {true, {"step 100", "step 9", "step 10"}, {"step 9", "step 10", "step 100"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Sorted(c.natural, c.in), c.sorted);
+  // Equal numbers written differently are still distinct names.
+  EXPECT_EQ(Sorted(true, {"a01", "a1", "a001"}).size(), 3u);
+  EXPECT_EQ(Sorted(true, {"x y", "xy"}).size(), 2u);
 }
 
 TEST(NameOrder, StrnatcmpAnswersSign) {
-  EXPECT_LT(atr_strnatcmp("a2", "a10"), 0);
-  EXPECT_GT(atr_strnatcmp("a10", "a2"), 0);
-  EXPECT_EQ(atr_strnatcmp("a10", "a10"), 0);
-  EXPECT_EQ(atr_strnatcmp("a010", "a10"), 0);
-  EXPECT_LT(atr_strnatcmp("a", "a1"), 0);
-  EXPECT_LT(atr_strnatcmp("", "a"), 0);
-  EXPECT_LT(atr_strnatcmp("99999999999999999999", "100000000000000000000"), 0);  // beyond 64 bits
+  const struct {
+    const char *a, *b;
+    int sign;
+  } cases[] = {
+      {"a2", "a10", -1},
+      {"a10", "a2", 1},
+      {"a10", "a10", 0},
+      {"a010", "a10", 0},
+      {"a", "a1", -1},
+      {"", "a", -1},
+      {"99999999999999999999", "100000000000000000000", -1},  // beyond 64 bits
+  };
+  for (const auto& c : cases) {
+    const int r = atr_strnatcmp(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " " << c.b;
+  }
+}
+
+TEST(AtrTranslate, FormatsLikePrintfWithPositionsAndNeverRescans) {
+  const std::pair<cow_String, const char*> cases[] = {
+      {atr_Format("a %s b %d c", cow_String("x"), 42), "a x b 42 c"},
+      {atr_Format("%2$s then %1$s", cow_String("one"), cow_String("two")), "two then one"},
+      {atr_Format("*** ERROR: No such file: %s.", cow_String()), "*** ERROR: No such file: ."},
+      {atr_Format("offset: %f.", 12.5), "offset: 12.500000."},
+      {atr_Format("100%% %s", cow_String("done")), "100% done"},
+      {atr_Format("[%s][%s]", cow_String("only")), "[only][]"},  // a missing value is nothing
+      {atr_Format("[%3$s]", cow_String("a")), "[]"},
+      {atr_Format("%s and %s", cow_String("%s"), cow_String("%1$s")), "%s and %1$s"},
+      {atr_Format("%d %x %f", -12, 255, 3), "-12 ff 3.000000"},
+      {atr_Format("%1$d", static_cast<std::int64_t>(1) << 40), "1099511627776"},
+      {atr_Format("50%q %s", cow_String("x")), "50%q x"},  // unknown placeholders are text
+      {atr_Format("ends with %", cow_String("x")), "ends with %"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.first, c.second);
+  atr_Translation t = atr_translate("%2$s, %1$s: %3$d");
+  atr_SubstituteFormat(t, 1, cow_String("world"));
+  atr_SubstituteFormat(t, 2, "hello");
+  atr_SubstituteFormat(t, 3, 7);
+  EXPECT_EQ(t.Result(), "hello, world: 7");
 }
 
 }  // namespace

@@ -2,12 +2,11 @@
 // end with the same bytes as when every value goes through the block, for
 // either byte order, behind and before pending small writes, from any start,
 // and through a space that takes fewer bytes than asked.
-#include <gtest/gtest.h>
-
 #include <vector>
 
 #include "qvt_IOBuffer.h"
 #include "qvt_MemoryIOS.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -71,6 +70,7 @@ TEST_P(DirectWriteTest, SpaceHoldsTheBytesOfValueByValueWrites) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DirectWriteTest,
                          ::testing::Values(Case{1, 64, 200, 0}, Case{0, 64, 200, 0}, Case{1, 2048, 70000, 0},
-                                           Case{1, 16, 4, 0}, Case{1, 64, 200, 5}, Case{0, 4096, 40000, 1000}));
+                                           Case{1, 16, 4, 0}, Case{1, 64, 200, 5},
+                                           Case{0, 4096, 40000, 1000}));
 
 }  // namespace
