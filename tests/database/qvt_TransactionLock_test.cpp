@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,15 +37,21 @@ class TransactionLockTest : public ::testing::Test {
   ScratchDir m_Dir;
 };
 
+// The lock is a directory named after the file; one left behind does not
+// stop the next writer, and releasing one already gone is quiet.
 TEST_F(TransactionLockTest, WritableFileMakesAndRemovesTheLockBesideIt) {
-  struct Case {
+  const struct {
     const char* file;
     const char* lock;
-  };
-  for (const Case& c : {Case{"run.odb", "run.lsm"}, Case{"run.ODB", "run.ODB.lsm"},
-                        Case{"data.bin", "data.bin.lsm"}, Case{"data", "data.lsm"}}) {
+    bool leftBehind;
+  } cases[] = {{"run.odb", "run.lsm", false}, {"run.ODB", "run.ODB.lsm", false},
+               {"data.bin", "data.bin.lsm", false}, {"data", "data.lsm", false}, {"old.odb", "old.lsm", true}};
+  for (const auto& c : cases) {
     const std::string name = m_Dir.File(c.file);
     qvt_test::WriteStatusHeader(name, 0, 1);
+    if (c.leftBehind) {
+      ASSERT_TRUE(utl_MakeDirectory(m_Dir.File(c.lock)));
+    }
     qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
     file.Repr()->ReaderSemaphoreSet();
     EXPECT_TRUE(IsDirectory(m_Dir.File(c.lock))) << c.file;
@@ -52,20 +59,8 @@ TEST_F(TransactionLockTest, WritableFileMakesAndRemovesTheLockBesideIt) {
     file.Repr()->ReaderSemaphoreClear();
     EXPECT_FALSE(utl_Stat(m_Dir.File(c.lock)).exists) << c.file;
     EXPECT_FALSE(file.Repr()->InTransaction());
+    file.Repr()->ReaderSemaphoreClear();
   }
-}
-
-TEST_F(TransactionLockTest, LockLeftBehindDoesNotStopTheNextWriter) {
-  const std::string name = m_Dir.File("run.odb");
-  qvt_test::WriteStatusHeader(name, 0, 1);
-  ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("run.lsm")));
-  qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
-  EXPECT_NO_THROW(file.Repr()->ReaderSemaphoreSet());
-  EXPECT_TRUE(file.Repr()->InTransaction());
-  EXPECT_NO_THROW(file.Repr()->ReaderSemaphoreClear());
-  EXPECT_FALSE(utl_Stat(m_Dir.File("run.lsm")).exists);
-  // Releasing a lock that is already gone is quiet too.
-  EXPECT_NO_THROW(file.Repr()->ReaderSemaphoreClear());
 }
 
 TEST_F(TransactionLockTest, ReadOnlyFileNeitherLocksNorPausesEvenWhenAskedTo) {
@@ -150,57 +145,49 @@ TEST_F(TransactionLockTest, ClosedInputOrOneLongLineEndsBothPauses) {
   }
 }
 
+// What a reader's check answers as the header and the lock change; a
+// writer's own lock is not another writer; a created file has no checker;
+// any file opens at this layer (a short one is for the database layer to
+// refuse).
 TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
   const std::string name = m_Dir.File("run.odb");
+  const std::string lock = m_Dir.File("run.lsm");
   qvt_test::WriteStatusHeader(name, 0, 1);
   qvt_File reader = qvt_File::Open(name, utl_FileAccessRead, true);
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-  qvt_test::WriteStatusHeader(name, 1, 1);
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-  ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("run.lsm")));
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_TRUE(reader.Repr()->WriterActive());
-  ASSERT_TRUE(utl_RemoveDirectory(m_Dir.File("run.lsm")));
-  EXPECT_FALSE(reader.Repr()->WriterActive());
-  qvt_test::WriteStatusHeader(name, 1, 2);
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Recreated);
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::Recreated);
-  ASSERT_TRUE(utl_RemoveFile(name));
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
-}
-
-TEST_F(TransactionLockTest, UpdatedFileChecksButItsOwnLockIsNotAnotherWriter) {
-  const std::string name = m_Dir.File("run.odb");
-  qvt_test::WriteStatusHeader(name, 0, 1);
   qvt_File writer = qvt_File::Open(name, utl_FileAccessUpdate, false);
+  const std::vector<std::pair<std::function<void()>, qvt_FileStatus::QvtFileStatus>> steps = {
+      {[] {}, qvt_FileStatus::Unchanged},
+      {[&] { qvt_test::WriteStatusHeader(name, 1, 1); }, qvt_FileStatus::Updated},
+      {[] {}, qvt_FileStatus::Unchanged},
+      {[&] { ASSERT_TRUE(utl_MakeDirectory(lock)); }, qvt_FileStatus::InTransaction},
+      {[&] { ASSERT_TRUE(utl_RemoveDirectory(lock)); }, qvt_FileStatus::Unchanged},
+      {[&] { qvt_test::WriteStatusHeader(name, 1, 2); }, qvt_FileStatus::Recreated},
+      {[] {}, qvt_FileStatus::Recreated},
+  };
+  for (const auto& step : steps) {
+    step.first();
+    EXPECT_EQ(reader.Repr()->FileStatus(), step.second) << &step - steps.data();
+    EXPECT_EQ(reader.Repr()->WriterActive(), step.second == qvt_FileStatus::InTransaction);
+  }
   writer.Repr()->ReaderSemaphoreSet();
   EXPECT_EQ(writer.Repr()->FileStatus(), qvt_FileStatus::InTransaction);
   EXPECT_FALSE(writer.Repr()->WriterActive());
   writer.Repr()->ReaderSemaphoreClear();
-  // Another process's lock counts once this one holds none.
-  ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("run.lsm")));
+  ASSERT_TRUE(utl_MakeDirectory(lock));  // another process's lock counts once this one holds none
   EXPECT_TRUE(writer.Repr()->WriterActive());
-}
+  ASSERT_TRUE(utl_RemoveDirectory(lock));
+  ASSERT_TRUE(utl_RemoveFile(name));
+  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
 
-TEST_F(TransactionLockTest, CreatedFileHasNoCheckerAndAnswersUnchanged) {
-  const std::string name = m_Dir.File("run.odb");
+  ASSERT_TRUE(utl_MakeDirectory(lock));
   qvt_File created = qvt_File::Open(name, utl_FileAccessCreate, false);
-  ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("run.lsm")));
   EXPECT_EQ(created.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
   EXPECT_FALSE(created.Repr()->WriterActive());
   ASSERT_TRUE(utl_RemoveFile(name));
   EXPECT_EQ(created.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-}
-
-TEST_F(TransactionLockTest, OpeningForReadOrUpdateDoesNotNeedADatabase) {
-  // The file layer opens any file; a short one is for the database layer
-  // to refuse with its own message.
-  const std::string name = m_Dir.File("tiny.bin");
+  ASSERT_TRUE(utl_RemoveDirectory(lock));
   qvt_test::WriteAll(name, {1, 2, 3});
-  EXPECT_NO_THROW(qvt_File::Open(name, utl_FileAccessRead, true));
-  qvt_File file = qvt_File::Open(name, utl_FileAccessUpdate, false);
-  EXPECT_EQ(file.Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
+  EXPECT_EQ(qvt_File::Open(name, utl_FileAccessUpdate, false).Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
 }
 
 }  // namespace

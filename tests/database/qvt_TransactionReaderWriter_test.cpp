@@ -1,7 +1,7 @@
 // A writer process and this process as its reader: what FileStatus and
 // Snap answer while the writer is inside a transaction, after its flushes,
-// after the file is replaced by a new database and after it is deleted.
-// Also the transaction guard on its own.
+// after the file is replaced by a new database and after it is deleted;
+// an array's and a tagged stream's Snap; the transaction guard on its own.
 #include "qvt_ReaderSemaphoreProxy.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "qvt_Array.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_File.h"
 #include "qvt_Space.h"
+#include "qvt_TaggedStream.h"
 #include "qvt_StatusChild.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
@@ -28,6 +30,9 @@ using qvt_test::CommandedChild;
 //   lock / unlock   enter or leave a transaction guard
 //   write           a new 16-byte space; answers its handle
 //   flush           the database's Flush; answers the flush count
+//   objects / grow  an int array (10, 20, 30) and a tagged stream (1:100),
+//                   then more of each (40, 50; 2:200, 3:"three"); both
+//                   flushed, the database not
 //   close           closes the database
 class Writer {
  public:
@@ -57,7 +62,24 @@ class Writer {
       m_Db->Flush();
       return std::to_string(m_Db->GetFlushCount());
     }
+    if (command == "objects") {
+      m_Array = std::make_unique<qvt_Array<int, 1>>(m_Db->ArrayInt(1, 0, 0));
+      m_Stream = std::make_unique<qvt_TaggedStream>(m_Db->TaggedStream(0));
+      const int values[] = {10, 20, 30};
+      m_Array->Write(values, 3);
+      m_Stream->WriteInt(1, 100);
+      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+    }
+    if (command == "grow") {
+      const int values[] = {40, 50};
+      m_Array->Write(values, 2);
+      m_Stream->WriteInt(2, 200);
+      m_Stream->WriteString(3, "three");
+      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+    }
     if (command == "close") {
+      m_Array.reset();
+      m_Stream.reset();
       m_Proxy.reset();
       m_Db.reset();
       return "closed";
@@ -70,7 +92,16 @@ class Writer {
   long m_CreationTime;
   std::unique_ptr<qvt_Database> m_Db;
   std::unique_ptr<qvt_ReaderSemaphoreProxy> m_Proxy;
+  std::unique_ptr<qvt_Array<int, 1>> m_Array;
+  std::unique_ptr<qvt_TaggedStream> m_Stream;
 };
+
+// The records of stream from its current one on, as " id:int text".
+std::string NewRecords(qvt_TaggedStream& stream) {
+  std::string seen;
+  while (stream.Next()) seen += " " + std::to_string(stream.GetID()) + ":" + std::to_string(stream.GetInt()) + stream.GetString();
+  return seen;
+}
 
 CommandedChild StartWriter(const std::string& name, long creationTime) {
   auto writer = std::make_shared<Writer>(name, creationTime);
@@ -186,32 +217,34 @@ TEST_F(ReaderWriterTest, DeletedDatabaseAnswersCheckFailed) {
   EXPECT_EQ(reader.Snap(), 1);
 }
 
-TEST_F(ReaderWriterTest, EveryReaderSeesTheLock) {
+// An object's Snap answers the writer's flush count of it once, after the
+// reader's database was refreshed, and leaves the reader where it stood.
+TEST_F(ReaderWriterTest, ObjectsSnapTheWritersFlushesOnceAfterTheDatabase) {
   CommandedChild writer = StartWriter(Name(), 1000);
   ASSERT_EQ(writer.Ask("create"), "created");
-  qvt_Database first = OpenReader(Name());
-  auto secondDb = std::make_shared<std::unique_ptr<qvt_Database>>();
-  const std::string name = Name();
-  CommandedChild second([secondDb, name](const std::string& command) -> std::string {
-    if (command == "open") {
-      *secondDb = std::make_unique<qvt_Database>(OpenReader(name));
-      return "opened";
-    }
-    if (command == "status") return std::to_string((*secondDb)->FileStatus());
-    if (command == "snap") return std::to_string((*secondDb)->Snap());
-    return "unknown";
-  });
-  ASSERT_EQ(second.Ask("open"), "opened");
-  ASSERT_EQ(writer.Ask("lock"), "locked");
-  EXPECT_EQ(first.FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_EQ(second.Ask("status"), "4");
+  ASSERT_EQ(writer.Ask("objects"), "2");
   ASSERT_EQ(writer.Ask("flush"), "2");
-  EXPECT_EQ(second.Ask("snap"), "0");
-  ASSERT_EQ(writer.Ask("unlock"), "unlocked");
-  EXPECT_EQ(second.Ask("snap"), "1");
-  EXPECT_EQ(second.Ask("status"), "0");
-  EXPECT_EQ(first.FileStatus(), qvt_FileStatus::Updated);
-  EXPECT_TRUE(second.Finish().Succeeded());
+  qvt_Database reader = OpenReader(Name());
+  qvt_Array<int, 1> array = reader.ArrayInt(qvt_Handle(4), 0, 0);
+  qvt_TaggedStream stream = reader.TaggedStream(5, 0);
+  int values[8] = {};
+  EXPECT_EQ(array.Read(values, 1), 1);
+  EXPECT_EQ(NewRecords(stream), " 1:100");
+  EXPECT_EQ((std::vector<int>{array.Snap(), stream.Snap(), reader.Snap(), array.Snap()}),
+            (std::vector<int>{0, 0, 0, 0}));
+
+  ASSERT_EQ(writer.Ask("grow"), "4");
+  EXPECT_EQ(array.Snap(), 0);  // the database has not flushed yet
+  ASSERT_EQ(writer.Ask("flush"), "3");
+  EXPECT_EQ((std::vector<int>{array.Snap(), reader.Snap(), array.Snap(), array.Snap(), stream.Snap()}),
+            (std::vector<int>{0, 1, 2, 0, 2}));
+  EXPECT_EQ((std::vector<int>{array.Location(), array.Length()}), (std::vector<int>{1, 5}));
+  EXPECT_EQ(NewRecords(stream), " 2:200 3:0three");
+  // A database flush that left the objects alone.
+  ASSERT_EQ(writer.Ask("flush"), "4");
+  EXPECT_EQ((std::vector<int>{reader.Snap(), array.Snap(), stream.Snap()}), (std::vector<int>{1, 0, 0}));
+  EXPECT_EQ(array.Read(values, 8), 4);
+  EXPECT_EQ(std::vector<int>(values, values + 4), (std::vector<int>{20, 30, 40, 50}));
   ASSERT_EQ(writer.Ask("close"), "closed");
   EXPECT_TRUE(writer.Finish().Succeeded());
 }
@@ -220,29 +253,20 @@ TEST_F(ReaderWriterTest, EveryReaderSeesTheLock) {
 
 class ReaderSemaphoreProxyTest : public ReaderWriterTest {};
 
-TEST_F(ReaderSemaphoreProxyTest, LockExistsForTheGuardsLifetimeEvenWhenLeftByAnException) {
-  qvt_Database db =
-      qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
+// A writer's guard holds the lock for its lifetime, even when left by an
+// exception; a reader's guard never locks, while another writer's lock
+// still counts for it.
+TEST_F(ReaderSemaphoreProxyTest, LockExistsForTheGuardsLifetimeOnWritersOnly) {
   {
-    qvt_ReaderSemaphoreProxy proxy(db);
-    const utl_Stat lock(LockName());
-    EXPECT_TRUE(lock.exists && lock.isDirectory);
-  }
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
-  try {
-    qvt_ReaderSemaphoreProxy proxy(db);
-    ASSERT_TRUE(utl_Stat(LockName()).exists);
-    throw std::runtime_error("interrupted");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
-}
-
-TEST_F(ReaderSemaphoreProxyTest, ReadOnlyDatabaseIsNeverLocked) {
-  {
-    qvt_Database db =
-        qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
+    qvt_Database db = qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
+    try {
+      qvt_ReaderSemaphoreProxy proxy(db);
+      const utl_Stat lock(LockName());
+      ASSERT_TRUE(lock.exists && lock.isDirectory);
+      throw std::runtime_error("interrupted");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(utl_Stat(LockName()).exists);
   }
   qvt_Database reader = OpenReader(Name());
   {
@@ -250,7 +274,6 @@ TEST_F(ReaderSemaphoreProxyTest, ReadOnlyDatabaseIsNeverLocked) {
     EXPECT_FALSE(utl_Stat(LockName()).exists);
     EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
   }
-  // Another writer's lock still counts for this reader.
   ASSERT_TRUE(utl_MakeDirectory(LockName()));
   {
     qvt_ReaderSemaphoreProxy proxy(reader);
@@ -278,32 +301,6 @@ TEST_F(ReaderSemaphoreProxyTest, GuardPromptsAroundTheTransactionWhenAskedTo) {
   EXPECT_TRUE(result.Succeeded()) << result.err;
   EXPECT_EQ(result.out, "locked\nunlocked\n");
   EXPECT_EQ(result.err, "Before transaction: After transaction: ");
-}
-
-TEST_F(ReaderSemaphoreProxyTest, StatisticsReachThePublicDatabase) {
-  qvt_Database db =
-      qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "stats", 7);
-  const std::vector<cow_String> expected = {
-      "Block 0 Size (bytes)=1024",
-      "Total Linkage Usage (bytes)=               14336",
-      "Metadata Pool Size (bytes)=                   4",
-      "String Pool Size (bytes)=                   4",
-      "String Pool Count (number of strings)=0",
-      "String Pool Linkage_Count=1",
-  };
-  EXPECT_EQ(db.GetDBStatistics(), expected);
-  EXPECT_EQ(db.GetObjStatistics(1), std::vector<cow_String>{"Linkage_Count=1"});
-  EXPECT_TRUE(db.GetObjStatistics(0).empty());
-  EXPECT_EQ(db.GetObjectLocationReport(0), "Object not found.");
-  qvt_Space space = db.Space(64);
-  space.Write("0123456789", 10);
-  EXPECT_EQ(db.GetObjStatistics(space.Handle()), std::vector<cow_String>{"Linkage_Count=1"});
-  // Its last byte, and the first of the reserved room behind it.
-  auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
-  ASSERT_NE(file, nullptr);
-  const utl_FileOffset at = file->LinkageEntry(space.Handle()).m_Location;
-  EXPECT_EQ(db.GetObjectLocationReport(at + 9), "Object: 00000004 - Offset:                    9");
-  EXPECT_EQ(db.GetObjectLocationReport(at + 10), "Object not found.");
 }
 
 }  // namespace
