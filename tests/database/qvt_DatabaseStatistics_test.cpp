@@ -28,10 +28,10 @@ class DatabaseStatisticsTest : public ::testing::Test {
     m_Db = std::make_unique<qvt_DatabaseReprFile>();
     m_Db->Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "statistics", 42);
   }
-  void Reopen(int access) {
+  void Reopen() {
     m_Db.reset();
     m_Db = std::make_unique<qvt_DatabaseReprFile>();
-    m_Db->Open(qvt_File::Open(Name(), access, access == utl_FileAccessRead), "ODB");
+    m_Db->Open(qvt_File::Open(Name(), utl_FileAccessRead, true), "ODB");
   }
   // A new space holding bytes bytes; answers its handle.
   qvt_Handle WriteSpace(int bytes, int increment) {
@@ -81,7 +81,7 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   CreateDatabase();
   m_Db->Flush();
   EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
-  Reopen(utl_FileAccessRead);
+  Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
   CreateDatabase();
   m_Db->StringPool().StringOffset("abc");    // record at 4: 4 + 4 bytes
@@ -95,7 +95,7 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   lines = m_Db->GetDBStatistics();
   EXPECT_EQ(lines[3], "String Pool Size (bytes)=                  24");
   EXPECT_EQ(lines[5], "String Pool Linkage_Count=2");
-  Reopen(utl_FileAccessRead);
+  Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics()[4], "String Pool Count (number of strings)=2");
 }
 
@@ -142,7 +142,7 @@ TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
   a.reset();
   b.reset();
   empty.reset();
-  Reopen(utl_FileAccessRead);
+  Reopen();
   EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=3"});
   EXPECT_EQ(m_Db->ObjectHandles(), wanted);
 }
@@ -172,29 +172,15 @@ TEST_F(DatabaseStatisticsTest, LoopingChainIsReportedCorruptNotWalkedForever) {
   EXPECT_EQ(m_Db->GetObjectLocationReport(0), "Object not found.");
 }
 
-TEST_F(DatabaseStatisticsTest, FirstStringRecordIsOffsetFourOfHandleOne) {
-  CreateDatabase();
-  m_Db->StringPool().StringOffset("abc");
-  m_Db->Flush();
-  Reopen(utl_FileAccessRead);
-  const qvt_LinkageEntry& head = m_Db->LinkageEntry(1);
-  ASSERT_NE(head.m_Next, 0u);
-  const qvt_LinkageEntry& records = m_Db->LinkageEntry(head.m_Next);
-  // The marker's 4 bytes sit in the head extent, the record in the next.
-  EXPECT_EQ(m_Db->GetObjectLocationReport(head.m_Location), Located(1, 0));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(head.m_Location + 3), Located(1, 3));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(records.m_Location), "Object: 00000001 - Offset:                    4");
-  EXPECT_EQ(m_Db->GetObjectLocationReport(records.m_Location + 7), Located(1, 11));
-  // The metadata pool's marker is handle 3's.
-  EXPECT_EQ(m_Db->GetObjectLocationReport(m_Db->LinkageEntry(3).m_Location), Located(3, 0));
-}
-
 // Which object a file offset names: none in the header and linkage blocks
 // or behind a space's length; in a later extent the earlier extents'
 // lengths are counted; the next byte after a full space is the next
-// object's first.
+// object's first. The string pool's marker sits in its head extent, the
+// first record (offset 4 of handle 1) in the next; the metadata pool's
+// marker is handle 3's.
 TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
   CreateDatabase();
+  m_Db->StringPool().StringOffset("abc");
   const qvt_Handle h = WriteSpace(10, 100);
   const qvt_Handle full = WriteSpace(8, 4);
   const qvt_Handle next = WriteSpace(4, 4);
@@ -206,6 +192,7 @@ TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
   m_Db->Flush();
   const auto at = [&](qvt_Handle handle) { return m_Db->LinkageEntry(handle).m_Location; };
   const utl_FileOffset second = at(m_Db->LinkageEntry(a->Handle()).m_Next);
+  const utl_FileOffset records = at(m_Db->LinkageEntry(1).m_Next);
   EXPECT_EQ(at(next), at(full) + 8);
   const std::string none = "Object not found.";
   const std::pair<long long, std::string> reports[] = {
@@ -215,6 +202,9 @@ TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
       {second + 5, Located(a->Handle(), 9)}, {second + 6, none},
       {second + 5, Located(a->Handle(), 9)},  // repeatable: the marks are rebuilt on every call
       {at(b->Handle()), Located(b->Handle(), 0)},
+      {at(1), Located(1, 0)}, {at(1) + 3, Located(1, 3)},
+      {records, "Object: 00000001 - Offset:                    4"}, {records + 7, Located(1, 11)},
+      {at(3), Located(3, 0)},
   };
   for (const auto& r : reports) EXPECT_EQ(m_Db->GetObjectLocationReport(r.first), r.second) << r.first;
   qvt_DatabaseRepr& base = *m_Db;
