@@ -72,12 +72,6 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndEveryKindReopens) {
     EXPECT_EQ(Words(bytes, 0, 13), (std::vector<std::uint32_t>{0xFFFAEEEBu, 2, 1, 3, 1, 2, 3, 0xFFFFFFFFu,
                                                                0x01020304u, 7, 0x7FFFFFFFu, 0x80000000u, 0}));
     EXPECT_EQ(bytes[32], 0x01);  // most significant byte first
-    if (GetParam() == FileKind::Local) {
-      const auto at = static_cast<std::size_t>(FileOffsetInSpace(db, 4, 0));
-      const std::vector<unsigned char> file = ReadAll(Path());
-      ASSERT_GE(file.size(), at + bytes.size());
-      EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), file.begin() + static_cast<long>(at)));
-    }
   }
   qvt_Database db = OpenDb();
   EXPECT_EQ((std::vector<int>{db.HandleType(4), db.HandleType(5), db.HandleType(6), db.HandleType(7)}),
