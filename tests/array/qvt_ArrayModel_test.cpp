@@ -127,9 +127,10 @@ TEST_P(ArrayModelTest, PartialLastRowDeliversItsWholeValues) {
     EXPECT_EQ(b.Location(), 2);
     EXPECT_EQ(b.Read(back, 3), 0);
     b.Seek(5);
-    QVT_EXPECT_THROW_TEXT(b.Read(back, 1), nex_TextException,
-                          "***ERROR: Invalid seek offset: 76.000000.  This is usually caused by depletion of free "
-                          "space on the filesystem on which the ODB file is being built.");
+    QVT_EXPECT_THROW_TEXT(
+        b.Read(back, 1), nex_TextException,
+        "***ERROR: Invalid seek offset: 76.000000.  This is usually caused by depletion of free "
+        "space on the filesystem on which the ODB file is being built.");
   }
 }
 

@@ -1,16 +1,20 @@
-// Typed arrays on a database file of each kind: the stored bytes of the
-// header and rows, every value kind through close and reopen, row
-// arithmetic, flush counts, truncation, shared handles and every refusal.
+// Typed arrays on a database file of each kind: the stored bytes, every
+// value kind through close and reopen, row arithmetic, flush counts,
+// truncation, shared handles, every refusal; and moving rows: Append within
+// one database and between two, CopyAllowed, and CreateCopy in chunks.
 #include "qvt_Array.h"
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "nex_Exception.h"
 #include "qvt_ArrayRepr.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_ObjectTestSupport.h"
@@ -24,9 +28,11 @@ namespace {
 const int kMagic = static_cast<int>(0xFFFAEEEBu);
 const std::string kOpen = "qvt_ArrayRepr::qvt_ArrayRepr: ";
 const std::string kCorrupt = kOpen + "Array object in ODB/CAE file is corrupt.  File may be unusable.";
-const char kInvalid[] = "***ERROR: Database is not valid. This may indicate that the database has been corrupted.";
+const char kInvalid[] =
+    "***ERROR: Database is not valid. This may indicate that the database has been corrupted.";
 const char kIllegalType[] = "qvt_ArrayRepr::RowSize - illegal array type.";
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 
 std::string BadFieldCount(int count) {
   return kOpen + "Invalid field count " + std::to_string(count) + "; a row holds 1 to 268435455 values.";
@@ -46,8 +52,8 @@ class ArrayTest : public DatabaseKindTest {};
 // the largest float, a denormal double, empty and repeated strings and one
 // holding a zero byte.
 TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndEveryKindReopens) {
-  const std::vector<int> ints = {1, 2, 3, -1, 0x01020304, 7, std::numeric_limits<int>::max(),
-                                 std::numeric_limits<int>::min(), 0};
+  const std::vector<int> ints = {
+      1, 2, 3, -1, 0x01020304, 7, std::numeric_limits<int>::max(), std::numeric_limits<int>::min(), 0};
   const std::vector<float> floats = {0.5f, -0.0f, 3.4e38f};
   const std::vector<double> doubles = {1e100, -4.9e-324, 3.0};
   const std::vector<cow_String> strings = {"x", "", std::string("a\0b", 3), "x"};
@@ -57,8 +63,8 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndEveryKindReopens) {
     qvt_Array<float, 3> af = db.ArrayFloat(1, 0, 16);
     qvt_Array<double, 4> ad = db.ArrayDouble(3, -1, 0);
     qvt_Array<cow_String, 6> as = db.ArrayString(1, 0, 0);
-    EXPECT_EQ((std::vector<int>{ai.Write(ints.data(), 2), af.Write(floats.data(), 3), ad.Write(doubles.data(), 1),
-                                as.Write(strings.data(), 4)}),
+    EXPECT_EQ((std::vector<int>{ai.Write(ints.data(), 2), af.Write(floats.data(), 3),
+                                ad.Write(doubles.data(), 1), as.Write(strings.data(), 4)}),
               (std::vector<int>{2, 3, 1, 4}));
     EXPECT_EQ((std::vector<int>{ai.RowSize(), af.RowSize(), ad.RowSize(), as.RowSize()}),
               (std::vector<int>{12, 4, 24, 8}));
@@ -80,8 +86,10 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndEveryKindReopens) {
   qvt_Array<float, 3> af = db.ArrayFloat(qvt_Handle(5), 0, 0);
   qvt_Array<double, 4> ad = db.ArrayDouble(qvt_Handle(6), 0, 0);
   qvt_Array<cow_String, 6> as = db.ArrayString(qvt_Handle(7), 0, 0);
-  EXPECT_EQ((std::vector<int>{ai.Type(), ad.FieldCount(), as.FieldCount()}), (std::vector<int>{qvt_TypeInt, 3, 1}));
-  EXPECT_EQ((std::vector<int>{ai.Length(), af.Length(), ad.Length(), as.Length()}), (std::vector<int>{3, 3, 1, 4}));
+  EXPECT_EQ((std::vector<int>{ai.Type(), ad.FieldCount(), as.FieldCount()}),
+            (std::vector<int>{qvt_TypeInt, 3, 1}));
+  EXPECT_EQ((std::vector<int>{ai.Length(), af.Length(), ad.Length(), as.Length()}),
+            (std::vector<int>{3, 3, 1, 4}));
   std::vector<int> iv(9);
   std::vector<float> fv(3);
   std::vector<double> dv(3);
@@ -134,7 +142,6 @@ TEST_P(ArrayTest, RowArithmeticTruncateFlushAndSharedHandles) {
   EXPECT_EQ(back[0], 40);
   EXPECT_EQ(a.Snap(), 0);  // a writer never snaps
   QVT_EXPECT_THROW_TEXT(a.Append(b), nex_AssertException, "&other != this");
-
   a.Truncate(1);
   EXPECT_EQ((std::vector<int>{a.Length(), a.Location(), static_cast<int>(a.SpaceLength())}),
             (std::vector<int>{1, 0, 16 + 12}));
@@ -153,10 +160,21 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   qvt_Database db = CreateDb();
   const qvt_Handle ints = db.ArrayInt(2, 0, 0).Handle();
   const std::pair<std::function<void()>, std::string> refusals[] = {
-      {[&] { db.ArrayInt(SpaceOfWords(db, {kMagic, 0, 1}), 0, 0); }, kCorrupt},
-      {[&] { db.ArrayInt(SpaceOfWords(db, {kMagic, 0, 1, 0}), 0, 0); }, kCorrupt},
-      {[&] { db.ArrayInt(SpaceOfWords(db, {kMagic, 0, 4, 0x7FFFFFFF}), 0, 0); }, kCorrupt},
-      {[&] { db.ArrayInt(SpaceOfWords(db, {static_cast<int>(0xFAAFEBBEu), 0, 1, 1}), 0, 0); },
+      {[&] {
+         db.ArrayInt(SpaceOfWords(db, {kMagic, 0, 1}), 0, 0);
+       },
+       kCorrupt},
+      {[&] {
+         db.ArrayInt(SpaceOfWords(db, {kMagic, 0, 1, 0}), 0, 0);
+       },
+       kCorrupt},
+      {[&] {
+         db.ArrayInt(SpaceOfWords(db, {kMagic, 0, 4, 0x7FFFFFFF}), 0, 0);
+       },
+       kCorrupt},
+      {[&] {
+         db.ArrayInt(SpaceOfWords(db, {static_cast<int>(0xFAAFEBBEu), 0, 1, 1}), 0, 0);
+       },
        kOpen + "Handle is not to an Array object in ODB/CAE file.  File may be unusable."},
       {[&] { db.ArrayInt(qvt_Handle(4000), 0, 0); }, kInvalid},
       {[&] { db.ArrayInt(qvt_Handle(0), 0, 0); }, kInvalid},
@@ -182,7 +200,6 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   };
   for (const auto& a : assertions) QVT_EXPECT_THROW_TEXT(a.first(), nex_AssertException, a.second);
   EXPECT_EQ(db.ArrayInt(ints, 0, 0).SpaceLength(), 16);  // nothing was written
-
   // A stored type no array holds opens, and every row computation refuses
   // it; an element type no array holds is refused before a handle is used.
   auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
@@ -196,6 +213,152 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   const qvt_Handle next = db.Space(-1).Handle();
   QVT_EXPECT_THROW_TEXT(qvt_ArrayRepr(file, qvt_TypeHandle, 1, 0, 0), nex_TextException, kIllegalType);
   EXPECT_EQ(db.ArrayInt(1, 0, 0).Handle(), next + 1);
+}
+
+using DoubleArray = qvt_Array<double, 4>;
+using StringArray = qvt_Array<cow_String, 6>;
+
+TEST_P(ArrayTest, AppendTakesEveryRowWithinAndBetweenDatabases) {
+  std::vector<cow_String> words;
+  for (int i = 0; i < 53; ++i) words.push_back("word" + std::to_string(i % 20));  // repeats, several batches
+  words.push_back("");
+  {
+    qvt_Database source = CreateDb("source.odb");
+    IntArray si = source.ArrayInt(1, 0, 64);
+    std::vector<int> v(1000);
+    std::iota(v.begin(), v.end(), 0);
+    si.Write(v.data(), 1000);
+    StringArray ss = source.ArrayString(2, 0, 0);
+    ss.Write(words.data(), 27);
+    // Within one database: every row, wherever the other stands, both
+    // flushed on the way.
+    qvt_Array<float, 3> to = source.ArrayFloat(2, 0, 0);
+    qvt_Array<float, 3> from = source.ArrayFloat(2, 0, 0);
+    const float mine[] = {1, 2, 3, 4};
+    const float theirs[] = {10, 20, 30, 40, 50, 60};
+    to.Write(mine, 2);
+    from.Write(theirs, 3);
+    from.Seek(2);
+    // Copies need the same type and field count.
+    EXPECT_EQ((std::vector<int>{to.CopyAllowed(from), to.CopyAllowed(to), to.Repr()->CopyAllowed(*ss.Repr()),
+                                si.Repr()->CopyAllowed(*to.Repr()), to.Repr()->CopyAllowed(*si.Repr())}),
+              (std::vector<int>{1, 1, 0, 0, 0}));
+    to.Append(from);
+    EXPECT_EQ((std::vector<int>{to.Length(), from.Length(), to.Flush(), from.Flush()}),
+              (std::vector<int>{5, 3, 2, 2}));
+    to.Seek(0);
+    std::vector<float> back(10);
+    EXPECT_EQ(to.Read(back.data(), 5), 10);
+    EXPECT_EQ(back, (std::vector<float>{1, 2, 3, 4, 10, 20, 30, 40, 50, 60}));
+  }
+  {
+    qvt_Database source = OpenDb("source.odb");
+    qvt_Database dest = CreateDb("dest.odb");
+    IntArray di = dest.ArrayInt(1, 0, 48);
+    const int head = -5;
+    di.Write(&head, 1);
+    StringArray ds = dest.ArrayString(2, 0, 0);
+    const cow_String first[] = {"zero", "word3"};
+    ds.Write(first, 1);
+    IntArray si = source.ArrayInt(qvt_Handle(4), 0, 0);
+    StringArray ss = source.ArrayString(qvt_Handle(5), 0, 0);
+    di.Append(si);  // the other is read-only: only this one is flushed
+    ds.Append(ss);
+    ds.Append(ss);
+    EXPECT_EQ((std::vector<int>{di.Length(), ds.Length()}), (std::vector<int>{1001, 55}));
+    EXPECT_EQ(ss.SpaceLength(), 16 + 27 * 16);  // the source is untouched
+  }
+  qvt_Database dest = OpenDb("dest.odb");
+  IntArray di = dest.ArrayInt(qvt_Handle(4), 0, 0);
+  StringArray ds = dest.ArrayString(qvt_Handle(5), 0, 0);
+  std::vector<int> bi(1001);
+  EXPECT_EQ(di.Read(bi.data(), 1001), 1001);
+  EXPECT_EQ(bi[0], -5);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(bi[static_cast<std::size_t>(i) + 1], i);
+  std::vector<cow_String> bs(110);
+  EXPECT_EQ(ds.Read(bs.data(), 56), 110);
+  EXPECT_EQ((std::vector<cow_String>(bs.begin(), bs.begin() + 2)),
+            (std::vector<cow_String>{"zero", "word3"}));
+  EXPECT_EQ(std::vector<cow_String>(bs.begin() + 2, bs.begin() + 56), words);
+  EXPECT_EQ(std::vector<cow_String>(bs.begin() + 56, bs.end()), words);
+}
+
+// Appending from another object on the same space moves the rows that were
+// there when the append began, once: it never chases its own writes. Run in
+// a child whose files cannot grow past 4 MiB, so that an append that did
+// would fail there instead of filling the disk.
+TEST_P(ArrayTest, AppendFromAnotherObjectOnTheSameSpaceDoublesOnce) {
+  const ChildResult result = RunChild([this] {
+    if (!LimitFileSize(4 << 20)) return 2;
+    qvt_Database db = CreateDb();
+    StringArray words = db.ArrayString(1, 0, 0);
+    std::vector<cow_String> values;
+    for (int i = 0; i < 300; ++i) values.push_back("w" + std::to_string(i % 17));  // several string batches
+    words.Write(values.data(), 300);
+    words.Flush();
+    StringArray same = db.ArrayString(words.Handle(), 0, 0);
+    words.Append(same);
+    std::vector<cow_String> back(600);
+    words.Seek(0);
+    const int got = words.Read(back.data(), 600);
+    std::vector<cow_String> twice = values;
+    twice.insert(twice.end(), values.begin(), values.end());
+    std::printf("length %d, read %d, %s\n", words.Length(), got,
+                back == twice ? "each row twice" : "other rows");
+    return 0;
+  });
+  EXPECT_TRUE(result.Succeeded()) << result.err;
+  EXPECT_EQ(result.out, "length 600, read 600, each row twice\n");
+}
+
+// Copies arrays of several sizes (one chunk, exactly one chunk, several
+// chunks with a short last one), into another database and into the same
+// one, and compares every stored byte.
+TEST_P(ArrayTest, CreateCopyEqualsSourceButForFlushCount) {
+  qvt_Database source = CreateDb("source.odb");
+  qvt_Database dest = CreateDb("dest.odb");
+  for (int values : {3, (1048576 - 16) / 8, 300000}) {
+    for (qvt_Database* to : {&dest, &source}) {
+      if (to == &source && values > 3) continue;
+      DoubleArray a = source.ArrayDouble(1, 0, 0);
+      std::vector<double> v(static_cast<std::size_t>(values));
+      for (int i = 0; i < values; ++i) v[static_cast<std::size_t>(i)] = i * 0.25;
+      a.Write(v.data(), values);
+      a.Flush();
+      a.Flush();
+      const qvt_Handle copy = DoubleArray::CreateCopy(*to, source, a.Handle());
+      EXPECT_NE(copy, to == &source ? a.Handle() : 0u);
+      std::vector<unsigned char> original = SpaceBytes(source, a.Handle());
+      const std::vector<unsigned char> copied = SpaceBytes(*to, copy);
+      EXPECT_EQ((std::vector<std::uint32_t>{BE32(original, 4), BE32(copied, 4)}),
+                (std::vector<std::uint32_t>{2, 0}));
+      original[7] = 0;
+      EXPECT_TRUE(original == copied) << values << " values";
+      EXPECT_EQ(to->ArrayDouble(copy, 0, 0).Length(), values);
+    }
+  }
+}
+
+TEST_P(ArrayTest, CreateCopyRefusesWhatItCannotCopy) {
+  qvt_Database source = CreateDb("source.odb");
+  qvt_Database dest = CreateDb("dest.odb");
+  StringArray s = source.ArrayString(1, 0, 0);
+  const cow_String text = "pooled";
+  s.Write(&text, 1);
+  s.Flush();
+  QVT_EXPECT_THROW_TEXT(StringArray::CreateCopy(dest, source, s.Handle()), nex_AssertException,
+                        "data != qvt_TypeString");
+  qvt_Space plain = source.Space(-1);
+  for (int w : {1, 2, 3, 4, 5}) plain.WriteInt(w);
+  QVT_EXPECT_THROW_TEXT(
+      IntArray::CreateCopy(dest, source, plain.Handle()), nex_TextException,
+      "qvt_ArrayRepr::CreateCopy: Handle is not to an Array object in ODB/CAE file.  File may be unusable.");
+  qvt_Space tiny = source.Space(-1);
+  tiny.WriteInt(static_cast<int>(0xFFFAEEEBu));
+  QVT_EXPECT_THROW_TEXT(IntArray::CreateCopy(dest, source, tiny.Handle()), nex_TextException,
+                        "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable.");
+  // Nothing refused left an object behind in the destination.
+  EXPECT_EQ(dest.Space(-1).Handle(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ArrayTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);

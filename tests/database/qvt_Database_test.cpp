@@ -1,21 +1,20 @@
 // The public database handle: opening and creating, sharing and closing,
 // object kinds by handle, spaces and buffered spaces, tables by class,
 // and the library's initializer and finalizer.
-#include <gtest/gtest.h>
+#include "qvt_Database.h"
 
 #include "nex_Exception.h"
 #include "qvt_BufferedSpace.h"
-#include "qvt_Database.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::BE32;
-using qvt_test::DatabaseKindTest;
-using qvt_test::ReadAll;
+using namespace qvt_test;
 
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 
 qvt_TableMetadata OneInt(const std::string& name) {
   qvt_TableMetadata md(name, 1);
@@ -27,8 +26,8 @@ class DatabaseTest : public DatabaseKindTest {};
 
 TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
   {
-    qvt_Database db = qvt_Database::Create(qvt_test::OpenFileOfKind(GetParam(), Path(), 2), "ABCDEF",
-                                           "results of run 7", 1234);
+    qvt_Database db =
+        qvt_Database::Create(OpenFileOfKind(GetParam(), Path(), 2), "ABCDEF", "results of run 7", 1234);
     EXPECT_FALSE(db.ReadOnly());
     EXPECT_EQ(db.FileName(), Path());
     EXPECT_EQ(db.GetFlushCount(), 0);
@@ -61,7 +60,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
 }
 
 TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
-  if (GetParam() != qvt_test::FileKind::Local) GTEST_SKIP() << "reads the header from the file itself";
+  if (GetParam() != FileKind::Local) GTEST_SKIP() << "reads the header from the file itself";
   qvt_Database* first = new qvt_Database(CreateDb());
   qvt_Database copy(*first);
   first->Flush();
@@ -102,7 +101,11 @@ TEST_P(DatabaseTest, HandleTypeReadsTheFirstInts) {
                         "corrupted.");
 }
 
-TEST_P(DatabaseTest, SpacesReadAndWriteThroughTheHandle) {
+// A space reads and writes through the handle; a buffered space starts at
+// its space's location, keeps what it writes in its block until a flush or
+// its last copy goes, and an assignment writes the block into the old space
+// first.
+TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   qvt_Database db = CreateDb();
   qvt_Space space = db.Space(16);
   EXPECT_FALSE(space.ReadOnly());
@@ -119,21 +122,13 @@ TEST_P(DatabaseTest, SpacesReadAndWriteThroughTheHandle) {
   EXPECT_EQ(std::string(text), "abcdef");
   QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, "***ERROR: Unexpected End Of File.");
   space.Truncate(4);
-  EXPECT_EQ((std::vector<utl_FileOffset>{space.Length(), space.Location()}), (std::vector<utl_FileOffset>{4, 0}));
+  EXPECT_EQ((std::vector<utl_FileOffset>{space.Length(), space.Location()}),
+            (std::vector<utl_FileOffset>{4, 0}));
   space.Flush();
-  qvt_Space again = db.Space(space.Handle(), 0);
-  EXPECT_EQ(again.Length(), 4);
-  EXPECT_EQ(again.ReadInt(), 0x01020304);
-}
-
-// A buffered space starts at its space's location, keeps what it writes in
-// its block until a flush or its last copy goes, and an assignment writes
-// the block into the old space first.
-TEST_P(DatabaseTest, BufferedSpaceWritesOnFlushAndWhenItsLastCopyGoes) {
-  qvt_Database db = CreateDb();
-  qvt_Space space = db.Space(-1);
-  std::vector<char> zeros(100, '\0');
-  space.Write(zeros.data(), 100);
+  EXPECT_EQ(db.Space(space.Handle(), 0).ReadInt(), 0x01020304);
+  std::vector<char> zeros(96, '\0');
+  space.Seek(4);
+  space.Write(zeros.data(), 96);
   {
     qvt_BufferedSpace buffered(space);
     EXPECT_EQ(buffered.Location(), 100);
@@ -158,14 +153,14 @@ TEST_P(DatabaseTest, BufferedSpaceWritesOnFlushAndWhenItsLastCopyGoes) {
   double d = 0;
   float f = 0;
   char tail[4];
-  EXPECT_EQ((std::vector<int>{reader.ReadIntArray(ints, 2), reader.ReadDoubleArray(&d, 1),
-                              reader.ReadFloatArray(&f, 1), reader.Read(tail, 4), reader.ReadIntArray(ints, 1)}),
-            (std::vector<int>{2, 1, 1, 4, 0}));
+  EXPECT_EQ(
+      (std::vector<int>{reader.ReadIntArray(ints, 2), reader.ReadDoubleArray(&d, 1),
+                        reader.ReadFloatArray(&f, 1), reader.Read(tail, 4), reader.ReadIntArray(ints, 1)}),
+      (std::vector<int>{2, 1, 1, 4, 0}));
   EXPECT_EQ((std::vector<double>{static_cast<double>(ints[1]), d, f}), (std::vector<double>{8, 2.5, 1.25}));
   EXPECT_EQ(std::string(tail, 4), "tail");
   EXPECT_FALSE(reader.ReadOnly());
   EXPECT_GE(reader.Allocation(), 124);
-
   qvt_Space second = db.Space(-1);
   space = second;  // the buffered space now holds the only share of the first space
   reader.Write("pending", 7);
@@ -173,8 +168,7 @@ TEST_P(DatabaseTest, BufferedSpaceWritesOnFlushAndWhenItsLastCopyGoes) {
   EXPECT_EQ(db.Space(4, -1).Length(), 131);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
-                         qvt_test::KindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
 // The interface's initializer counts itself and qvt_initialize; each
 // finalizer call undoes one, and one too many changes nothing.
@@ -186,11 +180,16 @@ TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
     int* counter;
     int expected;
   } steps[] = {
-      {UTI_QvtInterface_initialize, &counter, 12}, {UTI_QvtInterface_initialize, &counter, 12},
-      {UTI_QvtInterface_finalize, &counter, 12},   {UTI_QvtInterface_finalize, &counter, 10},
-      {UTI_QvtInterface_finalize, &counter, 10},   {qvt_initialize, &own, 1},
-      {qvt_initialize, &own, 1},                   {qvt_finalize, &own, 1},
-      {qvt_finalize, &own, 0},                     {qvt_finalize, &own, 0},
+      {UTI_QvtInterface_initialize, &counter, 12},
+      {UTI_QvtInterface_initialize, &counter, 12},
+      {UTI_QvtInterface_finalize, &counter, 12},
+      {UTI_QvtInterface_finalize, &counter, 10},
+      {UTI_QvtInterface_finalize, &counter, 10},
+      {qvt_initialize, &own, 1},
+      {qvt_initialize, &own, 1},
+      {qvt_finalize, &own, 1},
+      {qvt_finalize, &own, 0},
+      {qvt_finalize, &own, 0},
   };
   for (const auto& step : steps) {
     step.call(*step.counter);

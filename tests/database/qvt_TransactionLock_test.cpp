@@ -2,8 +2,6 @@
 // beside the file, read-only files that never lock, the
 // PAUSE_FOR_TRANSACTION prompts driven through a child's standard input, and
 // the local file's FileStatus and WriterActive.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -14,11 +12,11 @@
 #include "qvt_FileRepr.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::ChildProcess;
-using qvt_test::ChildResult;
+using namespace qvt_test;
 
 bool IsDirectory(const std::string& path) {
   const utl_Stat st(path);
@@ -32,7 +30,7 @@ void Say(const char* word) {
 
 class TransactionLockTest : public ::testing::Test {
  protected:
-  TransactionLockTest() { qvt_test::WriteStatusHeader(m_Name, 0, 1); }
+  TransactionLockTest() { WriteStatusHeader(m_Name, 0, 1); }
   // Opens the file (read-only or for update), sets and clears the lock,
   // saying after each whether the lock and the flag are there.
   int LockAndSay(int access) const {
@@ -43,8 +41,7 @@ class TransactionLockTest : public ::testing::Test {
     Say(utl_Stat(m_Lock).exists || file.Repr()->InTransaction() ? "cleared locked" : "cleared");
     return 0;
   }
-
-  qvt_test::ScratchDir m_Dir;
+  ScratchDir m_Dir;
   const std::string m_Name = m_Dir.File("run.odb");
   const std::string m_Lock = m_Dir.File("run.lsm");
 };
@@ -56,10 +53,9 @@ TEST_F(TransactionLockTest, WritableFileMakesAndRemovesTheLockBesideIt) {
     if (leftBehind) {
       ASSERT_TRUE(utl_MakeDirectory(m_Lock));
     }
-    EXPECT_EQ(qvt_test::RunChild([this] { return LockAndSay(utl_FileAccessUpdate); }).out,
-              "set locked\ncleared\n");
+    EXPECT_EQ(RunChild([this] { return LockAndSay(utl_FileAccessUpdate); }).out, "set locked\ncleared\n");
   }
-  qvt_test::WriteStatusHeader(m_Dir.File("data"), 0, 1);
+  WriteStatusHeader(m_Dir.File("data"), 0, 1);
   qvt_File file = qvt_File::Open(m_Dir.File("data"), utl_FileAccessUpdate, false);
   file.Repr()->ReaderSemaphoreSet();
   EXPECT_TRUE(IsDirectory(m_Dir.File("data.lsm")));
@@ -78,11 +74,12 @@ TEST_F(TransactionLockTest, ReadOnlyFilesNeverPauseAndEndedInputEndsBothPauses) 
   } cases[] = {
       {utl_FileAccessRead, "", "set unlocked\ncleared\n", ""},
       {utl_FileAccessUpdate, "", "set locked\ncleared\n", "Before transaction: After transaction: "},
-      {utl_FileAccessUpdate, "0123456789abc\n", "set locked\ncleared\n", "Before transaction: After transaction: "},
+      {utl_FileAccessUpdate, "0123456789abc\n", "set locked\ncleared\n",
+       "Before transaction: After transaction: "},
   };
   for (const auto& c : cases) {
-    const ChildResult result = qvt_test::RunChild([&] { return LockAndSay(c.access); }, c.input,
-                                                  {{"PAUSE_FOR_TRANSACTION", "1"}});
+    const ChildResult result =
+        RunChild([&] { return LockAndSay(c.access); }, c.input, {{"PAUSE_FOR_TRANSACTION", "1"}});
     EXPECT_TRUE(result.Succeeded()) << result.err;
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err);
@@ -118,11 +115,11 @@ TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
   qvt_File writer = qvt_File::Open(m_Name, utl_FileAccessUpdate, false);
   const std::vector<std::pair<std::function<void()>, qvt_FileStatus::QvtFileStatus>> steps = {
       {[] {}, qvt_FileStatus::Unchanged},
-      {[&] { qvt_test::WriteStatusHeader(m_Name, 1, 1); }, qvt_FileStatus::Updated},
+      {[&] { WriteStatusHeader(m_Name, 1, 1); }, qvt_FileStatus::Updated},
       {[] {}, qvt_FileStatus::Unchanged},
       {[&] { ASSERT_TRUE(utl_MakeDirectory(m_Lock)); }, qvt_FileStatus::InTransaction},
       {[&] { ASSERT_TRUE(utl_RemoveDirectory(m_Lock)); }, qvt_FileStatus::Unchanged},
-      {[&] { qvt_test::WriteStatusHeader(m_Name, 1, 2); }, qvt_FileStatus::Recreated},
+      {[&] { WriteStatusHeader(m_Name, 1, 2); }, qvt_FileStatus::Recreated},
       {[] {}, qvt_FileStatus::Recreated},
   };
   for (const auto& step : steps) {
@@ -139,7 +136,6 @@ TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
   ASSERT_TRUE(utl_RemoveFile(m_Name));
   ASSERT_TRUE(utl_RemoveDirectory(m_Lock));
   EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
-
   ASSERT_TRUE(utl_MakeDirectory(m_Lock));
   qvt_File created = qvt_File::Open(m_Name, utl_FileAccessCreate, false);
   EXPECT_EQ(created.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
@@ -147,8 +143,9 @@ TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
   ASSERT_TRUE(utl_RemoveFile(m_Name));
   EXPECT_EQ(created.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_RemoveDirectory(m_Lock));
-  qvt_test::WriteAll(m_Name, {1, 2, 3});
-  EXPECT_EQ(qvt_File::Open(m_Name, utl_FileAccessUpdate, false).Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
+  WriteAll(m_Name, {1, 2, 3});
+  EXPECT_EQ(qvt_File::Open(m_Name, utl_FileAccessUpdate, false).Repr()->FileStatus(),
+            qvt_FileStatus::CheckFailed);
 }
 
 }  // namespace

@@ -2,10 +2,6 @@
 // Snap answer while the writer is inside a transaction, after its flushes,
 // after the file is replaced by a new database and after it is deleted;
 // an array's and a tagged stream's Snap; the transaction guard on its own.
-#include "qvt_ReaderSemaphoreProxy.h"
-
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,11 +10,13 @@
 #include "qvt_Array.h"
 #include "qvt_Database.h"
 #include "qvt_File.h"
+#include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_Space.h"
-#include "qvt_TaggedStream.h"
 #include "qvt_StatusChild.h"
+#include "qvt_TaggedStream.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -35,7 +33,6 @@ using qvt_test::CommandedChild;
 class Writer {
  public:
   Writer(const std::string& name, long creationTime) : m_Name(name), m_CreationTime(creationTime) {}
-
   std::string Handle(const std::string& command) {
     if (command == "create") {
       m_Db = std::make_unique<qvt_Database>(qvt_Database::Create(
@@ -113,7 +110,6 @@ class ReaderWriterTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("run.odb"); }
   std::string LockName() const { return m_Dir.File("run.lsm"); }
-
   void Run(CommandedChild& writer, const std::vector<Step>& steps) {
     for (const Step& step : steps) {
       SCOPED_TRACE(step.command + ": " + step.actions);
@@ -127,7 +123,6 @@ class ReaderWriterTest : public ::testing::Test {
     }
     EXPECT_TRUE(writer.Finish().Succeeded());
   }
-
   // open: opens the reader; s: FileStatus; n: Snap; c: GetFlushCount; vH:
   // whether the 16-byte space H shows; rm: deletes the file; lock: whether
   // the lock exists. On the writer's array (handle 4) and stream (5):
@@ -139,7 +134,8 @@ class ReaderWriterTest : public ::testing::Test {
     if (action == "s") return std::to_string(m_Reader->FileStatus());
     if (action == "n") return std::to_string(m_Reader->Snap());
     if (action == "c") return std::to_string(m_Reader->GetFlushCount());
-    if (action[0] == 'v') return SpaceIsVisible(static_cast<qvt_Handle>(std::stoul(action.substr(1)))) ? "yes" : "no";
+    if (action[0] == 'v')
+      return SpaceIsVisible(static_cast<qvt_Handle>(std::stoul(action.substr(1)))) ? "yes" : "no";
     if (action == "rm") return utl_RemoveFile(Name()) ? "removed" : "kept";
     if (action == "lock") return utl_Stat(LockName()).exists ? "locked" : "unlocked";
     if (action == "objects") {
@@ -162,7 +158,6 @@ class ReaderWriterTest : public ::testing::Test {
     }
     return action == "open" ? "opened" : "unknown " + action;
   }
-
   bool SpaceIsVisible(qvt_Handle handle) {
     try {
       return m_Reader->Space(handle, -1).Length() == 16;
@@ -174,11 +169,11 @@ class ReaderWriterTest : public ::testing::Test {
   std::string NewRecords() {
     std::string seen;
     while (m_Stream->Next()) {
-      seen += "," + std::to_string(m_Stream->GetID()) + ":" + std::to_string(m_Stream->GetInt()) + m_Stream->GetString();
+      seen += "," + std::to_string(m_Stream->GetID()) + ":" + std::to_string(m_Stream->GetInt()) +
+              m_Stream->GetString();
     }
     return seen;
   }
-
   qvt_test::ScratchDir m_Dir;
   std::unique_ptr<qvt_Database> m_Reader;
   std::unique_ptr<qvt_Array<int, 1>> m_Array;

@@ -17,7 +17,8 @@ using namespace qvt_test;
 
 namespace {
 
-const char kReadOnly[] = "The output database was opened as read-only. Modification of data is not permitted.";
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 const std::string kOpen = "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: ";
 
 // A plain space holding the given big-endian words.
@@ -54,7 +55,7 @@ TEST_P(TaggedStreamTest, RecordLayoutsAreExact) {
   EXPECT_EQ(std::string(bytes.begin() + 48, bytes.begin() + 56), std::string("hello\0\0\0", 8));
   EXPECT_EQ(Words(bytes, 56, 6), (std::vector<std::uint32_t>{7, 3, 0, 7, 4, 4}));
   EXPECT_EQ(std::string(bytes.begin() + 80, bytes.end()), "four");
-  EXPECT_EQ(s.Snap(), 0);  // a writer never snaps
+  EXPECT_EQ(s.Snap(), 0);     // a writer never snaps
   qvt_TaggedStream copy = s;  // copies share one current record
   copy.WriteDouble(3, 1.5);
   EXPECT_EQ(s.GetDouble(), 1.5);
@@ -69,12 +70,24 @@ TEST_P(TaggedStreamTest, EveryKindSurvivesReopeningThroughSmallBlocks) {
     for (int i = 0; i < 300; ++i) {
       const std::string pooled = "pooled " + std::to_string(i % 11);
       switch (i % 6) {
-        case 0: s.WriteInt(i, -i); break;
-        case 1: s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4)); break;
-        case 2: s.WriteFloat(i, static_cast<float>(i) * 0.25f); break;
-        case 3: s.WriteDouble(i, i / 7.0); break;
-        case 4: s.WriteString(i, pooled); break;
-        default: s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f')); break;
+        case 0:
+          s.WriteInt(i, -i);
+          break;
+        case 1:
+          s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
+          break;
+        case 2:
+          s.WriteFloat(i, static_cast<float>(i) * 0.25f);
+          break;
+        case 3:
+          s.WriteDouble(i, i / 7.0);
+          break;
+        case 4:
+          s.WriteString(i, pooled);
+          break;
+        default:
+          s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
+          break;
       }
     }
     EXPECT_EQ(s.Flush(), 1);
@@ -138,13 +151,14 @@ TEST_P(TaggedStreamTest, DamagedHeadersAndRecords) {
   const int magic = static_cast<int>(0xFAAFEBBEu);
   QVT_EXPECT_THROW_TEXT(db.TaggedStream(SpaceOfWords(db, {magic}), 0), nex_TextException,
                         kOpen + "Tagged stream object format is corrupt in ODB/CAE.  File may be unusable.");
-  QVT_EXPECT_THROW_TEXT(db.TaggedStream(SpaceOfWords(db, {static_cast<int>(0xFFFAEEEBu), 0, 1, 1}), 0),
-                        nex_TextException,
-                        kOpen + "Handle is not to a Tagged Stream object in ODB/CAE file.  File may be unusable.");
+  QVT_EXPECT_THROW_TEXT(
+      db.TaggedStream(SpaceOfWords(db, {static_cast<int>(0xFFFAEEEBu), 0, 1, 1}), 0), nex_TextException,
+      kOpen + "Handle is not to a Tagged Stream object in ODB/CAE file.  File may be unusable.");
   // Type codes that hold no value fail the assertion and stay current.
   for (int type : {5, 0, 8, 9, 10, -1, 1000}) {
     qvt_TaggedStream s = db.TaggedStream(SpaceOfWords(db, {magic, 0, type, 77, 1, 2, 3, 4}), 0);
-    QVT_EXPECT_THROW_TEXT(s.Next(), nex_AssertException, "qvt_TaggedStreamRepr::Next: Bad type from Tagged Stream.");
+    QVT_EXPECT_THROW_TEXT(s.Next(), nex_AssertException,
+                          "qvt_TaggedStreamRepr::Next: Bad type from Tagged Stream.");
     EXPECT_EQ(static_cast<int>(s.GetType()), type);
     EXPECT_EQ(s.GetID(), 77);
   }

@@ -1,19 +1,16 @@
 // The metadata pool through the public database: records byte for byte,
 // binding new and stored classes, class versions, names, and damaged pools.
-#include <gtest/gtest.h>
-
 #include <functional>
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::BE32;
-using qvt_test::DatabaseKindTest;
-using qvt_test::SpaceBytes;
+using namespace qvt_test;
 
 constexpr qvt_Handle kPoolHandle = 3;
 const char kNoHandle[] = "***ERROR: Can't find metadata with handle.";
@@ -37,15 +34,13 @@ TEST_P(MetadataPoolTest, RecordsLandAtFourAndFiftyTwoAndBindingAgainWritesNothin
   EXPECT_EQ(&db.GetTableMetadata(utl_FileOffset(52)), &a);
   EXPECT_EQ(db.GetTableMetadataNames(), (std::vector<cow_String>{"A", "B"}));  // key order
   db.Flush();
-
   const std::vector<unsigned char> pool = SpaceBytes(db, kPoolHandle);
   ASSERT_EQ(pool.size(), 4u + 48u + 48u);
   // marker, length, then the types of x, y and z; B's record behind A's
-  EXPECT_EQ((std::vector<std::uint32_t>{BE32(pool, 0), BE32(pool, 4), BE32(pool, 16), BE32(pool, 28), BE32(pool, 40),
-                                        BE32(pool, 52)}),
+  EXPECT_EQ((std::vector<std::uint32_t>{BE32(pool, 0), BE32(pool, 4), BE32(pool, 16), BE32(pool, 28),
+                                        BE32(pool, 40), BE32(pool, 52)}),
             (std::vector<std::uint32_t>{0xFAAAEBBBu, 48, qvt_TypeInt, qvt_TypeFloat, qvt_TypeString, 48}));
-  EXPECT_EQ(qvt_test::BEDouble(pool, 8), static_cast<double>(qvt_test::StringReference(db, "B")));
-
+  EXPECT_EQ(BEDouble(pool, 8), static_cast<double>(StringReference(db, "B")));
   qvt_TableMetadata other("A", 9);
   other.DefineDoubleField("q");
   EXPECT_EQ(&db.Bind(other), &a);
@@ -66,8 +61,9 @@ TEST_P(MetadataPoolTest, StoredClassIsKnownByNameButNotByHandleUntilBound) {
   EXPECT_EQ(db.GetTableMetadataHandle("A"), 4);
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata(utl_FileOffset(4)), nex_TextException, kNoHandle);
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("A"), nex_TextException, kNoHandle);
-  QVT_EXPECT_THROW_TEXT(db.Bind(ThreeFields("C")), nex_TextException,
-                        "The output database was opened as read-only. Modification of data is not permitted.");
+  QVT_EXPECT_THROW_TEXT(
+      db.Bind(ThreeFields("C")), nex_TextException,
+      "The output database was opened as read-only. Modification of data is not permitted.");
   EXPECT_FALSE(db.HasTable("C"));
   // Class versions come from the map as it is at Bind, or default to one.
   db.InsertInMapClassName2ClassVersion("A", 3);
@@ -83,7 +79,6 @@ TEST_P(MetadataPoolTest, StoredClassIsKnownByNameButNotByHandleUntilBound) {
   const std::string nope = "***ERROR: Can't find table metadata, \"Nope\" in KELVOR database file.";
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("Nope"), nex_TextException, nope);
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadataHandle("Nope"), nex_TextException, nope);
-
   // A new class takes the mapped version over its own.
   qvt_Database fresh = CreateDb("fresh.odb");
   fresh.InsertInMapClassName2ClassVersion("A", 7);
@@ -120,7 +115,8 @@ TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   EXPECT_EQ(table.RowSize(), 4 + 4 + 8);
   EXPECT_EQ((std::vector<int>{table.Index("x"), table.Index("y"), table.Index("z"), table.Index("nothing")}),
             (std::vector<int>{0, 1, 2, -1}));
-  EXPECT_EQ((std::vector<int>{table.Type("z"), table.Type("nothing")}), (std::vector<int>{qvt_TypeDouble, qvt_TypeNone}));
+  EXPECT_EQ((std::vector<int>{table.Type("z"), table.Type("nothing")}),
+            (std::vector<int>{qvt_TypeDouble, qvt_TypeNone}));
   qvt_Row row = table.NewRow();
   EXPECT_EQ((std::vector<int>{row.FieldIsPresent("x"), row.FieldIsPresent(0), row.FieldIsPresent("y")}),
             (std::vector<int>{0, 0, 1}));
@@ -159,12 +155,13 @@ TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
       pool.Seek(pool.Length());
       damage(db, pool);
     }
-    QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, "***ERROR: Metadata is corrupt in KELVOR database file.");
+    QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException,
+                          "***ERROR: Metadata is corrupt in KELVOR database file.");
   }
 }
 
 TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
-  if (GetParam() == qvt_test::FileKind::Compressed) {
+  if (GetParam() == FileKind::Compressed) {
     GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
   }
   qvt_Database writer = CreateDb();
@@ -181,7 +178,6 @@ TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
   EXPECT_EQ(reader.Snap(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
-                         qvt_test::KindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
 }  // namespace

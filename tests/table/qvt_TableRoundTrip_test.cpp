@@ -2,8 +2,6 @@
 // place, reopened and read back in index order and in a seeded random
 // order; and damaged copies, whose every flipped byte either leaves the
 // rows readable or gives a clear exception, never a crash or a hang.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <numeric>
 #include <random>
@@ -12,11 +10,11 @@
 #include "qvt_Database.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::AllFieldTypes;
-using qvt_test::DatabaseKindTest;
+using namespace qvt_test;
 
 // What row r holds: a value per field, and which fields are left absent,
 // both functions of r alone.
@@ -162,7 +160,7 @@ TEST_P(RoundTripTest, HundredThousandRowsComeBackInOrderAndASampleInAnyOrder) {
 
 // Plain files, whose bytes are flipped.
 TEST(DamagedTablesTest, RandomByteFlipsNeverCrash) {
-  const qvt_test::DatabaseFiles files;
+  const DatabaseFiles files;
   const auto Path = [&files](const char* name) { return files.Path(name); };
   {
     qvt_Database db(files.Create().release());
@@ -173,7 +171,7 @@ TEST(DamagedTablesTest, RandomByteFlipsNeverCrash) {
     }
   }
   ASSERT_EQ(ReadEverything(Path("test.odb")), 2);
-  const std::vector<unsigned char> original = qvt_test::ReadAll(Path("test.odb"));
+  const std::vector<unsigned char> original = ReadAll(Path("test.odb"));
   // Flips fall into the header and pools as well as the rows: the first
   // 24 KiB hold everything but the unused end of the allocation.
   const std::size_t span = std::min<std::size_t>(original.size(), 24 * 1024);
@@ -185,7 +183,7 @@ TEST(DamagedTablesTest, RandomByteFlipsNeverCrash) {
     std::vector<unsigned char> damaged = original;
     const std::size_t at = random() % span;
     damaged[at] ^= static_cast<unsigned char>(1u << (random() % 8));
-    qvt_test::WriteAll(Path("damaged.odb"), damaged);
+    WriteAll(Path("damaged.odb"), damaged);
     SCOPED_TRACE(::testing::Message() << "round " << round << ", byte " << at);
     if (ReadEverything(Path("damaged.odb")) == 2) ++readAll;
   }
@@ -193,7 +191,6 @@ TEST(DamagedTablesTest, RandomByteFlipsNeverCrash) {
   EXPECT_GT(readAll, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
-                         qvt_test::KindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
 }  // namespace
