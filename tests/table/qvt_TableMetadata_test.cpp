@@ -3,6 +3,7 @@
 #include "qvt_TableMetadata.h"
 
 #include <functional>
+#include <map>
 
 #include "nex_Exception.h"
 #include "omi_Swapper.h"
@@ -18,26 +19,14 @@ const char kCorrupt[] = "***ERROR: Metadata is corrupt in KELVOR database file."
 
 qvt_TableMetadata Shape(const std::string& name, const std::vector<std::pair<std::string, int>>& fields,
                         int version = 1) {
+  using Define = int (qvt_TableMetadata::*)(const cow_String&);
+  static const std::map<int, Define> kDefine = {{qvt_TypeInt, &qvt_TableMetadata::DefineIntField},
+                                                {qvt_TypeHandle, &qvt_TableMetadata::DefineHandleField},
+                                                {qvt_TypeFloat, &qvt_TableMetadata::DefineFloatField},
+                                                {qvt_TypeDouble, &qvt_TableMetadata::DefineDoubleField},
+                                                {qvt_TypeString, &qvt_TableMetadata::DefineStringField}};
   qvt_TableMetadata md(name, version);
-  for (const auto& f : fields) {
-    switch (f.second) {
-      case qvt_TypeInt:
-        md.DefineIntField(f.first);
-        break;
-      case qvt_TypeHandle:
-        md.DefineHandleField(f.first);
-        break;
-      case qvt_TypeFloat:
-        md.DefineFloatField(f.first);
-        break;
-      case qvt_TypeDouble:
-        md.DefineDoubleField(f.first);
-        break;
-      default:
-        md.DefineStringField(f.first);
-        break;
-    }
-  }
+  for (const auto& f : fields) (md.*kDefine.at(f.second))(f.first);
   return md;
 }
 
@@ -85,13 +74,12 @@ TEST_F(TableMetadataTest, IndicesFollowDefinitionOrderWhileTheRecordFollowsNames
   EXPECT_EQ(BE32(bytes, 24), static_cast<std::uint32_t>(qvt_TypeInt));
   qvt_TableMetadata back(m_Stream, 7);
   EXPECT_EQ(back.Name(), "T");
-  EXPECT_EQ(back.ClassVersion(), 7);
-  EXPECT_EQ(back.FieldCount(), 2);
-  EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle("a")).Index(), 0);
-  EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle("b")).Index(), 1);
   EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle(0)).Name(), "a");
-  EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle(1)).Type(), qvt_TypeInt);
-  EXPECT_EQ(m_Stream.Location(), 36);
+  EXPECT_EQ(
+      (std::vector<int>{back.ClassVersion(), back.FieldCount(), back.GetFieldMD(qvt_FieldHandle("a")).Index(),
+                        back.GetFieldMD(qvt_FieldHandle("b")).Index(),
+                        back.GetFieldMD(qvt_FieldHandle(1)).Type(), static_cast<int>(m_Stream.Location())}),
+      (std::vector<int>{7, 2, 0, 1, qvt_TypeInt, 36}));
   const qvt_TableMetadata all = Shape("All", {{"i", qvt_TypeInt},
                                               {"h", qvt_TypeHandle},
                                               {"f", qvt_TypeFloat},
