@@ -35,7 +35,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
     db.Bind(OneInt("Root"));
     qvt_Table first = db.Table("Root", 0, -1);
     qvt_Table second = db.Table(OneInt("Other"), 0, -1);
-    EXPECT_EQ((std::vector<qvt_Handle>{first.Handle(), second.Handle()}),
+    EXPECT_EQ((std::vector<qvt_Handle>{qvt_Table(first).Handle(), second.Handle()}),
               (std::vector<qvt_Handle>{db.RootTableHandle(), db.RootTableHandle2()}));
     EXPECT_EQ(db.RootTableHandle(), 4u);
     EXPECT_EQ(db.RootTableHandle2(), 5u);

@@ -52,7 +52,11 @@ TEST_F(TransactionLockTest, LockLeftBehindDoesNotStopTheNextWriter) {
   ASSERT_TRUE(utl_MakeDirectory(m_Lock));
   EXPECT_EQ(RunChild([this] { return LockAndSay(utl_FileAccessUpdate); }).out, "set locked\ncleared\n");
   qvt_File file = qvt_File::Open(m_Name, utl_FileAccessUpdate, false);
+  file.Repr()->ReaderSemaphoreSet();
+  EXPECT_TRUE(file.Repr()->InTransaction());
   file.Repr()->ReaderSemaphoreClear();
+  file.Repr()->ReaderSemaphoreClear();
+  EXPECT_FALSE(file.Repr()->InTransaction());
   EXPECT_FALSE(utl_Stat(m_Lock).exists);
 }
 

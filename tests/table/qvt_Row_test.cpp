@@ -153,7 +153,7 @@ TEST_P(RowTest, HandlesShareOneRow) {
   {
     qvt_Table table = db.Table(AllFieldTypes("All"), 0, 1);
     a = table.NewRow();
-    b = a;
+    b = qvt_Row(a);
     b.WriteFieldInt("i", 5);
     EXPECT_EQ(a.ReadFieldInt("i"), 5);
     c = a;
