@@ -1,6 +1,7 @@
 // The metadata pool through the public database: records byte for byte,
 // binding new and stored classes, class versions, names, and damaged pools.
 #include <functional>
+#include <memory>
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
@@ -28,12 +29,25 @@ class MetadataPoolTest : public DatabaseKindTest {};
 TEST_P(MetadataPoolTest, RecordsLandAtFourAndFiftyTwoAndBindingAgainWritesNothing) {
   qvt_Database db = CreateDb();
   db.Bind(ThreeFields("B"));
+  db.Flush();
+  // A reader of a local file finds the class added after it opened once
+  // the writer flushed.
+  std::unique_ptr<qvt_Database> reader;
+  if (GetParam() == FileKind::Local) reader = std::make_unique<qvt_Database>(OpenDb());
   const qvt_TableMetadata& a = db.Bind(ThreeFields("A"));
   EXPECT_EQ(db.GetTableMetadataHandle("B"), 4);
   EXPECT_EQ(db.GetTableMetadataHandle("A"), 52);
   EXPECT_EQ(&db.GetTableMetadata(utl_FileOffset(52)), &a);
   EXPECT_EQ(db.GetTableMetadataNames(), (std::vector<cow_String>{"A", "B"}));  // key order
+  if (reader) {
+    EXPECT_EQ((std::vector<int>{reader->HasTable("A"), reader->Snap()}), (std::vector<int>{0, 0}));
+  }
   db.Flush();
+  if (reader) {
+    EXPECT_EQ((std::vector<int>{reader->Snap(), reader->HasTable("A"),
+                                static_cast<int>(reader->GetTableMetadataHandle("A")), reader->Snap()}),
+              (std::vector<int>{1, 1, 52, 0}));
+  }
   const std::vector<unsigned char> pool = SpaceBytes(db, kPoolHandle);
   ASSERT_EQ(pool.size(), 4u + 48u + 48u);
   // marker, length, then the types of x, y and z; B's record behind A's
@@ -158,24 +172,6 @@ TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
     QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException,
                           "***ERROR: Metadata is corrupt in KELVOR database file.");
   }
-}
-
-TEST_P(MetadataPoolTest, ReaderFindsClassesAddedAfterItOpened) {
-  if (GetParam() == FileKind::Compressed) {
-    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
-  }
-  qvt_Database writer = CreateDb();
-  writer.Bind(ThreeFields("A"));
-  writer.Flush();
-  qvt_Database reader = OpenDb();
-  EXPECT_FALSE(reader.HasTable("B"));
-  writer.Bind(ThreeFields("B"));
-  EXPECT_EQ(reader.Snap(), 0);  // not flushed yet
-  writer.Flush();
-  EXPECT_EQ(reader.Snap(), 1);
-  EXPECT_TRUE(reader.HasTable("B"));
-  EXPECT_EQ(reader.GetTableMetadataHandle("B"), 52);
-  EXPECT_EQ(reader.Snap(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
