@@ -1,18 +1,19 @@
 // Statistics lines and location reports of a database file: exact texts of
 // a new database, extent counts, and which object a file offset names.
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "nex_Exception.h"
+#include "qvt_Database.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_File.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_StringManagerFile.h"
-#include "nex_Exception.h"
+#include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -21,15 +22,14 @@ using Lines = std::vector<std::string>;
 class DatabaseStatisticsTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("stats.odb"); }
-
   void CreateDatabase() {
     m_Db = std::make_unique<qvt_DatabaseReprFile>();
     m_Db->Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "statistics", 42);
   }
-  void Reopen(int access) {
+  void Reopen() {
     m_Db.reset();
     m_Db = std::make_unique<qvt_DatabaseReprFile>();
-    m_Db->Open(qvt_File::Open(Name(), access, access == utl_FileAccessRead), "ODB");
+    m_Db->Open(qvt_File::Open(Name(), utl_FileAccessRead, true), "ODB");
   }
   // A new space holding bytes bytes; answers its handle.
   qvt_Handle WriteSpace(int bytes, int increment) {
@@ -45,7 +45,6 @@ class DatabaseStatisticsTest : public ::testing::Test {
     std::snprintf(buf, sizeof buf, "Object: %08x - Offset: %20lld", handle, offset);
     return buf;
   }
-
   qvt_test::ScratchDir m_Dir;
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
@@ -59,39 +58,44 @@ const Lines kNewDatabaseLines = {
     "String Pool Linkage_Count=1",
 };
 
-TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLines) {
+// The same lines through the public handle, before and after a flush and
+// on a reader; the string pool lines count records not yet flushed, and
+// once flushed behind the metadata pool's extent the records take a second
+// extent of the pool's chain.
+TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFollowThePool) {
+  {
+    qvt_Database db =
+        qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "statistics", 42);
+    EXPECT_EQ(db.GetDBStatistics(), kNewDatabaseLines);
+    EXPECT_EQ(db.GetObjStatistics(1), Lines{"Linkage_Count=1"});
+    qvt_Space space = db.Space(64);
+    space.Write("0123456789", 10);
+    // Its last byte, and the first of the reserved room behind it.
+    const utl_FileOffset at = qvt_test::FileOffsetInSpace(db, space.Handle(), 0);
+    EXPECT_EQ(db.GetObjectLocationReport(at + 9), "Object: 00000004 - Offset:                    9");
+    EXPECT_EQ(db.GetObjectLocationReport(at + 10), "Object not found.");
+  }
   CreateDatabase();
-  EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
   m_Db->Flush();
   EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
-  Reopen(utl_FileAccessRead);
+  Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
-}
-
-TEST_F(DatabaseStatisticsTest, StringPoolLinesCountRecordsNotYetFlushed) {
   CreateDatabase();
   m_Db->StringPool().StringOffset("abc");    // record at 4: 4 + 4 bytes
   m_Db->StringPool().StringOffset("hello");  // record at 12: 4 + 8 bytes
   m_Db->StringPool().StringOffset("abc");    // known already
   Lines lines = m_Db->GetDBStatistics();
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[3], "String Pool Size (bytes)=                  24");
-  EXPECT_EQ(lines[4], "String Pool Count (number of strings)=2");
-  EXPECT_EQ(lines[5], "String Pool Linkage_Count=1");
-  // Flushed behind the metadata pool's extent, the records take a second
-  // extent of the pool's chain.
+  EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
+            (Lines{"String Pool Size (bytes)=                  24", "String Pool Count (number of strings)=2",
+                   "String Pool Linkage_Count=1"}));
   m_Db->Flush();
   lines = m_Db->GetDBStatistics();
   EXPECT_EQ(lines[3], "String Pool Size (bytes)=                  24");
   EXPECT_EQ(lines[5], "String Pool Linkage_Count=2");
-  Reopen(utl_FileAccessRead);
-  EXPECT_EQ(m_Db->GetDBStatistics()[3], "String Pool Size (bytes)=                  24");
+  Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics()[4], "String Pool Count (number of strings)=2");
-}
-
-TEST_F(DatabaseStatisticsTest, LinkageUsageGrowsByOneBlockAtATime) {
-  CreateDatabase();
   // Handles 1 to 3 are taken; 508 more fill block 0, the next opens block 1.
+  CreateDatabase();
   for (int i = 0; i < 508; ++i) delete m_Db->Space(-1);
   EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               14336");
   std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(-1));
@@ -102,7 +106,8 @@ TEST_F(DatabaseStatisticsTest, LinkageUsageGrowsByOneBlockAtATime) {
 TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
   CreateDatabase();
   // No space: slot 0, slot 0 of block 1, a free slot, far outside.
-  for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu}) EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
+  for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu})
+    EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
   EXPECT_EQ(m_Db->GetObjStatistics(2), Lines{"Linkage_Count=1"});  // taken, never placed
   const qvt_Handle alone = WriteSpace(10, 4);
   EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
@@ -113,90 +118,50 @@ TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
     ASSERT_EQ(space->Write("0123456789", 10), 10);
   }
   EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
-  // Two spaces growing alternately chain an extent at each crossing.
+  // Two spaces growing alternately chain an extent at each crossing; the
+  // handle list names each space once, without its later extents, and a
+  // handle handed out but never placed.
   std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
   std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(a->Write("aaaa", 4), 4);
     ASSERT_EQ(b->Write("bbbb", 4), 4);
   }
+  std::unique_ptr<qvt_SpaceRepr> empty(m_Db->Space(4));
+  const std::vector<qvt_Handle> wanted{1, 2, 3, alone, a->Handle(), b->Handle(), empty->Handle()};
+  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
   EXPECT_EQ(m_Db->GetObjStatistics(a->Handle()), Lines{"Linkage_Count=3"});
   EXPECT_EQ(m_Db->GetObjStatistics(b->Handle()), Lines{"Linkage_Count=3"});
+  // As a damaged file could hold it: the last extent names itself, or a
+  // slot beyond the handed-out ones. Neither is walked.
+  qvt_LinkageEntry& last =
+      m_Db->LinkageEntry(m_Db->LinkageEntry(m_Db->LinkageEntry(a->Handle()).m_Next).m_Next);
+  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
+  for (const qvt_Handle next : {m_Db->LinkageEntry(m_Db->LinkageEntry(a->Handle()).m_Next).m_Next, 400u}) {
+    last.m_Next = next;
+    QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(a->Handle()), nex_TextException, corrupt);
+    QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
+  }
+  last.m_Next = 0;
   m_Db->Flush();
   const qvt_Handle ha = a->Handle();
   a.reset();
   b.reset();
-  Reopen(utl_FileAccessRead);
-  EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=3"});
-}
-
-TEST_F(DatabaseStatisticsTest, ObjectHandlesListsEachSpaceOnceWithoutItsLaterExtents) {
-  CreateDatabase();
-  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
-  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
-  for (int i = 0; i < 3; ++i) {  // each crossing chains a new extent handle
-    ASSERT_EQ(a->Write("aaaa", 4), 4);
-    ASSERT_EQ(b->Write("bbbb", 4), 4);
-  }
-  std::unique_ptr<qvt_SpaceRepr> empty(m_Db->Space(4));  // handed out, never placed
-  const std::vector<qvt_Handle> wanted{1, 2, 3, a->Handle(), b->Handle(), empty->Handle()};
-  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
-  m_Db->Flush();
-  a.reset();
-  b.reset();
   empty.reset();
-  Reopen(utl_FileAccessRead);
+  Reopen();
+  EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=3"});
   EXPECT_EQ(m_Db->ObjectHandles(), wanted);
-}
-
-TEST_F(DatabaseStatisticsTest, LoopingChainIsReportedCorruptNotWalkedForever) {
-  CreateDatabase();
-  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
-  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
-  ASSERT_EQ(a->Write("a0a0", 4), 4);
-  ASSERT_EQ(b->Write("b0b0", 4), 4);
-  ASSERT_EQ(a->Write("a1a1", 4), 4);
-  const qvt_Handle h = a->Handle();
-  const qvt_Handle second = m_Db->LinkageEntry(h).m_Next;
-  ASSERT_NE(second, 0u);
-  // As a damaged file could hold it: the second extent names itself.
-  qvt_LinkageEntry& entry = m_Db->LinkageEntry(second);
-  entry.m_Next = second;
-  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
-  QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(h), nex_TextException, corrupt);
-  QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
-  // A next beyond the handed-out slots is refused the same way.
-  entry.m_Next = 400;
-  QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(h), nex_TextException, corrupt);
-  QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
-  entry.m_Next = 0;
-  EXPECT_EQ(m_Db->GetObjStatistics(h), Lines{"Linkage_Count=2"});
-  EXPECT_EQ(m_Db->GetObjectLocationReport(0), "Object not found.");
-}
-
-TEST_F(DatabaseStatisticsTest, FirstStringRecordIsOffsetFourOfHandleOne) {
-  CreateDatabase();
-  m_Db->StringPool().StringOffset("abc");
-  m_Db->Flush();
-  Reopen(utl_FileAccessRead);
-  const qvt_LinkageEntry& head = m_Db->LinkageEntry(1);
-  ASSERT_NE(head.m_Next, 0u);
-  const qvt_LinkageEntry& records = m_Db->LinkageEntry(head.m_Next);
-  // The marker's 4 bytes sit in the head extent, the record in the next.
-  EXPECT_EQ(m_Db->GetObjectLocationReport(head.m_Location), Located(1, 0));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(head.m_Location + 3), Located(1, 3));
-  EXPECT_EQ(m_Db->GetObjectLocationReport(records.m_Location), "Object: 00000001 - Offset:                    4");
-  EXPECT_EQ(m_Db->GetObjectLocationReport(records.m_Location + 7), Located(1, 11));
-  // The metadata pool's marker is handle 3's.
-  EXPECT_EQ(m_Db->GetObjectLocationReport(m_Db->LinkageEntry(3).m_Location), Located(3, 0));
 }
 
 // Which object a file offset names: none in the header and linkage blocks
 // or behind a space's length; in a later extent the earlier extents'
 // lengths are counted; the next byte after a full space is the next
-// object's first.
+// object's first. The string pool's marker sits in its head extent, the
+// first record (offset 4 of handle 1) in the next; the metadata pool's
+// marker is handle 3's.
 TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
   CreateDatabase();
+  m_Db->StringPool().StringOffset("abc");
   const qvt_Handle h = WriteSpace(10, 100);
   const qvt_Handle full = WriteSpace(8, 4);
   const qvt_Handle next = WriteSpace(4, 4);
@@ -208,21 +173,33 @@ TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
   m_Db->Flush();
   const auto at = [&](qvt_Handle handle) { return m_Db->LinkageEntry(handle).m_Location; };
   const utl_FileOffset second = at(m_Db->LinkageEntry(a->Handle()).m_Next);
+  const utl_FileOffset records = at(m_Db->LinkageEntry(1).m_Next);
   EXPECT_EQ(at(next), at(full) + 8);
   const std::string none = "Object not found.";
   const std::pair<long long, std::string> reports[] = {
-      {0, none}, {512, none}, {1023, none}, {1024, none}, {1024 + 14335, none}, {-1, none}, {1LL << 40, none},
-      {at(h) + 9, Located(h, 9)}, {at(h) + 10, none}, {at(h) + 99, none},
-      {at(full) + 7, Located(full, 7)}, {at(full) + 8, Located(next, 0)},
-      {second + 5, Located(a->Handle(), 9)}, {second + 6, none},
+      {0, none},
+      {512, none},
+      {1023, none},
+      {1024, none},
+      {1024 + 14335, none},
+      {-1, none},
+      {1LL << 40, none},
+      {at(h) + 9, Located(h, 9)},
+      {at(h) + 10, none},
+      {at(h) + 99, none},
+      {at(full) + 7, Located(full, 7)},
+      {at(full) + 8, Located(next, 0)},
+      {second + 5, Located(a->Handle(), 9)},
+      {second + 6, none},
       {second + 5, Located(a->Handle(), 9)},  // repeatable: the marks are rebuilt on every call
       {at(b->Handle()), Located(b->Handle(), 0)},
+      {at(1), Located(1, 0)},
+      {at(1) + 3, Located(1, 3)},
+      {records, "Object: 00000001 - Offset:                    4"},
+      {records + 7, Located(1, 11)},
+      {at(3), Located(3, 0)},
   };
   for (const auto& r : reports) EXPECT_EQ(m_Db->GetObjectLocationReport(r.first), r.second) << r.first;
-}
-
-TEST_F(DatabaseStatisticsTest, BaseDatabaseCannotReportLocations) {
-  CreateDatabase();
   qvt_DatabaseRepr& base = *m_Db;
   EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
             "Object location report not supported for this qvt database type.");

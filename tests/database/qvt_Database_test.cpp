@@ -1,20 +1,20 @@
 // The public database handle: opening and creating, sharing and closing,
 // object kinds by handle, spaces and buffered spaces, tables by class,
 // and the library's initializer and finalizer.
-#include <gtest/gtest.h>
+#include "qvt_Database.h"
 
 #include "nex_Exception.h"
 #include "qvt_BufferedSpace.h"
-#include "qvt_Database.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::BE32;
-using qvt_test::DatabaseKindTest;
-using qvt_test::FileKind;
-using qvt_test::ReadAll;
+using namespace qvt_test;
+
+const char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
 
 qvt_TableMetadata OneInt(const std::string& name) {
   qvt_TableMetadata md(name, 1);
@@ -26,25 +26,37 @@ class DatabaseTest : public DatabaseKindTest {};
 
 TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
   {
-    qvt_File file = qvt_test::OpenFileOfKind(GetParam(), Path(), 2);
-    qvt_Database db = qvt_Database::Create(file, "ABCDEF", "results of run 7", 1234);
+    qvt_Database db =
+        qvt_Database::Create(OpenFileOfKind(GetParam(), Path(), 2), "ABCDEF", "results of run 7", 1234);
     EXPECT_FALSE(db.ReadOnly());
     EXPECT_EQ(db.FileName(), Path());
     EXPECT_EQ(db.GetFlushCount(), 0);
+    EXPECT_EQ(db.Description().c_str(), std::string("results of run 7"));
+    db.Bind(OneInt("Root"));
+    qvt_Table first = db.Table("Root", 0, -1);
+    qvt_Table second = db.Table(OneInt("Other"), 0, -1);
+    EXPECT_EQ((std::vector<qvt_Handle>{qvt_Table(first).Handle(), second.Handle()}),
+              (std::vector<qvt_Handle>{db.RootTableHandle(), db.RootTableHandle2()}));
     EXPECT_EQ(db.RootTableHandle(), 4u);
     EXPECT_EQ(db.RootTableHandle2(), 5u);
-    EXPECT_EQ(db.Description().c_str(), std::string("results of run 7"));
+    QVT_EXPECT_THROW_TEXT(db.Table("Unbound", 0, -1), nex_TextException,
+                          "***ERROR: Can't find table metadata, \"Unbound\" in KELVOR database file.");
   }
   qvt_File file = qvt_File::Open(Path(), 0, true);
-  EXPECT_TRUE(qvt_Database::IsMagic(file, "ABCD"));
-  EXPECT_TRUE(qvt_Database::IsMagic(file, ""));
-  EXPECT_FALSE(qvt_Database::IsMagic(file, "ABCE"));
+  EXPECT_EQ((std::vector<bool>{qvt_Database::IsMagic(file, "ABCD"), qvt_Database::IsMagic(file, ""),
+                               qvt_Database::IsMagic(file, "ABCE")}),
+            (std::vector<bool>{true, true, false}));
   EXPECT_EQ(qvt_Database::GetCreationTime(file), 1234);
   qvt_Database db = qvt_Database::Open(file, "ABCDEF");
   EXPECT_TRUE(db.ReadOnly());
   EXPECT_EQ(db.GetFlushCount(), 1);
   QVT_EXPECT_THROW_TEXT(qvt_Database::Open(qvt_File::Open(Path(), 0, true), "XY"), nex_TextException,
                         "***ERROR: Incorrect magic number in file: \"" + Path() + "\"  .");
+  db.Bind();
+  QVT_EXPECT_THROW_TEXT(db.Space(-1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(db.Table("Root", 0, -1), nex_TextException, kReadOnly);
+  db.Flush();
+  EXPECT_EQ(db.GetFlushCount(), 1);
 }
 
 TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
@@ -68,56 +80,39 @@ TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
 
 TEST_P(DatabaseTest, HandleTypeReadsTheFirstInts) {
   qvt_Database db = CreateDb();
-  qvt_Table table = db.Table(OneInt("T"), 0, -1);
-  auto spaceWith = [&](std::vector<int> ints) {
-    qvt_Space s = db.Space(-1);
-    for (int v : ints) s.WriteInt(v);
-    return s.Handle();
+  const qvt_Handle table = db.Table(OneInt("T"), 0, -1).Handle();
+  const std::pair<std::vector<int>, qvt_Type> cases[] = {
+      {{static_cast<int>(0xFAAFEBBEu)}, qvt_TypeTaggedStream},
+      {{static_cast<int>(0xFFFAEEEBu), 0, 4, 1}, qvt_TypeDouble},
+      {{static_cast<int>(0xFFFAEEEBu), 0, 6, 1}, qvt_TypeString},
+      {{static_cast<int>(0xFFFAEEEBu), 0, 99, 1}, qvt_TypeOther},  // a damaged array
+      {{1, 2, 3}, qvt_TypeOther},
+      {{}, qvt_TypeOther},
   };
-  const qvt_Handle tagged = spaceWith({static_cast<int>(0xFAAFEBBEu)});
-  const qvt_Handle doubles = spaceWith({static_cast<int>(0xFFFAEEEBu), 0, 4, 1});
-  const qvt_Handle strings = spaceWith({static_cast<int>(0xFFFAEEEBu), 0, 6, 1});
-  const qvt_Handle damagedArray = spaceWith({static_cast<int>(0xFFFAEEEBu), 0, 99, 1});
-  const qvt_Handle plain = spaceWith({1, 2, 3});
-  const qvt_Handle empty = db.Space(-1).Handle();
-  EXPECT_EQ(db.HandleType(table.Handle()), qvt_TypeTable);
-  EXPECT_EQ(db.HandleType(tagged), qvt_TypeTaggedStream);
-  EXPECT_EQ(db.HandleType(doubles), qvt_TypeDouble);
-  EXPECT_EQ(db.HandleType(strings), qvt_TypeString);
-  EXPECT_EQ(db.HandleType(damagedArray), qvt_TypeOther);
-  EXPECT_EQ(db.HandleType(plain), qvt_TypeOther);
-  EXPECT_EQ(db.HandleType(empty), qvt_TypeOther);
-  EXPECT_EQ(db.HandleType(1), qvt_TypeOther);
-  EXPECT_EQ(db.HandleType(3), qvt_TypeOther);
+  for (const auto& c : cases) {
+    qvt_Space s = db.Space(-1);
+    for (int v : c.first) s.WriteInt(v);
+    EXPECT_EQ(db.HandleType(s.Handle()), c.second) << s.Handle();
+  }
+  EXPECT_EQ((std::vector<int>{db.HandleType(table), db.HandleType(1), db.HandleType(3)}),
+            (std::vector<int>{qvt_TypeTable, qvt_TypeOther, qvt_TypeOther}));
   QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException,
                         "***ERROR: Database is not valid. This may indicate that the database has been "
                         "corrupted.");
 }
 
-TEST_P(DatabaseTest, FirstTwoTablesAreTheRootTables) {
-  qvt_Database db = CreateDb();
-  db.Bind(OneInt("Root"));
-  qvt_Table first = db.Table("Root", 0, -1);
-  qvt_Table second = db.Table(OneInt("Other"), 0, -1);
-  EXPECT_EQ(first.Handle(), db.RootTableHandle());
-  EXPECT_EQ(second.Handle(), db.RootTableHandle2());
-  QVT_EXPECT_THROW_TEXT(db.Table("Unbound", 0, -1), nex_TextException,
-                        "***ERROR: Can't find table metadata, \"Unbound\" in KELVOR database file.");
-  qvt_Table copy = first;
-  EXPECT_EQ(copy.Handle(), first.Handle());
-  copy.NewRow().WriteFieldInt("n", 1);
-  EXPECT_EQ(first.Length(), 1);
-}
-
-TEST_P(DatabaseTest, SpacesReadAndWriteThroughTheHandle) {
+// A space reads and writes through the handle; a buffered space starts at
+// its space's location, keeps what it writes in its block until a flush or
+// its last copy goes, and an assignment writes the block into the old space
+// first.
+TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   qvt_Database db = CreateDb();
   qvt_Space space = db.Space(16);
   EXPECT_FALSE(space.ReadOnly());
   space.WriteInt(0x01020304);
   space.Write("abcdef", 6);
-  EXPECT_EQ(space.Length(), 10);
-  EXPECT_EQ(space.Location(), 10);
-  EXPECT_EQ(space.Allocation(), 16);
+  EXPECT_EQ((std::vector<utl_FileOffset>{space.Length(), space.Location(), space.Allocation()}),
+            (std::vector<utl_FileOffset>{10, 10, 16}));
   space.Extend(20);
   EXPECT_GE(space.Allocation(), 30);
   space.Seek(0);
@@ -127,20 +122,13 @@ TEST_P(DatabaseTest, SpacesReadAndWriteThroughTheHandle) {
   EXPECT_EQ(std::string(text), "abcdef");
   QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, "***ERROR: Unexpected End Of File.");
   space.Truncate(4);
-  EXPECT_EQ(space.Length(), 4);
-  EXPECT_EQ(space.Location(), 0);
+  EXPECT_EQ((std::vector<utl_FileOffset>{space.Length(), space.Location()}),
+            (std::vector<utl_FileOffset>{4, 0}));
   space.Flush();
-  qvt_Space again = db.Space(space.Handle(), 0);
-  EXPECT_EQ(again.Length(), 4);
-  EXPECT_EQ(again.ReadInt(), 0x01020304);
-}
-
-TEST_P(DatabaseTest, BufferedSpaceStartsAtTheSpacesLocationAndWritesOnFlush) {
-  qvt_Database db = CreateDb();
-  qvt_Space space = db.Space(-1);
-  std::vector<char> zeros(100, '\0');
-  space.Write(zeros.data(), 100);
-  EXPECT_EQ(space.Location(), 100);
+  EXPECT_EQ(db.Space(space.Handle(), 0).ReadInt(), 0x01020304);
+  std::vector<char> zeros(96, '\0');
+  space.Seek(4);
+  space.Write(zeros.data(), 96);
   {
     qvt_BufferedSpace buffered(space);
     EXPECT_EQ(buffered.Location(), 100);
@@ -158,75 +146,55 @@ TEST_P(DatabaseTest, BufferedSpaceStartsAtTheSpacesLocationAndWritesOnFlush) {
     EXPECT_EQ(space.Length(), 120);
     shared.Write("tail", 4);
   }
-  EXPECT_EQ(space.Length(), 124);  // written when the last copy went
+  EXPECT_EQ(space.Length(), 124);
   qvt_BufferedSpace reader(space);
   reader.Seek(100);
   int ints[2] = {};
-  EXPECT_EQ(reader.ReadIntArray(ints, 2), 2);
-  EXPECT_EQ(ints[1], 8);
   double d = 0;
-  EXPECT_EQ(reader.ReadDoubleArray(&d, 1), 1);
-  EXPECT_EQ(d, 2.5);
   float f = 0;
-  EXPECT_EQ(reader.ReadFloatArray(&f, 1), 1);
-  EXPECT_EQ(f, 1.25f);
   char tail[4];
-  EXPECT_EQ(reader.Read(tail, 4), 4);
+  EXPECT_EQ(
+      (std::vector<int>{reader.ReadIntArray(ints, 2), reader.ReadDoubleArray(&d, 1),
+                        reader.ReadFloatArray(&f, 1), reader.Read(tail, 4), reader.ReadIntArray(ints, 1)}),
+      (std::vector<int>{2, 1, 1, 4, 0}));
+  EXPECT_EQ((std::vector<double>{static_cast<double>(ints[1]), d, f}), (std::vector<double>{8, 2.5, 1.25}));
   EXPECT_EQ(std::string(tail, 4), "tail");
-  EXPECT_EQ(reader.ReadIntArray(ints, 1), 0);
   EXPECT_FALSE(reader.ReadOnly());
   EXPECT_GE(reader.Allocation(), 124);
-}
-
-TEST_P(DatabaseTest, BufferedSpaceAssignmentWritesIntoTheOldSpaceFirst) {
-  qvt_Database db = CreateDb();
-  qvt_Space first = db.Space(-1);
   qvt_Space second = db.Space(-1);
-  const qvt_Handle firstHandle = first.Handle();
-  qvt_BufferedSpace buffered(first);
-  first = second;  // the buffered space now holds the only share of the first space
-  buffered.Write("pending", 7);
-  buffered = qvt_BufferedSpace(second);
-  EXPECT_EQ(db.Space(firstHandle, -1).Length(), 7);
+  space = second;  // the buffered space now holds the only share of the first space
+  reader.Write("pending", 7);
+  reader = qvt_BufferedSpace(second);
+  EXPECT_EQ(db.Space(4, -1).Length(), 131);
 }
 
-TEST_P(DatabaseTest, ReadOnlyDatabaseRefusesNewObjects) {
-  { CreateDb().Bind(OneInt("T")); }
-  qvt_Database db = OpenDb();
-  db.Bind();
-  const char* readOnly = "The output database was opened as read-only. Modification of data is not permitted.";
-  QVT_EXPECT_THROW_TEXT(db.Space(-1), nex_TextException, readOnly);
-  QVT_EXPECT_THROW_TEXT(db.Table("T", 0, -1), nex_TextException, readOnly);
-  db.Flush();
-  EXPECT_EQ(db.GetFlushCount(), 1);
-}
+INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
-                         qvt_test::KindParamName);
-
+// The interface's initializer counts itself and qvt_initialize; each
+// finalizer call undoes one, and one too many changes nothing.
 TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
   int counter = 10;
-  UTI_QvtInterface_initialize(counter);
-  EXPECT_EQ(counter, 12);  // the interface, then qvt_initialize
-  UTI_QvtInterface_initialize(counter);
-  EXPECT_EQ(counter, 12);
-  UTI_QvtInterface_finalize(counter);
-  EXPECT_EQ(counter, 12);  // still initialized
-  UTI_QvtInterface_finalize(counter);
-  EXPECT_EQ(counter, 10);
-  UTI_QvtInterface_finalize(counter);  // one too many changes nothing
-  EXPECT_EQ(counter, 10);
-
   int own = 0;
-  qvt_initialize(own);
-  qvt_initialize(own);
-  EXPECT_EQ(own, 1);
-  qvt_finalize(own);
-  EXPECT_EQ(own, 1);
-  qvt_finalize(own);
-  EXPECT_EQ(own, 0);
-  qvt_finalize(own);
-  EXPECT_EQ(own, 0);
+  const struct {
+    void (*call)(int&);
+    int* counter;
+    int expected;
+  } steps[] = {
+      {UTI_QvtInterface_initialize, &counter, 12},
+      {UTI_QvtInterface_initialize, &counter, 12},
+      {UTI_QvtInterface_finalize, &counter, 12},
+      {UTI_QvtInterface_finalize, &counter, 10},
+      {UTI_QvtInterface_finalize, &counter, 10},
+      {qvt_initialize, &own, 1},
+      {qvt_initialize, &own, 1},
+      {qvt_finalize, &own, 1},
+      {qvt_finalize, &own, 0},
+      {qvt_finalize, &own, 0},
+  };
+  for (const auto& step : steps) {
+    step.call(*step.counter);
+    EXPECT_EQ(*step.counter, step.expected) << &step - steps;
+  }
 }
 
 }  // namespace

@@ -1,24 +1,22 @@
 // A writer process and this process as its reader: what FileStatus and
 // Snap answer while the writer is inside a transaction, after its flushes,
-// after the file is replaced by a new database and after it is deleted.
-// Also the transaction guard on its own.
-#include "qvt_ReaderSemaphoreProxy.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
+// after the file is replaced by a new database and after it is deleted;
+// an array's and a tagged stream's Snap; the transaction guard on its own.
 #include <memory>
-#include <stdexcept>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "qvt_Array.h"
 #include "qvt_Database.h"
-#include "qvt_DatabaseReprFile.h"
 #include "qvt_File.h"
+#include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_Space.h"
 #include "qvt_StatusChild.h"
+#include "qvt_TaggedStream.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -28,11 +26,13 @@ using qvt_test::CommandedChild;
 //   lock / unlock   enter or leave a transaction guard
 //   write           a new 16-byte space; answers its handle
 //   flush           the database's Flush; answers the flush count
+//   objects / grow  an int array (10, 20, 30) and a tagged stream (1:100),
+//                   then more of each (40, 50; 2:200, 3:"three"); both
+//                   flushed, the database not
 //   close           closes the database
 class Writer {
  public:
   Writer(const std::string& name, long creationTime) : m_Name(name), m_CreationTime(creationTime) {}
-
   std::string Handle(const std::string& command) {
     if (command == "create") {
       m_Db = std::make_unique<qvt_Database>(qvt_Database::Create(
@@ -57,7 +57,24 @@ class Writer {
       m_Db->Flush();
       return std::to_string(m_Db->GetFlushCount());
     }
+    if (command == "objects") {
+      m_Array = std::make_unique<qvt_Array<int, 1>>(m_Db->ArrayInt(1, 0, 0));
+      m_Stream = std::make_unique<qvt_TaggedStream>(m_Db->TaggedStream(0));
+      const int values[] = {10, 20, 30};
+      m_Array->Write(values, 3);
+      m_Stream->WriteInt(1, 100);
+      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+    }
+    if (command == "grow") {
+      const int values[] = {40, 50};
+      m_Array->Write(values, 2);
+      m_Stream->WriteInt(2, 200);
+      m_Stream->WriteString(3, "three");
+      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+    }
     if (command == "close") {
+      m_Array.reset();
+      m_Stream.reset();
       m_Proxy.reset();
       m_Db.reset();
       return "closed";
@@ -70,6 +87,8 @@ class Writer {
   long m_CreationTime;
   std::unique_ptr<qvt_Database> m_Db;
   std::unique_ptr<qvt_ReaderSemaphoreProxy> m_Proxy;
+  std::unique_ptr<qvt_Array<int, 1>> m_Array;
+  std::unique_ptr<qvt_TaggedStream> m_Stream;
 };
 
 CommandedChild StartWriter(const std::string& name, long creationTime) {
@@ -81,176 +100,142 @@ qvt_Database OpenReader(const std::string& name) {
   return qvt_Database::Open(qvt_File::Open(name, utl_FileAccessRead, true), "ODB");
 }
 
-bool SpaceIsVisible(qvt_Database& db, qvt_Handle handle) {
-  try {
-    qvt_Space space = db.Space(handle, -1);
-    return space.Length() == 16;
-  } catch (const nex_Exception&) {
-    return false;
-  }
-}
+// One step of a scenario: a command to the writer (none when empty) and
+// its answer, then the reader's actions and their answers, space-separated.
+struct Step {
+  std::string command, reply, actions, answers;
+};
 
 class ReaderWriterTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("run.odb"); }
   std::string LockName() const { return m_Dir.File("run.lsm"); }
+  void Run(CommandedChild& writer, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.command + ": " + step.actions);
+      if (!step.command.empty()) {
+        ASSERT_EQ(writer.Ask(step.command), step.reply);
+      }
+      std::istringstream actions(step.actions);
+      std::string action, answers;
+      while (actions >> action) answers += (answers.empty() ? "" : " ") + Do(action);
+      EXPECT_EQ(answers, step.answers);
+    }
+    EXPECT_TRUE(writer.Finish().Succeeded());
+  }
+  // open: opens the reader; s: FileStatus; n: Snap; c: GetFlushCount; vH:
+  // whether the 16-byte space H shows; rm: deletes the file; lock: whether
+  // the lock exists. On the writer's array (handle 4) and stream (5):
+  // objects: opens them, reads one value and answers the records; a, t:
+  // their Snap; at: the array's location and length; r: the new records;
+  // rest: the array's values from where it stands.
+  std::string Do(const std::string& action) {
+    if (action == "open") m_Reader = std::make_unique<qvt_Database>(OpenReader(Name()));
+    if (action == "s") return std::to_string(m_Reader->FileStatus());
+    if (action == "n") return std::to_string(m_Reader->Snap());
+    if (action == "c") return std::to_string(m_Reader->GetFlushCount());
+    if (action[0] == 'v')
+      return SpaceIsVisible(static_cast<qvt_Handle>(std::stoul(action.substr(1)))) ? "yes" : "no";
+    if (action == "rm") return utl_RemoveFile(Name()) ? "removed" : "kept";
+    if (action == "lock") return utl_Stat(LockName()).exists ? "locked" : "unlocked";
+    if (action == "objects") {
+      m_Array = std::make_unique<qvt_Array<int, 1>>(m_Reader->ArrayInt(qvt_Handle(4), 0, 0));
+      m_Stream = std::make_unique<qvt_TaggedStream>(m_Reader->TaggedStream(5, 0));
+      int value = 0;
+      m_Array->Read(&value, 1);
+      return std::to_string(value) + NewRecords();
+    }
+    if (action == "a") return std::to_string(m_Array->Snap());
+    if (action == "t") return std::to_string(m_Stream->Snap());
+    if (action == "at") return std::to_string(m_Array->Location()) + "," + std::to_string(m_Array->Length());
+    if (action == "r") return NewRecords();
+    if (action == "rest") {
+      int values[8] = {};
+      const int got = m_Array->Read(values, 8);
+      std::string text;
+      for (int i = 0; i < got; ++i) text += (i ? "," : "") + std::to_string(values[i]);
+      return text;
+    }
+    return action == "open" ? "opened" : "unknown " + action;
+  }
+  bool SpaceIsVisible(qvt_Handle handle) {
+    try {
+      return m_Reader->Space(handle, -1).Length() == 16;
+    } catch (const nex_Exception&) {
+      return false;
+    }
+  }
+  // The stream's records from its current one on, as ",id:int text".
+  std::string NewRecords() {
+    std::string seen;
+    while (m_Stream->Next()) {
+      seen += "," + std::to_string(m_Stream->GetID()) + ":" + std::to_string(m_Stream->GetInt()) +
+              m_Stream->GetString();
+    }
+    return seen;
+  }
   qvt_test::ScratchDir m_Dir;
+  std::unique_ptr<qvt_Database> m_Reader;
+  std::unique_ptr<qvt_Array<int, 1>> m_Array;
+  std::unique_ptr<qvt_TaggedStream> m_Stream;
 };
 
+// Inside the writer's transaction every check answers 4 and Snap does not
+// refresh, even after the writer flushed meanwhile; out of it, the flush
+// shows once (2, then 0). Snap's own check counts: a FileStatus right after
+// it answers 0. The close flushes once more and removes the lock.
 TEST_F(ReaderWriterTest, ReaderWaitsOutTheTransactionThenSeesEachFlushOnce) {
   CommandedChild writer = StartWriter(Name(), 1000);
-  ASSERT_EQ(writer.Ask("create"), "created");
-  qvt_Database reader = OpenReader(Name());
-  EXPECT_EQ(reader.GetFlushCount(), 1);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-
-  // Inside the writer's transaction every check answers 4 and Snap does
-  // not refresh, even after the writer flushed meanwhile.
-  ASSERT_EQ(writer.Ask("lock"), "locked");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_EQ(reader.Snap(), 0);
-  const std::string first = writer.Ask("write");
-  ASSERT_EQ(first, "4");
-  ASSERT_EQ(writer.Ask("flush"), "2");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_EQ(reader.Snap(), 0);
-  EXPECT_EQ(reader.GetFlushCount(), 1);
-  EXPECT_FALSE(SpaceIsVisible(reader, 4));
-
-  // Out of it, the flush made inside shows once.
-  ASSERT_EQ(writer.Ask("unlock"), "unlocked");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_EQ(reader.Snap(), 1);
-  EXPECT_EQ(reader.GetFlushCount(), 2);
-  EXPECT_TRUE(SpaceIsVisible(reader, 4));
-  EXPECT_EQ(reader.Snap(), 0);
-
-  // The writer's next Flush: 2, then 0.
-  ASSERT_EQ(writer.Ask("write"), "5");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-  ASSERT_EQ(writer.Ask("flush"), "3");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Updated);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_FALSE(SpaceIsVisible(reader, 5));
-  EXPECT_EQ(reader.Snap(), 1);
-  EXPECT_TRUE(SpaceIsVisible(reader, 5));
-
-  // Snap's own check counts: a FileStatus right after it answers 0.
-  ASSERT_EQ(writer.Ask("flush"), "4");
-  EXPECT_EQ(reader.Snap(), 1);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-
-  ASSERT_EQ(writer.Ask("close"), "closed");
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Updated);  // the close flushed once more
-  EXPECT_TRUE(writer.Finish().Succeeded());
+  Run(writer, {{"create", "created", "open c s", "opened 1 0"},
+               {"lock", "locked", "s s n", "4 4 0"},
+               {"write", "4", "", ""},
+               {"flush", "2", "s n c v4", "4 0 1 no"},
+               {"unlock", "unlocked", "s s n c v4 n", "2 0 1 2 yes 0"},
+               {"write", "5", "s", "0"},
+               {"flush", "3", "s s v5 n v5", "2 0 no 1 yes"},
+               {"flush", "4", "n s", "1 0"},
+               {"close", "closed", "lock s", "unlocked 2"}});
 }
 
-TEST_F(ReaderWriterTest, DatabaseReplacedUnderTheSameNameAnswersRecreatedOnEveryCall) {
-  {
-    CommandedChild writer = StartWriter(Name(), 1000);
-    ASSERT_EQ(writer.Ask("create"), "created");
-    ASSERT_EQ(writer.Ask("close"), "closed");
-    ASSERT_TRUE(writer.Finish().Succeeded());
-  }
-  qvt_Database reader = OpenReader(Name());
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-
+// A database replaced under the same name answers Recreated on every call,
+// but the new writer's lock answers first; a deleted one answers
+// CheckFailed, while Snap still refreshes from the file the reader holds.
+TEST_F(ReaderWriterTest, ReplacedOrDeletedDatabase) {
+  CommandedChild first = StartWriter(Name(), 1000);
+  Run(first, {{"create", "created", "", ""}, {"close", "closed", "open s", "opened 0"}});
   CommandedChild replacement = StartWriter(Name(), 2000);
-  ASSERT_EQ(replacement.Ask("create"), "created");
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Recreated) << i;
-  ASSERT_EQ(replacement.Ask("flush"), "2");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Recreated);
-  // While the new writer is in a transaction the lock answers first.
-  ASSERT_EQ(replacement.Ask("lock"), "locked");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::InTransaction);
-  ASSERT_EQ(replacement.Ask("unlock"), "unlocked");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Recreated);
-  ASSERT_EQ(replacement.Ask("close"), "closed");
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Recreated);
-  EXPECT_TRUE(replacement.Finish().Succeeded());
+  Run(replacement, {{"create", "created", "s s s", "1 1 1"},
+                    {"flush", "2", "s", "1"},
+                    {"lock", "locked", "s", "4"},
+                    {"unlock", "unlocked", "s", "1"},
+                    {"close", "closed", "s", "1"}});
+  CommandedChild deleted = StartWriter(Name(), 3000);
+  Run(deleted, {{"create", "created", "open", "opened"}, {"close", "closed", "rm s s n", "removed 3 3 1"}});
 }
 
-TEST_F(ReaderWriterTest, DeletedDatabaseAnswersCheckFailed) {
+// An object's Snap answers the writer's flush count of it once, after the
+// reader's database was refreshed, and leaves the reader where it stood.
+TEST_F(ReaderWriterTest, ObjectsSnapTheWritersFlushesOnceAfterTheDatabase) {
   CommandedChild writer = StartWriter(Name(), 1000);
-  ASSERT_EQ(writer.Ask("create"), "created");
-  qvt_Database reader = OpenReader(Name());
-  ASSERT_EQ(writer.Ask("close"), "closed");
-  EXPECT_TRUE(writer.Finish().Succeeded());
-  ASSERT_TRUE(utl_RemoveFile(Name()));
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::CheckFailed);
-  EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::CheckFailed);
-  // The reader still holds the open file: Snap refreshes from it as usual.
-  EXPECT_EQ(reader.Snap(), 1);
+  Run(writer, {{"create", "created", "", ""},
+               {"objects", "2", "", ""},
+               {"flush", "2", "open objects a t n a", "opened 10,1:100 0 0 0 0"},
+               {"grow", "4", "a", "0"},
+               {"flush", "3", "a n a a t at r", "0 1 2 0 2 1,5 ,2:200,3:0three"},
+               {"flush", "4", "n a t rest", "1 0 0 20,30,40,50"},
+               {"close", "closed", "", ""}});
 }
 
-TEST_F(ReaderWriterTest, EveryReaderSeesTheLock) {
-  CommandedChild writer = StartWriter(Name(), 1000);
-  ASSERT_EQ(writer.Ask("create"), "created");
-  qvt_Database first = OpenReader(Name());
-  auto secondDb = std::make_shared<std::unique_ptr<qvt_Database>>();
-  const std::string name = Name();
-  CommandedChild second([secondDb, name](const std::string& command) -> std::string {
-    if (command == "open") {
-      *secondDb = std::make_unique<qvt_Database>(OpenReader(name));
-      return "opened";
-    }
-    if (command == "status") return std::to_string((*secondDb)->FileStatus());
-    if (command == "snap") return std::to_string((*secondDb)->Snap());
-    return "unknown";
-  });
-  ASSERT_EQ(second.Ask("open"), "opened");
-  ASSERT_EQ(writer.Ask("lock"), "locked");
-  EXPECT_EQ(first.FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_EQ(second.Ask("status"), "4");
-  ASSERT_EQ(writer.Ask("flush"), "2");
-  EXPECT_EQ(second.Ask("snap"), "0");
-  ASSERT_EQ(writer.Ask("unlock"), "unlocked");
-  EXPECT_EQ(second.Ask("snap"), "1");
-  EXPECT_EQ(second.Ask("status"), "0");
-  EXPECT_EQ(first.FileStatus(), qvt_FileStatus::Updated);
-  EXPECT_TRUE(second.Finish().Succeeded());
-  ASSERT_EQ(writer.Ask("close"), "closed");
-  EXPECT_TRUE(writer.Finish().Succeeded());
-}
-
-// ---- The guard in one process ----
-
-class ReaderSemaphoreProxyTest : public ReaderWriterTest {};
-
-TEST_F(ReaderSemaphoreProxyTest, LockExistsForTheGuardsLifetimeEvenWhenLeftByAnException) {
-  qvt_Database db =
-      qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
-  {
-    qvt_ReaderSemaphoreProxy proxy(db);
-    const utl_Stat lock(LockName());
-    EXPECT_TRUE(lock.exists && lock.isDirectory);
-  }
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
-  try {
-    qvt_ReaderSemaphoreProxy proxy(db);
-    ASSERT_TRUE(utl_Stat(LockName()).exists);
-    throw std::runtime_error("interrupted");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_FALSE(utl_Stat(LockName()).exists);
-}
-
-TEST_F(ReaderSemaphoreProxyTest, ReadOnlyDatabaseIsNeverLocked) {
-  {
-    qvt_Database db =
-        qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
-  }
+// A reader's transaction guard never locks, while another writer's lock
+// still counts for it.
+TEST_F(ReaderWriterTest, ReadersGuardNeverLocks) {
+  qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
   qvt_Database reader = OpenReader(Name());
   {
     qvt_ReaderSemaphoreProxy proxy(reader);
     EXPECT_FALSE(utl_Stat(LockName()).exists);
     EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
   }
-  // Another writer's lock still counts for this reader.
   ASSERT_TRUE(utl_MakeDirectory(LockName()));
   {
     qvt_ReaderSemaphoreProxy proxy(reader);
@@ -258,52 +243,6 @@ TEST_F(ReaderSemaphoreProxyTest, ReadOnlyDatabaseIsNeverLocked) {
     EXPECT_EQ(reader.Snap(), 0);
   }
   EXPECT_TRUE(utl_Stat(LockName()).exists);
-}
-
-TEST_F(ReaderSemaphoreProxyTest, GuardPromptsAroundTheTransactionWhenAskedTo) {
-  const std::string name = Name();
-  const std::string lock = LockName();
-  const qvt_test::ChildResult result = qvt_test::RunChild(
-      [name, lock] {
-        qvt_Database db =
-            qvt_Database::Create(qvt_File::Open(name, utl_FileAccessCreate, false), "ODB", "guard", 7);
-        {
-          qvt_ReaderSemaphoreProxy proxy(db);
-          std::printf("%s\n", utl_Stat(lock).exists ? "locked" : "unlocked");
-        }
-        std::printf("%s\n", utl_Stat(lock).exists ? "locked" : "unlocked");
-        return 0;
-      },
-      "first\nsecond\n", {{"PAUSE_FOR_TRANSACTION", "1"}});
-  EXPECT_TRUE(result.Succeeded()) << result.err;
-  EXPECT_EQ(result.out, "locked\nunlocked\n");
-  EXPECT_EQ(result.err, "Before transaction: After transaction: ");
-}
-
-TEST_F(ReaderSemaphoreProxyTest, StatisticsReachThePublicDatabase) {
-  qvt_Database db =
-      qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "stats", 7);
-  const std::vector<cow_String> expected = {
-      "Block 0 Size (bytes)=1024",
-      "Total Linkage Usage (bytes)=               14336",
-      "Metadata Pool Size (bytes)=                   4",
-      "String Pool Size (bytes)=                   4",
-      "String Pool Count (number of strings)=0",
-      "String Pool Linkage_Count=1",
-  };
-  EXPECT_EQ(db.GetDBStatistics(), expected);
-  EXPECT_EQ(db.GetObjStatistics(1), std::vector<cow_String>{"Linkage_Count=1"});
-  EXPECT_TRUE(db.GetObjStatistics(0).empty());
-  EXPECT_EQ(db.GetObjectLocationReport(0), "Object not found.");
-  qvt_Space space = db.Space(64);
-  space.Write("0123456789", 10);
-  EXPECT_EQ(db.GetObjStatistics(space.Handle()), std::vector<cow_String>{"Linkage_Count=1"});
-  // Its last byte, and the first of the reserved room behind it.
-  auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
-  ASSERT_NE(file, nullptr);
-  const utl_FileOffset at = file->LinkageEntry(space.Handle()).m_Location;
-  EXPECT_EQ(db.GetObjectLocationReport(at + 9), "Object: 00000004 - Offset:                    9");
-  EXPECT_EQ(db.GetObjectLocationReport(at + 10), "Object not found.");
 }
 
 }  // namespace

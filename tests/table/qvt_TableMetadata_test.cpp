@@ -2,33 +2,31 @@
 // merging read, Verify, GetFieldMD and CopyAllowed.
 #include "qvt_TableMetadata.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <map>
 
-#include "qvt_OffsetMemoryStream.h"
+#include "nex_Exception.h"
+#include "omi_Swapper.h"
+#include "qvt_MemoryIOS.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::BE32;
-using qvt_test::OffsetMemoryStream;
-using qvt_test::OffsetStringPool;
+using namespace qvt_test;
 
 const char kCorrupt[] = "***ERROR: Metadata is corrupt in KELVOR database file.";
 
 qvt_TableMetadata Shape(const std::string& name, const std::vector<std::pair<std::string, int>>& fields,
                         int version = 1) {
+  using Define = int (qvt_TableMetadata::*)(const cow_String&);
+  static const std::map<int, Define> kDefine = {{qvt_TypeInt, &qvt_TableMetadata::DefineIntField},
+                                                {qvt_TypeHandle, &qvt_TableMetadata::DefineHandleField},
+                                                {qvt_TypeFloat, &qvt_TableMetadata::DefineFloatField},
+                                                {qvt_TypeDouble, &qvt_TableMetadata::DefineDoubleField},
+                                                {qvt_TypeString, &qvt_TableMetadata::DefineStringField}};
   qvt_TableMetadata md(name, version);
-  for (const auto& f : fields) {
-    switch (f.second) {
-      case qvt_TypeInt: md.DefineIntField(f.first); break;
-      case qvt_TypeHandle: md.DefineHandleField(f.first); break;
-      case qvt_TypeFloat: md.DefineFloatField(f.first); break;
-      case qvt_TypeDouble: md.DefineDoubleField(f.first); break;
-      default: md.DefineStringField(f.first); break;
-    }
-  }
+  for (const auto& f : fields) (md.*kDefine.at(f.second))(f.first);
   return md;
 }
 
@@ -52,12 +50,13 @@ class TableMetadataTest : public ::testing::Test {
     }
     m_Stream.Seek(0);
   }
-  std::int64_t Ref(const std::string& text) { return m_Stream.Pool().Offset(text); }
-  std::int64_t RefAt(std::size_t offset) {
-    return OffsetStringPool::Decode(reinterpret_cast<const char*>(m_Stream.Bytes().data() + offset));
+  // The pool text a stored reference at offset names.
+  std::string TextAt(std::size_t offset) {
+    const std::uint64_t index = omi_Bytes::GetBE64(m_Stream.Bytes().data() + offset);
+    return index == 0 || index > m_Stream.Pool().Strings().size() ? "?"
+                                                                  : m_Stream.Pool().Strings()[index - 1];
   }
-
-  OffsetMemoryStream m_Stream;
+  MemoryIOS m_Stream;
 };
 
 TEST_F(TableMetadataTest, IndicesFollowDefinitionOrderWhileTheRecordFollowsNames) {
@@ -69,24 +68,23 @@ TEST_F(TableMetadataTest, IndicesFollowDefinitionOrderWhileTheRecordFollowsNames
   ASSERT_EQ(bytes.size(), 36u);
   EXPECT_EQ(BE32(bytes, 0), 36u);
   EXPECT_EQ(md.RecordLength(8), 36);
-  EXPECT_EQ(RefAt(4), Ref("T"));
+  EXPECT_EQ((std::vector<std::string>{TextAt(4), TextAt(16), TextAt(28)}),
+            (std::vector<std::string>{"T", "a", "b"}));
   EXPECT_EQ(BE32(bytes, 12), static_cast<std::uint32_t>(qvt_TypeDouble));
-  EXPECT_EQ(RefAt(16), Ref("a"));
   EXPECT_EQ(BE32(bytes, 24), static_cast<std::uint32_t>(qvt_TypeInt));
-  EXPECT_EQ(RefAt(28), Ref("b"));
-
   qvt_TableMetadata back(m_Stream, 7);
   EXPECT_EQ(back.Name(), "T");
-  EXPECT_EQ(back.ClassVersion(), 7);
-  EXPECT_EQ(back.FieldCount(), 2);
-  EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle("a")).Index(), 0);
-  EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle("b")).Index(), 1);
   EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle(0)).Name(), "a");
-  EXPECT_EQ(back.GetFieldMD(qvt_FieldHandle(1)).Type(), qvt_TypeInt);
-  EXPECT_EQ(m_Stream.Location(), 36);
-
-  const qvt_TableMetadata all = Shape("All", {{"i", qvt_TypeInt}, {"h", qvt_TypeHandle}, {"f", qvt_TypeFloat},
-                                              {"d", qvt_TypeDouble}, {"s", qvt_TypeString}});
+  EXPECT_EQ(
+      (std::vector<int>{back.ClassVersion(), back.FieldCount(), back.GetFieldMD(qvt_FieldHandle("a")).Index(),
+                        back.GetFieldMD(qvt_FieldHandle("b")).Index(),
+                        back.GetFieldMD(qvt_FieldHandle(1)).Type(), static_cast<int>(m_Stream.Location())}),
+      (std::vector<int>{7, 2, 0, 1, qvt_TypeInt, 36}));
+  const qvt_TableMetadata all = Shape("All", {{"i", qvt_TypeInt},
+                                              {"h", qvt_TypeHandle},
+                                              {"f", qvt_TypeFloat},
+                                              {"d", qvt_TypeDouble},
+                                              {"s", qvt_TypeString}});
   Store(all);
   EXPECT_EQ(BE32(m_Stream.Bytes(), 0), 12u + 5 * 12);
   qvt_TableMetadata allBack(m_Stream, 2);
@@ -108,7 +106,8 @@ TEST_F(TableMetadataTest, MergeKeepsWantedIndicesAndMarksMissingFieldsAbsent) {
   } fields[] = {{"x", 0, 0, qvt_TypeInt}, {"y", 1, 1, qvt_TypeFloat}, {"z", 2, 1, qvt_TypeDouble}};
   for (const auto& f : fields) {
     const qvt_FieldMetadata& md = merged.GetFieldMD(qvt_FieldHandle(f.name));
-    EXPECT_EQ((std::vector<int>{md.Index(), md.Present(), md.Type()}), (std::vector<int>{f.index, f.present, f.type}))
+    EXPECT_EQ((std::vector<int>{md.Index(), md.Present(), md.Type()}),
+              (std::vector<int>{f.index, f.present, f.type}))
         << f.name;
     EXPECT_EQ(merged.GetFieldMD(qvt_FieldHandle(f.index)).Name(), f.name);
   }
@@ -121,7 +120,6 @@ TEST_F(TableMetadataTest, MergeKeepsWantedIndicesAndMarksMissingFieldsAbsent) {
     EXPECT_NO_THROW(merged.Verify(h, qvt_TypeFloat));
   for (const qvt_FieldHandle& h : {qvt_FieldHandle("z"), qvt_FieldHandle(2)})
     EXPECT_NO_THROW(merged.Verify(h, qvt_TypeDouble));
-
   Store(Shape("S", {{"v", qvt_TypeFloat}}));
   QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(m_Stream, Shape("S", {{"v", qvt_TypeInt}}).FieldMap(), 1),
                         nex_TextException, "***ERROR: Field type mismatch: v");
@@ -141,7 +139,6 @@ TEST_F(TableMetadataTest, VerifyLookupsAndDuplicatesNameEachFault) {
   };
   for (const auto& f : faults)
     QVT_EXPECT_THROW_TEXT(copy.Verify(f.first, qvt_TypeFloat), nex_TextException, "***ERROR: " + f.second);
-
   for (const qvt_FieldHandle& absent : {qvt_FieldHandle("absent"), qvt_FieldHandle(5)}) {
     const qvt_FieldMetadata& none = md.GetFieldMD(absent);
     EXPECT_EQ(none.Name(), "novalue");
@@ -163,19 +160,20 @@ TEST_F(TableMetadataTest, CopyAllowedAnswers) {
     qvt_TableMetadata to, from;
     int answer;
   } cases[] = {
-      {Shape("A", {{"i", qvt_TypeInt}, {"s", qvt_TypeString}}), Shape("B", {{"s", qvt_TypeString}, {"i", qvt_TypeInt}}),
-       2},
+      {Shape("A", {{"i", qvt_TypeInt}, {"s", qvt_TypeString}}),
+       Shape("B", {{"s", qvt_TypeString}, {"i", qvt_TypeInt}}), 2},
       {oneInt, intAndMore, 3},
       {intAndMore, oneInt, 0},
       {oneInt, oneInt, 1},
       {oneInt, Shape("E", {{"i", qvt_TypeFloat}}), 0},
       {withHandle, withHandle, 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.to.CopyAllowed(c.from), c.answer) << c.to.Name() << " " << c.from.Name();
-
+  for (const auto& c : cases)
+    EXPECT_EQ(c.to.CopyAllowed(c.from), c.answer) << c.to.Name() << " " << c.from.Name();
   // A field known but not stored in the other shape forbids copying.
   Store(Shape("S", {{"d", qvt_TypeDouble}}));
-  const qvt_TableMetadata merged(m_Stream, Shape("S", {{"i", qvt_TypeInt}, {"d", qvt_TypeDouble}}).FieldMap(), 1);
+  const qvt_TableMetadata merged(m_Stream, Shape("S", {{"i", qvt_TypeInt}, {"d", qvt_TypeDouble}}).FieldMap(),
+                                 1);
   EXPECT_EQ(intAndMore.CopyAllowed(merged), 0);
   EXPECT_EQ(merged.CopyAllowed(intAndMore), 3);
 }
@@ -195,11 +193,10 @@ TEST_F(TableMetadataTest, DamagedRecordsAreRefused) {
   // Known codes that rows cannot hold are read; tables refuse them.
   StoreRaw(24, {{qvt_TypeTaggedStream, "a"}});
   EXPECT_EQ(qvt_TableMetadata(m_Stream, 1).GetFieldMD(qvt_FieldHandle("a")).Type(), qvt_TypeTaggedStream);
-
   Store(Shape("T", {{"a", qvt_TypeInt}, {"b", qvt_TypeInt}}));
   const std::size_t full = m_Stream.Bytes().size();
   for (std::size_t cut = 0; cut < full; ++cut) {
-    OffsetMemoryStream shorter;
+    MemoryIOS shorter;
     shorter.Pool() = m_Stream.Pool();
     shorter.Bytes().assign(m_Stream.Bytes().begin(), m_Stream.Bytes().begin() + static_cast<long>(cut));
     std::string text = "no exception";
@@ -208,20 +205,18 @@ TEST_F(TableMetadataTest, DamagedRecordsAreRefused) {
     } catch (const nex_TextException& e) {
       text = e.AsString();
     }
-    EXPECT_TRUE(text == "***ERROR: Unexpected End Of File." || text == kCorrupt) << "cut at " << cut << ": " << text;
+    EXPECT_TRUE(text == "***ERROR: Unexpected End Of File." || text == kCorrupt)
+        << "cut at " << cut << ": " << text;
   }
 }
 
-TEST_F(TableMetadataTest, NaturalOrderPutsNumberedFieldsInNumericOrder) {
+TEST_F(TableMetadataTest, NaturalOrderCopiesAndFieldHandles) {
   for (const bool natural : {true, false}) {
     atr_setNaturalOrder(natural);
     const qvt_TableMetadata md = Shape("T", {{"f10", qvt_TypeInt}, {"f2", qvt_TypeInt}});
     atr_setNaturalOrder(false);
     EXPECT_EQ(md.FieldMap().begin()->first, natural ? "f2" : "f10");
   }
-}
-
-TEST_F(TableMetadataTest, CopiesAndAssignmentKeepIndexLookups) {
   const qvt_TableMetadata md = Shape("T", {{"z", qvt_TypeInt}, {"a", qvt_TypeInt}}, 3);
   qvt_TableMetadata other("U", 1);
   other = md;
@@ -232,16 +227,8 @@ TEST_F(TableMetadataTest, CopiesAndAssignmentKeepIndexLookups) {
   const qvt_TableMetadata versioned(md, 9);
   EXPECT_EQ(versioned.ClassVersion(), 9);
   EXPECT_EQ(versioned.GetFieldMD(qvt_FieldHandle(1)).Name(), "a");
-
-  const qvt_FieldHandle byIndex(3);
-  EXPECT_EQ(byIndex.Index(), 3);
-  EXPECT_EQ(byIndex.Name(), "");
-  const qvt_FieldHandle named(cow_String("abc"), -1);
-  EXPECT_EQ(named.Name(), "abc");
-  EXPECT_FALSE(named.ByIndex());
-  const qvt_FieldHandle cNamed("xyz", 2);
-  EXPECT_EQ(cNamed.Name(), "xyz");
-  EXPECT_TRUE(cNamed.ByIndex());
+  EXPECT_FALSE(qvt_FieldHandle(cow_String("abc"), -1).ByIndex());
+  EXPECT_TRUE(qvt_FieldHandle("xyz", 2).ByIndex());
   EXPECT_EQ(qvt_FieldHandle(cow_String("stress_"), "11", -1).Name(), "stress_11");
   EXPECT_EQ(qvt_FieldHandle(static_cast<const char*>(nullptr), -1).Name(), "");
 }

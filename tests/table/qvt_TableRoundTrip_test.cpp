@@ -1,26 +1,20 @@
-// Many rows through a whole life: written, flushed, closed, reopened and
-// read back in index order and in a seeded random order; and a writer
-// process appending while a reader process refreshes its view.
-#include <gtest/gtest.h>
-
+// Many rows through a whole life: written, flushed, closed, updated in
+// place, reopened and read back in index order and in a seeded random
+// order; and damaged copies, whose every flipped byte either leaves the
+// rows readable or gives a clear exception, never a crash or a hang.
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <numeric>
 #include <random>
-#include <set>
-#include <thread>
 
 #include "nex_Exception.h"
-#include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
-using qvt_test::AllFieldTypes;
-using qvt_test::DatabaseKindTest;
+using namespace qvt_test;
 
 // What row r holds: a value per field, and which fields are left absent,
 // both functions of r alone.
@@ -64,26 +58,85 @@ std::string CheckRow(qvt_Row& row, int r) {
   return std::string();
 }
 
-class RoundTripTest : public DatabaseKindTest {};
+// Opens the file and reads every field of every row; answers how far it
+// got: 0 failed to open, 1 opened, 2 read every row.
+int ReadEverything(const std::string& path) {
+  int reached = 0;
+  try {
+    qvt_Database db = qvt_Database::Open(qvt_File::Open(path, 0, true), "");
+    reached = 1;
+    db.Bind();
+    for (const cow_String& name : db.GetTableMetadataNames()) db.GetTableMetadata(name);
+    qvt_Table table = db.Table(qvt_Handle(4), 0, 7);
+    for (int r = 0; r < table.Length(); ++r) {
+      qvt_Row row = table.ReadRow(r);
+      for (const auto& field : row.FieldMetadataMap()) {
+        if (!row.DataIsPresent(field.first)) continue;
+        try {
+          const int type = field.second.Type();
+          if (type == qvt_TypeInt) row.ReadFieldInt(field.first);
+          if (type == qvt_TypeHandle) row.ReadFieldHandle(field.first);
+          if (type == qvt_TypeFloat) row.ReadFieldFloat(field.first);
+          if (type == qvt_TypeDouble) row.ReadFieldDouble(field.first);
+          if (type == qvt_TypeString) row.ReadFieldString(field.first);
+        } catch (const nex_Exception&) {
+          // A damaged value: the rest of the row is still read.
+        }
+      }
+    }
+    reached = 2;
+  } catch (const nex_Exception&) {
+  }
+  return reached;
+}
 
+class RoundTripTest : public DatabaseKindTest {
+ protected:
+  // The table at handle 4 with the caller's indices, whatever order the
+  // stored record has.
+  static qvt_Table Mixed(qvt_Database& db, int cacheSize = -1) {
+    db.Bind(AllFieldTypes("Mixed"));
+    return db.Table(qvt_Handle(4), 0, cacheSize);
+  }
+};
+
+// The first rows are written blank, then rewritten in place (erased and
+// written again, in a seeded random order, then all of them) by an updater
+// that reopened the file; the rest are written once. All come back in
+// order, and a seeded sample in any order through a tiny cache.
 TEST_P(RoundTripTest, HundredThousandRowsComeBackInOrderAndASampleInAnyOrder) {
   constexpr int kRows = 100000;
+  constexpr int kUpdated = 5000;
   {
     qvt_Database db = CreateDb();
     qvt_Table table = db.Table(AllFieldTypes("Mixed"), 1 << 16, -1);
     for (int r = 0; r < kRows; ++r) {
       qvt_Row row = table.NewRow();
-      WriteRow(row, r);
+      if (r < kUpdated) {
+        row.WriteFieldInt(0, 0);
+      } else {
+        WriteRow(row, r);
+      }
       if (r == kRows / 2) table.Flush();
     }
     EXPECT_EQ(table.Flush(), 2);
     db.Flush();
   }
+  {
+    qvt_Database db = OpenDb("test.odb", false);
+    qvt_Table table = Mixed(db);
+    std::mt19937 random(31u);
+    for (int k = 0; k < 2 * kUpdated; ++k) {
+      const int r = k < kUpdated ? static_cast<int>(random() % kUpdated) : k - kUpdated;
+      qvt_Row row = table.UpdateRow(r);
+      row.Erase();
+      WriteRow(row, r);
+    }
+  }
   qvt_Database db = OpenDb();
-  db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
-  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
+  qvt_Table table = Mixed(db);
   ASSERT_EQ(table.Length(), kRows);
-  EXPECT_EQ(table.GetFlushCount(), 2);
+  EXPECT_EQ(table.GetFlushCount(), 3);
   for (int r = 0; r < kRows; ++r) {
     qvt_Row row = table.ReadRow(-1);
     ASSERT_EQ(row.Location(), r);
@@ -95,8 +148,7 @@ TEST_P(RoundTripTest, HundredThousandRowsComeBackInOrderAndASampleInAnyOrder) {
   std::vector<int> order(kRows);
   std::iota(order.begin(), order.end(), 0);
   std::shuffle(order.begin(), order.end(), std::mt19937(seed));
-  // A seeded sample in random order through a tiny cache: on a compressed
-  // file each such read may decode a segment, so not all of them.
+  // On a compressed file each such read may decode a segment, so not all.
   qvt_Table small = db.Table(qvt_Handle(4), 0, 4);
   order.resize(4000);
   for (int r : order) {
@@ -106,101 +158,39 @@ TEST_P(RoundTripTest, HundredThousandRowsComeBackInOrderAndASampleInAnyOrder) {
   }
 }
 
-TEST_P(RoundTripTest, UpdatesInPlaceSurviveReopening) {
-  constexpr int kRows = 5000;
+// Plain files, whose bytes are flipped.
+TEST(DamagedTablesTest, RandomByteFlipsNeverCrash) {
+  const DatabaseFiles files;
+  const auto Path = [&files](const char* name) { return files.Path(name); };
   {
-    qvt_Database db = CreateDb();
-    qvt_Table table = db.Table(AllFieldTypes("Mixed"), 0, -1);
-    for (int r = 0; r < kRows; ++r) table.NewRow().WriteFieldInt(0, 0);
-  }
-  {
-    qvt_Database db = OpenDb("test.odb", false);
-    db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
-    qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
-    std::mt19937 random(31u);
-    for (int k = 0; k < kRows; ++k) {
-      const int r = static_cast<int>(random() % kRows);
-      qvt_Row row = table.UpdateRow(r);
-      row.Erase();
-      WriteRow(row, r);
-    }
-    for (int r = 0; r < kRows; ++r) {
-      qvt_Row row = table.UpdateRow(r);
-      row.Erase();
+    qvt_Database db(files.Create().release());
+    qvt_Table table = db.Table(AllFieldTypes("Damaged"), 0, -1);
+    for (int r = 0; r < 120; ++r) {
+      qvt_Row row = table.NewRow();
       WriteRow(row, r);
     }
   }
-  qvt_Database db = OpenDb();
-  db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
-  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
-  ASSERT_EQ(table.Length(), kRows);
-  for (int r = 0; r < kRows; ++r) {
-    qvt_Row row = table.ReadRow(r);
-    const std::string fault = CheckRow(row, r);
-    ASSERT_TRUE(fault.empty()) << "row " << r << ": " << fault;
+  ASSERT_EQ(ReadEverything(Path("test.odb")), 2);
+  const std::vector<unsigned char> original = ReadAll(Path("test.odb"));
+  // Flips fall into the header and pools as well as the rows: the first
+  // 24 KiB hold everything but the unused end of the allocation.
+  const std::size_t span = std::min<std::size_t>(original.size(), 24 * 1024);
+  const unsigned seed = 4242u;
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  std::mt19937 random(seed);
+  int readAll = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<unsigned char> damaged = original;
+    const std::size_t at = random() % span;
+    damaged[at] ^= static_cast<unsigned char>(1u << (random() % 8));
+    WriteAll(Path("damaged.odb"), damaged);
+    SCOPED_TRACE(::testing::Message() << "round " << round << ", byte " << at);
+    if (ReadEverything(Path("damaged.odb")) == 2) ++readAll;
   }
+  // Most flips land in bytes that do not matter to a reader.
+  EXPECT_GT(readAll, 0);
 }
 
-TEST_P(RoundTripTest, ReaderProcessSeesAWriterProcessAppend) {
-  if (GetParam() == qvt_test::FileKind::Compressed) {
-    GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
-  }
-  constexpr int kBatches = 40;
-  constexpr int kPerBatch = 300;
-  const std::string path = Path();
-  const qvt_test::FileKind kind = GetParam();
-  qvt_test::ChildProcess writer([path, kind]() -> int {
-    qvt_Database db = qvt_Database::Create(qvt_test::OpenFileOfKind(kind, path, 2), "TEST", "", 0);
-    qvt_Table table = db.Table(AllFieldTypes("Mixed"), 4096, -1);
-    db.Flush();
-    std::printf("ready\n");
-    std::fflush(stdout);
-    int r = 0;
-    for (int batch = 0; batch < kBatches; ++batch) {
-      for (int k = 0; k < kPerBatch; ++k, ++r) {
-        qvt_Row row = table.NewRow();
-        WriteRow(row, r);
-      }
-      // Readers wait while the writer is inside the transaction.
-      db.ReaderSemaphoreSet();
-      table.Flush();
-      db.Flush();
-      db.ReaderSemaphoreClear();
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    }
-    return 0;
-  });
-  ASSERT_TRUE(writer.WaitForStdout("ready", 20000)) << writer.ErrSoFar();
-
-  qvt_Database db = OpenDb();
-  db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
-  qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
-  std::set<int> lengths;
-  int seen = table.Length();
-  int verified = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (verified < kBatches * kPerBatch && std::chrono::steady_clock::now() < deadline) {
-    db.Snap();
-    table.Snap();
-    const int length = table.Length();
-    ASSERT_GE(length, seen) << "the row count shrank";
-    seen = length;
-    lengths.insert(length);
-    for (; verified < length; ++verified) {
-      qvt_Row row = table.ReadRow(verified);
-      const std::string fault = CheckRow(row, verified);
-      ASSERT_TRUE(fault.empty()) << "row " << verified << ": " << fault;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  const qvt_test::ChildResult result = writer.Wait();
-  ASSERT_TRUE(result.Succeeded()) << result.err;
-  EXPECT_EQ(verified, kBatches * kPerBatch);
-  // The view grew in steps while the writer ran, not only at its end.
-  EXPECT_GT(lengths.size(), 3u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(qvt_test::AllFileKinds()),
-                         qvt_test::KindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, RoundTripTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
 }  // namespace
