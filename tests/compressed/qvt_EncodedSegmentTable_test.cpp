@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qvt_CompressedTestSupport.h"
+#include "qvt_SegmentBuffer.h"
 #include "qvt_SegmentBufferCache.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -240,6 +241,21 @@ TEST_F(EncodedSegmentTableTest, CacheSparesArmedSegments) {
   EXPECT_EQ(table->Cache().BufferCount(), 17);
   QVT_EXPECT_THROW_TEXT(table->Cache().Release(100, held.Get()), nex_AssertException,
                         "index < m_Entries.Size()");
+}
+
+TEST(SegmentBufferTest, CopiesShrinksAndSwaps) {
+  qvt_SegmentBuffer small(10);
+  small.Fill(7);
+  qvt_SegmentBuffer copy(small);
+  small.Shrink(4);
+  EXPECT_EQ(small.Size(), 4);
+  QVT_EXPECT_THROW_TEXT(small.Shrink(5), nex_AssertException, "newSize <= m_Size");
+  qvt_SegmentBuffer empty;
+  empty.Swap(copy);
+  EXPECT_EQ(copy.Size(), 0);
+  EXPECT_EQ(copy.Data(), nullptr);
+  ASSERT_EQ(empty.Size(), 10);
+  EXPECT_EQ(empty.Data()[9], 7);
 }
 
 TEST_F(EncodedSegmentTableTest, DamagedTableHeadersAreRefusedWithTheirText) {

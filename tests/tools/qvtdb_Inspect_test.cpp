@@ -138,37 +138,26 @@ TEST_F(Inspect, LocateAndDumpPrintExactly) {
   EXPECT_EQ(Lines(Dump(1, "text", "0"))[1].substr(0, 21), "00000000  aa ff bb ee");
 }
 
+// Every object's JSON dump is compared across kinds of file by the
+// conversion test; here the values that JSON writes its own way.
 TEST_F(Inspect, JsonDumpsParseBack) {
   const Json table = Json::parse(Dump(m_Sample.table, "json"));
-  EXPECT_EQ(table["handle"], m_Sample.table);
-  EXPECT_EQ(table["kind"], "table");
   EXPECT_EQ(table["class"], "samples");
-  EXPECT_EQ(table["length"], 5);
-  ASSERT_EQ(table["fields"].size(), 5u);
   EXPECT_EQ(table["fields"][1], (Json{{"name", "f"}, {"type", "float"}}));
-  ASSERT_EQ(table["rows"].size(), 5u);
   const Json& row3 = table["rows"][3];
-  EXPECT_EQ(row3["row"], 3);
   EXPECT_EQ(row3["values"]["s"], "he said \"hi\", then\nleft");
-  EXPECT_EQ(row3["values"]["i"], 23);
   EXPECT_EQ(row3["values"]["h"], m_Sample.intArray);
-  EXPECT_EQ(row3["values"]["d"].get<double>(), 0.25);
   EXPECT_EQ(row3["values"]["f"].get<double>(), 0.3);  // the float's shortest text, read as a double
-  EXPECT_TRUE(table["rows"][2]["values"]["s"].is_null());
   EXPECT_TRUE(table["rows"][4]["values"]["f"].is_null());
   EXPECT_EQ(table["rows"][2]["values"]["d"].get<double>(), 1.0 / 3);
   EXPECT_EQ(Json::parse(Dump(m_Sample.table, "json", "7:"))["rows"], Json::array());
-  const Json strings = Json::parse(Dump(m_Sample.stringArray, "json"));
-  EXPECT_EQ(strings["kind"], "string array");
-  EXPECT_EQ(strings["values_per_row"], 2);
-  EXPECT_EQ(strings["rows"][1], (Json{{"row", 1}, {"values", {"", "gamma, delta"}}}));
+  EXPECT_EQ(Json::parse(Dump(m_Sample.stringArray, "json"))["rows"][1],
+            (Json{{"row", 1}, {"values", {"", "gamma, delta"}}}));
   EXPECT_EQ(Json::parse(Dump(m_Sample.doubleArray, "json"))["rows"][0]["values"][0].get<double>(), 1e-300);
-  EXPECT_EQ(Json::parse(Dump(m_Sample.stream, "json", "4:5"))["records"],
-            (Json{{{"record", 4}, {"type", "string"}, {"id", 9}, {"value", "pooled text"}},
-                  {{"record", 5}, {"type", "fixed string"}, {"id", 10}, {"value", "fixed"}}}));
-  const Json space = Json::parse(Dump(m_Sample.space, "json"));
-  EXPECT_EQ(space["length"], 14);
-  EXPECT_EQ(space["lines"], (Json{{{"offset", 0}, {"hex", "68656c6c6f2073706163650001ff"}}}));
+  EXPECT_EQ(Json::parse(Dump(m_Sample.stream, "json", "5"))["records"],
+            (Json{{{"record", 5}, {"type", "fixed string"}, {"id", 10}, {"value", "fixed"}}}));
+  EXPECT_EQ(Json::parse(Dump(m_Sample.space, "json"))["lines"],
+            (Json{{{"offset", 0}, {"hex", "68656c6c6f2073706163650001ff"}}}));
 }
 
 TEST_F(Inspect, ListingADamagedFileListsWhatItCanAndSaysToCheckIt) {
