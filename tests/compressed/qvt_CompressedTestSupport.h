@@ -20,15 +20,17 @@ inline std::uint32_t LE32(const std::vector<unsigned char>& b, std::size_t o) {
          static_cast<std::uint32_t>(b.at(o + 2)) << 16 | static_cast<std::uint32_t>(b.at(o + 3)) << 24;
 }
 
-inline void PutLE32(std::vector<unsigned char>& b, std::size_t o, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.at(o + static_cast<std::size_t>(i)) = static_cast<unsigned char>(v >> (8 * i));
-}
-
 // Rewrites one little-endian word of a file in place.
 inline void PokeLE32(const std::string& path, std::size_t offset, std::uint32_t value) {
   std::vector<unsigned char> bytes = qvt_test::ReadAll(path);
-  PutLE32(bytes, offset, value);
+  for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<unsigned char>(value >> (8 * i));
   qvt_test::WriteAll(path, bytes);
+}
+
+// Each (offset, word) of pokes written into the file.
+inline void PokeAll(const std::string& path,
+                    const std::vector<std::pair<std::size_t, std::uint32_t>>& pokes) {
+  for (const auto& poke : pokes) PokeLE32(path, poke.first, poke.second);
 }
 
 // Bytes that compress to roughly a third: runs of a few letters and digits,

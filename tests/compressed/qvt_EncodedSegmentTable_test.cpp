@@ -1,8 +1,8 @@
-// Segments and the segment table: the table header's bytes, growth and
-// truncation, decode and encode counts, stored data, and damaged segments.
+// Segments, the segment table and its buffer cache: the table header's
+// bytes, growth and truncation, decode and encode counts, 1 MiB of buffers
+// reclaimed oldest first (a dirty one stored first, an armed one never), and
+// damaged tables and segments.
 #include "qvt_EncodedSegmentTable.h"
-
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -10,7 +10,9 @@
 
 #include "qvt_CompressedTestSupport.h"
 #include "qvt_SegmentBuffer.h"
+#include "qvt_SegmentBufferCache.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 using qvt_ctest::CompressibleBytes;
 using qvt_ctest::kSector;
@@ -73,76 +75,40 @@ class EncodedSegmentTableTest : public ::testing::Test {
 };
 
 TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
-  {
-    auto table = Create();
-    table->Flush();
-  }
+  Create()->Flush();
   std::vector<unsigned char> bytes = ReadAll(Path());
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kSector));
-  // magic, version, segment size, segment count, length of the last one
+  // container entries, magic, version, segment size, segment count, length of the last one
   const auto words = [&] {
-    return std::vector<std::uint32_t>{LE32(bytes, 20), LE32(bytes, 24), LE32(bytes, 28), LE32(bytes, 32),
-                                      LE32(bytes, 36)};
+    return std::vector<std::uint32_t>{LE32(bytes, 16), LE32(bytes, 20), LE32(bytes, 24),
+                                      LE32(bytes, 28), LE32(bytes, 32), LE32(bytes, 36)};
   };
-  EXPECT_EQ(words(), (std::vector<std::uint32_t>{0x6141C1A5u, 1, 65536, 0, 65536}));
+  EXPECT_EQ(words(), (std::vector<std::uint32_t>{0, 0x6141C1A5u, 1, 65536, 0, 65536}));
   EXPECT_EQ(Open()->LogicalSize(), 0);
-
   MakeFile();
   EXPECT_EQ(m_Encodes, 2);
   bytes = ReadAll(Path());
-  EXPECT_EQ(words(), (std::vector<std::uint32_t>{0x6141C1A5u, 1, 65536, 2, 300}));
-  EXPECT_EQ(LE32(bytes, 16), 2u);  // two container entries
-  auto table = Open();
-  EXPECT_EQ(table->SegmentSize(), kS);
-  EXPECT_EQ(table->LogicalSize(), kS + 300);
-  EXPECT_EQ(Get(*table, 0), CompressibleBytes(kS, 5));
-  EXPECT_EQ(Get(*table, 1), CompressibleBytes(300, 6));
-  EXPECT_EQ(m_Decodes, 2);
-}
-
-TEST_F(EncodedSegmentTableTest, GrowingFillsEarlierSegmentsWithZeros) {
-  auto table = Create();
-  Put(*table, 0, {'a', 'b', 'c'});
-  EXPECT_EQ(table->LogicalSize(), 3);
-  table->GetSegment(2);
-  EXPECT_EQ(table->NumSegments(), 3);
-  EXPECT_EQ(table->LastLength(), 0);
-  EXPECT_EQ(table->LogicalSize(), 2 * kS);
-  EXPECT_EQ(table->GetSegment(1)->DecodedLength(), kS);
-  EXPECT_FALSE(table->HasEntry(1));
-  Bytes first = Filled(kS, 0, 0);
-  first[0] = 'a', first[1] = 'b', first[2] = 'c';
-  EXPECT_EQ(Get(*table, 0), first);
-  EXPECT_EQ(Get(*table, 1), Filled(kS, 0, 0));  // never written: zeros, whatever buffer it was lent
-  // A segment shrunk and grown again shows zeros beyond the cut.
-  cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(2);
-  Put(*table, 2, Bytes(100, 'y'));
-  segment->SetDecodedLength(10);
-  segment->SetDecodedLength(100);
-  EXPECT_EQ(Get(*table, 2), Filled(100, 10, 'y'));
-}
-
-TEST_F(EncodedSegmentTableTest, SegmentsAreDecodedOnceAndEncodedOnlyWhenChanged) {
-  MakeFile();
+  EXPECT_EQ(words(), (std::vector<std::uint32_t>{2, 0x6141C1A5u, 1, 65536, 2, 300}));
   m_Encodes = m_Decodes = 0;
   auto table = Open(1);
+  EXPECT_EQ(table->SegmentSize(), kS);
+  EXPECT_EQ(table->LogicalSize(), kS + 300);
+  EXPECT_EQ(Get(*table, 1), CompressibleBytes(300, 6));
+  // Decoded once however often armed, encoded only when changed.
   cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
-  segment->Arm();
-  segment->Disarm();
-  segment->Arm();
-  segment->Arm();
-  segment->Disarm();
-  segment->Disarm();
-  EXPECT_EQ(m_Decodes, 1);
-  EXPECT_TRUE(segment->IsLoaded());
-  table->Flush();
+  for (int i = 0; i < 2; ++i) {
+    segment->Arm();
+    EXPECT_EQ(Get(*table, 0), CompressibleBytes(kS, 5));
+    segment->Disarm();
+  }
+  EXPECT_EQ(m_Decodes, 2);
   table->Flush();
   EXPECT_EQ(m_Encodes, 0);
-  // Setting the length dirties a stored segment only when it changes.
   segment->SetDecodedLength(segment->DecodedLength());
   EXPECT_FALSE(segment->IsDirty());
   segment->SetDecodedLength(50);
   EXPECT_TRUE(segment->IsDirty());
+  table->Flush();
   table->Flush();
   EXPECT_EQ(m_Encodes, 1);
   cow_CountedHld<qvt_EncodedSegment> fresh = table->GetSegment(3);
@@ -150,9 +116,25 @@ TEST_F(EncodedSegmentTableTest, SegmentsAreDecodedOnceAndEncodedOnlyWhenChanged)
   EXPECT_FALSE(fresh->IsDirty());
 }
 
-TEST_F(EncodedSegmentTableTest, TruncateDropsSegmentsAndTheirStoredBytes) {
+TEST_F(EncodedSegmentTableTest, GrowingAndTruncatingShowZerosBeyondTheCut) {
   {
     auto table = Create();
+    Put(*table, 0, {'a', 'b', 'c'});
+    EXPECT_EQ(table->LogicalSize(), 3);
+    table->GetSegment(2);
+    EXPECT_EQ(table->NumSegments(), 3);
+    EXPECT_EQ(table->LastLength(), 0);
+    EXPECT_EQ(table->LogicalSize(), 2 * kS);
+    EXPECT_FALSE(table->HasEntry(1));
+    Bytes first = Filled(kS, 3, 'a');
+    first[1] = 'b', first[2] = 'c';
+    EXPECT_EQ(Get(*table, 0), first);
+    EXPECT_EQ(Get(*table, 1), Filled(kS, 0, 0));  // never written: zeros, whatever buffer it was lent
+    // A segment shrunk and grown again shows zeros beyond the cut.
+    Put(*table, 2, Bytes(100, 'y'));
+    table->GetSegment(2)->SetDecodedLength(10);
+    table->GetSegment(2)->SetDecodedLength(100);
+    EXPECT_EQ(Get(*table, 2), Filled(100, 10, 'y'));
     for (int i = 0; i < 4; ++i) Put(*table, i, Bytes(kS, static_cast<char>('a' + i)));
     table->Flush();
     Put(*table, 2, {'!'});  // dirty and parked when cut off
@@ -160,11 +142,9 @@ TEST_F(EncodedSegmentTableTest, TruncateDropsSegmentsAndTheirStoredBytes) {
     EXPECT_EQ(table->NumSegments(), 1);
     EXPECT_EQ(table->Cache().BufferCount(), 1);
     table->GetSegment(0)->SetDecodedLength(10);
-    EXPECT_EQ(table->LogicalSize(), 10);
     table->Truncate(1);  // at the count: keeps every segment
     EXPECT_EQ(table->LogicalSize(), 10);
     QVT_EXPECT_THROW_TEXT(table->Truncate(2), nex_AssertException, "index < m_NumSegments");
-    // Growing again over the cut-off segments shows zeros, not old bytes.
     table->GetSegment(3)->SetDecodedLength(5);
     EXPECT_EQ(table->LogicalSize(), 3 * kS + 5);
     EXPECT_EQ(Get(*table, 2), Filled(kS, 0, 0));
@@ -178,39 +158,104 @@ TEST_F(EncodedSegmentTableTest, TruncateDropsSegmentsAndTheirStoredBytes) {
   EXPECT_EQ(Get(*table, 3), Filled(5, 0, 0));
 }
 
-TEST_F(EncodedSegmentTableTest, MisuseFailsWithItsCondition) {
-  auto table = Create();
-  cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
-  char bytes[8] = {};
-  QVT_EXPECT_THROW_TEXT(segment->Disarm(), nex_AssertException, "m_Armed > 0");
-  QVT_EXPECT_THROW_TEXT(segment->Read(bytes, 0, 1), nex_AssertException, "m_Armed");
-  QVT_EXPECT_THROW_TEXT(segment->Write(bytes, 0, 1), nex_AssertException, "m_Armed");
-  QVT_EXPECT_THROW_TEXT(segment->Load(), nex_AssertException, "m_Buffer");
-  QVT_EXPECT_THROW_TEXT(segment->Store(nullptr), nex_AssertException, "buffer");
-  qvt_SegmentBuffer buffer(kS);
-  QVT_EXPECT_THROW_TEXT(segment->Store(&buffer), nex_AssertException, "m_Dirty");
-  QVT_EXPECT_THROW_TEXT(segment->Reclaim(0, nullptr), nex_AssertException, "buffer");
-  segment->Arm();
-  QVT_EXPECT_THROW_TEXT(segment->Load(), nex_AssertException, "!m_Loaded");
-  QVT_EXPECT_THROW_TEXT(segment->Read(bytes, 0, 1), nex_AssertException, "first + length <= m_DecodedLength");
-  QVT_EXPECT_THROW_TEXT(segment->Write(bytes, kS - 4, 8), nex_AssertException,
-                        "firstOut + length <= m_Buffer->Size()");
-  QVT_EXPECT_THROW_TEXT(segment->Reclaim(0, &buffer), nex_AssertException, "!m_Armed");
-  segment->Disarm();
+// Arms, writes one byte at offset 0 of (when write), and disarms each
+// segment from first to last.
+void Touch(qvt_EncodedSegmentTable& table, int first, int last, bool write) {
+  for (int i = first; i <= last; ++i) {
+    cow_CountedHld<qvt_EncodedSegment> segment = table.GetSegment(i);
+    segment->Arm();
+    const char byte = static_cast<char>('A' + i % 26);
+    if (write) segment->Write(&byte, 0, 1);
+    segment->Disarm();
+  }
+}
 
+TEST_F(EncodedSegmentTableTest, CacheKeepsOneMiBAndReclaimsTheOldestFirst) {
+  EXPECT_EQ(qvt_SegmentBufferCache(4096).Limit(), 256);
+  EXPECT_EQ(qvt_SegmentBufferCache(1000).Limit(), 1048);
+  EXPECT_EQ(qvt_SegmentBufferCache(0x100000).Limit(), 1);
+  auto table = Create();
+  EXPECT_EQ(table->Cache().Limit(), 16);
+  EXPECT_EQ(table->Cache().BufferSize(), kS);
+  Touch(*table, 0, 15, true);
+  EXPECT_EQ(m_Encodes, 0);
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(table->Cache().IsParked(i)) << i;
+  Touch(*table, 16, 16, false);
+  EXPECT_EQ(table->Cache().BufferCount(), 16);
+  EXPECT_EQ(m_Encodes, 1);
+  EXPECT_TRUE(table->HasEntry(0));
+  EXPECT_FALSE(table->HasEntry(1));
+  EXPECT_FALSE(table->GetSegment(0)->IsLoaded());
+  EXPECT_FALSE(table->GetSegment(0)->IsDirty());
+  EXPECT_FALSE(table->Cache().IsParked(0));
+  EXPECT_EQ(Get(*table, 0)[0], 'A');  // back from its stored bytes
+  EXPECT_EQ(m_Decodes, 1);
+  EXPECT_FALSE(table->GetSegment(1)->IsLoaded());  // the next oldest made room for it
+  // A long walk stays within 1 MiB and every byte comes back.
+  table.reset();
+  table = Create();
+  m_Encodes = m_Decodes = 0;
+  Touch(*table, 0, 200, true);
+  EXPECT_EQ(table->Cache().BufferCount(), 16);
+  EXPECT_EQ(m_Encodes, 201 - 16);
+  table->Flush();
+  EXPECT_EQ(m_Encodes, 201);
+  for (int i = 0; i <= 200; i += 37) EXPECT_EQ(Get(*table, i)[0], static_cast<char>('A' + i % 26)) << i;
+  EXPECT_EQ(table->Cache().BufferCount(), 16);
+  // Discarded segments, parked and dirty, are never reclaimed through their old objects.
+  Touch(*table, 0, 15, true);
+  table->Truncate(4);
+  EXPECT_EQ(table->Cache().BufferCount(), 4);
+  Touch(*table, 20, 40, true);
+  EXPECT_EQ(table->Cache().BufferCount(), 16);
+  // Their stored bytes never come back, here or after reopening.
+  table->Flush();
+  for (int i = 4; i < 20; ++i) EXPECT_EQ(Get(*table, i), Filled(kS, 0, 0)) << i;
+  table.reset();
+  table = Open();
+  for (int i = 4; i < 20; ++i) EXPECT_EQ(Get(*table, i), Filled(kS, 0, 0)) << i;
+}
+
+// A clean victim is not stored; a re-armed segment moves to the end of the
+// recency list; an armed one is never reclaimed, and a seventeenth buffer
+// comes only when all sixteen are armed.
+TEST_F(EncodedSegmentTableTest, CacheSparesArmedSegments) {
+  auto table = Create();
+  cow_CountedHld<qvt_EncodedSegment> held = table->GetSegment(0);
+  held->Arm();
+  Touch(*table, 1, 15, false);
+  Touch(*table, 1, 1, false);  // segment 1 is now the most recent
+  Touch(*table, 16, 21, false);
+  EXPECT_EQ(m_Encodes + m_Decodes, 0);
+  EXPECT_EQ(table->Cache().BufferCount(), 16);
+  for (int i = 0; i <= 21; ++i) EXPECT_EQ(table->GetSegment(i)->IsLoaded(), i < 2 || i > 7) << i;
+  std::vector<cow_CountedHld<qvt_EncodedSegment>> armed;
+  for (int i = 1; i <= 16; ++i) {
+    armed.push_back(table->GetSegment(i));
+    armed.back()->Arm();
+  }
+  EXPECT_EQ(table->Cache().BufferCount(), 17);
+  for (auto& segment : armed) segment->Disarm();
+  held->Disarm();
+  Touch(*table, 17, 30, false);
+  EXPECT_EQ(table->Cache().BufferCount(), 17);
+  QVT_EXPECT_THROW_TEXT(table->Cache().Release(100, held.Get()), nex_AssertException,
+                        "index < m_Entries.Size()");
+}
+
+TEST(SegmentBufferTest, CopiesShrinksAndSwaps) {
   qvt_SegmentBuffer small(10);
   small.Fill(7);
   qvt_SegmentBuffer copy(small);
   small.Shrink(4);
   EXPECT_EQ(small.Size(), 4);
   QVT_EXPECT_THROW_TEXT(small.Shrink(5), nex_AssertException, "newSize <= m_Size");
-  EXPECT_EQ(copy.Size(), 10);
-  EXPECT_EQ(copy.Data()[9], 7);
   qvt_SegmentBuffer empty;
   empty.Swap(copy);
   EXPECT_EQ(copy.Size(), 0);
   EXPECT_EQ(copy.Data(), nullptr);
-  EXPECT_EQ(empty.Size(), 10);
+  ASSERT_EQ(empty.Size(), 10);
+  EXPECT_EQ(empty.Data()[9], 7);
 }
 
 TEST_F(EncodedSegmentTableTest, DamagedTableHeadersAreRefusedWithTheirText) {
@@ -234,15 +279,16 @@ TEST_F(EncodedSegmentTableTest, DamagedTableHeadersAreRefusedWithTheirText) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     MakeFile();
-    for (const auto& poke : c.pokes) PokeLE32(Path(), poke.first, poke.second);
+    qvt_ctest::PokeAll(Path(), c.pokes);
     if (c.isAssert)
       QVT_EXPECT_THROW_TEXT(Open(), nex_AssertException, c.text);
     else
       QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, c.text);
   }
   const std::vector<unsigned char> before = ReadAll(Path());
-  QVT_EXPECT_THROW_TEXT(Create(0), nex_TextException,
-                        Corrupt("EncodedSegmentTable::Create", "segment size 0 is not between 1 and 1048576"));
+  QVT_EXPECT_THROW_TEXT(
+      Create(0), nex_TextException,
+      Corrupt("EncodedSegmentTable::Create", "segment size 0 is not between 1 and 1048576"));
   EXPECT_EQ(ReadAll(Path()), before);  // the path is left alone
 }
 
@@ -261,13 +307,9 @@ TEST_F(EncodedSegmentTableTest, DamagedSegmentsAreRefusedWithTheirText) {
   MakeFile();
   PokeLE32(Path(), kSector, LE32(ReadAll(Path()), kSector) - 10);  // a truncated stream
   QVT_EXPECT_THROW_TEXT(Open()->GetSegment(0)->Arm(), nex_TextException, corrupt);
-
   // Segment 1's entry given a huge stored length the file is long enough for.
   MakeFile();
-  {
-    auto table = Open(1);
-    Put(*table, 5, CompressibleBytes(kS, 9));
-  }
+  Put(*Open(1), 5, CompressibleBytes(kS, 9));
   std::vector<unsigned char> bytes = ReadAll(Path());
   bytes.resize(bytes.size() + 40 * kSector, 0);
   qvt_test::WriteAll(Path(), bytes);

@@ -1,18 +1,24 @@
 // The compressed file through qvt_File: lengths, positions and segment
-// boundaries, extension both ways, read-only refusals, the informational
-// lines, and damaged files.
+// boundaries, extension both ways, refusals, the informational lines,
+// damaged files, seeded random operations against a plain model, a whole
+// database against the same on a plain file, and a medium that runs out of
+// room.
 #include "qvt_FileReprEncoded.h"
 
-#include <gtest/gtest.h>
-
+#include <cstdio>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "qvt_ChildProcess.h"
 #include "qvt_CompressedTestSupport.h"
+#include "qvt_DatabaseFixture.h"
 #include "qvt_File.h"
 #include "qvt_FileException.h"
+#include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 using qvt_ctest::CompressibleBytes;
 using qvt_ctest::kSector;
@@ -27,20 +33,20 @@ using Bytes = std::vector<char>;
 class EncodedFileTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("c.mdb"); }
-  static qvt_FileReprEncoded& Encoded(const qvt_File& file) { return dynamic_cast<qvt_FileReprEncoded&>(*file.Repr()); }
+  static qvt_FileReprEncoded& Encoded(const qvt_File& file) {
+    return dynamic_cast<qvt_FileReprEncoded&>(*file.Repr());
+  }
   // A compressed file holding bytes, closed.
   void Make(const Bytes& bytes) {
     qvt_File file = qvt_File::CreateCompressed(Name());
-    if (!bytes.empty()) {
-      ASSERT_EQ(file.Repr()->Write(bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
-    }
+    ASSERT_EQ(file.Repr()->Write(bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
   }
   static Bytes ReadBack(qvt_File& file) {
     Bytes bytes(static_cast<std::size_t>(file.Repr()->Length()));
     file.Repr()->Seek(0);
-    if (!bytes.empty()) {
-      EXPECT_EQ(file.Repr()->Read(bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
-    }
+    EXPECT_EQ(file.Repr()->Read(bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
     return bytes;
   }
   // Bytes of the closed file reopened read-only.
@@ -51,27 +57,17 @@ class EncodedFileTest : public ::testing::Test {
   static std::string BadParameter(const std::string& method) {
     return "*** ERROR: Bad parameter passed to file method: qvt_FileReprEncoded::" + method + ".";
   }
-  static Bytes Prefix(const Bytes& bytes, std::size_t keep, std::size_t size) {
-    Bytes out(bytes.begin(), bytes.begin() + static_cast<long>(keep));
-    out.resize(size, 0);
-    return out;
-  }
 
   qvt_test::ScratchDir m_Dir;
 };
 
 TEST_F(EncodedFileTest, EmptyFileIsOneSectorWithOneEmptySegment) {
-  {
-    qvt_File file = qvt_File::CreateCompressed(Name());
-    EXPECT_FALSE(file.ReadOnly());
-    file.Repr()->Flush();
-  }
+  qvt_File::CreateCompressed(Name()).Repr()->Flush();
   const std::vector<unsigned char> bytes = ReadAll(Name());
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kSector));
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "KVRTSA00");
   EXPECT_EQ((std::vector<std::uint32_t>{LE32(bytes, 28), LE32(bytes, 32), LE32(bytes, 36)}),
             (std::vector<std::uint32_t>{65536, 1, 0}));
-  EXPECT_TRUE(qvt_FileReprEncoded::IsCompressedFile(Name()));
   qvt_File file = qvt_File::Open(Name(), 0, true);
   EXPECT_TRUE(file.ReadOnly());
   EXPECT_EQ(file.Repr()->Length(), 0);
@@ -86,7 +82,6 @@ TEST_F(EncodedFileTest, PositionsFollowSegmentBoundaries) {
     EXPECT_EQ(file.Repr()->Write(bytes.data(), kS), kS);
     EXPECT_EQ(Encoded(file).CurrentSegment(), 1);  // a whole segment moves to the next at offset 0
     EXPECT_EQ(Encoded(file).CurrentOffset(), 0);
-    EXPECT_EQ(file.Repr()->Location(), kS);
     EXPECT_EQ(file.Repr()->Allocation(), kS);
     file.Repr()->Write(bytes.data() + kS, 2 * kS + 7);
   }
@@ -97,7 +92,6 @@ TEST_F(EncodedFileTest, PositionsFollowSegmentBoundaries) {
   EXPECT_EQ(Encoded(file).CurrentSegment(), 1);
   EXPECT_EQ(file.Repr()->Read(got.data() + 3, 2 * kS), 2 * kS);
   EXPECT_EQ(file.Repr()->Read(got.data() + 3 + 2 * kS, 100), 7);  // stops at the end
-  EXPECT_EQ(file.Repr()->Location(), 3 * kS + 7);
   EXPECT_EQ(file.Repr()->Read(got.data(), 20), 0);
   EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * kS + 10, bytes.begin() + kS - 3));
   file.Repr()->Seek(3 * kS + 7);  // the end is allowed, one byte further is not
@@ -107,30 +101,21 @@ TEST_F(EncodedFileTest, PositionsFollowSegmentBoundaries) {
 }
 
 TEST_F(EncodedFileTest, ExtensionBothWays) {
-  Make(CompressibleBytes(1000, 4));
-  {
-    qvt_File file = qvt_File::Open(Name(), 1, false);
-    file.Repr()->Seek(100);
-    EXPECT_FALSE(file.Repr()->ExtendFile(-10));  // cuts at the position
-    EXPECT_EQ(file.Repr()->Length(), 90);
-    EXPECT_EQ(file.Repr()->Location(), 90);
-    EXPECT_FALSE(file.Repr()->Extend(20));
-    EXPECT_EQ(file.Repr()->Length(), 110);
-    EXPECT_EQ(file.Repr()->Location(), 90);
-  }
-  EXPECT_EQ(Reopened(), Prefix(CompressibleBytes(90, 4), 90, 110));  // zeros where the cut bytes were
-
   Make(CompressibleBytes(100, 6));
   {
     qvt_File file = qvt_File::Open(Name(), 1, false);
-    EXPECT_FALSE(file.Repr()->ExtendFile(70000));
+    file.Repr()->Seek(50);
+    EXPECT_FALSE(file.Repr()->ExtendFile(-10));  // cuts at the position
+    EXPECT_EQ(file.Repr()->Location(), 40);
+    EXPECT_FALSE(file.Repr()->ExtendFile(70060));
     EXPECT_EQ(file.Repr()->Length(), 70100);
     EXPECT_EQ(file.Repr()->Allocation(), 70100);
-    EXPECT_EQ(file.Repr()->Location(), 0);
-    EXPECT_EQ(Encoded(file).Table().GetSegment(0)->DecodedLength(), 65536);
+    EXPECT_EQ(file.Repr()->Location(), 40);
     EXPECT_EQ(Encoded(file).Table().GetSegment(1)->DecodedLength(), 4564);
   }
-  EXPECT_EQ(Reopened(), Prefix(CompressibleBytes(100, 6), 100, 70100));
+  Bytes expected = CompressibleBytes(40, 6);
+  expected.resize(70100, 0);  // zeros where the cut bytes were
+  EXPECT_EQ(Reopened(), expected);
 
   Make(CompressibleBytes(5 * kS + 100, 5));
   {
@@ -139,69 +124,52 @@ TEST_F(EncodedFileTest, ExtensionBothWays) {
     file.Repr()->ExtendFile(-(2 * kS + 5));
     EXPECT_EQ(file.Repr()->Length(), 2 * kS - 5);
     EXPECT_EQ(Encoded(file).Table().NumSegments(), 2);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(-(3 * kS)), qvt_FileBadParameterExc, BadParameter("ExtendFile"));
-    EXPECT_EQ(file.Repr()->Length(), 2 * kS - 5);
+    QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(-(3 * kS)), qvt_FileBadParameterExc,
+                          BadParameter("ExtendFile"));
+    EXPECT_FALSE(file.Repr()->Extend(20));
+    EXPECT_EQ(file.Repr()->Length(), 2 * kS + 15);
   }
-  EXPECT_EQ(Reopened(), CompressibleBytes(2 * kS - 5, 5));
+  expected = CompressibleBytes(2 * kS - 5, 5);
+  expected.resize(2 * kS + 15, 0);
+  EXPECT_EQ(Reopened(), expected);
 }
 
-TEST_F(EncodedFileTest, BadArgumentsAndReadOnlyChangesAreRefused) {
+// Bad arguments and changes to a read-only file are refused and leave the
+// file alone, as do reading to the end (more segments than the cache holds)
+// and an update without changes; size-record calls change nothing.
+TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
+  char byte = 'x';
   {
     qvt_File file = qvt_File::CreateCompressed(Name());
-    char byte = 0;
     QVT_EXPECT_THROW_TEXT(file.Repr()->Read(&byte, -1), qvt_FileBadParameterExc, BadParameter("Read"));
     QVT_EXPECT_THROW_TEXT(file.Repr()->Read(nullptr, 1), qvt_FileBadParameterExc, BadParameter("Read"));
     QVT_EXPECT_THROW_TEXT(file.Repr()->Write(nullptr, 1), qvt_FileBadParameterExc, BadParameter("Write"));
     EXPECT_EQ(file.Repr()->Read(&byte, 0), 0);
-    EXPECT_EQ(file.Repr()->Length(), 0);
   }
-  Make(CompressibleBytes(500, 8));
+  const Bytes bytes = CompressibleBytes(20 * kS + 11, 9);
+  Make(bytes);
   const std::vector<unsigned char> before = ReadAll(Name());
   {
     qvt_File file = qvt_File::Open(Name(), 0, true);
+    EXPECT_EQ(ReadBack(file), bytes);
+    EXPECT_EQ(file.Repr()->Read(&byte, 1), 0);
     const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + Name();
-    char byte = 'x';
     QVT_EXPECT_THROW_TEXT(file.Repr()->Write(&byte, 1), qvt_FileReadOnlyExc, text);
     QVT_EXPECT_THROW_TEXT(file.Repr()->Flush(), qvt_FileReadOnlyExc, text);
     QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(1), qvt_FileReadOnlyExc, text);
     QVT_EXPECT_THROW_TEXT(file.Repr()->Extend(-1), qvt_FileReadOnlyExc, text);
     QVT_EXPECT_THROW_TEXT(file.Repr()->TrimToLength(), qvt_FileReadOnlyExc, text);
-    EXPECT_EQ(file.Repr()->Length(), 500);
   }
-  EXPECT_EQ(ReadAll(Name()), before);
-}
-
-// Reading to the end (whole segments, more than the cache holds, so the
-// table grows in memory) and an update without changes leave the file
-// byte for byte; size-record calls change nothing.
-TEST_F(EncodedFileTest, ReadingAndUnchangedUpdatesLeaveTheFileAlone) {
-  const Bytes bytes = CompressibleBytes(20 * kS, 9);
-  Make(bytes);
-  const std::vector<unsigned char> before = ReadAll(Name());
-  for (int pass = 0; pass < 2; ++pass) {
-    qvt_File file = qvt_File::Open(Name(), 0, true);
-    EXPECT_EQ(ReadBack(file), bytes);
-    char byte;
-    EXPECT_EQ(file.Repr()->Read(&byte, 1), 0);
-    file.Repr()->Seek(0);
-    EXPECT_EQ(file.Repr()->Read(&byte, 1), 1);
-  }
-  EXPECT_EQ(ReadAll(Name()), before);
-  const Bytes partial = CompressibleBytes(3 * kS + 11, 10);
-  Make(partial);
-  const std::vector<unsigned char> made = ReadAll(Name());
   {
     qvt_File file = qvt_File::Open(Name(), 1, false);
-    EXPECT_EQ(ReadBack(file), partial);
+    EXPECT_EQ(ReadBack(file), bytes);
+    file.Repr()->Seek(10);
+    file.Repr()->WriteSizeRecord(500);
+    file.Repr()->CheckSizeRecord(500);
+    file.Repr()->TrimToLength();
+    EXPECT_EQ(file.Repr()->Location(), 10);
   }
-  EXPECT_EQ(ReadAll(Name()), made);
-  qvt_File file = qvt_File::Open(Name(), 1, false);
-  file.Repr()->Seek(10);
-  file.Repr()->WriteSizeRecord(500);
-  file.Repr()->CheckSizeRecord(500);
-  file.Repr()->TrimToLength();
-  EXPECT_EQ(file.Repr()->Location(), 10);
-  EXPECT_EQ(ReadBack(file), partial);
+  EXPECT_EQ(ReadAll(Name()), before);
 }
 
 TEST_F(EncodedFileTest, InformationalLinesNameTheCompressedKind) {
@@ -218,7 +186,7 @@ TEST_F(EncodedFileTest, InformationalLinesNameTheCompressedKind) {
             "*** Informational: Updating Compressed File based MDB.\n");
 }
 
-TEST_F(EncodedFileTest, SniffNeedsTheSixMagicBytesAndTheContainerIsChecked) {
+TEST_F(EncodedFileTest, SniffAndDamageAreRefusedAtOpeningOrAtTheRead) {
   for (const std::string head : {"KVRTS", "KVRTSB00", "KVRTSA"}) {
     qvt_test::WriteAll(Name(), std::vector<unsigned char>(head.begin(), head.end()));
     EXPECT_EQ(qvt_FileReprEncoded::IsCompressedFile(Name()), head == "KVRTSA") << head;
@@ -227,17 +195,6 @@ TEST_F(EncodedFileTest, SniffNeedsTheSixMagicBytesAndTheContainerIsChecked) {
   qvt_test::WriteAll(Name(), std::vector<unsigned char>(text.begin(), text.end()));
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 0, true), nex_AssertException,
                         "strncmp( magic, MAGIC, sizeof(magic) ) == 0");
-  std::vector<unsigned char> bytes(kSector, 0);
-  const std::string magic = "KVRTSA00";
-  std::copy(magic.begin(), magic.end(), bytes.begin());
-  bytes[8] = 2;
-  qvt_test::WriteAll(Name(), bytes);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 1, false), nex_AssertException,
-                        "tmp[HEADER_VERSION] == CURRENT_VERSION");
-  EXPECT_EQ(ReadAll(Name()), bytes);
-}
-
-TEST_F(EncodedFileTest, DamagedSegmentsFailTheOpenOrTheReadThatReachesThem) {
   const char* corrupt = "***ERROR: CAE database is corrupt.";
   const Bytes bytes = CompressibleBytes(2 * kS, 13);
   Make(bytes);
@@ -252,6 +209,175 @@ TEST_F(EncodedFileTest, DamagedSegmentsFailTheOpenOrTheReadThatReachesThem) {
   file.Repr()->Seek(0);
   EXPECT_EQ(file.Repr()->Read(got.data(), 100), 100);  // segment 0 still reads
   EXPECT_TRUE(std::equal(got.begin(), got.begin() + 100, bytes.begin()));
+}
+
+// Seeded random Seek, Read, Write and Extend against a vector, reopening
+// now and then. Small segments make the cache reclaim and store often.
+class RandomOperationsTest : public EncodedFileTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RandomOperationsTest, MatchAPlainModel) {
+  const int segmentSize = GetParam();
+  const std::uint32_t seed = 777u + static_cast<std::uint32_t>(segmentSize);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  Bytes model;
+  std::int64_t position = 0;
+  // Well past the 1 MiB the cache keeps, so that buffers are reclaimed.
+  const std::int64_t maxSize = 3 << 20;
+  const int span = std::max(3 * segmentSize, 100000);
+  int mostBuffers = 0;
+  zip_Engine engine = zip_Engine::Zlib;
+  auto file = std::make_unique<qvt_FileReprEncoded>(
+      Name(), std::make_unique<qvt_CodecZip>(qvt_CodecZip::kDefaultLevel, engine), segmentSize);
+  for (int step = 0; step < 600; ++step) {
+    const unsigned op = rng() % 100;
+    if (op < 40) {
+      const int n = static_cast<int>(rng() % span);
+      if (position + n > maxSize) continue;
+      const Bytes bytes = CompressibleBytes(static_cast<std::size_t>(n), static_cast<std::uint32_t>(rng()));
+      ASSERT_EQ(file->Write(bytes.data(), n), n);
+      if (position + n > static_cast<std::int64_t>(model.size()))
+        model.resize(static_cast<std::size_t>(position + n));
+      std::copy(bytes.begin(), bytes.end(), model.begin() + position);
+      position += n;
+    } else if (op < 60) {
+      const int n = static_cast<int>(rng() % span);
+      Bytes got(static_cast<std::size_t>(n));
+      const int expected =
+          static_cast<int>(std::min<std::int64_t>(n, static_cast<std::int64_t>(model.size()) - position));
+      ASSERT_EQ(file->Read(got.data(), n), expected) << "step " << step;
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + expected, model.begin() + position))
+          << "step " << step;
+      position += expected;
+    } else if (op < 78) {
+      position = model.empty() ? 0 : static_cast<std::int64_t>(rng() % (model.size() + 1));
+      file->Seek(position);
+    } else if (op < 86) {
+      const std::int64_t n = rng() % span;
+      if (static_cast<std::int64_t>(model.size()) + n > maxSize) continue;
+      EXPECT_FALSE(file->ExtendFile(n));
+      model.resize(model.size() + static_cast<std::size_t>(n), 0);
+    } else if (op < 91) {
+      if (position == 0) continue;
+      const std::int64_t cut = 1 + static_cast<std::int64_t>(rng() % position);
+      EXPECT_FALSE(file->ExtendFile(-cut));
+      position -= cut;
+      model.resize(static_cast<std::size_t>(position));
+    } else if (op < 98) {
+      file->Flush();
+    } else {
+      // Reopened with the other engine where the build has both: each
+      // reads and extends what the other wrote.
+      file.reset();
+      engine = engine == zip_Engine::Zlib ? zip_Codec::Fastest() : zip_Engine::Zlib;
+      file = std::make_unique<qvt_FileReprEncoded>(
+          Name(), 1, std::make_unique<qvt_CodecZip>(qvt_CodecZip::kDefaultLevel, engine));
+      position = 0;
+    }
+    ASSERT_EQ(file->Length(), static_cast<std::int64_t>(model.size())) << "step " << step;
+    ASSERT_EQ(file->Location(), position) << "step " << step;
+    mostBuffers = std::max(mostBuffers, file->Table().Cache().BufferCount());
+  }
+  EXPECT_GE(mostBuffers, file->Table().Cache().Limit());
+  file.reset();
+  EXPECT_EQ(Reopened(), model);
+}
+
+INSTANTIATE_TEST_SUITE_P(SegmentSizes, RandomOperationsTest, ::testing::Values(4096, 65536, 1000));
+
+// The same database written on both kinds, some spaces far larger than the
+// 1 MiB the cache keeps, read back and updated: the same logical bytes,
+// except the size record, which only a plain file keeps (a compressed
+// file's container knows its own size), and the compressed one is smaller.
+TEST(CompressedAgainstPlain, SameDatabaseHasTheSameLogicalBytes) {
+  qvt_test::DatabaseFiles plain(qvt_test::FileKind::Local);
+  qvt_test::DatabaseFiles packed(qvt_test::FileKind::Compressed);
+  for (qvt_test::DatabaseFiles* files : {&plain, &packed}) {
+    std::vector<std::pair<qvt_Handle, Bytes>> spaces;
+    std::mt19937 rng(5);
+    for (const bool update : {false, true}) {
+      auto db = update ? files->Open("test.odb", false) : files->Create();
+      for (int i = 0; i < (update ? 20 : 300); ++i) {
+        std::unique_ptr<qvt_SpaceRepr> space(db->Space(-1));
+        const Bytes bytes =
+            CompressibleBytes(i % 90 == 7 ? 1200000 : rng() % 3000, static_cast<std::uint32_t>(rng()));
+        space->Write(bytes.data(), static_cast<int>(bytes.size()));
+        space->Flush();
+        spaces.emplace_back(space->Handle(), bytes);
+      }
+      db->Flush();
+      for (const auto& stored : spaces) {
+        std::unique_ptr<qvt_SpaceRepr> space(db->Space(stored.first, -1));
+        Bytes got(static_cast<std::size_t>(space->Length()));
+        ASSERT_EQ(space->Read(got.data(), static_cast<int>(got.size())), static_cast<int>(got.size()));
+        ASSERT_EQ(got, stored.second) << stored.first;
+      }
+    }
+  }
+  EXPECT_TRUE(qvt_FileReprEncoded::IsCompressedFile(packed.Path()));
+  std::vector<char> a = qvt_test::LogicalBytes(plain.Path());
+  std::vector<char> b = qvt_test::LogicalBytes(packed.Path());
+  ASSERT_EQ(a.size(), b.size());
+  ASSERT_GT(a.size(), 512u);
+  std::fill(a.begin() + 500, a.begin() + 512, 0);
+  std::fill(b.begin() + 500, b.begin() + 512, 0);
+  EXPECT_TRUE(a == b);
+  EXPECT_LT(qvt_test::FileSize(packed.Path()), qvt_test::FileSize(plain.Path()) / 2);
+}
+
+// A child process writes under a file-size limit, swept over the points
+// where the container grows: every run ends in success or the operating
+// system's refusal passed on as a clear exception, and the file left behind
+// opens cleanly or is refused with an exception, never a crash.
+TEST(EncodedFileFaultTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
+  constexpr long long kMiB = 1 << 20;
+  qvt_test::ScratchDir dir;
+  const std::string name = dir.File("full.mdb");
+  std::mt19937 rng(99);
+  Bytes data(static_cast<std::size_t>(3 * kMiB));  // noise zlib cannot shrink
+  for (char& c : data) c = static_cast<char>(rng());
+  for (const long long limit :
+       {kMiB - 1, kMiB + 4096, 2 * kMiB - 1, 2 * kMiB + 100000, 3 * kMiB + 5, 8 * kMiB}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    qvt_test::WriteAll(name, {});
+    const qvt_test::ChildResult result = qvt_test::RunChild([&] {
+      if (!qvt_test::LimitFileSize(limit)) return 2;
+      try {
+        qvt_File file = qvt_File::CreateCompressed(name);
+        for (std::size_t at = 0; at < data.size(); at += 65536) {
+          file.Repr()->Write(data.data() + at, 65536);
+          if (at % (8 * 65536) == 0) file.Repr()->Flush();
+        }
+        file.Repr()->Flush();
+        std::printf("done\n");
+      } catch (const nex_Exception& e) {
+        std::printf("%s\n", e.AsString().c_str());
+      }
+      return 0;
+    });
+    ASSERT_TRUE(result.Succeeded()) << result.exitCode << " " << result.signal << " " << result.err;
+    if (limit > 4 * kMiB) {
+      EXPECT_EQ(result.out, "done\n");
+      qvt_File file = qvt_File::Open(name, 0, true);
+      Bytes got(data.size());
+      EXPECT_EQ(file.Repr()->Read(got.data(), static_cast<int>(got.size())), static_cast<int>(data.size()));
+      EXPECT_TRUE(got == data);
+      continue;
+    }
+    const std::string tooLarge = "***ERROR: resize failed for file " + name + ": File too large";
+    EXPECT_EQ(result.out, tooLarge + "\n");
+    // Closing flushes again, which may fail the same way: reported, not thrown.
+    if (!result.err.empty()) {
+      EXPECT_EQ(result.err, "*** WARNING: Closing compressed file '" + name + "' failed: " + tooLarge + "\n");
+    }
+    try {
+      qvt_File file = qvt_File::Open(name, 0, true);
+      Bytes got(static_cast<std::size_t>(file.Repr()->Length()));
+      file.Repr()->Read(got.data(), static_cast<int>(got.size()));
+    } catch (const nex_Exception& e) {
+      SUCCEED() << "left-behind file refused: " << e.AsString();
+    }
+  }
 }
 
 }  // namespace

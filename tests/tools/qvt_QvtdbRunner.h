@@ -1,5 +1,5 @@
 // Runs the qvtdb program as a separate process and collects what it wrote
-// and how it ended, for the tests of the tool.
+// and how it ended, for the tests of the tool; and a few helpers on its text.
 #ifndef QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 #define QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 
@@ -32,14 +32,15 @@ constexpr int kSanitizerExit = 86;
 
 // The body of a child process that becomes qvtdb with arguments, in the
 // folder cwd when it is not empty.
-inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments, const std::string& cwd = "") {
+inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments,
+                                         const std::string& cwd = "") {
   const std::string binary = QvtdbBinary();
   return [binary, arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
       const char* old = std::getenv(name);
-      const std::string options =
-          (old && *old ? std::string(old) + ":" : std::string()) + "exitcode=" + std::to_string(kSanitizerExit);
+      const std::string options = (old && *old ? std::string(old) + ":" : std::string()) +
+                                  "exitcode=" + std::to_string(kSanitizerExit);
       ::setenv(name, options.c_str(), 1);
     }
     std::vector<std::string> words{"qvtdb"};
@@ -60,6 +61,16 @@ inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeo
   return child.Wait(timeoutMs);
 }
 
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+inline int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -68,10 +79,11 @@ inline std::vector<std::string> Lines(const std::string& text) {
 }
 
 // A run that ended by itself (no signal, no timeout) with this status.
-#define QVT_EXPECT_EXIT(result, status)                                                              \
-  do {                                                                                              \
-    EXPECT_TRUE((result).exited && !(result).timedOut)                                              \
-        << "signal " << (result).signal << "\nstdout:\n" << (result).out << "\nstderr:\n" << (result).err; \
+#define QVT_EXPECT_EXIT(result, status)                                                                     \
+  do {                                                                                                      \
+    EXPECT_TRUE((result).exited && !(result).timedOut) << "signal " << (result).signal << "\nstdout:\n"     \
+                                                       << (result).out << "\nstderr:\n"                     \
+                                                       << (result).err;                                     \
     EXPECT_EQ((result).exitCode, (status)) << "stdout:\n" << (result).out << "\nstderr:\n" << (result).err; \
   } while (0)
 

@@ -1,125 +1,109 @@
-// qvtdb as a process: help everywhere, exit status 2 for bad usage, and a
-// failure of the library as one line on standard error with status 1.
-#include <gtest/gtest.h>
+// qvtdb as a process: help lists every subcommand, and every failure is one
+// line on standard error with its status: 2 for bad usage, 1 for a refusal
+// or the library's message. A refused conversion leaves no target behind.
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "qvt_QvtdbRunner.h"
-#include "qvt_ToolSampleDatabase.h"
 #include "qvt_TestSupport.h"
+#include "qvt_ToolSampleDatabase.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace qvt_test {
 namespace {
 
-const std::vector<std::string> kSubcommands = {"info",     "ls",         "classes", "dump", "locate", "check",
-                                               "compress", "decompress", "watch",   "demo"};
-
-class CommandLine : public ::testing::Test {
- protected:
-  void SetUp() override { m_Sample = WriteSampleDatabase(m_Dir.File("sample.odb"), false); }
-  ScratchDir m_Dir;
-  SampleDatabase m_Sample;
-};
-
-TEST_F(CommandLine, HelpOfTheToolListsEverySubcommand) {
+TEST(CommandLine, HelpListsEverySubcommand) {
   const ChildResult result = RunQvtdb({"--help"});
   QVT_EXPECT_EXIT(result, 0);
-  for (const std::string& name : kSubcommands) {
-    EXPECT_NE(result.out.find("\n  " + name + " "), std::string::npos) << name;
+  for (const char* name : {"info", "ls", "classes", "dump", "locate", "unlock", "check", "compress",
+                           "decompress", "watch", "demo"}) {
+    EXPECT_TRUE(Has(result.out, "\n  " + std::string(name) + " ")) << name;
   }
-  EXPECT_EQ(result.out.find("demo-reader"), std::string::npos) << "the demo's own process stays out of the help";
+  EXPECT_FALSE(Has(result.out, "demo-reader")) << "the demo's own process stays out of the help";
   EXPECT_EQ(result.err, "");
 }
 
-TEST_F(CommandLine, EverySubcommandHasHelp) {
-  for (const std::string& name : kSubcommands) {
-    const ChildResult result = RunQvtdb({name, "--help"});
-    QVT_EXPECT_EXIT(result, 0);
-    EXPECT_NE(result.out.find("Usage: qvtdb " + name), std::string::npos) << result.out;
-  }
-}
+struct Failure {
+  std::vector<std::string> arguments;
+  int status;
+  std::string message;  // after "qvtdb: "; empty: the command-line parser's own text
+};
 
-TEST_F(CommandLine, BadUsageExitsWithTwo) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"frobnicate"},
-      {"info"},
-      {"info", "a.odb", "b.odb"},
-      {"dump", m_Sample.path},
-      {"dump", m_Sample.path, "4", "--format", "xml"},
-      {"compress", m_Sample.path},
-      {"watch", m_Sample.path, "--until-idle", "soon"},
-      {"demo", "--frames", "0"},
-  };
-  for (const auto& arguments : cases) {
-    const ChildResult result = RunQvtdb(arguments);
-    QVT_EXPECT_EXIT(result, 2);
-    EXPECT_NE(result.err, "");
-    EXPECT_EQ(result.out, "");
-  }
-}
-
-TEST_F(CommandLine, UnacceptableArgumentsExitWithTwoAndOneLine) {
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {{"dump", m_Sample.path, "four"}, "qvtdb: not a valid handle: \"four\"\n"},
-      {{"dump", m_Sample.path, "0x"}, "qvtdb: not a valid handle: \"0x\"\n"},
-      {{"dump", m_Sample.path, "99999999999"}, "qvtdb: handle out of range: \"99999999999\"\n"},
-      {{"dump", m_Sample.path, "4", "--rows", "3:1"}, "qvtdb: row range 3:1 ends before it starts\n"},
-      {{"dump", m_Sample.path, "4", "--rows", "a:"}, "qvtdb: not a valid first row: \"a\"\n"},
-      {{"dump", m_Sample.path, "4", "--rows", "-1"}, "qvtdb: not a valid row: \"-1\"\n"},
-      {{"locate", m_Sample.path, "-5"}, "qvtdb: not a valid offset: \"-5\"\n"},
-  };
-  for (const Case& c : cases) {
-    const ChildResult result = RunQvtdb(c.arguments);
-    QVT_EXPECT_EXIT(result, 2);
-    EXPECT_EQ(result.err, c.message);
-    EXPECT_EQ(result.out, "");
-  }
-}
-
-TEST_F(CommandLine, LibraryFailureIsItsMessageOnOneLine) {
-  const std::string missing = m_Dir.File("missing.odb");
-  const ChildResult result = RunQvtdb({"info", missing});
-  QVT_EXPECT_EXIT(result, 1);
-  EXPECT_EQ(result.err, "qvtdb: *** ERROR: No such file: " + missing + ".\n");
-  EXPECT_EQ(result.out, "");
-}
-
-TEST_F(CommandLine, MultiLineLibraryMessageBecomesOneLine) {
-  // The old-format message spans seven lines in the library.
-  std::vector<unsigned char> bytes(2048, 0);
+TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
+  ScratchDir dir;
+  const std::string s = WriteSampleDatabase(dir.File("sample.odb"), false).path;
+  const std::vector<unsigned char> sample = ReadAll(s);
+  std::vector<unsigned char> old(2048, 0);
   const std::string head = "WOXDFM";
-  std::copy(head.begin(), head.end(), bytes.begin());
-  const std::string path = m_Dir.File("old.odb");
-  WriteAll(path, bytes);
-  const ChildResult result = RunQvtdb({"ls", path});
-  QVT_EXPECT_EXIT(result, 1);
-  EXPECT_EQ(result.err,
-            "qvtdb: ***ERROR: \"" + path +
-                "\" is an old format KELVOR database file. database files generated with an KELVOR analysis "
-                "version prior to 6.1-1 cannot be opened with the current version of Kelvor/Viewer. Please rerun "
-                "the analysis using the current KELVOR analysis version.\n");
-}
-
-TEST_F(CommandLine, HandleThatNamesNoObjectIsTheLibrarysMessage) {
-  const ChildResult result = RunQvtdb({"dump", m_Sample.path, "400"});
-  QVT_EXPECT_EXIT(result, 1);
-  EXPECT_EQ(result.err,
-            "qvtdb: ***ERROR: Database is not valid. This may indicate that the database has been corrupted.\n");
-}
-
-TEST_F(CommandLine, HandlesAndOffsetsMayBeHexadecimal) {
-  const ChildResult decimal = RunQvtdb({"dump", m_Sample.path, std::to_string(m_Sample.intArray)});
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%X", m_Sample.intArray);
-  const ChildResult hexadecimal = RunQvtdb({"dump", m_Sample.path, hex});
-  QVT_EXPECT_EXIT(hexadecimal, 0);
-  EXPECT_EQ(decimal.out, hexadecimal.out);
+  std::copy(head.begin(), head.end(), old.begin());
+  WriteAll(dir.File("old.odb"), old);
+  WriteAll(dir.File("notes.txt"), std::vector<unsigned char>(3000, 'x'));
+  const std::vector<unsigned char> precious{'k', 'e', 'e', 'p'};
+  WriteAll(dir.File("keep.odb"), precious);
+  WriteAll(dir.File("busy.odb"), sample);
+  ASSERT_EQ(::mkdir(dir.File("busy.lsm").c_str(), 0755), 0);  // a writer's transaction lock
+  const std::string missing = dir.File("missing.odb");
+  const std::string target = dir.File("target.cdb");
+  const std::string nowhere = dir.File("no/such/folder/target.cdb");
+  const std::string sameFile = dir.Path() + "/./sample.odb";
+  const std::string exists = " exists; add --force to overwrite it";
+  const std::vector<Failure> cases = {
+      {{}, 2, ""},
+      {{"info"}, 2, ""},
+      {{"dump", s, "4", "--format", "xml"}, 2, ""},
+      {{"demo", "--frames", "0"}, 2, ""},
+      {{"dump", s, "four"}, 2, "not a valid handle: \"four\""},
+      {{"dump", s, "0x"}, 2, "not a valid handle: \"0x\""},
+      {{"dump", s, "99999999999"}, 2, "handle out of range: \"99999999999\""},
+      {{"dump", s, "4", "--rows", "3:1"}, 2, "row range 3:1 ends before it starts"},
+      {{"dump", s, "4", "--rows", "a:"}, 2, "not a valid first row: \"a\""},
+      {{"dump", s, "4", "--rows", "-1"}, 2, "not a valid row: \"-1\""},
+      {{"locate", s, "-5"}, 2, "not a valid offset: \"-5\""},
+      {{"info", missing}, 1, "*** ERROR: No such file: " + missing + "."},
+      // The old-format message spans seven lines in the library.
+      {{"ls", dir.File("old.odb")},
+       1,
+       "***ERROR: \"" + dir.File("old.odb") +
+           "\" is an old format KELVOR database file. database files generated with an KELVOR analysis "
+           "version prior to 6.1-1 cannot be opened with the current version of Kelvor/Viewer. Please rerun "
+           "the analysis using the current KELVOR analysis version."},
+      {{"dump", s, "400"},
+       1,
+       "***ERROR: Database is not valid. This may indicate that the database has been corrupted."},
+      {{"compress", missing, target}, 1, "*** ERROR: No such file: " + missing + "."},
+      {{"compress", dir.File("notes.txt"), target},
+       1,
+       "***ERROR: \"" + dir.File("notes.txt") + "\"  is not an KELVOR database file."},
+      {{"compress", s, nowhere},
+       1,
+       "***ERROR: open failed for file " + nowhere + ".qvtdb-partial: No such file or directory"},
+      {{"compress", s, dir.File("keep.odb")}, 1, dir.File("keep.odb") + exists},
+      {{"demo", dir.File("keep.odb"), "--frames", "1"}, 1, dir.File("keep.odb") + exists},
+      {{"decompress", s, sameFile, "--force"}, 1, "source and target are the same file: " + sameFile},
+      {{"compress", dir.File("busy.odb"), target},
+       1,
+       "a writer is changing " + dir.File("busy.odb") +
+           " now (its transaction lock exists); try again when it has finished"},
+  };
+  for (const Failure& c : cases) {
+    const ChildResult result = RunQvtdb(c.arguments);
+    SCOPED_TRACE(c.arguments.empty() ? "no arguments" : c.arguments[0] + " " + c.message);
+    QVT_EXPECT_EXIT(result, c.status);
+    EXPECT_EQ(result.out, "");
+    if (c.message.empty()) {
+      EXPECT_NE(result.err, "");
+    } else {
+      EXPECT_EQ(result.err, "qvtdb: " + c.message + "\n");
+    }
+  }
+  EXPECT_EQ(ReadAll(dir.File("keep.odb")), precious);
+  EXPECT_EQ(ReadAll(s), sample);
+  for (const std::string& path : {target, target + ".qvtdb-partial", nowhere}) {
+    EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
+  }
 }
 
 }  // namespace

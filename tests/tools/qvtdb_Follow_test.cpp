@@ -1,213 +1,229 @@
-// qvtdb demo and qvtdb watch as processes beside a writer: the demo runs to
-// its end with every frame followed once, and watch reports each refresh, a
-// re-created file, and stops when idle or interrupted.
-#include <gtest/gtest.h>
+// qvtdb demo, watch and unlock as processes beside a writer: the demo runs
+// to its end with every frame followed once; watch reports each refresh, a
+// re-created file, and stops when idle or interrupted; a transaction lock
+// left by a dead writer is told from a live writer's and only then removed.
 #include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "qvt_BatchWorkload.h"
 #include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
+#include "qvt_File.h"
 #include "qvt_QvtdbRunner.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
 namespace {
 
 constexpr int kTimeoutMs = 120000;
 
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class Follow : public ::testing::Test {
- protected:
-  ScratchDir m_Dir;
+struct DemoCase {
+  std::vector<std::string> arguments;
+  std::string file;  // as the demo names it
+  int frames;
+  std::string kind;
+  std::string also;  // one more part of the output
 };
 
 // The reader may open the file at any moment of the writer's run (early,
 // or when it is all over): whatever it finds at opening counts as seen.
-void ExpectDemoRan(const ChildResult& result, const std::string& file, int frames, const std::string& kind) {
-  QVT_EXPECT_EXIT(result, 0);
-  const std::string& out = result.out;
-  EXPECT_TRUE(Has(out, "reader: opened " + file + " at flush count ")) << out;
-  EXPECT_TRUE(Has(out, ": " + std::to_string(frames) + " frames planned on 40 nodes\n")) << out;
-  for (int frame = 1; frame <= frames; ++frame) {
-    EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
-    EXPECT_EQ(Count(out, "          frame " + std::to_string(frame) + "  t="), 1) << "frame " << frame << "\n" << out;
+TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
+  ScratchDir dir;
+  const std::string keep = dir.File("keep.odb");
+  WriteAll(keep, {'k', 'e', 'e', 'p'});
+  const std::vector<DemoCase> cases = {
+      {{dir.File("run.odb"), "--frames", "5", "--interval", "100"},
+       dir.File("run.odb"),
+       5,
+       "plain",
+       "reader: refresh 1, flush count "},
+      {{dir.File("run.cdb"), "--compressed", "--frames", "4", "--interval", "30"},
+       dir.File("run.cdb"),
+       4,
+       "compressed",
+       ""},
+      // Without a file: in the current folder, saying where, and simply written again.
+      {{"--frames", "2", "--interval", "0"},
+       "qvtdb-demo.odb",
+       2,
+       "plain",
+       "demo: the writer creates " + dir.File("qvtdb-demo.odb") +
+           " and writes 2 frames; a second process follows it\n"},
+      {{"--frames", "1", "--interval", "0"}, "qvtdb-demo.odb", 1, "plain", ""},
+      {{keep, "--frames", "1", "--interval", "0", "--force"}, keep, 1, "plain", ""},
+  };
+  for (const DemoCase& c : cases) {
+    std::vector<std::string> arguments{"demo"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ChildResult result = RunQvtdb(arguments, kTimeoutMs, dir.Path());
+    const std::string& out = result.out;
+    const std::string frames = std::to_string(c.frames);
+    QVT_EXPECT_EXIT(result, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(Has(out, "reader: opened " + c.file + " at flush count ")) << out;
+    EXPECT_TRUE(Has(out, ": " + frames + " frames planned on 40 nodes\n")) << out;
+    for (int frame = 1; frame <= c.frames; ++frame) {
+      EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
+      EXPECT_EQ(Count(out, "          frame " + std::to_string(frame) + "  t="), 1) << frame << "\n" << out;
+    }
+    EXPECT_TRUE(Has(out, "120 nodal values read, max |U| = 0.010000  (converged in ")) << out;
+    EXPECT_TRUE(Has(out, "reader: [########################] " + frames + "/" + frames + " frames\n")) << out;
+    EXPECT_TRUE(Has(out, "          message: analysis complete\n")) << out;
+    EXPECT_TRUE(Has(out, "reader: the writer finished; " + frames + " frames followed in ")) << out;
+    EXPECT_TRUE(
+        Has(out, "\ninfo of " + c.file + ":\nfile          " + c.file + "\nkind          " + c.kind + "\n"))
+        << out;
+    EXPECT_TRUE(Has(out, "  double array  " + frames + "\n")) << out;
+    EXPECT_TRUE(Has(out, c.also)) << out;
+    QVT_EXPECT_EXIT(RunQvtdb({"check", c.file}, kTimeoutMs, dir.Path()), 0);
   }
-  EXPECT_TRUE(Has(out, "120 nodal values read, max |U| = 0.010000  (converged in ")) << out;
-  EXPECT_TRUE(Has(out, "reader: [########################] " + std::to_string(frames) + "/" +
-                           std::to_string(frames) + " frames\n"))
-      << out;
-  EXPECT_TRUE(Has(out, "          message: analysis complete\n")) << out;
-  EXPECT_TRUE(Has(out, "reader: the writer finished; " + std::to_string(frames) + " frames followed in ")) << out;
-  EXPECT_TRUE(Has(out, "\ninfo of " + file + ":\nfile          " + file + "\nkind          " + kind + "\n")) << out;
-  EXPECT_TRUE(Has(out, "  double array  " + std::to_string(frames) + "\n")) << out;
-}
-
-TEST_F(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
-  const std::string file = m_Dir.File("run.odb");
-  const ChildResult result = RunQvtdb({"demo", file, "--frames", "5", "--interval", "100"}, kTimeoutMs);
-  ExpectDemoRan(result, file, 5, "plain");
-  EXPECT_TRUE(Has(result.out, "reader: refresh 1, flush count ")) << result.out;
-  EXPECT_EQ(result.err, "");
-  QVT_EXPECT_EXIT(RunQvtdb({"check", file}), 0);
 }
 
 // A writer that never pauses gets ahead of the reader between its refresh
 // and its look at the file; with more than 511 objects the linkage also
 // spans two blocks.
-TEST_F(Follow, WriterThatNeverPausesIsFollowedToTheEnd) {
-  const std::string file = m_Dir.File("fast.odb");
+TEST(Follow, WriterThatNeverPausesIsFollowedToTheEnd) {
+  ScratchDir dir;
+  const std::string file = dir.File("fast.odb");
   const ChildResult result = RunQvtdb({"demo", file, "--frames", "600", "--interval", "0"}, kTimeoutMs);
   QVT_EXPECT_EXIT(result, 0);
   EXPECT_TRUE(Has(result.out, "reader: [########################] 600/600 frames\n")) << result.err;
   EXPECT_TRUE(Has(result.out, "  double array  600\n"));
-  EXPECT_EQ(result.err, "");
   const ChildResult check = RunQvtdb({"check", file});
   QVT_EXPECT_EXIT(check, 0);
-  EXPECT_TRUE(Has(check.out, ": sound plain database, 606 objects (601 arrays, 4 tables, 1 tagged stream)")) << check.out;
-}
-
-TEST_F(Follow, CompressedDemoIsFollowedToo) {
-  const std::string file = m_Dir.File("run.cdb");
-  const ChildResult result = RunQvtdb({"demo", file, "--compressed", "--frames", "4", "--interval", "30"}, kTimeoutMs);
-  ExpectDemoRan(result, file, 4, "compressed");
-  QVT_EXPECT_EXIT(RunQvtdb({"check", file}), 0);
-}
-
-TEST_F(Follow, DemoWithoutAFileWritesInTheCurrentFolderAndSaysWhere) {
-  const ChildResult result = RunQvtdb({"demo", "--frames", "2", "--interval", "0"}, kTimeoutMs, m_Dir.Path());
-  ExpectDemoRan(result, "qvtdb-demo.odb", 2, "plain");
-  EXPECT_EQ(result.out.rfind("demo: the writer creates " + m_Dir.File("qvtdb-demo.odb") +
-                                 " and writes 2 frames; a second process follows it\n",
-                             0),
-            0u)
-      << result.out;
-  // The demo's own file is simply written again.
-  QVT_EXPECT_EXIT(RunQvtdb({"demo", "--frames", "1", "--interval", "0"}, kTimeoutMs, m_Dir.Path()), 0);
-}
-
-TEST_F(Follow, DemoRefusesToOverwriteAGivenFileWithoutForce) {
-  const std::string file = m_Dir.File("keep.odb");
-  const std::vector<unsigned char> precious{'k', 'e', 'e', 'p'};
-  WriteAll(file, precious);
-  const ChildResult refused = RunQvtdb({"demo", file, "--frames", "1"});
-  QVT_EXPECT_EXIT(refused, 1);
-  EXPECT_EQ(refused.err, "qvtdb: " + file + " exists; add --force to overwrite it\n");
-  EXPECT_EQ(ReadAll(file), precious);
-  QVT_EXPECT_EXIT(RunQvtdb({"demo", file, "--frames", "1", "--interval", "0", "--force"}, kTimeoutMs), 0);
+  EXPECT_TRUE(Has(check.out, ": sound plain database, 606 objects (601 arrays, 4 tables, 1 tagged stream)"))
+      << check.out;
 }
 
 // A writer in a child process: creates the database with one table, says
 // "ready", then writes batches of two rows, each inside a transaction ending
 // with a flush, every one when a line arrives on its standard input; closes
 // at one more line.
-int WriteBatches(const std::string& path, long creationTime, int batches) {
-  qvt_File file = qvt_File::Open(path, 2, false);
-  qvt_Database db = qvt_Database::Create(file, "TEST", "watched", creationTime);
-  {
-    qvt_TableMetadata shape("rows", 1);
-    shape.DefineIntField("n");
-    qvt_Table table = db.Table(shape, -1, -1);
+int WriteRowBatches(const std::string& path, long creationTime, int batches) {
+  qvt_Database db = qvt_Database::Create(qvt_File::Open(path, 2, false), "TEST", "watched", creationTime);
+  qvt_TableMetadata shape("rows", 1);
+  shape.DefineIntField("n");
+  qvt_Table table = db.Table(shape, -1, -1);
+  table.Flush();
+  db.Flush();
+  std::printf("ready\n");
+  std::fflush(stdout);
+  char line[16];
+  for (int batch = 0; batch < batches; ++batch) {
+    if (std::fgets(line, sizeof line, stdin) == nullptr) return 3;
+    qvt_ReaderSemaphoreProxy transaction(db);
+    for (int i = 0; i < 2; ++i) table.NewRow().WriteFieldInt("n", batch * 2 + i);
     table.Flush();
     db.Flush();
-    std::printf("ready\n");
-    std::fflush(stdout);
-    for (int batch = 0; batch < batches; ++batch) {
-      char line[16];
-      if (std::fgets(line, sizeof line, stdin) == nullptr) return 3;
-      qvt_ReaderSemaphoreProxy transaction(db);
-      for (int i = 0; i < 2; ++i) table.NewRow().WriteFieldInt("n", batch * 2 + i);
-      table.Flush();
-      db.Flush();
-    }
-    // And close (one more flush) when told to.
-    char line[16];
-    if (batches > 0 && std::fgets(line, sizeof line, stdin) == nullptr) return 3;
   }
+  // And close (one more flush) when told to.
+  if (batches > 0 && std::fgets(line, sizeof line, stdin) == nullptr) return 3;
   return 0;
 }
 
-// file names the database at path: the path itself, or a URL of it.
-void WatchReportsEachBatch(const std::string& path, const std::string& file) {
-  ChildProcess writer([&] { return WriteBatches(path, 1000, 3); });
-  ASSERT_TRUE(writer.WaitForStdout("ready\n", kTimeoutMs)) << writer.ErrSoFar();
-  ChildProcess watch(QvtdbProcess({"watch", file, "--until-idle", "1.5", "--interval", "20"}));
-  ASSERT_TRUE(watch.WaitForStdout("spaces\n", kTimeoutMs)) << watch.ErrSoFar();
-  // One batch at a time, each seen by watch before the next is written.
-  for (const char* rows : {"now 2\n", "now 4\n", "now 6\n"}) {
-    ASSERT_TRUE(writer.WriteStdin("go\n"));
-    ASSERT_TRUE(watch.WaitForStdout(rows, 20000)) << watch.OutSoFar() << watch.ErrSoFar();
-  }
-  ASSERT_TRUE(writer.WriteStdin("close\n"));
-  EXPECT_TRUE(writer.Wait(kTimeoutMs).Succeeded());
-  const ChildResult result = watch.Wait(kTimeoutMs);
-  QVT_EXPECT_EXIT(result, 0);
-  const std::string& out = result.out;
-  EXPECT_EQ(out.rfind("watching " + file + ": flush count 1, 4 spaces\n", 0), 0u) << out;
-  EXPECT_EQ(Count(out, "refresh: flush count "), 4) << out;  // three batches and the close
-  EXPECT_EQ(Count(out, "status: updated\n"), 4) << out;
-  EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 2\n")) << out;
-  EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 4\n")) << out;
-  EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, now 6\n")) << out;
-  EXPECT_TRUE(Has(out, "] refresh: flush count 5\n             no new objects, rows or records\n")) << out;
-  EXPECT_TRUE(Has(out, "s] idle for 1.5 s; stopping at flush count 5\n")) << out;
-}
-
-TEST_F(Follow, WatchReportsEachRefreshAndStopsWhenIdle) {
-  WatchReportsEachBatch(m_Dir.File("watched.odb"), m_Dir.File("watched.odb"));
-}
-
-TEST_F(Follow, WatchFollowsAUrlThroughTheAssistant) {
+// The database named by its path and by a URL through the assistant.
+TEST(Follow, WatchReportsEachRefreshAndStopsWhenIdle) {
   RemoteEnvironment remote;
-  WatchReportsEachBatch(m_Dir.File("watched.odb"), RemoteEnvironment::Url(m_Dir.File("watched.odb")));
+  ScratchDir dir;
+  for (const bool url : {false, true}) {
+    const std::string path = dir.File(url ? "url.odb" : "watched.odb");
+    const std::string file = url ? RemoteEnvironment::Url(path) : path;
+    ChildProcess writer([&] { return WriteRowBatches(path, 1000, 3); });
+    ASSERT_TRUE(writer.WaitForStdout("ready\n", kTimeoutMs)) << writer.ErrSoFar();
+    ChildProcess watch(QvtdbProcess({"watch", file, "--until-idle", "1.5", "--interval", "20"}));
+    ASSERT_TRUE(watch.WaitForStdout("spaces\n", kTimeoutMs)) << watch.ErrSoFar();
+    // One batch at a time, each seen by watch before the next is written.
+    for (const char* rows : {"now 2\n", "now 4\n", "now 6\n"}) {
+      ASSERT_TRUE(writer.WriteStdin("go\n"));
+      ASSERT_TRUE(watch.WaitForStdout(rows, 20000)) << watch.OutSoFar() << watch.ErrSoFar();
+    }
+    ASSERT_TRUE(writer.WriteStdin("close\n"));
+    EXPECT_TRUE(writer.Wait(kTimeoutMs).Succeeded());
+    const ChildResult result = watch.Wait(kTimeoutMs);
+    QVT_EXPECT_EXIT(result, 0);
+    const std::string& out = result.out;
+    EXPECT_EQ(out.rfind("watching " + file + ": flush count 1, 4 spaces\n", 0), 0u) << out;
+    EXPECT_EQ(Count(out, "refresh: flush count "), 4) << out;  // three batches and the close
+    EXPECT_EQ(Count(out, "status: updated\n"), 4) << out;
+    for (const char* rows : {"now 2\n", "now 4\n", "now 6\n"}) {
+      EXPECT_TRUE(Has(out, "table 4 (class rows): +2 rows, " + std::string(rows))) << out;
+    }
+    EXPECT_TRUE(Has(out, "] refresh: flush count 5\n             no new objects, rows or records\n")) << out;
+    EXPECT_TRUE(Has(out, "s] idle for 1.5 s; stopping at flush count 5\n")) << out;
+  }
 }
 
 // A first database, then watch, then a second database under the same
 // name: written into the same file with another creation time, or into a
 // new file (the old one removed) with the same creation time.
-void ExpectWatchFollowsTheNewDatabase(const std::string& file, bool removeFirst, long secondCreationTime) {
+TEST(Follow, WatchFollowsADatabaseCreatedAgain) {
+  ScratchDir dir;
+  const std::string file = dir.File("again.odb");
+  for (const bool removeFirst : {false, true}) {
+    EXPECT_TRUE(ChildProcess([&] { return WriteRowBatches(file, 1000, 0); }).Wait(kTimeoutMs).Succeeded());
+    ChildProcess watch(QvtdbProcess({"watch", file, "--interval", "20"}));
+    ASSERT_TRUE(watch.WaitForStdout("spaces\n", kTimeoutMs)) << watch.ErrSoFar();
+    if (removeFirst) {
+      ASSERT_EQ(std::remove(file.c_str()), 0);
+    }
+    ChildProcess second([&] { return WriteRowBatches(file, removeFirst ? 1000 : 2000, 1); });
+    ASSERT_TRUE(second.WaitForStdout("ready\n", kTimeoutMs));
+    // Watch takes the new database up before its rows come.
+    ASSERT_TRUE(watch.WaitForStdout("] watching " + file, 20000)) << watch.OutSoFar() << watch.ErrSoFar();
+    ASSERT_TRUE(second.WriteStdin("go\nclose\n"));
+    EXPECT_TRUE(second.Wait(kTimeoutMs).Succeeded());
+    EXPECT_TRUE(watch.WaitForStdout("+2 rows, now 2\n", 20000)) << watch.OutSoFar() << watch.ErrSoFar();
+    ::kill(watch.Pid(), SIGINT);
+    const ChildResult result = watch.Wait(kTimeoutMs);
+    QVT_EXPECT_EXIT(result, 0);
+    EXPECT_TRUE(Has(result.out, "status: re-created\n")) << result.out;
+    EXPECT_EQ(Count(result.out, "watching " + file + ": flush count "), 2) << result.out;
+    EXPECT_TRUE(Has(result.out, "s] interrupted; stopping\n")) << result.out;
+  }
+}
+
+// info and watch tell a stale lock from a live writer's, watch --until-idle
+// ends while it stays, and unlock removes it only when no writer holds the
+// file.
+TEST(Follow, StaleLockIsToldApartAndRemovedByUnlock) {
+  ScratchDir dir;
+  const std::string path = dir.File("run.odb");
+  const std::string lock = dir.File("run.lsm");
+  const std::string stale =
+      "stale transaction lock " + lock + ": no writer holds the file (qvtdb unlock removes it)";
+  WriteBatches(path, false, true, 2);
+  std::filesystem::create_directory(lock);
+  const ChildResult info = RunQvtdb({"info", path});
+  QVT_EXPECT_EXIT(info, 0);
+  EXPECT_TRUE(Has(info.out, "\ntransaction   " + stale + "\n")) << info.out;
+  const ChildResult watch = RunQvtdb({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000);
+  QVT_EXPECT_EXIT(watch, 0);
+  EXPECT_TRUE(Has(watch.out, "status: in transaction (" + stale + ")\n")) << watch.out;
+  EXPECT_TRUE(Has(watch.out, "idle for 0.3 s; stopping")) << watch.out;
   {
-    ChildProcess first([&] { return WriteBatches(file, 1000, 0); });
-    ASSERT_TRUE(first.Wait(kTimeoutMs).Succeeded());
+    qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, 1, true), "BTCH");
+    const ChildResult live = RunQvtdb({"info", path});
+    QVT_EXPECT_EXIT(live, 0);
+    EXPECT_TRUE(Has(live.out, "\ntransaction   in progress\n")) << live.out;
+    const ChildResult refused = RunQvtdb({"unlock", path});
+    QVT_EXPECT_EXIT(refused, 1);
+    EXPECT_EQ(refused.err, "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
+    EXPECT_TRUE(std::filesystem::exists(lock));
   }
-  ChildProcess watch(QvtdbProcess({"watch", file, "--interval", "20"}));
-  ASSERT_TRUE(watch.WaitForStdout("spaces\n", kTimeoutMs)) << watch.ErrSoFar();
-  if (removeFirst) {
-    ASSERT_EQ(std::remove(file.c_str()), 0);
-  }
-  ChildProcess second([&] { return WriteBatches(file, secondCreationTime, 1); });
-  ASSERT_TRUE(second.WaitForStdout("ready\n", kTimeoutMs));
-  // Watch takes the new database up before its rows come.
-  ASSERT_TRUE(watch.WaitForStdout("] watching " + file, 20000)) << watch.OutSoFar() << watch.ErrSoFar();
-  ASSERT_TRUE(second.WriteStdin("go\nclose\n"));
-  EXPECT_TRUE(second.Wait(kTimeoutMs).Succeeded());
-  EXPECT_TRUE(watch.WaitForStdout("+2 rows, now 2\n", 20000)) << watch.OutSoFar() << watch.ErrSoFar();
-  ::kill(watch.Pid(), SIGINT);
-  const ChildResult result = watch.Wait(kTimeoutMs);
-  QVT_EXPECT_EXIT(result, 0);
-  EXPECT_TRUE(Has(result.out, "status: re-created\n")) << result.out;
-  EXPECT_EQ(Count(result.out, "watching " + file + ": flush count "), 2) << result.out;
-  EXPECT_TRUE(Has(result.out, "s] interrupted; stopping\n")) << result.out;
-}
-
-TEST_F(Follow, WatchFollowsADatabaseCreatedAgainInTheSameFile) {
-  ExpectWatchFollowsTheNewDatabase(m_Dir.File("again.odb"), false, 2000);
-}
-
-TEST_F(Follow, WatchFollowsADatabaseCreatedAgainAsANewFile) {
-  ExpectWatchFollowsTheNewDatabase(m_Dir.File("again.odb"), true, 1000);
+  const ChildResult unlock = RunQvtdb({"unlock", path});
+  QVT_EXPECT_EXIT(unlock, 0);
+  EXPECT_EQ(unlock.out, path + ": removed the stale transaction lock " + lock + "\n");
+  EXPECT_FALSE(std::filesystem::exists(lock));
+  const ChildResult again = RunQvtdb({"unlock", path});
+  QVT_EXPECT_EXIT(again, 0);
+  EXPECT_EQ(again.out, path + ": no transaction lock\n");
 }
 
 }  // namespace
