@@ -144,8 +144,8 @@ ChildResult ChildProcess::Wait(int timeoutMs) {
   CloseFd(m_In);
   const long long deadline = NowMs() + timeoutMs;
   while ((m_OutFd >= 0 || m_ErrFd >= 0) && NowMs() < deadline) Pump(static_cast<int>(deadline - NowMs()));
-  // Reap kills the child once the time left is spent: -1, or 128 + the
-  // signal that ended it.
+  // Reap kills the child once the time left is spent and answers -1, or
+  // 128 + the signal that ended it (no program run here exits above 127).
   const int status = m_Process->Reap(static_cast<int>(std::max(0LL, deadline - NowMs())));
   CloseFd(m_OutFd);
   CloseFd(m_ErrFd);
