@@ -49,16 +49,13 @@ class JournalTest : public ::testing::Test {
   std::vector<unsigned char> m_Committed, m_Changed, m_Journal;
 };
 
-TEST_F(JournalTest, SavesEachChangedRangeOnceWithItsOldBytes) {
+TEST_F(JournalTest, SavesEachRangeOnceAReaderReadsThroughAndRecoveryPutsBackTheFlush) {
   // Header, then one record per changed range: 300 bytes, 20 bytes, 10 bytes.
   ASSERT_EQ(m_Journal.size(), 32u + 3 * 16 + 300 + 20 + 10);
   EXPECT_EQ(qvt_test::BE32(m_Journal, 32 + 4), static_cast<std::uint32_t>(kFirst));
   EXPECT_EQ(qvt_test::BE32(m_Journal, 32 + 8), 300u);
   EXPECT_TRUE(std::equal(m_Journal.begin() + 48, m_Journal.begin() + 348, m_Committed.begin() + kFirst));
   EXPECT_EQ(m_Changed.size(), static_cast<std::size_t>(kCommitted - 10 + 4000));
-}
-
-TEST_F(JournalTest, ReaderOfADeadWriterReadsThroughAndRecoveryPutsBackTheFlush) {
   {
     utl_File file(m_Path, utl_FileAccessRead);
     qvt_Journal journal(m_Path, file);
@@ -74,35 +71,33 @@ TEST_F(JournalTest, ReaderOfADeadWriterReadsThroughAndRecoveryPutsBackTheFlush) 
   EXPECT_TRUE(Recovered() == m_Committed);  // nothing left to apply twice
 }
 
-TEST_F(JournalTest, JournalCutAtAnyByteRollsBackOnlyItsWholeRecords) {
+// Recovery puts back only whole, checked records: those before a cut, or
+// before a damaged record; a cut or damaged header voids the journal.
+TEST_F(JournalTest, CutOrDamagedJournalRollsBackOnlyItsSoundRecords) {
   const std::size_t firstEnd = 32 + 16 + 300, secondEnd = firstEnd + 16 + 20;
+  // What recovery leaves when the journal's first `sound` bytes are whole.
+  const auto expected = [&](std::size_t sound) {
+    std::vector<unsigned char> bytes = m_Changed;
+    if (sound >= 32) bytes.resize(kCommitted);
+    if (sound >= firstEnd) std::copy_n(m_Committed.begin() + kFirst, 300, bytes.begin() + kFirst);
+    if (sound >= secondEnd) std::copy_n(m_Committed.begin() + kSecond, 20, bytes.begin() + kSecond);
+    return sound == m_Journal.size() ? m_Committed : bytes;
+  };
+  const auto recovered = [&](const std::vector<unsigned char>& journal) {
+    qvt_test::WriteAll(m_Path, m_Changed);
+    qvt_test::WriteAll(m_Path + "-journal", journal);
+    return Recovered();
+  };
   for (std::size_t cut = 0; cut <= m_Journal.size(); ++cut) {
     SCOPED_TRACE("journal cut to " + std::to_string(cut) + " bytes");
-    qvt_test::WriteAll(m_Path, m_Changed);
-    qvt_test::WriteAll(m_Path + "-journal", std::vector<unsigned char>(m_Journal.begin(), m_Journal.begin() + cut));
-    std::vector<unsigned char> expected = m_Changed;
-    if (cut >= 32) expected.resize(kCommitted);
-    if (cut >= firstEnd) std::copy_n(m_Committed.begin() + kFirst, 300, expected.begin() + kFirst);
-    if (cut >= secondEnd) std::copy_n(m_Committed.begin() + kSecond, 20, expected.begin() + kSecond);
-    if (cut == m_Journal.size()) expected = m_Committed;
-    ASSERT_TRUE(Recovered() == expected);
+    ASSERT_TRUE(recovered({m_Journal.begin(), m_Journal.begin() + cut}) == expected(cut));
   }
-}
-
-TEST_F(JournalTest, DamagedRecordEndsTheJournalAndADamagedHeaderVoidsIt) {
-  const std::size_t secondData = 32 + 16 + 300 + 16;
-  for (const std::size_t flipped : {std::size_t{3}, std::size_t{20}, secondData + 5, secondData - 9}) {
+  // In the header, and in the second record's header and data.
+  for (const std::size_t flipped : {std::size_t{3}, std::size_t{20}, firstEnd + 7, firstEnd + 21}) {
     SCOPED_TRACE("journal byte " + std::to_string(flipped) + " flipped");
-    qvt_test::WriteAll(m_Path, m_Changed);
     std::vector<unsigned char> damaged = m_Journal;
     damaged[flipped] ^= 0x40;
-    qvt_test::WriteAll(m_Path + "-journal", damaged);
-    std::vector<unsigned char> expected = m_Changed;
-    if (flipped > 32) {
-      expected.resize(kCommitted);
-      std::copy_n(m_Committed.begin() + kFirst, 300, expected.begin() + kFirst);
-    }
-    ASSERT_TRUE(Recovered() == expected);
+    ASSERT_TRUE(recovered(damaged) == expected(flipped < 32 ? 0 : firstEnd));
   }
 }
 

@@ -1,8 +1,10 @@
-// The writer process of the kill sweep, run under the kill shim:
+// The writer processes of the kill sweep and the Python tests:
 //   qvt_batch_writer PATH plain|compressed create|open LAST
 // writes batches until the file holds LAST, printing "flushed K" once the
 // flush that completes K batches has returned, and at the end "calls N"
-// with the writes and resizes the shim counted.
+// with the writes and resizes the kill shim counted (-1 without the shim);
+//   qvt_batch_writer PATH plain|compressed sample
+// writes the tool tests' sample database.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -11,18 +13,25 @@
 #include <string>
 
 #include "qvt_BatchWorkload.h"
+#include "qvt_ToolSampleDatabase.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s PATH plain|compressed create|open LAST\n", argv[0]);
+  const bool sample = argc == 4 && std::string(argv[3]) == "sample";
+  if (argc != 5 && !sample) {
+    std::fprintf(stderr, "usage: %s PATH plain|compressed create|open LAST | sample\n", argv[0]);
     return 2;
   }
+  const bool compressed = std::string(argv[2]) == "compressed";
   try {
-    qvt_test::WriteBatches(argv[1], std::string(argv[2]) == "compressed", std::string(argv[3]) == "create",
-                           std::atoi(argv[4]), [](int batches) {
-                             std::printf("flushed %d\n", batches);
-                             std::fflush(stdout);
-                           });
+    if (sample) {
+      qvt_test::WriteSampleDatabase(argv[1], compressed);
+      return 0;
+    }
+    const auto flushed = [](int batches) {
+      std::printf("flushed %d\n", batches);
+      std::fflush(stdout);
+    };
+    qvt_test::WriteBatches(argv[1], compressed, std::string(argv[3]) == "create", std::atoi(argv[4]), flushed);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "writer: %s\n", e.what());
     return 1;

@@ -17,33 +17,24 @@ constexpr off_t kPage = 4096;
 
 long g_Calls = 0;
 
-long KillAt() {
-  static const long at = [] {
-    const char* text = std::getenv("QVT_KILL_AT");
-    return text ? std::atol(text) : 0L;
-  }();
-  return at;
-}
-
-bool Torn() {
-  static const bool torn = std::getenv("QVT_KILL_TORN") != nullptr;
-  return torn;
-}
+using PwriteFn = ssize_t (*)(int, const void*, size_t, off_t);
+using FtruncateFn = int (*)(int, off_t);
 
 template <typename Fn>
 Fn Next(const char* name) {
   return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
 }
 
-using PwriteFn = ssize_t (*)(int, const void*, size_t, off_t);
-using FtruncateFn = int (*)(int, off_t);
-
 // Counts one call; before the fatal one, lets the first page of a torn
-// multi-page write land and dies.
+// multi-page write land (write given) and dies.
 void Count(PwriteFn write, int fd, const void* buffer, size_t count, off_t offset) {
-  if (++g_Calls != KillAt()) return;
+  static const long killAt = std::getenv("QVT_KILL_AT") ? std::atol(std::getenv("QVT_KILL_AT")) : 0;
+  static const bool torn = std::getenv("QVT_KILL_TORN") != nullptr;
+  if (++g_Calls != killAt) return;
   const off_t firstPage = kPage - offset % kPage;
-  if (write && Torn() && static_cast<off_t>(count) > firstPage) (void)write(fd, buffer, static_cast<size_t>(firstPage), offset);
+  if (write && torn && static_cast<off_t>(count) > firstPage) {
+    (void)write(fd, buffer, static_cast<size_t>(firstPage), offset);
+  }
   ::kill(::getpid(), SIGKILL);
   ::pause();
 }

@@ -1,5 +1,4 @@
-"""Shared helpers of the Python module's tests: the programs they run and the
-databases those programs write."""
+"""Shared helpers of the Python module's tests: the programs they run."""
 import json
 import os
 import subprocess
@@ -7,7 +6,7 @@ import subprocess
 import pytest
 
 QVTDB = os.environ.get("QVTDB", "")
-SAMPLE_WRITER = os.environ.get("QVT_PYTHON_SAMPLE", "")
+BATCH_WRITER = os.environ.get("QVT_BATCH_WRITER", "")
 EXAMPLE_WRITER = os.environ.get("QVT_EXAMPLE_WRITER", "")
 
 
@@ -24,6 +23,6 @@ def dump(path, handle):
 
 @pytest.fixture(autouse=True, scope="session")
 def programs():
-    for name, path in (("QVTDB", QVTDB), ("QVT_PYTHON_SAMPLE", SAMPLE_WRITER), ("QVT_EXAMPLE_WRITER", EXAMPLE_WRITER)):
+    for name, path in (("QVTDB", QVTDB), ("QVT_BATCH_WRITER", BATCH_WRITER), ("QVT_EXAMPLE_WRITER", EXAMPLE_WRITER)):
         if not os.access(path, os.X_OK):
             pytest.fail(f"{name} must name the built program (ctest sets it), not {path!r}")

@@ -1,13 +1,15 @@
-"""Every object of databases written by the C++ tool's demo, by the tool tests'
-sample writer and by this module reads the same through Python as through
-`qvtdb dump --format json`; the object list matches `qvtdb ls`."""
+"""Every object of databases written by the tool tests' sample writer (C++)
+and by this module reads the same through Python, from the file and through
+the file assistant, as through `qvtdb dump --format json`, and the object
+list is that of `qvtdb ls`."""
 import math
 
 import numpy as np
 import pytest
 import qvt
 
-from conftest import QVTDB, SAMPLE_WRITER, dump, run
+from conftest import BATCH_WRITER, QVTDB, dump, run
+
 
 def write_python(path, compressed):
     """Every kind of object and value, absent fields and odd texts included
@@ -28,30 +30,12 @@ def write_python(path, compressed):
             stream.write(kind, 3, value)
 
 
-def write_demo(path, compressed):
-    run(QVTDB, "demo", "--frames", "3", "--interval", "0", *(["--compressed"] if compressed else []), path)
-
-
 def write_sample(path, compressed):
-    run(SAMPLE_WRITER, path, *(["compressed"] if compressed else []))
-
-
-WRITERS = {"demo": write_demo, "sample": write_sample, "python": write_python}
-
-
-@pytest.fixture(scope="module", params=[(w, c) for w in WRITERS for c in (False, True)],
-                ids=lambda p: p[0] + ("-compressed" if p[1] else ""))
-def database(request, tmp_path_factory):
-    writer, compressed = request.param
-    path = str(tmp_path_factory.mktemp(writer) / "db.odb")
-    WRITERS[writer](path, compressed)
-    return path
+    run(BATCH_WRITER, path, "compressed" if compressed else "plain", "sample")
 
 
 def same(kind, python, json_value):
-    if kind == "float":
-        return np.float32(python) == np.float32(json_value)
-    return python == json_value
+    return np.float32(python) == np.float32(json_value) if kind == "float" else python == json_value
 
 
 def check_table(table, head):
@@ -68,8 +52,7 @@ def check_table(table, head):
                     math.isnan(column[r]) if kind in ("float", "double") else column.mask[r])
                 assert absent, (name, r)
                 continue
-            assert same(kind, row[name], value), (name, r)
-            assert same(kind, column[r], value), (name, r)
+            assert same(kind, row[name], value) and same(kind, column[r], value), (name, r)
             assert kind not in ("int", "handle") or not column.mask[r]
 
 
@@ -99,21 +82,16 @@ def check_space(space, head):
 CHECKS = {"table": check_table, "tagged stream": check_stream, "space": check_space}
 
 
-def test_objects_are_those_qvtdb_lists(database):
+@pytest.mark.parametrize("compressed", [False, True], ids=["plain", "compressed"])
+@pytest.mark.parametrize("write", [write_sample, write_python], ids=["sample", "python"])
+def test_every_object_reads_as_qvtdb_lists_and_dumps_it(tmp_path, write, compressed):
+    path = str(tmp_path / "db.odb")
+    write(path, compressed)
     # Lines of "%8u  %-14s ...": the handle, then the kind in its column.
-    listed = [(int(line[:8]), line[10:24].strip()) for line in run(QVTDB, "ls", database).splitlines()[1:]]
-    with qvt.open(database) as db:
-        assert db.objects() == [(h, "space" if k == "other" else k) for h, k in listed]
-
-
-def test_every_object_reads_as_qvtdb_dumps_it(database):
-    with qvt.open(database) as db:
-        for handle, kind in db.objects():
-            CHECKS.get(kind, check_array)(db[handle], dump(database, handle))
-
-
-def test_every_object_reads_the_same_through_the_assistant(database):
-    # file://localhost/... starts the file assistant (ctest puts it on PATH).
-    with qvt.open("file://localhost" + database) as db:
-        for handle, kind in db.objects():
-            CHECKS.get(kind, check_array)(db[handle], dump(database, handle))
+    listed = [(int(line[:8]), line[10:24].strip()) for line in run(QVTDB, "ls", path).splitlines()[1:]]
+    # file://localhost/... goes through the file assistant (ctest puts it on PATH).
+    for name in (path, "file://localhost" + path):
+        with qvt.open(name) as db:
+            assert db.objects() == [(h, "space" if k == "other" else k) for h, k in listed]
+            for handle, kind in db.objects():
+                CHECKS.get(kind, check_array)(db[handle], dump(path, handle))

@@ -11,16 +11,17 @@ import qvt
 CORPUS = os.path.join(os.path.dirname(__file__), "..", "corpus")
 
 
-def make(path):
+@pytest.fixture
+def made(tmp_path):
+    path = str(tmp_path / "l.odb")
     with qvt.create(path, "LT", "lifetimes") as db:
         db.define_class("c", {"n": "int", "s": "string"})
         db.create_table("c").append({"n": 1, "s": "one"})
+    return path
 
 
-def test_objects_keep_their_database_open_until_the_last_goes(tmp_path):
-    path = str(tmp_path / "l.odb")
-    make(path)
-    db = qvt.open(path)
+def test_objects_keep_their_database_open_until_the_last_goes(made):
+    db = qvt.open(made)
     table, classes = db[4], db.classes()
     del db
     gc.collect()
@@ -58,10 +59,9 @@ def test_an_extent_that_continues_a_space_is_no_object(tmp_path):
     with qvt.create(path, "LT", "extents") as db:
         a, b = db.create_array("int"), db.create_array("int")
         for i in range(3):  # growing in turn chains new extents
-            a.append([i] * 2000)
-            a.flush()
-            b.append([i] * 2000)
-            b.flush()
+            for array in (a, b):
+                array.append([i] * 2000)
+                array.flush()
     with qvt.open(path) as db:
         objects = dict(db.objects())
         extent = next(h for h in range(6, 20) if h not in objects)
@@ -70,41 +70,18 @@ def test_an_extent_that_continues_a_space_is_no_object(tmp_path):
         assert len(db[a.handle]) == 6000
 
 
-def not_found(tmp_path):
-    return qvt.open(str(tmp_path / "missing.odb"))
-
-
-def not_a_database(tmp_path):
-    return qvt.open(os.path.join(CORPUS, "not-a-database.odb"))
-
-
-def write_to_reader(tmp_path):
-    make(str(tmp_path / "r.odb"))
-    qvt.open(str(tmp_path / "r.odb"))[4].append({"n": 2})
-
-
-def unknown_field(tmp_path):
-    make(str(tmp_path / "u.odb"))
-    with qvt.open(str(tmp_path / "u.odb"), "r+") as db:
-        db[4].append({"nope": 1})
-
-
-def row_past_the_end(tmp_path):
-    make(str(tmp_path / "p.odb"))
-    qvt.open(str(tmp_path / "p.odb"))[4][1]
-
-
 @pytest.mark.parametrize("action, error, message", [
-    (not_found, (qvt.NoSuchFile, FileNotFoundError), "*** ERROR: No such file: {tmp}/missing.odb."),
-    (not_a_database, (qvt.Error,), '***ERROR: "{corpus}/not-a-database.odb"  is not an KELVOR database file.'),
-    (write_to_reader, (qvt.Error,),
+    (lambda p: qvt.open(p + ".missing"), (qvt.NoSuchFile, FileNotFoundError),
+     "*** ERROR: No such file: {path}.missing."),
+    (lambda p: qvt.open(os.path.join(CORPUS, "not-a-database.odb")), (qvt.Error,),
+     '***ERROR: "{corpus}/not-a-database.odb"  is not an KELVOR database file.'),
+    (lambda p: qvt.open(p)[4].append({"n": 2}), (qvt.Error,),
      "The output database was opened as read-only. Modification of data is not permitted."),
-    (unknown_field, (qvt.Error,), '***ERROR: Can\'t find field: "nope"'),
-    (row_past_the_end, (IndexError,), "row 1 is outside table 'c' of 1 rows"),
-    (lambda tmp_path: qvt.open(str(tmp_path), "w"), (ValueError,), "mode must be 'r' or 'r+', not 'w'"),
-])
-def test_failures_raise_their_class_with_the_message(tmp_path, action, error, message):
+    (lambda p: qvt.open(p, "r+")[4].append({"nope": 1}), (qvt.Error,), '***ERROR: Can\'t find field: "nope"'),
+    (lambda p: qvt.open(p)[4][1], (IndexError,), "row 1 is outside table 'c' of 1 rows"),
+    (lambda p: qvt.open(p, "w"), (ValueError,), "mode must be 'r' or 'r+', not 'w'"),
+], ids=["missing", "not-a-database", "read-only", "unknown-field", "past-the-end", "bad-mode"])
+def test_failures_raise_their_class_with_the_message(made, action, error, message):
     with pytest.raises(error) as raised:
-        action(tmp_path)
-    text = raised.value.args[0] if isinstance(raised.value, KeyError) else str(raised.value)
-    assert text == message.format(tmp=tmp_path, corpus=CORPUS)
+        action(made)
+    assert str(raised.value) == message.format(path=made, corpus=CORPUS)

@@ -1,7 +1,7 @@
 // The batch writer and its checking reader.
 #include "qvt_BatchWorkload.h"
 
-#include <exception>
+#include <stdexcept>
 #include <vector>
 
 #include "qvt_Database.h"
@@ -63,7 +63,7 @@ void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int 
 
 void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,
                   const std::function<void(int)>& flushed) {
-  qvt_File file = !create        ? qvt_File::Open(path, 1, true)
+  qvt_File file = !create      ? qvt_File::Open(path, 1, true)
                   : compressed ? qvt_File::CreateCompressed(path)
                                : qvt_File::Open(path, 2, false);
   qvt_Database db = create ? qvt_Database::Create(file, "BTCH", "batches of a killed writer", 1800000000)
@@ -99,39 +99,34 @@ int CountSoundBatches(const std::string& path, std::string* problem) {
     qvt_TaggedStream stream = db.TaggedStream(kStreamHandle, 0);
     const int count = table.Length();
     for (int batch = 0; batch < count; ++batch) {
-      const std::string at = "batch " + std::to_string(batch) + ": ";
+      const auto expect = [batch](bool sound, const std::string& what) {
+        if (!sound) throw std::runtime_error("batch " + std::to_string(batch) + ": " + what);
+      };
       qvt_Row row = table.ReadRow(batch);
-      if (row.ReadFieldInt("n") != batch || row.ReadFieldString("label") != Label(batch)) {
-        *problem = at + "row holds " + std::to_string(row.ReadFieldInt("n")) + " '" +
-                   row.ReadFieldString("label") + "'";
-        return -1;
-      }
+      expect(
+          row.ReadFieldInt("n") == batch && row.ReadFieldString("label") == Label(batch),
+          "row holds " + std::to_string(row.ReadFieldInt("n")) + " '" + row.ReadFieldString("label") + "'");
       qvt_Array<double, 4> doubles = db.ArrayDouble(row.ReadFieldHandle("doubles"), -1, 0);
       qvt_Array<cow_String, 6> strings = db.ArrayString(row.ReadFieldHandle("strings"), -1, 0);
       std::vector<double> values(2 * Rows(batch) + 2);
       std::vector<cow_String> texts(Texts(batch) + 1);
-      if (doubles.Length() != Rows(batch) || doubles.Read(values.data(), Rows(batch) + 1) != 2 * Rows(batch) ||
-          strings.Length() != Texts(batch) || strings.Read(texts.data(), Texts(batch) + 1) != Texts(batch)) {
-        *problem = at + "arrays of the wrong length";
-        return -1;
+      expect(doubles.Length() == Rows(batch) &&
+                 doubles.Read(values.data(), Rows(batch) + 1) == 2 * Rows(batch) &&
+                 strings.Length() == Texts(batch) &&
+                 strings.Read(texts.data(), Texts(batch) + 1) == Texts(batch),
+             "arrays of the wrong length");
+      int i = 0;
+      while (i < Rows(batch) && values[2 * i] == Value(batch, i) && values[2 * i + 1] == -Value(batch, i) &&
+             (i >= Texts(batch) || texts[i] == Label(batch + i))) {
+        ++i;
       }
-      for (int i = 0; i < Rows(batch); ++i) {
-        if (values[2 * i] != Value(batch, i) || values[2 * i + 1] != -Value(batch, i) ||
-            (i < Texts(batch) && texts[i] != Label(batch + i))) {
-          *problem = at + "array values differ in row " + std::to_string(i);
-          return -1;
-        }
-      }
-      if (!stream.Next() || stream.GetID() != batch || stream.GetInt() != batch * 7 || !stream.Next() ||
-          stream.GetID() != batch || stream.GetString() != Label(batch)) {
-        *problem = at + "tagged stream records differ";
-        return -1;
-      }
+      expect(i == Rows(batch), "array values differ in row " + std::to_string(i));
+      expect(stream.Next() && stream.GetID() == batch && stream.GetInt() == batch * 7 && stream.Next() &&
+                 stream.GetID() == batch && stream.GetString() == Label(batch),
+             "tagged stream records differ");
     }
-    if (stream.Next()) {
-      *problem = "the tagged stream holds more records than " + std::to_string(count) + " batches";
-      return -1;
-    }
+    if (stream.Next())
+      throw std::runtime_error("the tagged stream holds more records than the table's batches");
     return count;
   } catch (const std::exception& e) {
     *problem = e.what();

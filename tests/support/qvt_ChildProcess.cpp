@@ -1,15 +1,15 @@
-// Forked child processes with piped standard streams, standard-error
-// capture and scoped environment variables.
+// Forked children with piped standard streams, waited for and killed
+// through the library's own process handle; standard-error capture; scoped
+// environment variables.
 #include "qvt_ChildProcess.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,12 +17,18 @@
 #include <exception>
 #include <stdexcept>
 
+#include "qvt_StatusChild.h"
+#include "uti_Spawn.h"
+#include <sys/resource.h>
+
 namespace qvt_test {
 
 namespace {
-void MakePipe(int fds[2]) {
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-}
+// uti_Spawn's bounded reaping, for a child forked here.
+class Forked : public uti_Spawn {
+ public:
+  explicit Forked(pid_t pid) : uti_Spawn(pid) {}
+};
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -30,7 +36,8 @@ void CloseFd(int& fd) {
 }
 
 long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 }  // namespace
@@ -38,13 +45,13 @@ long long NowMs() {
 ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env,
                            const std::vector<std::string>& unset) {
   int in[2], out[2], err[2];
-  MakePipe(in);
-  MakePipe(out);
-  MakePipe(err);
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
   std::fflush(nullptr);  // nothing buffered in the parent is written twice
-  m_Pid = ::fork();
-  if (m_Pid < 0) throw std::runtime_error("fork failed");
-  if (m_Pid == 0) {
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
     ::dup2(in[0], 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
@@ -56,17 +63,14 @@ ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string
       code = body();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "child: exception: %s\n", e.what());
-      code = 98;
     } catch (...) {
       std::fprintf(stderr, "child: unknown exception\n");
-      code = 98;
     }
     std::fflush(nullptr);
     ::_exit(code);
   }
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
+  m_Process = std::make_unique<Forked>(pid);
+  for (int fd : {in[0], out[1], err[1]}) ::close(fd);
   m_In = in[1];
   m_OutFd = out[0];
   m_ErrFd = err[0];
@@ -74,108 +78,82 @@ ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string
 
 ChildProcess::~ChildProcess() {
   CloseFd(m_In);
-  if (!m_Reaped && m_Pid > 0) {
-    ::kill(m_Pid, SIGKILL);
-    int status;
-    while (::waitpid(m_Pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  (void)m_Process->Reap(0);
   CloseFd(m_OutFd);
   CloseFd(m_ErrFd);
 }
 
+pid_t ChildProcess::Pid() const { return m_Process->ProcessId(); }
+
 bool ChildProcess::WriteStdin(const std::string& text) {
   if (m_In < 0) return false;
   // A child that has gone must not kill the test with SIGPIPE.
-  struct sigaction ignore {}, old{};
+  struct sigaction ignore {
+  }, old{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &old);
   std::size_t done = 0;
-  bool ok = true;
   while (done < text.size()) {
     const ssize_t n = ::write(m_In, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
+    if (n < 0 && errno != EINTR) break;
+    if (n > 0) done += static_cast<std::size_t>(n);
   }
   ::sigaction(SIGPIPE, &old, nullptr);
-  return ok;
+  return done == text.size();
 }
-
-void ChildProcess::CloseStdin() { CloseFd(m_In); }
 
 bool ChildProcess::Pump(int timeoutMs) {
   pollfd fds[2];
   int n = 0;
-  if (m_OutFd >= 0) fds[n++] = {m_OutFd, POLLIN, 0};
-  if (m_ErrFd >= 0) fds[n++] = {m_ErrFd, POLLIN, 0};
+  for (int fd : {m_OutFd, m_ErrFd}) {
+    if (fd >= 0) fds[n++] = {fd, POLLIN, 0};
+  }
   if (n == 0) return false;
-  const int rc = ::poll(fds, static_cast<nfds_t>(n), timeoutMs);
-  if (rc <= 0) return true;
+  if (::poll(fds, static_cast<nfds_t>(n), timeoutMs) <= 0) return true;
   for (int i = 0; i < n; ++i) {
     if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     char buf[4096];
     const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
     const bool isOut = fds[i].fd == m_OutFd;
-    if (got <= 0) {
+    if (got > 0) {
+      (isOut ? m_Out : m_Err).append(buf, static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
       CloseFd(isOut ? m_OutFd : m_ErrFd);
-      continue;
     }
-    (isOut ? m_Out : m_Err).append(buf, static_cast<std::size_t>(got));
   }
   return true;
 }
 
 bool ChildProcess::WaitFor(const std::string& text, const std::string& stream, int timeoutMs) {
   const long long deadline = NowMs() + timeoutMs;
-  for (;;) {
-    if (stream.find(text) != std::string::npos) return true;
+  while (stream.find(text) == std::string::npos) {
     const long long left = deadline - NowMs();
-    if (left <= 0) return false;
-    if (!Pump(static_cast<int>(left))) return stream.find(text) != std::string::npos;
+    if (left <= 0 || !Pump(static_cast<int>(left))) return stream.find(text) != std::string::npos;
   }
+  return true;
 }
 
-bool ChildProcess::WaitForStdout(const std::string& text, int timeoutMs) { return WaitFor(text, m_Out, timeoutMs); }
-bool ChildProcess::WaitForStderr(const std::string& text, int timeoutMs) { return WaitFor(text, m_Err, timeoutMs); }
+bool ChildProcess::WaitForStdout(const std::string& text, int timeoutMs) {
+  return WaitFor(text, m_Out, timeoutMs);
+}
+bool ChildProcess::WaitForStderr(const std::string& text, int timeoutMs) {
+  return WaitFor(text, m_Err, timeoutMs);
+}
 
 ChildResult ChildProcess::Wait(int timeoutMs) {
-  ChildResult result;
-  CloseStdin();
+  CloseFd(m_In);
   const long long deadline = NowMs() + timeoutMs;
-  while (m_OutFd >= 0 || m_ErrFd >= 0) {
-    const long long left = deadline - NowMs();
-    if (left <= 0) {
-      result.timedOut = true;
-      ::kill(m_Pid, SIGKILL);
-      break;
-    }
-    Pump(static_cast<int>(left));
-  }
-  int status = 0;
-  for (;;) {
-    const pid_t rc = ::waitpid(m_Pid, &status, result.timedOut ? 0 : WNOHANG);
-    if (rc < 0 && errno == EINTR) continue;
-    if (rc == m_Pid) break;
-    if (rc < 0) throw std::runtime_error("waitpid failed");
-    // Pipes closed but the child still runs (it closed its streams).
-    if (NowMs() >= deadline) {
-      result.timedOut = true;
-      ::kill(m_Pid, SIGKILL);
-      continue;
-    }
-    ::usleep(2000);
-  }
-  m_Reaped = true;
+  while ((m_OutFd >= 0 || m_ErrFd >= 0) && NowMs() < deadline) Pump(static_cast<int>(deadline - NowMs()));
+  // Reap kills the child once the time left is spent and answers -1, or
+  // 128 + the signal that ended it (no program run here exits above 127).
+  const int status = m_Process->Reap(static_cast<int>(std::max(0LL, deadline - NowMs())));
   CloseFd(m_OutFd);
   CloseFd(m_ErrFd);
-  result.exited = WIFEXITED(status);
-  result.exitCode = result.exited ? WEXITSTATUS(status) : -1;
-  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  ChildResult result;
+  result.timedOut = status < 0;
+  result.exited = status >= 0 && status < 128;
+  result.exitCode = result.exited ? status : -1;
+  result.signal = status >= 128 ? status - 128 : result.timedOut ? SIGKILL : 0;
   result.out = m_Out;
   result.err = m_Err;
   return result;
@@ -190,15 +168,14 @@ ChildResult RunChild(std::function<int()> body, const std::string& input,
 
 ChildResult RunProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                        int timeoutMs) {
-  return RunChild(
-      [&argv] {
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        return 127;
-      },
-      "", env, timeoutMs);
+  const auto exec = [&argv] {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    return 127;
+  };
+  return RunChild(exec, "", env, timeoutMs);
 }
 
 StderrCapture::StderrCapture() {
@@ -211,40 +188,29 @@ StderrCapture::StderrCapture() {
   if (m_Saved < 0 || ::dup2(m_File, 2) < 0) throw std::runtime_error("dup failed");
 }
 
-StderrCapture::~StderrCapture() { Stop(); }
-
 std::string StderrCapture::Stop() {
   if (m_Saved < 0) return m_Text;
   std::fflush(stderr);
   ::dup2(m_Saved, 2);
   CloseFd(m_Saved);
-  const off_t end = ::lseek(m_File, 0, SEEK_END);
-  if (end > 0) {
-    m_Text.resize(static_cast<std::size_t>(end));
-    const ssize_t n = ::pread(m_File, &m_Text[0], m_Text.size(), 0);
-    m_Text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  }
+  m_Text.resize(static_cast<std::size_t>(std::max<off_t>(0, ::lseek(m_File, 0, SEEK_END))));
+  const ssize_t n = m_Text.empty() ? 0 : ::pread(m_File, &m_Text[0], m_Text.size(), 0);
+  m_Text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   CloseFd(m_File);
   return m_Text;
 }
 
 bool DropRootPrivileges() {
-  if (::geteuid() != 0) return true;
-  const gid_t nobodyGroup = 65534;
   const uid_t nobody = 65534;
-  if (::setgroups(0, nullptr) != 0) return false;
-  if (::setgid(nobodyGroup) != 0) return false;
-  return ::setuid(nobody) == 0;
+  if (::geteuid() != 0) return true;
+  return ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
 }
 
 bool LimitFileSize(long long bytes) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
-  if (::sigaction(SIGXFSZ, &ignore, nullptr) != 0) return false;
-  struct rlimit limit;
-  limit.rlim_cur = static_cast<rlim_t>(bytes);
-  limit.rlim_max = static_cast<rlim_t>(bytes);
-  return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  return ::sigaction(SIGXFSZ, &ignore, nullptr) == 0 && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : m_Name(name) {
@@ -263,6 +229,47 @@ ScopedEnv::~ScopedEnv() {
     ::setenv(m_Name.c_str(), m_OldValue.c_str(), 1);
   else
     ::unsetenv(m_Name.c_str());
+}
+
+CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler,
+                               std::function<void()> setup, const std::map<std::string, std::string>& env) {
+  const auto serve = [handler, setup] {
+    if (setup) setup();
+    char line[256];
+    for (int n = 1; std::fgets(line, sizeof line, stdin) != nullptr; ++n) {
+      std::string command(line);
+      while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.pop_back();
+      const std::string answer = command == "quit" ? "quit" : handler(command);
+      std::printf("%d:%s\n", n, answer.c_str());
+      std::fflush(stdout);
+      if (answer == "quit") break;
+    }
+    return 0;
+  };
+  m_Child = std::make_unique<ChildProcess>(serve, env);
+}
+
+std::string CommandedChild::Ask(const std::string& command, int timeoutMs) {
+  // Every earlier answer was read whole, so this one starts where the
+  // output ends now.
+  const std::string& out = m_Child->OutSoFar();
+  const std::size_t start = out.size();
+  const std::string tag = std::to_string(++m_Asked) + ":";
+  if (!m_Child->WriteStdin(command + "\n")) return "<no answer> " + m_Child->ErrSoFar();
+  // Waiting for a text the child never writes only collects output.
+  for (int waited = 0; out.find('\n', start) == std::string::npos && waited < timeoutMs; waited += 10) {
+    (void)m_Child->WaitForStdout(std::string(1, '\0'), 10);
+  }
+  const std::size_t end = out.find('\n', start);
+  if (end == std::string::npos || out.compare(start, tag.size(), tag) != 0) {
+    return "<no answer> " + out.substr(start) + " " + m_Child->ErrSoFar();
+  }
+  return out.substr(start + tag.size(), end - start - tag.size());
+}
+
+ChildResult CommandedChild::Finish() {
+  (void)Ask("quit");
+  return m_Child->Wait();
 }
 
 }  // namespace qvt_test

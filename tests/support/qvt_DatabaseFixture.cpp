@@ -1,7 +1,13 @@
-// Database files of a chosen kind in a scratch folder.
+// Database files of a chosen kind in a scratch folder, public databases
+// over them, and byte views of their spaces.
 #include "qvt_DatabaseFixture.h"
 
+#include <stdexcept>
+
 #include "nex_Exception.h"
+#include "qvt_Linkage.h"
+#include "qvt_Space.h"
+#include "qvt_TablesFixture.h"
 
 namespace qvt_test {
 
@@ -16,30 +22,80 @@ void KindTest::SetUp() {
 
 std::vector<FileKind> AllFileKinds() { return {FileKind::Local, FileKind::Compressed}; }
 
-std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info) { return FileKindName(info.param); }
-
-const char* FileKindName(FileKind kind) { return kind == FileKind::Local ? "Local" : "Compressed"; }
+std::string KindParamName(const ::testing::TestParamInfo<FileKind>& info) {
+  return info.param == FileKind::Local ? "Local" : "Compressed";
+}
 
 qvt_File OpenFileOfKind(FileKind kind, const std::string& path, int access) {
   if (access == 2 && kind == FileKind::Compressed) return qvt_File::CreateCompressed(path);
   return qvt_File::Open(path, access, access == 0);
 }
 
-std::unique_ptr<qvt_DatabaseReprFile> DatabaseFiles::Create(const std::string& name, const std::string& typeCode,
+std::unique_ptr<qvt_DatabaseReprFile> DatabaseFiles::Create(const std::string& name,
+                                                            const std::string& typeCode,
                                                             const std::string& description,
                                                             long creationTime) const {
-  qvt_File file = OpenFileOfKind(m_Kind, Path(name), 2);
   auto db = std::make_unique<qvt_DatabaseReprFile>();
-  db->Create(file, typeCode, description, creationTime);
+  db->Create(OpenFileOfKind(m_Kind, Path(name), 2), typeCode, description, creationTime);
   return db;
 }
 
 std::unique_ptr<qvt_DatabaseReprFile> DatabaseFiles::Open(const std::string& name, bool readOnly,
                                                           const std::string& typeCode) const {
-  qvt_File file = OpenFileOfKind(m_Kind, Path(name), readOnly ? 0 : 1);
   auto db = std::make_unique<qvt_DatabaseReprFile>();
-  db->Open(file, typeCode);
+  db->Open(OpenFileOfKind(m_Kind, Path(name), readOnly ? 0 : 1), typeCode);
   return db;
+}
+
+qvt_Database DatabaseKindTest::CreateDb(const std::string& name) const {
+  return qvt_Database(m_Files.Create(name).release());
+}
+
+qvt_Database DatabaseKindTest::OpenDb(const std::string& name, bool readOnly) const {
+  return qvt_Database(m_Files.Open(name, readOnly).release());
+}
+
+std::vector<unsigned char> SpaceBytes(qvt_Database& db, qvt_Handle handle) {
+  qvt_Space space = db.Space(handle, -1);
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(space.Length()));
+  space.Seek(0);
+  if (!bytes.empty() && space.Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size())) !=
+                            static_cast<int>(bytes.size())) {
+    throw std::runtime_error("short space read");
+  }
+  return bytes;
+}
+
+qvt_TableMetadata AllFieldTypes(const std::string& name) {
+  qvt_TableMetadata md(name, 1);
+  md.DefineIntField("i");
+  md.DefineHandleField("h");
+  md.DefineFloatField("f");
+  md.DefineDoubleField("d");
+  md.DefineStringField("s");
+  return md;
+}
+
+namespace {
+qvt_DatabaseReprFile& FileOf(qvt_Database& db) {
+  auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
+  if (!file) throw std::runtime_error("not a database file");
+  return *file;
+}
+}  // namespace
+
+std::int64_t FileOffsetInSpace(qvt_Database& db, qvt_Handle handle, std::int64_t offsetInSpace) {
+  for (qvt_Handle h = handle; h != 0;) {
+    const qvt_LinkageEntry& e = FileOf(db).LinkageEntry(h);
+    if (offsetInSpace < e.m_Length) return e.m_Location + offsetInSpace;
+    offsetInSpace -= e.m_Length;
+    h = e.m_Next;
+  }
+  throw std::runtime_error("offset beyond the space");
+}
+
+std::int64_t StringReference(qvt_Database& db, const std::string& text) {
+  return FileOf(db).StringPool().StringOffset(text);
 }
 
 }  // namespace qvt_test

@@ -4,8 +4,6 @@
 #ifndef QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,12 +11,11 @@
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_File.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
 
 enum class FileKind { Local, Compressed };
-
-const char* FileKindName(FileKind kind);
 
 // access: 0 read, 1 update, 2 create. Creating a compressed file ignores
 // nothing else; opening sniffs the kind from the file as the library does.
@@ -29,8 +26,6 @@ class DatabaseFiles {
  public:
   explicit DatabaseFiles(FileKind kind = FileKind::Local) : m_Kind(kind) {}
 
-  FileKind Kind() const { return m_Kind; }
-  const ScratchDir& Dir() const { return m_Dir; }
   std::string Path(const std::string& name = "test.odb") const { return m_Dir.File(name); }
 
   // A new database in a new file.

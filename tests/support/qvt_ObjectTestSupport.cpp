@@ -7,7 +7,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
-#include "qvt_FaultyFile.h"
+#include "qvt_FileRepr.h"
 #include "qvt_FileReprLocal.h"
 #include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"
@@ -16,6 +16,62 @@
 #include "utl_File.h"
 
 namespace qvt_test {
+
+namespace {
+
+constexpr const char* kFailure = "injected failure of the file";
+
+// A file that works until its N-th change (write, growth, trim, size
+// record) and fails every change from then on, as a full or dead disk
+// would; reads keep working.
+class FaultyFile : public qvt_FileRepr {
+ public:
+  FaultyFile(qvt_FileRepr* inner, int failFrom)
+      : qvt_FileRepr(inner->FileName()), m_Inner(inner), m_FailFrom(failFrom) {}
+  bool Fired() const { return m_Fired; }
+
+  bool ReadOnly() const override { return m_Inner->ReadOnly(); }
+  utl_FileOffset Length() override { return m_Inner->Length(); }
+  void Seek(utl_FileOffset offset) override { m_Inner->Seek(offset); }
+  utl_FileOffset Location() override { return m_Inner->Location(); }
+  void Flush() override { m_Inner->Flush(); }
+  bool Extend(utl_FileOffset increment) override { return ExtendFile(increment); }
+  int Read(char* buffer, int count) override { return m_Inner->Read(buffer, count); }
+  int Write(const char* buffer, int count) override {
+    Change();
+    return m_Inner->Write(buffer, count);
+  }
+  utl_FileOffset FileLength() override { return m_Inner->FileLength(); }
+  utl_FileOffset Allocation() override { return m_Inner->Allocation(); }
+  bool ExtendFile(utl_FileOffset increment) override {
+    Change();
+    return m_Inner->ExtendFile(increment);
+  }
+  void TrimToLength() override {
+    Change();
+    m_Inner->TrimToLength();
+  }
+  void WriteSizeRecord(int offset) override {
+    Change();
+    m_Inner->WriteSizeRecord(offset);
+  }
+  void CheckSizeRecord(int offset) override { m_Inner->CheckSizeRecord(offset); }
+
+ private:
+  void Change() {
+    if (m_FailFrom > 0 && ++m_Changes >= m_FailFrom) {
+      m_Fired = true;
+      NEX_THROW_TEXT(kFailure);
+    }
+  }
+
+  std::unique_ptr<qvt_FileRepr> m_Inner;
+  int m_FailFrom;
+  int m_Changes = 0;
+  bool m_Fired = false;
+};
+
+}  // namespace
 
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
@@ -56,7 +112,7 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
         db->Create(file, "TEST", "faults", 1);
         write(*db, &flushes);
       } catch (const nex_TextException& e) {
-        EXPECT_EQ(e.AsString(), FaultyFile::kFailure);
+        EXPECT_EQ(e.AsString(), kFailure);
       }
       db.reset();  // closing reports what fails on standard error
       closingReports.Stop();
@@ -117,12 +173,24 @@ void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& han
 
 void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
   switch (i % 6) {
-    case 0: s.WriteInt(i, -i); break;
-    case 1: s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4)); break;
-    case 2: s.WriteFloat(i, static_cast<float>(i) * 0.25f); break;
-    case 3: s.WriteDouble(i, i / 7.0); break;
-    case 4: s.WriteString(i, "pooled " + std::to_string(i % 11)); break;
-    default: s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f')); break;
+    case 0:
+      s.WriteInt(i, -i);
+      break;
+    case 1:
+      s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
+      break;
+    case 2:
+      s.WriteFloat(i, static_cast<float>(i) * 0.25f);
+      break;
+    case 3:
+      s.WriteDouble(i, i / 7.0);
+      break;
+    case 4:
+      s.WriteString(i, "pooled " + std::to_string(i % 11));
+      break;
+    default:
+      s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
+      break;
   }
 }
 
@@ -136,8 +204,9 @@ void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
   EXPECT_EQ(s.GetHandle(), kind == 1 ? static_cast<qvt_Handle>(i * 513 + 4) : 0u);
   EXPECT_EQ(s.GetFloat(), kind == 2 ? static_cast<float>(i) * 0.25f : 0.0f);
   EXPECT_EQ(s.GetDouble(), kind == 3 ? i / 7.0 : 0.0);
-  const std::string text = kind == 4 ? "pooled " + std::to_string(i % 11)
-                                     : kind == 5 ? std::string(static_cast<std::size_t>(i % 13), 'f') : "";
+  const std::string text = kind == 4   ? "pooled " + std::to_string(i % 11)
+                           : kind == 5 ? std::string(static_cast<std::size_t>(i % 13), 'f')
+                                       : "";
   EXPECT_EQ(s.GetString(), text);
 }
 

@@ -13,20 +13,16 @@
 
 namespace qvt_test {
 
-// Child side: answers every line read from standard input with
-// handler(line) until handler answers "quit" or input ends; each answer goes
-// out as "<n>:<answer>\n", n counting commands from 1. Answers 0.
-int ServeCommands(const std::function<std::string(const std::string&)>& handler);
-
 class CommandedChild {
  public:
-  // Runs ServeCommands(handler) in a child, after setup (which may answer
-  // nothing; it runs in the child before the first command).
+  // In a child: runs setup (when given), then answers each line of standard
+  // input with handler(line) as "<n>:<answer>" (n counting from 1) until
+  // the line "quit" or the end of input.
   explicit CommandedChild(std::function<std::string(const std::string&)> handler,
                           std::function<void()> setup = nullptr,
                           const std::map<std::string, std::string>& env = {});
-  // Sends command and answers the child's answer, or "<no answer>" with the
-  // child's standard error when none came within timeoutMs.
+  // Sends command and answers the child's answer, or "<no answer>" with
+  // what the child wrote when none came within timeoutMs.
   std::string Ask(const std::string& command, int timeoutMs = 20000);
   // Sends "quit" and reaps the child.
   ChildResult Finish();

@@ -37,7 +37,6 @@ std::int64_t FileOffsetInSpace(qvt_Database& db, qvt_Handle handle, std::int64_t
 // The pool reference of a string the database already holds.
 std::int64_t StringReference(qvt_Database& db, const std::string& text);
 
-
 }  // namespace qvt_test
 
 #endif  // QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H

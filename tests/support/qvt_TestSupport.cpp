@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,16 +15,14 @@
 namespace qvt_test {
 
 ScratchDir::ScratchDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "qvt_test_XXXXXX").string();
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-  m_Path = buf.data();
+  std::string name = (std::filesystem::temp_directory_path() / "qvt_test_XXXXXX").string();
+  if (!::mkdtemp(&name[0])) throw std::runtime_error("mkdtemp failed");
+  m_Path = name;
 }
 
 ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(m_Path, ec);
+  std::error_code ignored;
+  std::filesystem::remove_all(m_Path, ignored);
 }
 
 std::vector<unsigned char> ReadAll(const std::string& path) {
@@ -54,25 +51,27 @@ std::int64_t FileSize(const std::string& path) {
   return static_cast<std::int64_t>(std::filesystem::file_size(path));
 }
 
+// Decoded here, not through the library's byte helpers, so that a fault in
+// those cannot hide in the reading.
 std::uint32_t BE32(const std::vector<unsigned char>& b, std::size_t o) {
-  return static_cast<std::uint32_t>(b.at(o)) << 24 | static_cast<std::uint32_t>(b.at(o + 1)) << 16 |
-         static_cast<std::uint32_t>(b.at(o + 2)) << 8 | static_cast<std::uint32_t>(b.at(o + 3));
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4; ++i) v = v << 8 | b.at(o + i);
+  return v;
 }
 
 double BEDouble(const std::vector<unsigned char>& b, std::size_t o) {
-  std::uint64_t v = static_cast<std::uint64_t>(BE32(b, o)) << 32 | BE32(b, o + 4);
+  const std::uint64_t bits = static_cast<std::uint64_t>(BE32(b, o)) << 32 | BE32(b, o + 4);
   double d;
-  std::memcpy(&d, &v, sizeof d);
+  std::memcpy(&d, &bits, sizeof d);
   return d;
 }
 
 void WriteStatusHeader(const std::string& path, int flushCount, int creationTime) {
   std::vector<unsigned char> bytes(1024, 0);
-  const std::string signature = "WOXR";
-  std::copy(signature.begin(), signature.end(), bytes.begin());
+  std::memcpy(bytes.data(), "WOXR", 4);
   for (int i = 0; i < 4; ++i) {
-    bytes[512 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<unsigned>(flushCount) >> (24 - 8 * i));
-    bytes[516 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<unsigned>(creationTime) >> (24 - 8 * i));
+    bytes[512 + i] = static_cast<unsigned char>(static_cast<unsigned>(flushCount) >> (24 - 8 * i));
+    bytes[516 + i] = static_cast<unsigned char>(static_cast<unsigned>(creationTime) >> (24 - 8 * i));
   }
   WriteAll(path, bytes);
 }

@@ -3,16 +3,15 @@
 #ifndef QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace qvt_test {
 
-// A fresh folder under the system temp folder, removed with its contents
-// when the object goes.
+// A fresh folder under the temp folder, removed with its contents at the end.
 class ScratchDir {
  public:
   ScratchDir();
@@ -42,18 +41,17 @@ void WriteStatusHeader(const std::string& path, int flushCount, int creationTime
 
 }  // namespace qvt_test
 
-// Runs statement and expects it to throw ExcType whose AsString() equals
-// text exactly.
-#define QVT_EXPECT_THROW_TEXT(statement, ExcType, text)                                   \
-  do {                                                                                    \
-    bool qvt_thrown_ = false;                                                             \
-    try {                                                                                 \
-      statement;                                                                          \
-    } catch (const ExcType& qvt_e_) {                                                     \
-      qvt_thrown_ = true;                                                                 \
-      EXPECT_EQ(qvt_e_.AsString(), std::string(text));                                    \
-    }                                                                                     \
-    EXPECT_TRUE(qvt_thrown_) << "expected " #ExcType " from " #statement;                 \
+// Expects statement to throw ExcType whose AsString() is exactly text.
+#define QVT_EXPECT_THROW_TEXT(statement, ExcType, text)                   \
+  do {                                                                    \
+    bool qvt_thrown_ = false;                                             \
+    try {                                                                 \
+      statement;                                                          \
+    } catch (const ExcType& qvt_e_) {                                     \
+      qvt_thrown_ = true;                                                 \
+      EXPECT_EQ(qvt_e_.AsString(), std::string(text));                    \
+    }                                                                     \
+    EXPECT_TRUE(qvt_thrown_) << "expected " #ExcType " from " #statement; \
   } while (0)
 
 #endif  // QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
