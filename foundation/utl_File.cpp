@@ -76,7 +76,13 @@ utl_File::utl_File(const cow_String& name, int access, int /*sharing*/, int lock
     if (err == EAGAIN || err == EACCES) NEX_THROW(utl_FileExceptionLocked(name));
     ThrowOsError("lock", name, err);
   }
-  if (access == utl_FileAccessCreate && ::ftruncate(m_Fd, 0) < 0) {
+  // Emptied only once locked, so that another writer's file is never cut.
+  // A file that is empty already is left alone: on ext4 a truncation marks
+  // the file for a full write-back at close, which would make closing a
+  // freshly written database wait for the disk.
+  struct stat before;
+  const bool empty = ::fstat(m_Fd, &before) == 0 && before.st_size == 0;
+  if (access == utl_FileAccessCreate && !empty && ::ftruncate(m_Fd, 0) < 0) {
     const int err = errno;
     ::close(m_Fd);
     m_Fd = -1;
