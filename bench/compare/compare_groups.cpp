@@ -97,8 +97,9 @@ void Follow(const Sizes& s, Report* report) {
   const std::string lost = "follow: rows lost";
   report->notes.push_back(
       "follow: one row per flush, 1 ms apart; a row's delay runs from the end of the writer's flush to the\n"
-      "  reader holding the row (CLOCK_MONOTONIC in both processes; below 0 when the writer lost the CPU\n"
-      "  between the end of its flush and its reading of the clock)");
+      "  reader holding the row (CLOCK_MONOTONIC in both processes). Below 0 when the reader holds the row\n"
+      "  before the writer's call returns: qvt's writer ends its transaction by removing the lock\n"
+      "  directory, and a reader goes ahead as soon as the name is gone, tens of us before rmdir returns");
   const struct {
     const char* system;
     const char* name;
