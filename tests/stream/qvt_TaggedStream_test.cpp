@@ -67,29 +67,7 @@ TEST_P(TaggedStreamTest, EveryKindSurvivesReopeningThroughSmallBlocks) {
   {
     qvt_Database db = CreateDb();
     qvt_TaggedStream s = db.TaggedStream(24);  // records cross block boundaries
-    for (int i = 0; i < 300; ++i) {
-      const std::string pooled = "pooled " + std::to_string(i % 11);
-      switch (i % 6) {
-        case 0:
-          s.WriteInt(i, -i);
-          break;
-        case 1:
-          s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
-          break;
-        case 2:
-          s.WriteFloat(i, static_cast<float>(i) * 0.25f);
-          break;
-        case 3:
-          s.WriteDouble(i, i / 7.0);
-          break;
-        case 4:
-          s.WriteString(i, pooled);
-          break;
-        default:
-          s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
-          break;
-      }
-    }
+    for (int i = 0; i < 300; ++i) WriteTaggedRecord(*s.Repr(), i);
     EXPECT_EQ(s.Flush(), 1);
     db.Flush();
   }
