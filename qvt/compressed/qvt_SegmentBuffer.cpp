@@ -11,30 +11,6 @@ qvt_SegmentBuffer::qvt_SegmentBuffer(int size)
   NEX_ASSERT(size >= 0);
 }
 
-qvt_SegmentBuffer::qvt_SegmentBuffer(const qvt_SegmentBuffer& other) : qvt_SegmentBuffer(other.m_Size) {
-  if (m_Size > 0) std::memcpy(m_Data.get(), other.m_Data.get(), static_cast<std::size_t>(m_Size));
-}
-
-qvt_SegmentBuffer& qvt_SegmentBuffer::operator=(const qvt_SegmentBuffer& other) {
-  if (this != &other) {
-    qvt_SegmentBuffer copy(other);
-    Swap(copy);
-  }
-  return *this;
-}
-
-qvt_SegmentBuffer::qvt_SegmentBuffer(qvt_SegmentBuffer&& other) noexcept
-    : m_Data(std::move(other.m_Data)),
-      m_Size(std::exchange(other.m_Size, 0)),
-      m_Capacity(std::exchange(other.m_Capacity, 0)) {}
-
-qvt_SegmentBuffer& qvt_SegmentBuffer::operator=(qvt_SegmentBuffer&& other) noexcept {
-  m_Data = std::move(other.m_Data);
-  m_Size = std::exchange(other.m_Size, 0);
-  m_Capacity = std::exchange(other.m_Capacity, 0);
-  return *this;
-}
-
 void qvt_SegmentBuffer::Swap(qvt_SegmentBuffer& other) noexcept {
   std::swap(m_Data, other.m_Data);
   std::swap(m_Size, other.m_Size);

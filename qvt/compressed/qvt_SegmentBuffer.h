@@ -12,10 +12,9 @@ class qvt_SegmentBuffer {
   qvt_SegmentBuffer() = default;
   // size bytes, not initialised. REQUIRES: size >= 0.
   explicit qvt_SegmentBuffer(int size);
-  qvt_SegmentBuffer(const qvt_SegmentBuffer& other);
-  qvt_SegmentBuffer& operator=(const qvt_SegmentBuffer& other);
-  qvt_SegmentBuffer(qvt_SegmentBuffer&& other) noexcept;
-  qvt_SegmentBuffer& operator=(qvt_SegmentBuffer&& other) noexcept;
+  // Buffers are large: they change hands by Swap, never by copying.
+  qvt_SegmentBuffer(const qvt_SegmentBuffer&) = delete;
+  qvt_SegmentBuffer& operator=(const qvt_SegmentBuffer&) = delete;
   ~qvt_SegmentBuffer() = default;
 
   void Swap(qvt_SegmentBuffer& other) noexcept;

@@ -243,10 +243,11 @@ TEST_F(EncodedSegmentTableTest, CacheSparesArmedSegments) {
                         "index < m_Entries.Size()");
 }
 
-TEST(SegmentBufferTest, CopiesShrinksAndSwaps) {
+TEST(SegmentBufferTest, ReusesShrinksAndSwaps) {
   qvt_SegmentBuffer small(10);
   small.Fill(7);
-  qvt_SegmentBuffer copy(small);
+  qvt_SegmentBuffer copy(10);
+  copy.Fill(7);
   small.Shrink(4);
   EXPECT_EQ(small.Size(), 4);
   QVT_EXPECT_THROW_TEXT(small.Shrink(5), nex_AssertException, "newSize <= m_Size");
@@ -256,6 +257,11 @@ TEST(SegmentBufferTest, CopiesShrinksAndSwaps) {
   EXPECT_EQ(copy.Data(), nullptr);
   ASSERT_EQ(empty.Size(), 10);
   EXPECT_EQ(empty.Data()[9], 7);
+  const char* memory = small.Data();
+  small.Reuse(10);  // back within the memory it holds
+  EXPECT_EQ(small.Data(), memory);
+  small.Reuse(11);
+  EXPECT_EQ(small.Size(), 11);
 }
 
 TEST_F(EncodedSegmentTableTest, DamagedTableHeadersAreRefusedWithTheirText) {
