@@ -39,25 +39,28 @@ TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
   buffer.Seek(0);
   const double in[3] = {1.0, -2.5, 3.0};
   buffer.WriteDoubleArray(in, 3);
-  const int ints[2] = {1, -2};
-  buffer.WriteIntArray(ints, 2);
-  const float f = 1.5f;
-  buffer.WriteFloatArray(&f, 1);
+  const float f[2] = {1.5f, -0.5f};  // the doubles went past the block: it starts again at 24
+  buffer.WriteFloatArray(f, 2);
+  const int ints[4] = {1, -2, 3, -4};  // three fit before the block ends at 44
+  buffer.WriteIntArray(ints, 4);
   buffer.Flush();
   const Bytes& b = space.Bytes();
-  ASSERT_EQ(b.size(), 24u + 8u + 4u);
+  ASSERT_EQ(b.size(), 24u + 8u + 16u);
   EXPECT_EQ((std::vector<double>{BEDouble(b, 0), BEDouble(b, 8), BEDouble(b, 16)}),
             (std::vector<double>{1, -2.5, 3}));
-  EXPECT_EQ(Bytes(b.begin() + 24, b.end()), (Bytes{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFE, 0x3F, 0xC0, 0, 0}));
+  EXPECT_EQ(Bytes(b.begin() + 24, b.end()),
+            (Bytes{0x3F, 0xC0, 0,    0,    0xBF, 0, 0, 0, 0,    0,    0,    1,
+                   0xFF, 0xFF, 0xFF, 0xFE, 0,    0, 0, 3, 0xFF, 0xFF, 0xFF, 0xFC}));
   buffer.Seek(0);
   double d[3] = {};
-  int i[2] = {};
-  float f2 = 0;
+  int i[4] = {};
+  float f2[2] = {};
   EXPECT_EQ(buffer.ReadDoubleArray(d, 3), 3);
-  EXPECT_EQ(buffer.ReadIntArray(i, 2), 2);
-  EXPECT_EQ(buffer.ReadFloatArray(&f2, 1), 1);
-  EXPECT_EQ((std::vector<double>{d[0], d[1], d[2], double(i[0]), double(i[1]), f2}),
-            (std::vector<double>{1, -2.5, 3, 1, -2, 1.5}));
+  EXPECT_EQ(buffer.ReadFloatArray(f2, 2), 2);
+  EXPECT_EQ(buffer.ReadIntArray(i, 4), 4);
+  EXPECT_EQ((std::vector<double>{d[0], d[1], d[2], f2[0], f2[1], double(i[0]), double(i[1]), double(i[2]),
+                                 double(i[3])}),
+            (std::vector<double>{1, -2.5, 3, 1.5, -0.5, 1, -2, 3, -4}));
   QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, kEof);
 
   MemoryIOS small;
