@@ -2,85 +2,13 @@
 // it, every stored class bound, and every object whose raw structure holds
 // opened by its type and read to its end. Each failure is the library's
 // own message, kept as a problem of that object.
-#include <vector>
+#include <memory>
+#include <string>
 
 #include "nex_Exception.h"
 #include "qvtdb_Check.h"
 #include "qvtdb_Database.h"
-
-namespace {
-
-constexpr int kChunk = 65536;
-
-void ReadTable(qvt_Database& database, qvt_Handle handle) {
-  qvt_Table table = database.Table(handle, -1, -1);
-  std::vector<const qvt_FieldMetadata*> fields;
-  for (const auto& entry : table.TableMetadata().FieldMap()) {
-    if (entry.second.Present()) fields.push_back(&entry.second);
-  }
-  const int rows = table.Length();
-  for (int r = 0; r < rows; ++r) {
-    qvt_Row row = table.ReadRow(r);
-    for (const qvt_FieldMetadata* field : fields) {
-      const qvt_FieldHandle fh(field->Index());
-      if (!row.DataIsPresent(fh)) continue;
-      switch (field->Type()) {
-        case qvt_TypeInt: (void)row.ReadFieldInt(fh); break;
-        case qvt_TypeHandle: (void)row.ReadFieldHandle(fh); break;
-        case qvt_TypeFloat: (void)row.ReadFieldFloat(fh); break;
-        case qvt_TypeDouble: (void)row.ReadFieldDouble(fh); break;
-        default: (void)row.ReadFieldString(fh); break;
-      }
-    }
-  }
-}
-
-template <class T, int N>
-void ReadArray(qvt_Array<T, N> array) {
-  // The field count comes from the file: a damaged one in the millions must
-  // not size a batch of hundreds of rows, so wide rows are read one by one.
-  const int perRow = array.FieldCount();
-  const int batchRows = perRow <= 4096 ? 256 : 1;
-  const std::int64_t expected = static_cast<std::int64_t>(array.Length()) * perRow;
-  if (expected == 0) return;
-  std::vector<T> values(static_cast<std::size_t>(perRow) * batchRows);
-  std::int64_t got = 0;
-  array.Seek(0);
-  for (;;) {
-    const int n = array.Read(values.data(), batchRows);
-    got += n;
-    if (n < batchRows * perRow) break;
-  }
-  if (got != expected) {
-    NEX_THROW_TEXT("the array reads " + std::to_string(got) + " values, not the " + std::to_string(expected) +
-                   " of its length");
-  }
-}
-
-void ReadTaggedStream(qvt_Database& database, qvt_Handle handle) {
-  qvt_TaggedStream stream = database.TaggedStream(handle, 0);
-  while (stream.Next()) {
-    if (stream.GetType() == qvt_TypeString) (void)stream.GetString();
-  }
-}
-
-void ReadSpace(qvt_Database& database, qvt_Handle handle) {
-  qvt_Space space = database.Space(handle, -1);
-  std::vector<char> buffer(kChunk);
-  const utl_FileOffset length = space.Length();
-  utl_FileOffset done = 0;
-  while (done < length) {
-    const int n = space.Read(buffer.data(), kChunk);
-    if (n <= 0) break;
-    done += n;
-  }
-  if (done != length) {
-    NEX_THROW_TEXT("the space holds " + std::to_string(done) + " bytes, not the " + std::to_string(length) +
-                   " its linkage gives");
-  }
-}
-
-}  // namespace
+#include "qvtdb_ReadObject.h"
 
 void qvtdb_Checker::ReadThroughLibrary() {
   std::unique_ptr<qvtdb_OpenDatabase> db;
@@ -92,30 +20,7 @@ void qvtdb_Checker::ReadThroughLibrary() {
   }
   for (const qvt_Handle handle : m_SoundObjects) {
     try {
-      const qvt_Type type = db->database.HandleType(handle);
-      switch (type) {
-        case qvt_TypeTable:
-          ReadTable(db->database, handle);
-          break;
-        case qvt_TypeTaggedStream:
-          ReadTaggedStream(db->database, handle);
-          break;
-        case qvt_TypeInt:
-          ReadArray(db->database.ArrayInt(handle, -1, 0));
-          break;
-        case qvt_TypeFloat:
-          ReadArray(db->database.ArrayFloat(handle, -1, 0));
-          break;
-        case qvt_TypeDouble:
-          ReadArray(db->database.ArrayDouble(handle, -1, 0));
-          break;
-        case qvt_TypeString:
-          ReadArray(db->database.ArrayString(handle, -1, 0));
-          break;
-        default:
-          ReadSpace(db->database, handle);
-          break;
-      }
+      qvtdb_ReadObject(db->database, handle);
     } catch (const nex_Exception& e) {
       Problem("object " + std::to_string(handle) + " cannot be read to its end: " + e.AsString());
     }
