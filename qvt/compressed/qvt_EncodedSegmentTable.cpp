@@ -118,7 +118,7 @@ void qvt_EncodedSegmentTable::Truncate(int index) {
   // reusing their sectors.
   if (index >= EntryCount()) return;
   qvt_SegmentBuffer nothing(1);
-  qvt_SegmentBuffer encoded;
+  qvt_SegmentBuffer& encoded = m_Cache.EncodedScratch();
   m_Codec->Encode(encoded, nothing, 0);
   for (int entry = index; entry < EntryCount(); ++entry) {
     if (!HasEntry(entry)) continue;
