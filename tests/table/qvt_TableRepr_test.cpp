@@ -1,7 +1,6 @@
 // Tables: the row layout byte for byte, opening checks, row counts from the
 // space length, the row cache, Flush, Snap, Extend and Truncate.
 #include <map>
-#include <random>
 #include <vector>
 
 #include "nex_Exception.h"
@@ -315,49 +314,6 @@ TEST_P(TableTest, ClassWithoutStoredFieldsHoldsNoRows) {
   db.Bind();
   qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
   EXPECT_EQ((std::vector<int>{table.Length(), table.RowSize(), table.Snap()}), (std::vector<int>{0, 0, 0}));
-}
-
-// A model of the table kept beside it: random reads, updates and new rows
-// through a tiny cache must agree with it, before and after reopening.
-TEST_P(TableTest, SmallCachesKeepRowsInStepWithAModel) {
-  const unsigned seed = 20240611u;
-  SCOPED_TRACE(::testing::Message() << "seed " << seed);
-  for (int cacheSize : {0, 1, 2, 5}) {
-    SCOPED_TRACE(::testing::Message() << "cache " << cacheSize);
-    std::mt19937 random(seed);
-    std::map<int, int> model;
-    const std::string name = "cache" + std::to_string(cacheSize) + ".odb";
-    {
-      qvt_Database db = CreateDb(name);
-      qvt_Table table = db.Table(AbcClass(), 8, cacheSize);
-      for (int step = 0; step < 600; ++step) {
-        const int choice = static_cast<int>(random() % 4);
-        const int rows = table.Length();
-        const int value = static_cast<int>(random() % 100000);
-        if (choice == 0 || rows == 0) {
-          table.NewRow().WriteFieldInt("b", value);
-          model[rows] = value;
-          continue;
-        }
-        const int r = static_cast<int>(random() % static_cast<unsigned>(rows));
-        if (choice == 1) {
-          table.UpdateRow(r).WriteFieldInt("b", value);
-          model[r] = value;
-        } else if (choice == 2) {
-          ASSERT_EQ(table.ReadRow(r).ReadFieldInt("b"), model[r]) << "row " << r;
-        } else if (value % 8 == 0) {
-          table.Flush();
-        }
-      }
-      table.Flush();
-      db.Flush();
-    }
-    qvt_Database db = OpenDb(name);
-    db.Bind();
-    qvt_Table table = db.Table(qvt_Handle(4), 0, cacheSize);
-    ASSERT_EQ(table.Length(), static_cast<int>(model.size()));
-    for (const auto& entry : model) ASSERT_EQ(table.ReadRow(entry.first).ReadFieldInt("b"), entry.second);
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TableTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
