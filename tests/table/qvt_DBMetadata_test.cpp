@@ -5,6 +5,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
+#include "qvt_Refusals.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -134,8 +135,11 @@ TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   qvt_Row row = table.NewRow();
   EXPECT_EQ((std::vector<int>{row.FieldIsPresent("x"), row.FieldIsPresent(0), row.FieldIsPresent("y")}),
             (std::vector<int>{0, 0, 1}));
-  QVT_EXPECT_THROW_TEXT(row.WriteFieldInt("x", 1), nex_TextException, "***ERROR: Can't find field: \"x\"");
-  QVT_EXPECT_THROW_TEXT(row.ReadFieldInt("x"), nex_TextException, "***ERROR: Can't find field: \"x\"");
+  ExpectRefusals({
+      {[&] { row.WriteFieldInt("x", 1); }, "***ERROR: Can't find field: \"x\""},
+      {[&] { row.ReadFieldInt("x"); }, "***ERROR: Can't find field: \"x\""},
+      {[&] { row.WriteFieldInt(0, 1); }, "***ERROR: Can't find field by index: 0"},
+  });
   row.WriteFieldDouble(2, 2.25);
   EXPECT_EQ(row.ReadFieldDouble("z"), 2.25);
 }
