@@ -178,7 +178,7 @@ qvt_TableMetadata WithText(const std::string& name, bool extra) {
   md.DefineStringField("label");
   md.DefineIntField("n");
   if (extra) {
-    md.DefineFloatField("w");
+    md.DefineFloatField("area");  // before the shared fields: no common prefix
     md.DefineDoubleField("v");
   }
   return md;
