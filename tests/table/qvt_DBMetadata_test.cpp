@@ -17,11 +17,13 @@ using namespace qvt_test;
 constexpr qvt_Handle kPoolHandle = 3;
 const char kNoHandle[] = "***ERROR: Can't find metadata with handle.";
 
+// Defined out of name order: indices follow the definitions, the stored
+// record follows the names.
 qvt_TableMetadata ThreeFields(const std::string& name) {
   qvt_TableMetadata md(name, 1);
+  md.DefineStringField("z");
   md.DefineIntField("x");
   md.DefineFloatField("y");
-  md.DefineStringField("z");
   return md;
 }
 
@@ -39,6 +41,7 @@ TEST_P(MetadataPoolTest, RecordsLandAtFourAndFiftyTwoAndBindingAgainWritesNothin
   EXPECT_EQ(db.GetTableMetadataHandle("B"), 4);
   EXPECT_EQ(db.GetTableMetadataHandle("A"), 52);
   EXPECT_EQ(&db.GetTableMetadata(utl_FileOffset(52)), &a);
+  EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
   EXPECT_EQ(db.GetTableMetadataNames(), (std::vector<cow_String>{"A", "B"}));  // key order
   if (reader) {
     EXPECT_EQ((std::vector<int>{reader->HasTable("A"), reader->Snap()}), (std::vector<int>{0, 0}));
@@ -117,13 +120,22 @@ TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   qvt_Database db = OpenDb("test.odb", false);
   qvt_TableMetadata mismatched("S", 1);
   mismatched.DefineIntField("y");
+  mismatched.DefineDoubleField("z");
   QVT_EXPECT_THROW_TEXT(db.Bind(mismatched), nex_TextException, "***ERROR: Field type mismatch: y");
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("S"), nex_TextException, kNoHandle);
   qvt_TableMetadata wanted("S", 2);
   wanted.DefineIntField("x");
   wanted.DefineFloatField("y");
   const qvt_TableMetadata& merged = db.Bind(wanted);
-  EXPECT_EQ(merged.ClassVersion(), 2);
+  // A field known but not stored forbids copying into the shape storing
+  // it; a field of another type forbids copying either way.
+  qvt_TableMetadata full("S", 1);
+  full.DefineIntField("x");
+  full.DefineFloatField("y");
+  full.DefineDoubleField("z");
+  EXPECT_EQ((std::vector<int>{merged.ClassVersion(), full.CopyAllowed(merged), merged.CopyAllowed(full),
+                              merged.CopyAllowed(mismatched)}),
+            (std::vector<int>{2, 0, 3, 0}));
   db.Bind();  // keeps the merged object
   EXPECT_EQ(&db.GetTableMetadata("S"), &merged);
   qvt_Table table = db.Table(qvt_Handle(4), 0, -1);
