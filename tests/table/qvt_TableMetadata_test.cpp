@@ -111,11 +111,6 @@ TEST(TableMetadataTest, NaturalOrderCopiesAndFieldHandles) {
   EXPECT_EQ(other.ClassVersion(), 3);
   EXPECT_EQ(other.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
   EXPECT_EQ(&other.GetFieldMD(qvt_FieldHandle(1)), &other.GetFieldMD(qvt_FieldHandle("a")));
-  const qvt_TableMetadata versioned(md, 9);
-  EXPECT_EQ(versioned.ClassVersion(), 9);
-  EXPECT_EQ(versioned.GetFieldMD(qvt_FieldHandle(1)).Name(), "a");
-  EXPECT_FALSE(qvt_FieldHandle(cow_String("abc"), -1).ByIndex());
-  EXPECT_TRUE(qvt_FieldHandle("xyz", 2).ByIndex());
   EXPECT_EQ(qvt_FieldHandle(cow_String("stress_"), "11", -1).Name(), "stress_11");
   EXPECT_EQ(qvt_FieldHandle(static_cast<const char*>(nullptr), -1).Name(), "");
 }
