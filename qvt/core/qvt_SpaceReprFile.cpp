@@ -138,6 +138,13 @@ void qvt_SpaceReprFile::WriteFully(utl_FileOffset fileOffset, const char* buffer
   }
 }
 
+bool qvt_SpaceReprFile::LaterExtentHoldsBytes(qvt_Handle extent) {
+  std::int64_t steps = 0;
+  for (qvt_Handle h = m_Database->NextInChain(extent, &steps); h != 0; h = m_Database->NextInChain(h, &steps))
+    if (m_Database->LinkageEntry(h).m_Length > 0) return true;
+  return false;
+}
+
 int qvt_SpaceReprFile::Write(const char* buffer, int count) {
   RequireWritable();
   if (!buffer) NEX_THROW_TEXT(M::kBadWriteBuffer);
@@ -159,7 +166,21 @@ int qvt_SpaceReprFile::Write(const char* buffer, int count) {
       }
       continue;
     }
-    const int chunk = static_cast<int>(std::min<utl_FileOffset>(e->m_Allocation - m_OffsetInExtent, remaining));
+    utl_FileOffset room = e->m_Allocation - m_OffsetInExtent;
+    // Past its length an extent may only grow while no later extent holds
+    // bytes: a read to the end, or a truncation, can leave the location in
+    // a later extent and this one short of its allocation, and the bytes
+    // that follow the length are then the next extent's.
+    if (m_OffsetInExtent + std::min<utl_FileOffset>(room, remaining) > e->m_Length &&
+        LaterExtentHoldsBytes(m_CurrentExtent)) {
+      room = e->m_Length - m_OffsetInExtent;
+      if (room <= 0) {
+        m_CurrentExtent = m_Database->NextInChain(m_CurrentExtent, &steps);
+        m_OffsetInExtent = 0;
+        continue;
+      }
+    }
+    const int chunk = static_cast<int>(std::min<utl_FileOffset>(room, remaining));
     WriteFully(e->m_Location + m_OffsetInExtent, buffer, chunk);
     buffer += chunk;
     remaining -= chunk;

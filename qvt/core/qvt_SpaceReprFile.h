@@ -57,6 +57,8 @@ class qvt_SpaceReprFile : public qvt_SpaceRepr {
   void Refresh();
   // Gives the last extent of the chain room for need more bytes.
   void GrowChain(utl_FileOffset need);
+  // True when an extent after the given one has a length above 0.
+  bool LaterExtentHoldsBytes(qvt_Handle extent);
   void WriteFully(utl_FileOffset fileOffset, const char* buffer, int count);
 
   qvt_DatabaseReprFile* m_Database;

@@ -106,6 +106,8 @@ void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize,
     handle = a.Handle();
     for (int step = 0; step < 400; ++step) {
       SCOPED_TRACE("step " + std::to_string(step));
+      // Another object placed behind the array makes its space a chain.
+      if (step == 25) std::unique_ptr<qvt_SpaceRepr>(db->Space(-1))->WriteInt(5);
       const std::size_t rows = model.size() / static_cast<std::size_t>(fc);
       const int op = static_cast<int>(rng() % 10);
       if (op < 4) {
