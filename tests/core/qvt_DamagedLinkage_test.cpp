@@ -1,7 +1,7 @@
 // Damaged linkages and headers: chains of extents that loop, entries out of
 // bounds, and the decoders that list every problem with the text qvtdb check
-// prints. Every case ends in a clear
-// exception or a sound answer, never a crash or a walk that does not end.
+// prints. Every case ends in a clear exception or a sound answer, never a
+// crash or a walk that does not end.
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -35,21 +35,14 @@ class DamagedLinkageTest : public DatabaseFixture {
   std::string Corrupt(const std::string& name = "test.odb") const {
     return "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path(name);
   }
-  // A closed database with spaces 4 and 5 of three interleaved extents each
-  // and a few strings.
-  Bytes MakeDatabase() {
-    {
-      auto db = Create();
-      std::unique_ptr<qvt_SpaceRepr> a(db->Space(-1));
-      std::unique_ptr<qvt_SpaceRepr> b(db->Space(-1));
-      for (int i = 0; i < 3; ++i) {
-        a->WriteInt(100 + i);
-        b->WriteInt(200 + i);
-      }
-      db->StringPool().StringOffset("one");
-      db->StringPool().StringOffset("two");
+  // Spaces 4 and 5, grown in turns: three extents each.
+  static void WriteInterleaved(qvt_DatabaseReprFile& db) {
+    std::unique_ptr<qvt_SpaceRepr> a(db.Space(-1));
+    std::unique_ptr<qvt_SpaceRepr> b(db.Space(-1));
+    for (int i = 0; i < 3; ++i) {
+      a->WriteInt(100 + i);
+      b->WriteInt(200 + i);
     }
-    return ReadAll(Path());
   }
   static std::size_t Entry(qvt_Handle handle) { return 1024 + (handle & 511u) * 28; }
 };
@@ -88,7 +81,8 @@ TEST_F(DamagedLinkageTest, DamagedEntriesAndChainsAreReportedCorrupt) {
          PutBEDouble(b, Entry(chain(b, 5).back()) + 16, static_cast<double>(b.size() + 4096));
        }},
   };
-  const Bytes sound = MakeDatabase();
+  WriteInterleaved(*Create());
+  const Bytes sound = ReadAll(Path());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes bytes = sound;
@@ -121,11 +115,8 @@ TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryWalk) {
     SCOPED_TRACE(flushed ? "after a flush" : "long walks");
     const std::string name = flushed ? "flushed.odb" : "test.odb";
     auto db = Create(name);
-    std::unique_ptr<qvt_SpaceRepr> a(db->Space(-1));
-    std::unique_ptr<qvt_SpaceRepr> b(db->Space(-1));
-    a->WriteInt(1);
-    b->WriteInt(2);
-    a->WriteInt(3);
+    WriteInterleaved(*db);
+    std::unique_ptr<qvt_SpaceRepr> a(db->Space(4, -1));
     const qvt_Handle second = db->LinkageEntry(4).m_Next;
     ASSERT_NE(second, 0u);
     db->LinkageEntry(second).m_Next = 4;
@@ -171,6 +162,8 @@ qvt_Problems Decode(const std::string& path) {
 TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
   ScratchDir dir;
   const SampleDatabase sample = WriteSampleDatabase(dir.File("sample.odb"), false);
+  const Bytes sound = ReadAll(sample.path);
+  const std::int64_t end = static_cast<std::int64_t>(sound.size());
   const auto entry = [](qvt_Handle handle, std::int64_t allocation, std::int64_t location, qvt_Handle next) {
     return [=](Bytes& b) {
       RawEntry e = ReadEntry(b, handle);
@@ -198,9 +191,18 @@ TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
        "the size record at offset 500 has an unknown marker", true},
       {entry(sample.space, -1, 1000, 0), "handle 11: its extent is placed at offset 1000, inside the header",
        true},
+      {[](Bytes& b) {
+         WriteEntry(b, RawEntry{1024, 0, 0, 1500, 512});
+       },
+       "linkage block 1 at offset 1500 overlaps linkage block 0", true},
+      {[&](Bytes& b) {
+         WriteEntry(b, RawEntry{1024, 0, 0, end - 100, 512});
+       },  // its last bytes beyond the end
+       "linkage block 1 at offset " + std::to_string(end - 100) + " lies outside the file (" +
+           std::to_string(end) + " bytes)",
+       true},
       {entry(500, 4096, 0, sample.table), "", false},  // far beyond the handles the sample uses
   };
-  const Bytes sound = ReadAll(sample.path);
   const std::string path = dir.File("damaged.odb");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

@@ -28,11 +28,6 @@ std::string Text(const Bytes& bytes, std::size_t offset, std::size_t count) {
 
 class DatabaseHeaderTest : public DatabaseFixture {
  protected:
-  // A closed database holding one string, ready to be damaged by the test.
-  Bytes MakeClosedDatabase(const std::string& typeCode = "TEST") {
-    Create("test.odb", typeCode)->StringPool().StringOffset("abc");
-    return ReadAll(Path());
-  }
   void ExpectOpenFails(const std::string& typeCode, const std::string& text,
                        const std::string& name = "test.odb") {
     QVT_EXPECT_THROW_TEXT(Open(name, true, typeCode), nex_TextException, text);
@@ -128,7 +123,8 @@ TEST_F(DatabaseHeaderTest, ChecksRunInOrder) {
       "***ERROR: The KELVOR database file is corrupt. If this file was transferred from another machine "
       "using FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
   const std::string notWhere = " object is not where it belongs.";
-  Bytes b = MakeClosedDatabase("TEST");
+  Create()->StringPool().StringOffset("abc");
+  Bytes b = ReadAll(Path());
   const Bytes good = b;
   const auto file = [&](const std::string& text) {
     return [&b, text] { b.assign(text.begin(), text.end()); };
@@ -171,6 +167,14 @@ TEST_F(DatabaseHeaderTest, ChecksRunInOrder) {
   WriteAll(Path(), b);
   QVT_EXPECT_THROW_TEXT(Open("test.odb", false), nex_TextException, "***ERROR: Metadata table" + notWhere);
   EXPECT_EQ(ReadAll(Path()), b);
+  // Shortened from the end, in strides through the pools and block 0, then
+  // by every length through the header, the file fails cleanly.
+  WriteAll(Path(), good);
+  for (std::int64_t length = static_cast<std::int64_t>(good.size()); length > 1;) {
+    length -= length > 1100 ? 97 : 1;
+    TruncateTo(Path(), length);
+    EXPECT_THROW(Open(), nex_Exception) << "length " << length;
+  }
 }
 
 TEST_F(DatabaseHeaderTest, CreateRefusesReadOnlyAndNonEmptyFilesAndLeavesThemAlone) {
@@ -187,17 +191,6 @@ TEST_F(DatabaseHeaderTest, CreateRefusesReadOnlyAndNonEmptyFilesAndLeavesThemAlo
   db.Open(qvt_File::Open(Path(), 0, true), "");
   QVT_EXPECT_THROW_TEXT(db.Open(qvt_File::Open(Path(), 0, true), ""), nex_AssertException,
                         "!m_Ready && m_Blocks.empty()");
-}
-
-// Shortened step by step from the end: in strides through the pools and
-// block 0, then every length through the header.
-TEST_F(DatabaseHeaderTest, EveryTruncationOfTheFileFailsCleanly) {
-  std::int64_t length = static_cast<std::int64_t>(MakeClosedDatabase().size());
-  while (length > 0) {
-    length -= length > 1100 ? 97 : 1;
-    TruncateTo(Path(), length);
-    EXPECT_THROW(Open(), nex_Exception) << "length " << length;
-  }
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ class StringPoolTest : public DatabaseFixture {
 // Records are a length and the text padded to four bytes, written at the
 // flush; the empty string takes four bytes holding zero; a string asked
 // for twice is one record; offsets that start no record are refused;
-// references are doubles.
+// references are doubles (read back through every string field of the
+// table and array tests).
 TEST_F(StringPoolTest, RecordsAndReferences) {
   QVT_EXPECT_THROW_TEXT(Pool().String(4), nex_TextException, kNotAvailable);
   EXPECT_EQ(Pool().StringOffset("abc"), 4);
@@ -65,10 +66,6 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
   Pool().ExternalizeStrings(reinterpret_cast<char*>(refs.data()), in, 3);
   EXPECT_EQ((std::vector<double>{BEDouble(refs, 0), BEDouble(refs, 8), BEDouble(refs, 16)}),
             (std::vector<double>{12, 24, 12}));
-  cow_String out[3];
-  Pool().InternalizeStrings(reinterpret_cast<const char*>(refs.data()), out, 3);
-  EXPECT_EQ((std::vector<cow_String>(out, out + 3)), (std::vector<cow_String>(in, in + 3)));
-  EXPECT_EQ(Pool().ExternalSize(), 8);
   // A reader places new strings behind what it loaded; it cannot flush
   // them, and closing says so.
   auto reader = Open();

@@ -134,8 +134,8 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
 
 // Bad arguments, for every typed array and pooled strings, are refused
 // before any transfer: a null array, a count below one, and a count whose
-// byte count does not fit a raw transfer.
-TEST(TypedStream, BadArrayArgumentsAreRefusedBeforeAnyTransfer) {
+// byte count does not fit a raw transfer. A short write is reported.
+TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   MemoryIOS io;
   int i = 0;
   float f = 0;
@@ -162,10 +162,6 @@ TEST(TypedStream, BadArrayArgumentsAreRefusedBeforeAnyTransfer) {
   EXPECT_EQ(io.Reads() + io.Writes(), 0);
   EXPECT_TRUE(io.Bytes().empty());
   EXPECT_TRUE(io.Pool().Strings().empty());
-}
-
-TEST(TypedStream, ShortWriteIsReported) {
-  MemoryIOS io;
   io.LimitWritesFrom(1, 3);
   const int ints[2] = {1, 2};
   QVT_EXPECT_THROW_TEXT(io.WriteIntArray(ints, 2), nex_TextException, kWriteFailed);
