@@ -48,7 +48,9 @@ class DamagedLinkageTest : public DatabaseFixture {
 };
 
 // Each damage of the sound file, and where it is found: at Open, when a
-// space is opened, or when its bytes are read.
+// space is opened, or when its bytes are read. (Blocks that loop or lie
+// outside the file, and entries that hold no whole file quantity, are
+// refused through the decoders below and qvtdb check's cases.)
 TEST_F(DamagedLinkageTest, DamagedEntriesAndChainsAreReportedCorrupt) {
   enum Where { kOpen, kSpace4, kSpace5, kRead5 };
   using Damage = std::function<void(Bytes&)>;
@@ -68,12 +70,7 @@ TEST_F(DamagedLinkageTest, DamagedEntriesAndChainsAreReportedCorrupt) {
       {"next names slot 512", kSpace5, [&](Bytes& b) { next(b, 5, 512); }},
       {"next names a missing block", kSpace5, [&](Bytes& b) { next(b, 5, 513 * 7); }},
       {"next is all ones", kSpace5, [&](Bytes& b) { next(b, 5, 0xFFFFFFFFu); }},
-      {"block 0 names itself next", kOpen, put(1024 + 16, 1024.0)},
-      {"block 0 beyond the end", kOpen,
-       [](Bytes& b) { PutBEDouble(b, 1024 + 16, static_cast<double>(b.size())); }},
-      {"negative allocation", kOpen, put(Entry(4), -10.0)},
       {"length beyond allocation", kOpen, put(Entry(4) + 8, 1e6)},
-      {"location inside the header", kOpen, put(Entry(4) + 16, 500.0)},
       {"allocation not a number", kOpen, put(Entry(4), std::numeric_limits<double>::quiet_NaN())},
       {"unplaced entry claiming bytes", kOpen, put(Entry(2), 8.0)},
       {"extent past the end of the file", kRead5,
