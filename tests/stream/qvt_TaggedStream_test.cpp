@@ -32,7 +32,7 @@ class TaggedStreamTest : public DatabaseKindTest {};
 
 // Behind the 8-byte header (magic, flush count): type, identifier, value; a
 // handle then a zero word; a fixed string's width, then its text padded to
-// a multiple of four. Cut at every length inside its fixed part, a record
+// a multiple of four. Cut at every length inside its fixed fields, a record
 // fails with the end-of-file message. Records written through a block
 // smaller than a record read back after a reopen.
 TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
