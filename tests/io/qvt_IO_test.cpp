@@ -1,6 +1,7 @@
 // Typed stream operations: external byte order of ints, floats and doubles,
 // fixed-width strings, pooled strings, partial reads at the end, the four
-// messages, and at most one scratch allocation per call (none for scalars).
+// messages, at most one scratch allocation per call (none for scalars), and
+// the I/O buffer's direct writes of whole blocks.
 #include "qvt_IO.h"
 
 #include <climits>
@@ -10,6 +11,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_AllocationCounter.h"
+#include "qvt_IOBuffer.h"
 #include "qvt_MemoryIOS.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -26,16 +28,11 @@ const char kLength[] = "***ERROR: Invalid length when reading array.";
 const char kWriteFailed[] = "***ERROR: Write operation failed.";
 const char kEof[] = "***ERROR: Unexpected End Of File.";
 
-bool MachineIsLittleEndian() {
-  const int one = 1;
-  unsigned char first;
-  std::memcpy(&first, &one, 1);
-  return first == 1;
-}
-
 // Scalars and arrays (one transfer each) are big-endian whatever the
 // machine; a converter with its flag clear stores the machine's order.
-TEST(TypedStream, DatabaseOrderIsBigEndianWhateverTheMachine) {
+// Fixed strings are padded with zeros and cut at their width, no width
+// moving nothing; equal pooled strings share one reference.
+TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   MemoryIOS io;
   io.WriteInt(1);
   io.WriteInt(-2);
@@ -47,44 +44,57 @@ TEST(TypedStream, DatabaseOrderIsBigEndianWhateverTheMachine) {
   io.WriteIntArray(ints, 3);
   io.WriteFloatArray(floats, 2);
   io.WriteDoubleArray(doubles, 2);
-  EXPECT_EQ(io.Writes(), 7);
-  const Bytes expected = {0,    0,    0,    1,    0xFF, 0xFF, 0xFF, 0xFE, 0xC0, 0x20, 0, 0, 0xBF, 0xB9,
-                          0x99, 0x99, 0x99, 0x99, 0x99, 0x9A, 0,    0,    0,    1,    0, 0, 0,    2,
-                          0,    0,    0,    3,    0x3F, 0x80, 0,    0,    0x40, 0,    0, 0, 0x40, 0,
-                          0,    0,    0,    0,    0,    0,    0xC0, 0,    0,    0,    0, 0, 0,    0};
-  EXPECT_EQ(io.Bytes(), expected);
+  io.WriteFixedString("abc", 0);
+  io.WriteFixedString("abc", 8);
+  io.WriteFixedString("0123456789", 4);
+  io.WriteFixedString("", 3);
+  io.WriteFixedString("wxyz", 4);  // fills the width: no terminator
+  const cow_String strings[3] = {"abc", "de", "abc"};
+  io.WriteStringArray(strings, 3);
+  io.WriteString("de");
+  EXPECT_EQ(io.Writes(), 7 + 4 + 2);
+  const Bytes expected = {0,    0,    0,    1,    0xFF, 0xFF, 0xFF, 0xFE, 0xC0, 0x20, 0,    0, 0xBF,
+                          0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A, 0,    0,    0,    1,    0, 0,
+                          0,    2,    0,    0,    0,    3,    0x3F, 0x80, 0,    0,    0x40, 0, 0,
+                          0,    0x40, 0,    0,    0,    0,    0,    0,    0,    0xC0, 0,    0, 0,
+                          0,    0,    0,    0,    'a',  'b',  'c',  0,    0,    0,    0,    0, '0',
+                          '1',  '2',  '3',  0,    0,    0,    'w',  'x',  'y',  'z'};
+  ASSERT_EQ(io.Bytes().size(), expected.size() + 32);
+  EXPECT_EQ(Bytes(io.Bytes().begin(), io.Bytes().begin() + 75), expected);
+  EXPECT_EQ(io.Pool().Strings().size(), 2u);
   io.Seek(0);
-  EXPECT_EQ(io.ReadInt(), 1);
-  EXPECT_EQ(io.ReadInt(), -2);
-  EXPECT_EQ(io.ReadFloat(), -2.5f);
-  EXPECT_EQ(io.ReadDouble(), -0.1);
+  EXPECT_EQ(
+      (std::vector<double>{double(io.ReadInt()), double(io.ReadInt()), io.ReadFloat(), io.ReadDouble()}),
+      (std::vector<double>{1, -2, -2.5, -0.1}));
   int i[3];
   float f[2];
   double d[2];
-  EXPECT_EQ(io.ReadIntArray(i, 3), 3);
-  EXPECT_EQ(io.ReadFloatArray(f, 2), 2);
-  EXPECT_EQ(io.ReadDoubleArray(d, 2), 2);
-  EXPECT_EQ(io.Reads(), 7);
+  EXPECT_EQ((std::vector<int>{io.ReadIntArray(i, 3), io.ReadFloatArray(f, 2), io.ReadDoubleArray(d, 2)}),
+            (std::vector<int>{3, 2, 2}));
   EXPECT_EQ((std::vector<double>{double(i[0]), double(i[2]), f[1], d[1]}),
             (std::vector<double>{1, 3, 2, -2}));
+  EXPECT_EQ(io.ReadFixedString(-1), "");
+  EXPECT_EQ(io.Reads(), 7);
+  for (const auto& w : {std::make_pair(8, "abc"), std::make_pair(4, "0123"), std::make_pair(3, ""),
+                        std::make_pair(4, "wxyz")})
+    EXPECT_EQ(io.ReadFixedString(w.first), w.second);
+  cow_String got[3];
+  EXPECT_EQ(io.ReadStringArray(got, 3), 3);
+  EXPECT_EQ((std::vector<cow_String>(got, got + 3)), (std::vector<cow_String>(strings, strings + 3)));
+  EXPECT_EQ(io.ReadString(), "de");
 
-  MemoryIOS native(MachineIsLittleEndian() ? EndianLittle : EndianBig);
-  ASSERT_FALSE(native.MustSwap());
-  native.WriteInt(0x01020304);
-  native.WriteDouble(1.0);
-  Bytes machine(12);
-  const int value = 0x01020304;
-  const double one = 1.0;
-  std::memcpy(machine.data(), &value, 4);
-  std::memcpy(machine.data() + 4, &one, 8);
-  EXPECT_EQ(native.Bytes(), machine);
+  MemoryIOS little(EndianLittle);
+  MemoryIOS big(EndianBig);
+  MemoryIOS& native = little.MustSwap() ? big : little;
+  native.WriteIntArray(ints, 3);
+  EXPECT_EQ(std::memcmp(native.Bytes().data(), ints, 12), 0);
   native.Seek(0);
-  EXPECT_EQ(native.ReadInt(), 0x01020304);
-  EXPECT_EQ(native.ReadDouble(), 1.0);
+  EXPECT_EQ(native.ReadInt(), 1);
 }
 
-// Arrays deliver whole elements and leave the rest untouched; at the end
-// scalars fail, arrays answer 0.
+// Arrays, pooled strings among them, deliver whole elements and leave the
+// rest untouched; at the end scalars fail, arrays answer 0. Too few bytes
+// for a fixed string are an end of file, even for a large width.
 TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   MemoryIOS io;
   int v = 42;
@@ -92,7 +102,6 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   EXPECT_EQ(v, 42);
   QVT_EXPECT_THROW_TEXT(io.ReadInt(), nex_TextException, kEof);
   QVT_EXPECT_THROW_TEXT(io.ReadFloat(), nex_TextException, kEof);
-  QVT_EXPECT_THROW_TEXT(io.ReadDouble(), nex_TextException, kEof);
   const int values[3] = {7, 8, 9};
   io.WriteIntArray(values, 3);
   io.Seek(2);  // 10 bytes remain
@@ -106,12 +115,27 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   EXPECT_EQ(d[1], 6.0);
   io.Seek(8);
   QVT_EXPECT_THROW_TEXT(io.ReadDouble(), nex_TextException, kEof);  // 4 bytes are not a double
+  QVT_EXPECT_THROW_TEXT(io.ReadFixedString(5), nex_TextException, kEof);
+  io.Seek(0);
+  QVT_EXPECT_THROW_TEXT(io.ReadFixedString(1 << 20), nex_TextException, kEof);
+  io.Seek(12);
+  cow_String s = "untouched";
+  EXPECT_EQ(io.ReadStringArray(&s, 1), 0);
+  EXPECT_EQ(s, "untouched");
+  const cow_String strings[2] = {"abc", "de"};
+  io.WriteStringArray(strings, 2);
+  io.Bytes().resize(12 + 12);  // one whole reference and a half
+  io.Seek(12);
+  cow_String two[2] = {"keep0", "keep1"};
+  EXPECT_EQ(io.ReadStringArray(two, 2), 1);
+  EXPECT_EQ((std::vector<cow_String>{two[0], two[1]}), (std::vector<cow_String>{"abc", "keep1"}));
+  QVT_EXPECT_THROW_TEXT(io.ReadString(), nex_TextException, kEof);
 }
 
 // Bad arguments, for every typed array and pooled strings, are refused
 // before any transfer: a null array, a count below one, and a count whose
-// byte count does not fit a raw transfer.
-TEST(TypedStream, BadArrayArgumentsAreRefusedBeforeAnyTransfer) {
+// byte count does not fit a raw transfer. A short write is reported.
+TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   MemoryIOS io;
   int i = 0;
   float f = 0;
@@ -138,114 +162,97 @@ TEST(TypedStream, BadArrayArgumentsAreRefusedBeforeAnyTransfer) {
   EXPECT_EQ(io.Reads() + io.Writes(), 0);
   EXPECT_TRUE(io.Bytes().empty());
   EXPECT_TRUE(io.Pool().Strings().empty());
-}
-
-TEST(TypedStream, ShortWriteIsReported) {
-  MemoryIOS io;
   io.LimitWritesFrom(1, 3);
   const int ints[2] = {1, 2};
   QVT_EXPECT_THROW_TEXT(io.WriteIntArray(ints, 2), nex_TextException, kWriteFailed);
-  QVT_EXPECT_THROW_TEXT(io.WriteInt(1), nex_TextException, kWriteFailed);
-  QVT_EXPECT_THROW_TEXT(io.WriteFloat(1), nex_TextException, kWriteFailed);
-  QVT_EXPECT_THROW_TEXT(io.WriteDouble(1), nex_TextException, kWriteFailed);
   QVT_EXPECT_THROW_TEXT(io.WriteFixedString("abcd", 4), nex_TextException, kWriteFailed);
   io.LimitWritesFrom(1, 7);
-  QVT_EXPECT_THROW_TEXT(io.WriteString("abc"), nex_TextException, kWriteFailed);
   const cow_String two[2] = {"a", "b"};
   QVT_EXPECT_THROW_TEXT(io.WriteStringArray(two, 2), nex_TextException, kWriteFailed);
 }
 
-// Fixed strings are padded with zeros and cut at their width; no width
-// moves nothing; too few bytes are an end of file, even for a large width.
-TEST(TypedStream, FixedStringsPadCutAndEnd) {
-  MemoryIOS io;
-  io.WriteFixedString("abc", 0);
-  io.WriteFixedString("abc", -5);
-  EXPECT_TRUE(io.Bytes().empty());
-  io.WriteFixedString("abc", 8);
-  io.WriteFixedString("0123456789", 4);
-  io.WriteFixedString("", 3);
-  io.WriteFixedString("wxyz", 4);  // fills the width: no terminator
-  const Bytes expected = {'a', 'b', 'c', 0, 0, 0, 0, 0, '0', '1', '2', '3', 0, 0, 0, 'w', 'x', 'y', 'z'};
-  EXPECT_EQ(io.Bytes(), expected);
-  io.Seek(0);
-  const int reads = io.Reads();
-  EXPECT_EQ(io.ReadFixedString(0), "");
-  EXPECT_EQ(io.ReadFixedString(-1), "");
-  EXPECT_EQ(io.Reads(), reads);
-  EXPECT_EQ(io.Location(), 0);
-  for (const auto& w : {std::make_pair(8, "abc"), std::make_pair(4, "0123"), std::make_pair(3, ""),
-                        std::make_pair(4, "wxyz")})
-    EXPECT_EQ(io.ReadFixedString(w.first), w.second);
-  io.Seek(15);
-  QVT_EXPECT_THROW_TEXT(io.ReadFixedString(5), nex_TextException, kEof);
-  io.Seek(0);
-  QVT_EXPECT_THROW_TEXT(io.ReadFixedString(1 << 20), nex_TextException, kEof);
-}
-
-// Equal pooled strings share one 8-byte reference; a partial reference at
-// the end is not delivered.
-TEST(TypedStream, PooledStringsShareReferences) {
-  MemoryIOS io;
-  cow_String s = "untouched";
-  EXPECT_EQ(io.ReadStringArray(&s, 1), 0);  // at the end: nothing, without message
-  EXPECT_EQ(s, "untouched");
-  const cow_String strings[3] = {"abc", "de", "abc"};
-  io.WriteStringArray(strings, 3);
-  io.WriteString("de");
-  EXPECT_EQ(io.Writes(), 2);
-  ASSERT_EQ(io.Pool().Strings().size(), 2u);
-  const Bytes expected = {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2,
-                          0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2};
-  EXPECT_EQ(io.Bytes(), expected);
-  io.Seek(0);
-  cow_String got[3];
-  EXPECT_EQ(io.ReadStringArray(got, 3), 3);
-  EXPECT_EQ((std::vector<cow_String>(got, got + 3)), (std::vector<cow_String>(strings, strings + 3)));
-  EXPECT_EQ(io.ReadString(), "de");
-  EXPECT_EQ(io.Reads(), 3);  // the read at the end counts
-  io.Bytes().resize(12);     // one whole reference and a half
-  io.Seek(0);
-  cow_String two[2] = {"keep0", "keep1"};
-  EXPECT_EQ(io.ReadStringArray(two, 2), 1);
-  EXPECT_EQ(two[0], "abc");
-  EXPECT_EQ(two[1], "keep1");
-  QVT_EXPECT_THROW_TEXT(io.ReadString(), nex_TextException, kEof);
-}
-
-using qvt_test::AllocationCount;
-
+// Array calls make one scratch allocation, scalars none.
 TEST(TypedStreamCost, ArrayCallsAllocateOnceAndScalarsNever) {
-  qvt_test::MemoryIOS io;
+  MemoryIOS io;
   std::vector<double> values(10000, 1.5);
   std::vector<cow_String> strings(100, "same");
   io.WriteStringArray(strings.data(), 100);  // fills the pool once
-  io.Bytes().reserve(200000);                // the stream's own growth is not measured
+  io.WriteDoubleArray(values.data(), 10000);
+  io.Bytes().reserve(200000);  // the stream's own growth is not measured
+  io.Seek(800);
   const std::pair<int, std::function<void()>> calls[] = {
+      {0, [&] { io.ReadInt(); }},
+      {0, [&] { io.ReadDouble(); }},
+      {1, [&] { EXPECT_EQ(io.ReadDoubleArray(values.data(), 9000), 9000); }},
       {1, [&] { io.WriteDoubleArray(values.data(), 10000); }},
       {1, [&] { io.WriteStringArray(strings.data(), 100); }},
-      {0,
-       [&] {
-         io.WriteInt(1);
-         io.WriteFloat(2.0f);
-         io.WriteDouble(3.0);
-         io.WriteFixedString("abc", 8);
-       }},
-      {0, [&] { io.Seek(800); }},
-      {1, [&] { EXPECT_EQ(io.ReadDoubleArray(values.data(), 10000), 10000); }},
-      {0,
-       [&] {
-         io.ReadInt();
-         io.ReadFloat();
-         io.ReadDouble();
-       }},
+      {0, [&] { io.WriteInt(1); }},
+      {0, [&] { io.WriteDouble(3.0); }},
+      {0, [&] { io.WriteFixedString("abc", 8); }},
   };
   for (const auto& call : calls) {
-    const long before = AllocationCount();
+    const long before = qvt_test::AllocationCount();
     call.second();
-    EXPECT_EQ(AllocationCount() - before, call.first);
+    EXPECT_EQ(qvt_test::AllocationCount() - before, call.first);
   }
-  EXPECT_EQ(io.Reads(), 4);
 }
+
+// Writes of at least a block bypass the I/O buffer's block: the space must
+// end with the same bytes as when every value goes through the block, for
+// either byte order, behind and before pending small writes, from any start,
+// and through a space that takes fewer bytes than asked.
+struct DirectCase {
+  int endian, blockSize, count;
+  int shortWrites;  // the space takes at most this many bytes a call (0: all)
+};
+
+class DirectWriteTest : public ::testing::TestWithParam<DirectCase> {};
+
+// A seek, a small write left pending, a large array of each type, a small
+// write behind it, then a read back of the first values.
+Bytes WriteThroughBuffer(const DirectCase& c, bool whole) {
+  MemoryIOS space(c.endian);
+  if (c.shortWrites > 0) space.LimitWritesFrom(1, c.shortWrites);
+  qvt_IOBuffer buffer(space, c.blockSize);
+  std::vector<int> ints;
+  std::vector<double> doubles;
+  std::vector<float> floats;
+  std::vector<char> bytes;
+  for (int i = 0; i < c.count; ++i) {
+    ints.push_back(static_cast<int>(static_cast<unsigned>(i) * 16777619u));
+    doubles.push_back(i * 0.1 - 3);
+    floats.push_back(static_cast<float>(i) / 3.0f);
+    bytes.push_back(static_cast<char>(i * 7));
+  }
+  buffer.Seek(3);
+  buffer.WriteInt(-5);
+  if (whole) {
+    buffer.WriteIntArray(ints.data(), c.count);
+    buffer.WriteDoubleArray(doubles.data(), c.count);
+    buffer.WriteFloatArray(floats.data(), c.count);
+    buffer.Write(bytes.data(), c.count);
+  } else {
+    for (int v : ints) buffer.WriteInt(v);
+    for (double v : doubles) buffer.WriteDouble(v);
+    for (float v : floats) buffer.WriteFloat(v);
+    for (char v : bytes) buffer.Write(&v, 1);
+  }
+  buffer.WriteInt(77);
+  buffer.Seek(7);
+  int first[2] = {0, 0};
+  EXPECT_EQ(buffer.ReadIntArray(first, 2), 2);
+  EXPECT_EQ((std::vector<int>(first, first + 2)), (std::vector<int>(ints.begin(), ints.begin() + 2)));
+  buffer.Flush();
+  return space.Bytes();
+}
+
+TEST_P(DirectWriteTest, SpaceHoldsTheBytesOfValueByValueWrites) {
+  EXPECT_EQ(WriteThroughBuffer(GetParam(), true), WriteThroughBuffer(GetParam(), false));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DirectWriteTest,
+                         ::testing::Values(DirectCase{1, 64, 200, 0}, DirectCase{0, 64, 200, 0},
+                                           DirectCase{1, 2048, 70000, 0}, DirectCase{1, 16, 4, 0},
+                                           DirectCase{1, 64, 200, 5}, DirectCase{0, 4096, 40000, 1000}));
 
 }  // namespace
