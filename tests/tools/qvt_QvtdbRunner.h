@@ -7,12 +7,12 @@
 
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "qvt_ChildProcess.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
 
@@ -79,13 +79,12 @@ inline std::vector<std::string> Lines(const std::string& text) {
 }
 
 // A run that ended by itself (no signal, no timeout) with this status.
-#define QVT_EXPECT_EXIT(result, status)                                                                     \
-  do {                                                                                                      \
-    EXPECT_TRUE((result).exited && !(result).timedOut) << "signal " << (result).signal << "\nstdout:\n"     \
-                                                       << (result).out << "\nstderr:\n"                     \
-                                                       << (result).err;                                     \
-    EXPECT_EQ((result).exitCode, (status)) << "stdout:\n" << (result).out << "\nstderr:\n" << (result).err; \
-  } while (0)
+inline ::testing::AssertionResult Ended(const ChildResult& r, int status) {
+  if (r.exited && !r.timedOut && r.exitCode == status) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n"
+                                       << r.out << "\nstderr:\n"
+                                       << r.err;
+}
 
 }  // namespace qvt_test
 
