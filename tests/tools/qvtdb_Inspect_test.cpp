@@ -80,6 +80,10 @@ TEST_F(Inspect, InfoLsAndClassesPrintEveryLine) {
 TEST_F(Inspect, LocateAndDumpPrintExactly) {
   const std::string t = std::to_string(m_Sample.table);
   const std::string header = "row,d,f,h,i,s\n";
+  const std::string json =
+      R"({"handle":4,"kind":"table","class":"samples","fields":[{"name":"d","type":"double"},)"
+      R"({"name":"f","type":"float"},{"name":"h","type":"handle"},{"name":"i","type":"int"},)"
+      R"({"name":"s","type":"string"}],"length":5,"rows":[)";
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%X", m_Sample.intArray);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -107,6 +111,13 @@ TEST_F(Inspect, LocateAndDumpPrintExactly) {
        header + "3,0.25,0.3,6,23,\"he said \"\"hi\"\", then\nleft\"\n"},
       {{"dump", t, "--format", "csv", "--rows", "7:9"}, header},
       {{"dump", std::to_string(m_Sample.emptyTable), "--format", "csv"}, "row,n\n"},
+      // JSON: a float by its shortest text, a string escaped, no rows an empty list.
+      {{"dump", t, "--format", "json", "--rows", "3"},
+       json + R"(
+{"row":3,"values":{"d":0.25,"f":0.3,"h":6,"i":23,"s":"he said \"hi\", then\nleft"}}
+]})"
+              "\n"},
+      {{"dump", t, "--format", "json", "--rows", "7:"}, json + "]}\n"},
       {{"dump", hex, "--format", "csv"}, "row,v0,v1\n0,1,2\n1,3,4\n2,5,6\n"},
       {{"dump", std::to_string(m_Sample.floatArray), "--format", "csv", "--rows", "1:"}, "row,v0\n1,1.25\n"},
       {{"dump", std::to_string(m_Sample.doubleArray), "--format", "csv"}, "row,v0,v1,v2\n0,1e-300,2.5,-3\n"},
