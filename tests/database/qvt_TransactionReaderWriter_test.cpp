@@ -30,70 +30,63 @@ using qvt_test::CommandedChild;
 //                   then more of each (40, 50; 2:200, 3:"three"); both
 //                   flushed, the database not
 //   close           closes the database
-class Writer {
- public:
-  Writer(const std::string& name, long creationTime) : m_Name(name), m_CreationTime(creationTime) {}
-  std::string Handle(const std::string& command) {
+CommandedChild StartWriter(const std::string& name, long creationTime) {
+  struct Held {
+    std::unique_ptr<qvt_Database> db;
+    std::unique_ptr<qvt_ReaderSemaphoreProxy> proxy;
+    std::unique_ptr<qvt_Array<int, 1>> array;
+    std::unique_ptr<qvt_TaggedStream> stream;
+  };
+  auto held = std::make_shared<Held>();
+  return CommandedChild([name, creationTime, held](const std::string& command) -> std::string {
+    Held& w = *held;
     if (command == "create") {
-      m_Db = std::make_unique<qvt_Database>(qvt_Database::Create(
-          qvt_File::Open(m_Name, utl_FileAccessCreate, false), "ODB", "writer", m_CreationTime));
-      m_Db->Flush();
+      w.db = std::make_unique<qvt_Database>(qvt_Database::Create(
+          qvt_File::Open(name, utl_FileAccessCreate, false), "ODB", "writer", creationTime));
+      w.db->Flush();
       return "created";
     }
     if (command == "lock") {
-      m_Proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*m_Db);
+      w.proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*w.db);
       return "locked";
     }
     if (command == "unlock") {
-      m_Proxy.reset();
+      w.proxy.reset();
       return "unlocked";
     }
     if (command == "write") {
-      qvt_Space space = m_Db->Space(16);
+      qvt_Space space = w.db->Space(16);
       space.Write("0123456789abcdef", 16);
       return std::to_string(space.Handle());
     }
     if (command == "flush") {
-      m_Db->Flush();
-      return std::to_string(m_Db->GetFlushCount());
+      w.db->Flush();
+      return std::to_string(w.db->GetFlushCount());
     }
     if (command == "objects") {
-      m_Array = std::make_unique<qvt_Array<int, 1>>(m_Db->ArrayInt(1, 0, 0));
-      m_Stream = std::make_unique<qvt_TaggedStream>(m_Db->TaggedStream(0));
+      w.array = std::make_unique<qvt_Array<int, 1>>(w.db->ArrayInt(1, 0, 0));
+      w.stream = std::make_unique<qvt_TaggedStream>(w.db->TaggedStream(0));
       const int values[] = {10, 20, 30};
-      m_Array->Write(values, 3);
-      m_Stream->WriteInt(1, 100);
-      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+      w.array->Write(values, 3);
+      w.stream->WriteInt(1, 100);
+      return std::to_string(w.array->Flush() + w.stream->Flush());
     }
     if (command == "grow") {
       const int values[] = {40, 50};
-      m_Array->Write(values, 2);
-      m_Stream->WriteInt(2, 200);
-      m_Stream->WriteString(3, "three");
-      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+      w.array->Write(values, 2);
+      w.stream->WriteInt(2, 200);
+      w.stream->WriteString(3, "three");
+      return std::to_string(w.array->Flush() + w.stream->Flush());
     }
     if (command == "close") {
-      m_Array.reset();
-      m_Stream.reset();
-      m_Proxy.reset();
-      m_Db.reset();
+      w.array.reset();
+      w.stream.reset();
+      w.proxy.reset();
+      w.db.reset();
       return "closed";
     }
     return "unknown " + command;
-  }
-
- private:
-  std::string m_Name;
-  long m_CreationTime;
-  std::unique_ptr<qvt_Database> m_Db;
-  std::unique_ptr<qvt_ReaderSemaphoreProxy> m_Proxy;
-  std::unique_ptr<qvt_Array<int, 1>> m_Array;
-  std::unique_ptr<qvt_TaggedStream> m_Stream;
-};
-
-CommandedChild StartWriter(const std::string& name, long creationTime) {
-  auto writer = std::make_shared<Writer>(name, creationTime);
-  return CommandedChild([writer](const std::string& command) { return writer->Handle(command); });
+  });
 }
 
 qvt_Database OpenReader(const std::string& name) {
