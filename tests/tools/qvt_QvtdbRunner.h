@@ -16,16 +16,6 @@
 
 namespace qvt_test {
 
-// The program the build made beside these tests.
-inline std::string QvtdbBinary() {
-#ifdef QVTDB_BINARY
-  return QVTDB_BINARY;
-#else
-  const char* dir = std::getenv("QVT_TEST_BINARY_DIR");
-  return std::string(dir ? dir : ".") + "/tools/qvtdb";
-#endif
-}
-
 // Exit status of a qvtdb built with the sanitizers when they find a fault,
 // so that it never passes for status 1, "a problem found".
 constexpr int kSanitizerExit = 86;
@@ -34,7 +24,7 @@ constexpr int kSanitizerExit = 86;
 // folder cwd when it is not empty.
 inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments,
                                          const std::string& cwd = "") {
-  const std::string binary = QvtdbBinary();
+  const std::string binary = QVTDB_BINARY;  // the program the build made beside these tests
   return [binary, arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
