@@ -4,8 +4,7 @@
 // flush that completes K batches has returned, and at the end "calls N"
 // with the writes and resizes the kill shim counted (-1 without the shim);
 //   qvt_batch_writer PATH plain|compressed sample
-// writes the tool tests' sample database. A failure ends it by an uncaught
-// exception, its text on standard error.
+// writes the tool tests' sample database. A failure ends it by an uncaught exception.
 #include <dlfcn.h>
 
 #include <cstdio>
