@@ -58,23 +58,11 @@ const Lines kNewDatabaseLines = {
     "String Pool Linkage_Count=1",
 };
 
-// The same lines through the public handle, before and after a flush and
-// on a reader; the string pool lines count records not yet flushed, and
-// once flushed behind the metadata pool's extent the records take a second
-// extent of the pool's chain.
+// A new database answers the same six lines after a flush and on a reader;
+// the string pool lines count records not yet flushed, and once flushed
+// behind the metadata pool's extent the records take a second extent of the
+// pool's chain. (The public handle's lines: the tool tests' qvtdb info.)
 TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFollowThePool) {
-  {
-    qvt_Database db =
-        qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "statistics", 42);
-    EXPECT_EQ(db.GetDBStatistics(), kNewDatabaseLines);
-    EXPECT_EQ(db.GetObjStatistics(1), Lines{"Linkage_Count=1"});
-    qvt_Space space = db.Space(64);
-    space.Write("0123456789", 10);
-    // Its last byte, and the first of the reserved room behind it.
-    const utl_FileOffset at = qvt_test::FileOffsetInSpace(db, space.Handle(), 0);
-    EXPECT_EQ(db.GetObjectLocationReport(at + 9), "Object: 00000004 - Offset:                    9");
-    EXPECT_EQ(db.GetObjectLocationReport(at + 10), "Object not found.");
-  }
   CreateDatabase();
   m_Db->Flush();
   EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
@@ -103,85 +91,50 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               28672");
 }
 
-TEST_F(DatabaseStatisticsTest, ObjStatisticsCountsEveryExtentOfTheChain) {
-  CreateDatabase();
-  // No space: slot 0, slot 0 of block 1, a free slot, far outside.
-  for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu})
-    EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
-  EXPECT_EQ(m_Db->GetObjStatistics(2), Lines{"Linkage_Count=1"});  // taken, never placed
-  const qvt_Handle alone = WriteSpace(10, 4);
-  EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
-  // Grown alone at the end of the file: in place, one extent.
-  {
-    std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(alone, 4));
-    space->Seek(space->Length());
-    ASSERT_EQ(space->Write("0123456789", 10), 10);
-  }
-  EXPECT_EQ(m_Db->GetObjStatistics(alone), Lines{"Linkage_Count=1"});
-  // Two spaces growing alternately chain an extent at each crossing; the
-  // handle list names each space once, without its later extents, and a
-  // handle handed out but never placed.
-  std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
-  std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(a->Write("aaaa", 4), 4);
-    ASSERT_EQ(b->Write("bbbb", 4), 4);
-  }
-  std::unique_ptr<qvt_SpaceRepr> empty(m_Db->Space(4));
-  const std::vector<qvt_Handle> wanted{1, 2, 3, alone, a->Handle(), b->Handle(), empty->Handle()};
-  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
-  EXPECT_EQ(m_Db->GetObjStatistics(a->Handle()), Lines{"Linkage_Count=3"});
-  EXPECT_EQ(m_Db->GetObjStatistics(b->Handle()), Lines{"Linkage_Count=3"});
-  // As a damaged file could hold it: the last extent names itself, or a
-  // slot beyond the handed-out ones. Neither is walked.
-  qvt_LinkageEntry& last =
-      m_Db->LinkageEntry(m_Db->LinkageEntry(m_Db->LinkageEntry(a->Handle()).m_Next).m_Next);
-  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
-  for (const qvt_Handle next : {m_Db->LinkageEntry(m_Db->LinkageEntry(a->Handle()).m_Next).m_Next, 400u}) {
-    last.m_Next = next;
-    QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(a->Handle()), nex_TextException, corrupt);
-    QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
-  }
-  last.m_Next = 0;
-  m_Db->Flush();
-  const qvt_Handle ha = a->Handle();
-  a.reset();
-  b.reset();
-  empty.reset();
-  Reopen();
-  EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=3"});
-  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
-}
-
-// Which object a file offset names: none in the header and linkage blocks
-// or behind a space's length; in a later extent the earlier extents'
-// lengths are counted; the next byte after a full space is the next
-// object's first. The string pool's marker sits in its head extent, the
-// first record (offset 4 of handle 1) in the next; the metadata pool's
-// marker is handle 3's.
-TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
+// One database of spaces: each one's extent count, the handle list (each
+// space once, without its later extents, and a handle handed out but never
+// placed), and which object a file offset names: none in the header and
+// linkage blocks or behind a space's length; in a later extent the earlier
+// extents' lengths are counted; the next byte after a full space is the
+// next object's first. The string pool's marker sits in its head extent,
+// the first record (offset 4 of handle 1) in the next; the metadata pool's
+// marker is handle 3's. A damaged chain is refused by both.
+TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   CreateDatabase();
   m_Db->StringPool().StringOffset("abc");
   const qvt_Handle h = WriteSpace(10, 100);
   const qvt_Handle full = WriteSpace(8, 4);
   const qvt_Handle next = WriteSpace(4, 4);
+  {
+    // Grown alone at the end of the file: in place, one extent.
+    std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(next, 4));
+    space->Seek(space->Length());
+    ASSERT_EQ(space->Write("0123", 4), 4);
+  }
   std::unique_ptr<qvt_SpaceRepr> a(m_Db->Space(4));
   std::unique_ptr<qvt_SpaceRepr> b(m_Db->Space(4));
   ASSERT_EQ(a->Write("a0a0", 4), 4);
   ASSERT_EQ(b->Write("b0b0", 4), 4);
   ASSERT_EQ(a->Write("a1a1a1", 6), 6);  // a second extent of 8 bytes, 6 used
+  std::unique_ptr<qvt_SpaceRepr> empty(m_Db->Space(4));
+  // No space: slot 0, slot 0 of block 1, a free slot, far outside.
+  for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu})
+    EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
+  const std::vector<std::pair<qvt_Handle, int>> extents = {{2, 1}, {h, 1}, {next, 1}, {a->Handle(), 2}};
+  for (const auto& e : extents)
+    EXPECT_EQ(m_Db->GetObjStatistics(e.first), Lines{"Linkage_Count=" + std::to_string(e.second)}) << e.first;
+  const std::vector<qvt_Handle> wanted{1, 2, 3, h, full, next, a->Handle(), b->Handle(), empty->Handle()};
+  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
   m_Db->Flush();
   const auto at = [&](qvt_Handle handle) { return m_Db->LinkageEntry(handle).m_Location; };
-  const utl_FileOffset second = at(m_Db->LinkageEntry(a->Handle()).m_Next);
+  const qvt_Handle secondExtent = m_Db->LinkageEntry(a->Handle()).m_Next;
+  const utl_FileOffset second = at(secondExtent);
   const utl_FileOffset records = at(m_Db->LinkageEntry(1).m_Next);
   EXPECT_EQ(at(next), at(full) + 8);
   const std::string none = "Object not found.";
   const std::pair<long long, std::string> reports[] = {
-      {0, none},
-      {512, none},
-      {1023, none},
-      {1024, none},
-      {1024 + 14335, none},
+      {0, none},     // the header
+      {1024, none},  // linkage block 0
       {-1, none},
       {1LL << 40, none},
       {at(h) + 9, Located(h, 9)},
@@ -203,6 +156,22 @@ TEST_F(DatabaseStatisticsTest, LocationReportsNameTheObjectAndOffset) {
   qvt_DatabaseRepr& base = *m_Db;
   EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
             "Object location report not supported for this qvt database type.");
+  // As a damaged file could hold it: the last extent names itself, or a
+  // slot beyond the handed-out ones. Neither is walked.
+  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
+  for (const qvt_Handle loop : {secondExtent, qvt_Handle(400)}) {
+    m_Db->LinkageEntry(secondExtent).m_Next = loop;
+    QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(a->Handle()), nex_TextException, corrupt);
+    QVT_EXPECT_THROW_TEXT(m_Db->GetObjectLocationReport(0), nex_TextException, corrupt);
+  }
+  m_Db->LinkageEntry(secondExtent).m_Next = 0;
+  const qvt_Handle ha = a->Handle();
+  a.reset();
+  b.reset();
+  empty.reset();
+  Reopen();
+  EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=2"});
+  EXPECT_EQ(m_Db->ObjectHandles(), wanted);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The public database handle: opening and creating, sharing and closing,
-// object kinds by handle, spaces and buffered spaces, tables by class,
-// and the library's initializer and finalizer.
+// The public database handle: creating and opening with object kinds by
+// handle and tables by class, sharing and closing, spaces and buffered
+// spaces, and the library's initializer and finalizer.
 #include "qvt_Database.h"
 
 #include "nex_Exception.h"
@@ -35,12 +35,30 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
     db.Bind(OneInt("Root"));
     qvt_Table first = db.Table("Root", 0, -1);
     qvt_Table second = db.Table(OneInt("Other"), 0, -1);
-    EXPECT_EQ((std::vector<qvt_Handle>{qvt_Table(first).Handle(), second.Handle()}),
-              (std::vector<qvt_Handle>{db.RootTableHandle(), db.RootTableHandle2()}));
-    EXPECT_EQ(db.RootTableHandle(), 4u);
-    EXPECT_EQ(db.RootTableHandle2(), 5u);
+    EXPECT_EQ((std::vector<qvt_Handle>{first.Handle(), second.Handle(), db.RootTableHandle(),
+                                       db.RootTableHandle2()}),
+              (std::vector<qvt_Handle>{4, 5, 4, 5}));
     QVT_EXPECT_THROW_TEXT(db.Table("Unbound", 0, -1), nex_TextException,
                           "***ERROR: Can't find table metadata, \"Unbound\" in KELVOR database file.");
+    // An object's kind is read from its first ints.
+    const std::pair<std::vector<int>, qvt_Type> cases[] = {
+        {{static_cast<int>(0xFAAFEBBEu)}, qvt_TypeTaggedStream},
+        {{static_cast<int>(0xFFFAEEEBu), 0, 4, 1}, qvt_TypeDouble},
+        {{static_cast<int>(0xFFFAEEEBu), 0, 6, 1}, qvt_TypeString},
+        {{static_cast<int>(0xFFFAEEEBu), 0, 99, 1}, qvt_TypeOther},  // a damaged array
+        {{1, 2, 3}, qvt_TypeOther},
+        {{}, qvt_TypeOther},
+    };
+    for (const auto& c : cases) {
+      qvt_Space s = db.Space(-1);
+      for (int v : c.first) s.WriteInt(v);
+      EXPECT_EQ(db.HandleType(s.Handle()), c.second) << s.Handle();
+    }
+    EXPECT_EQ((std::vector<int>{db.HandleType(second.Handle()), db.HandleType(1), db.HandleType(3)}),
+              (std::vector<int>{qvt_TypeTable, qvt_TypeOther, qvt_TypeOther}));
+    QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException,
+                          "***ERROR: Database is not valid. This may indicate that the database has been "
+                          "corrupted.");
   }
   qvt_File file = qvt_File::Open(Path(), 0, true);
   EXPECT_EQ((std::vector<bool>{qvt_Database::IsMagic(file, "ABCD"), qvt_Database::IsMagic(file, ""),
@@ -76,29 +94,6 @@ TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
   EXPECT_EQ(BE32(ReadAll(Path()), 512), 2u);
   copy = qvt_Database(copy);  // still open
   EXPECT_EQ(copy.GetFlushCount(), 2);
-}
-
-TEST_P(DatabaseTest, HandleTypeReadsTheFirstInts) {
-  qvt_Database db = CreateDb();
-  const qvt_Handle table = db.Table(OneInt("T"), 0, -1).Handle();
-  const std::pair<std::vector<int>, qvt_Type> cases[] = {
-      {{static_cast<int>(0xFAAFEBBEu)}, qvt_TypeTaggedStream},
-      {{static_cast<int>(0xFFFAEEEBu), 0, 4, 1}, qvt_TypeDouble},
-      {{static_cast<int>(0xFFFAEEEBu), 0, 6, 1}, qvt_TypeString},
-      {{static_cast<int>(0xFFFAEEEBu), 0, 99, 1}, qvt_TypeOther},  // a damaged array
-      {{1, 2, 3}, qvt_TypeOther},
-      {{}, qvt_TypeOther},
-  };
-  for (const auto& c : cases) {
-    qvt_Space s = db.Space(-1);
-    for (int v : c.first) s.WriteInt(v);
-    EXPECT_EQ(db.HandleType(s.Handle()), c.second) << s.Handle();
-  }
-  EXPECT_EQ((std::vector<int>{db.HandleType(table), db.HandleType(1), db.HandleType(3)}),
-            (std::vector<int>{qvt_TypeTable, qvt_TypeOther, qvt_TypeOther}));
-  QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException,
-                        "***ERROR: Database is not valid. This may indicate that the database has been "
-                        "corrupted.");
 }
 
 // A space reads and writes through the handle; a buffered space starts at
@@ -171,29 +166,26 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
 INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
 // The interface's initializer counts itself and qvt_initialize; each
-// finalizer call undoes one, and one too many changes nothing.
+// finalizer call undoes one, and one too many changes nothing. Each pair is
+// called up, up, down, down, down, twice.
 TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
-  int counter = 10;
-  int own = 0;
   const struct {
-    void (*call)(int&);
-    int* counter;
-    int expected;
-  } steps[] = {
-      {UTI_QvtInterface_initialize, &counter, 12},
-      {UTI_QvtInterface_initialize, &counter, 12},
-      {UTI_QvtInterface_finalize, &counter, 12},
-      {UTI_QvtInterface_finalize, &counter, 10},
-      {UTI_QvtInterface_finalize, &counter, 10},
-      {qvt_initialize, &own, 1},
-      {qvt_initialize, &own, 1},
-      {qvt_finalize, &own, 1},
-      {qvt_finalize, &own, 0},
-      {qvt_finalize, &own, 0},
-  };
-  for (const auto& step : steps) {
-    step.call(*step.counter);
-    EXPECT_EQ(*step.counter, step.expected) << &step - steps;
+    void (*up)(int&);
+    void (*down)(int&);
+    int start;
+    std::vector<int> seen;
+  } pairs[] = {{UTI_QvtInterface_initialize, UTI_QvtInterface_finalize, 10, {12, 12, 12, 10, 10}},
+               {qvt_initialize, qvt_finalize, 0, {1, 1, 1, 0, 0}}};
+  for (const auto& pair : pairs) {
+    for (int round = 0; round < 2; ++round) {  // the extra finalize left nothing behind
+      int counter = pair.start;
+      std::vector<int> seen;
+      for (const auto call : {pair.up, pair.up, pair.down, pair.down, pair.down}) {
+        call(counter);
+        seen.push_back(counter);
+      }
+      EXPECT_EQ(seen, pair.seen) << round;
+    }
   }
 }
 

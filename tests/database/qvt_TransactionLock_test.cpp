@@ -1,7 +1,7 @@
 // The transaction lock as a local file takes and releases it: the directory
 // beside the file, read-only files that never lock, the
 // PAUSE_FOR_TRANSACTION prompts driven through a child's standard input, and
-// the local file's FileStatus and WriterActive.
+// what the file's own check answers meanwhile.
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -23,22 +23,23 @@ bool IsDirectory(const std::string& path) {
   return st.exists && st.isDirectory;
 }
 
-void Say(const char* word) {
-  std::printf("%s\n", word);
-  std::fflush(stdout);
-}
-
 class TransactionLockTest : public ::testing::Test {
  protected:
   TransactionLockTest() { WriteStatusHeader(m_Name, 0, 1); }
-  // Opens the file (read-only or for update), sets and clears the lock,
-  // saying after each whether the lock and the flag are there.
+  // Opens the file (read-only, for update or created), sets the lock and
+  // says whether the lock and the flag are there and what the file's own
+  // check answers: a writer's own lock is a transaction but not another
+  // writer's, and a created file has no checker. Then clears the lock and
+  // says whether anything is left.
   int LockAndSay(int access) const {
     qvt_File file = qvt_File::Open(m_Name, access, access == utl_FileAccessRead);
-    file.Repr()->ReaderSemaphoreSet();
-    Say(IsDirectory(m_Lock) && file.Repr()->InTransaction() ? "set locked" : "set unlocked");
-    file.Repr()->ReaderSemaphoreClear();
-    Say(utl_Stat(m_Lock).exists || file.Repr()->InTransaction() ? "cleared locked" : "cleared");
+    qvt_FileRepr& repr = *file.Repr();
+    repr.ReaderSemaphoreSet();
+    std::printf("set %s, status %d%s\n", IsDirectory(m_Lock) && repr.InTransaction() ? "locked" : "unlocked",
+                repr.FileStatus(), repr.WriterActive() ? ", writer active" : "");
+    std::fflush(stdout);
+    repr.ReaderSemaphoreClear();
+    std::printf(utl_Stat(m_Lock).exists || repr.InTransaction() ? "cleared locked\n" : "cleared\n");
     return 0;
   }
   ScratchDir m_Dir;
@@ -46,41 +47,35 @@ class TransactionLockTest : public ::testing::Test {
   const std::string m_Lock = m_Dir.File("run.lsm");
 };
 
-// A lock left behind does not stop the next writer, and releasing one
-// already gone is quiet.
-TEST_F(TransactionLockTest, LockLeftBehindDoesNotStopTheNextWriter) {
-  ASSERT_TRUE(utl_MakeDirectory(m_Lock));
-  EXPECT_EQ(RunChild([this] { return LockAndSay(utl_FileAccessUpdate); }).out, "set locked\ncleared\n");
-  qvt_File file = qvt_File::Open(m_Name, utl_FileAccessUpdate, false);
-  file.Repr()->ReaderSemaphoreSet();
-  EXPECT_TRUE(file.Repr()->InTransaction());
-  file.Repr()->ReaderSemaphoreClear();
-  file.Repr()->ReaderSemaphoreClear();
-  EXPECT_FALSE(file.Repr()->InTransaction());
-  EXPECT_FALSE(utl_Stat(m_Lock).exists);
-}
-
-// A read-only file neither locks nor prompts, even when asked to; input
-// that ends, or one line longer than the 9 characters a prompt reads (its
-// first 9 end the first wait, the rest the second), ends both pauses.
-TEST_F(TransactionLockTest, ReadOnlyFilesNeverPauseAndEndedInputEndsBothPauses) {
+// A read-only file neither locks nor prompts, even when asked to; a lock
+// left behind does not stop the next writer; a created file locks too; input that ends, or one line
+// longer than the 9 characters a prompt reads (its first 9 end the first
+// wait, the rest the second), ends both pauses.
+TEST_F(TransactionLockTest, EveryWriterLocksReadOnlyFilesNeverAndEndedInputEndsBothPauses) {
+  const std::string prompts = "Before transaction: After transaction: ";
   const struct {
     int access;
+    bool leftBehind;
     std::string input, out, err;
   } cases[] = {
-      {utl_FileAccessRead, "", "set unlocked\ncleared\n", ""},
-      {utl_FileAccessUpdate, "", "set locked\ncleared\n", "Before transaction: After transaction: "},
-      {utl_FileAccessUpdate, "0123456789abc\n", "set locked\ncleared\n",
-       "Before transaction: After transaction: "},
+      {utl_FileAccessRead, false, "", "set unlocked, status 0\ncleared\n", ""},
+      {utl_FileAccessUpdate, true, "", "set locked, status 4\ncleared\n", prompts},
+      {utl_FileAccessUpdate, false, "0123456789abc\n", "set locked, status 4\ncleared\n", prompts},
+      {utl_FileAccessCreate, false, "", "set locked, status 0\ncleared\n", prompts},
   };
   for (const auto& c : cases) {
+    if (c.leftBehind) {
+      ASSERT_TRUE(utl_MakeDirectory(m_Lock));
+    }
     const ChildResult result =
         RunChild([&] { return LockAndSay(c.access); }, c.input, {{"PAUSE_FOR_TRANSACTION", "1"}});
     EXPECT_TRUE(result.Succeeded()) << result.err;
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err);
+    EXPECT_FALSE(utl_Stat(m_Lock).exists);
   }
-  EXPECT_FALSE(utl_Stat(m_Lock).exists);
+  // Releasing a lock never taken is quiet.
+  qvt_File::Open(m_Name, utl_FileAccessUpdate, false).Repr()->ReaderSemaphoreClear();
 }
 
 TEST_F(TransactionLockTest, PauseHoldsTheWriterAtBothEdgesOfTheTransaction) {
@@ -91,7 +86,7 @@ TEST_F(TransactionLockTest, PauseHoldsTheWriterAtBothEdgesOfTheTransaction) {
   EXPECT_FALSE(child.WaitForStdout("set", 300));
   EXPECT_FALSE(utl_Stat(m_Lock).exists);
   ASSERT_TRUE(child.WriteStdin("go\n"));
-  ASSERT_TRUE(child.WaitForStdout("set locked\n", 20000));
+  ASSERT_TRUE(child.WaitForStdout("set locked, status 4\n", 20000));
   // After the lock is removed, it prompts and waits again.
   ASSERT_TRUE(child.WaitForStderr("After transaction: ", 20000));
   EXPECT_FALSE(utl_Stat(m_Lock).exists);
@@ -99,49 +94,8 @@ TEST_F(TransactionLockTest, PauseHoldsTheWriterAtBothEdgesOfTheTransaction) {
   ASSERT_TRUE(child.WriteStdin("123456789\n"));
   const ChildResult result = child.Wait();
   EXPECT_TRUE(result.Succeeded()) << result.err;
-  EXPECT_EQ(result.out, "set locked\ncleared\n");
+  EXPECT_EQ(result.out, "set locked, status 4\ncleared\n");
   EXPECT_EQ(result.err, "Before transaction: After transaction: ");
-}
-
-// What a reader's check answers as the header and the lock change; a
-// writer's own lock is not another writer; a created file has no checker;
-// any file opens at this layer (a short one is for the database layer).
-TEST_F(TransactionLockTest, LocalFileAnswersTheCheckersStatus) {
-  qvt_File reader = qvt_File::Open(m_Name, utl_FileAccessRead, true);
-  qvt_File writer = qvt_File::Open(m_Name, utl_FileAccessUpdate, false);
-  const std::vector<std::pair<std::function<void()>, qvt_FileStatus::QvtFileStatus>> steps = {
-      {[] {}, qvt_FileStatus::Unchanged},
-      {[&] { WriteStatusHeader(m_Name, 1, 1); }, qvt_FileStatus::Updated},
-      {[] {}, qvt_FileStatus::Unchanged},
-      {[&] { ASSERT_TRUE(utl_MakeDirectory(m_Lock)); }, qvt_FileStatus::InTransaction},
-      {[&] { ASSERT_TRUE(utl_RemoveDirectory(m_Lock)); }, qvt_FileStatus::Unchanged},
-      {[&] { WriteStatusHeader(m_Name, 1, 2); }, qvt_FileStatus::Recreated},
-      {[] {}, qvt_FileStatus::Recreated},
-  };
-  for (const auto& step : steps) {
-    step.first();
-    EXPECT_EQ(reader.Repr()->FileStatus(), step.second) << &step - steps.data();
-    EXPECT_EQ(reader.Repr()->WriterActive(), step.second == qvt_FileStatus::InTransaction);
-  }
-  writer.Repr()->ReaderSemaphoreSet();
-  EXPECT_EQ(writer.Repr()->FileStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_FALSE(writer.Repr()->WriterActive());
-  writer.Repr()->ReaderSemaphoreClear();
-  ASSERT_TRUE(utl_MakeDirectory(m_Lock));  // another process's lock counts once this one holds none
-  EXPECT_TRUE(writer.Repr()->WriterActive());
-  ASSERT_TRUE(utl_RemoveFile(m_Name));
-  ASSERT_TRUE(utl_RemoveDirectory(m_Lock));
-  EXPECT_EQ(reader.Repr()->FileStatus(), qvt_FileStatus::CheckFailed);
-  ASSERT_TRUE(utl_MakeDirectory(m_Lock));
-  qvt_File created = qvt_File::Open(m_Name, utl_FileAccessCreate, false);
-  EXPECT_EQ(created.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-  EXPECT_FALSE(created.Repr()->WriterActive());
-  ASSERT_TRUE(utl_RemoveFile(m_Name));
-  EXPECT_EQ(created.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-  ASSERT_TRUE(utl_RemoveDirectory(m_Lock));
-  WriteAll(m_Name, {1, 2, 3});
-  EXPECT_EQ(qvt_File::Open(m_Name, utl_FileAccessUpdate, false).Repr()->FileStatus(),
-            qvt_FileStatus::CheckFailed);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A writer process and this process as its reader: what FileStatus and
 // Snap answer while the writer is inside a transaction, after its flushes,
 // after the file is replaced by a new database and after it is deleted;
-// an array's and a tagged stream's Snap; the transaction guard on its own.
+// an array's and a tagged stream's Snap; the reader's own transaction guard.
 #include <memory>
 #include <sstream>
 #include <string>
@@ -30,70 +30,63 @@ using qvt_test::CommandedChild;
 //                   then more of each (40, 50; 2:200, 3:"three"); both
 //                   flushed, the database not
 //   close           closes the database
-class Writer {
- public:
-  Writer(const std::string& name, long creationTime) : m_Name(name), m_CreationTime(creationTime) {}
-  std::string Handle(const std::string& command) {
+CommandedChild StartWriter(const std::string& name, long creationTime) {
+  struct Held {
+    std::unique_ptr<qvt_Database> db;
+    std::unique_ptr<qvt_ReaderSemaphoreProxy> proxy;
+    std::unique_ptr<qvt_Array<int, 1>> array;
+    std::unique_ptr<qvt_TaggedStream> stream;
+  };
+  auto held = std::make_shared<Held>();
+  return CommandedChild([name, creationTime, held](const std::string& command) -> std::string {
+    Held& w = *held;
     if (command == "create") {
-      m_Db = std::make_unique<qvt_Database>(qvt_Database::Create(
-          qvt_File::Open(m_Name, utl_FileAccessCreate, false), "ODB", "writer", m_CreationTime));
-      m_Db->Flush();
+      w.db = std::make_unique<qvt_Database>(qvt_Database::Create(
+          qvt_File::Open(name, utl_FileAccessCreate, false), "ODB", "writer", creationTime));
+      w.db->Flush();
       return "created";
     }
     if (command == "lock") {
-      m_Proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*m_Db);
+      w.proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*w.db);
       return "locked";
     }
     if (command == "unlock") {
-      m_Proxy.reset();
+      w.proxy.reset();
       return "unlocked";
     }
     if (command == "write") {
-      qvt_Space space = m_Db->Space(16);
+      qvt_Space space = w.db->Space(16);
       space.Write("0123456789abcdef", 16);
       return std::to_string(space.Handle());
     }
     if (command == "flush") {
-      m_Db->Flush();
-      return std::to_string(m_Db->GetFlushCount());
+      w.db->Flush();
+      return std::to_string(w.db->GetFlushCount());
     }
     if (command == "objects") {
-      m_Array = std::make_unique<qvt_Array<int, 1>>(m_Db->ArrayInt(1, 0, 0));
-      m_Stream = std::make_unique<qvt_TaggedStream>(m_Db->TaggedStream(0));
+      w.array = std::make_unique<qvt_Array<int, 1>>(w.db->ArrayInt(1, 0, 0));
+      w.stream = std::make_unique<qvt_TaggedStream>(w.db->TaggedStream(0));
       const int values[] = {10, 20, 30};
-      m_Array->Write(values, 3);
-      m_Stream->WriteInt(1, 100);
-      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+      w.array->Write(values, 3);
+      w.stream->WriteInt(1, 100);
+      return std::to_string(w.array->Flush() + w.stream->Flush());
     }
     if (command == "grow") {
       const int values[] = {40, 50};
-      m_Array->Write(values, 2);
-      m_Stream->WriteInt(2, 200);
-      m_Stream->WriteString(3, "three");
-      return std::to_string(m_Array->Flush() + m_Stream->Flush());
+      w.array->Write(values, 2);
+      w.stream->WriteInt(2, 200);
+      w.stream->WriteString(3, "three");
+      return std::to_string(w.array->Flush() + w.stream->Flush());
     }
     if (command == "close") {
-      m_Array.reset();
-      m_Stream.reset();
-      m_Proxy.reset();
-      m_Db.reset();
+      w.array.reset();
+      w.stream.reset();
+      w.proxy.reset();
+      w.db.reset();
       return "closed";
     }
     return "unknown " + command;
-  }
-
- private:
-  std::string m_Name;
-  long m_CreationTime;
-  std::unique_ptr<qvt_Database> m_Db;
-  std::unique_ptr<qvt_ReaderSemaphoreProxy> m_Proxy;
-  std::unique_ptr<qvt_Array<int, 1>> m_Array;
-  std::unique_ptr<qvt_TaggedStream> m_Stream;
-};
-
-CommandedChild StartWriter(const std::string& name, long creationTime) {
-  auto writer = std::make_shared<Writer>(name, creationTime);
-  return CommandedChild([writer](const std::string& command) { return writer->Handle(command); });
+  });
 }
 
 qvt_Database OpenReader(const std::string& name) {
@@ -125,7 +118,8 @@ class ReaderWriterTest : public ::testing::Test {
   }
   // open: opens the reader; s: FileStatus; n: Snap; c: GetFlushCount; vH:
   // whether the 16-byte space H shows; rm: deletes the file; lock: whether
-  // the lock exists. On the writer's array (handle 4) and stream (5):
+  // the lock exists; guard: FileStatus and Snap inside a transaction guard
+  // of the reader's own, then whether the lock exists. On the writer's array (handle 4) and stream (5):
   // objects: opens them, reads one value and answers the records; a, t:
   // their Snap; at: the array's location and length; r: the new records;
   // rest: the array's values from where it stands.
@@ -138,6 +132,14 @@ class ReaderWriterTest : public ::testing::Test {
       return SpaceIsVisible(static_cast<qvt_Handle>(std::stoul(action.substr(1)))) ? "yes" : "no";
     if (action == "rm") return utl_RemoveFile(Name()) ? "removed" : "kept";
     if (action == "lock") return utl_Stat(LockName()).exists ? "locked" : "unlocked";
+    if (action == "guard") {
+      std::string inside;
+      {
+        qvt_ReaderSemaphoreProxy proxy(*m_Reader);
+        inside = std::to_string(m_Reader->FileStatus()) + "," + std::to_string(m_Reader->Snap()) + ",";
+      }
+      return inside + Do("lock");
+    }
     if (action == "objects") {
       m_Array = std::make_unique<qvt_Array<int, 1>>(m_Reader->ArrayInt(qvt_Handle(4), 0, 0));
       m_Stream = std::make_unique<qvt_TaggedStream>(m_Reader->TaggedStream(5, 0));
@@ -183,17 +185,26 @@ class ReaderWriterTest : public ::testing::Test {
 // Inside the writer's transaction every check answers 4 and Snap does not
 // refresh, even after the writer flushed meanwhile; out of it, the flush
 // shows once (2, then 0). Snap's own check counts: a FileStatus right after
-// it answers 0. The close flushes once more and removes the lock.
+// it answers 0. A reader's own transaction guard never locks, while the
+// writer's lock still counts for it. An object's Snap answers the writer's
+// flush count of it once, after the reader's database was refreshed, and
+// leaves the reader where it stood. The close flushes once more and removes
+// the lock.
 TEST_F(ReaderWriterTest, ReaderWaitsOutTheTransactionThenSeesEachFlushOnce) {
   CommandedChild writer = StartWriter(Name(), 1000);
-  Run(writer, {{"create", "created", "open c s", "opened 1 0"},
-               {"lock", "locked", "s s n", "4 4 0"},
-               {"write", "4", "", ""},
-               {"flush", "2", "s n c v4", "4 0 1 no"},
-               {"unlock", "unlocked", "s s n c v4 n", "2 0 1 2 yes 0"},
-               {"write", "5", "s", "0"},
-               {"flush", "3", "s s v5 n v5", "2 0 no 1 yes"},
-               {"flush", "4", "n s", "1 0"},
+  Run(writer, {{"create", "created", "", ""},
+               {"objects", "2", "", ""},
+               {"flush", "2", "open objects a t n a guard", "opened 10,1:100 0 0 0 0 0,0,unlocked"},
+               {"grow", "4", "a", "0"},
+               {"flush", "3", "a n a a t at r", "0 1 2 0 2 1,5 ,2:200,3:0three"},
+               {"flush", "4", "n a t rest c s", "1 0 0 20,30,40,50 4 0"},
+               {"lock", "locked", "s s n guard", "4 4 0 4,0,locked"},
+               {"write", "9", "", ""},
+               {"flush", "5", "s n c v9", "4 0 4 no"},
+               {"unlock", "unlocked", "s s n c v9 n", "2 0 1 5 yes 0"},
+               {"write", "10", "s", "0"},
+               {"flush", "6", "s s v10 n v10", "2 0 no 1 yes"},
+               {"flush", "7", "n s", "1 0"},
                {"close", "closed", "lock s", "unlocked 2"}});
 }
 
@@ -211,38 +222,6 @@ TEST_F(ReaderWriterTest, ReplacedOrDeletedDatabase) {
                     {"close", "closed", "s", "1"}});
   CommandedChild deleted = StartWriter(Name(), 3000);
   Run(deleted, {{"create", "created", "open", "opened"}, {"close", "closed", "rm s s n", "removed 3 3 1"}});
-}
-
-// An object's Snap answers the writer's flush count of it once, after the
-// reader's database was refreshed, and leaves the reader where it stood.
-TEST_F(ReaderWriterTest, ObjectsSnapTheWritersFlushesOnceAfterTheDatabase) {
-  CommandedChild writer = StartWriter(Name(), 1000);
-  Run(writer, {{"create", "created", "", ""},
-               {"objects", "2", "", ""},
-               {"flush", "2", "open objects a t n a", "opened 10,1:100 0 0 0 0"},
-               {"grow", "4", "a", "0"},
-               {"flush", "3", "a n a a t at r", "0 1 2 0 2 1,5 ,2:200,3:0three"},
-               {"flush", "4", "n a t rest", "1 0 0 20,30,40,50"},
-               {"close", "closed", "", ""}});
-}
-
-// A reader's transaction guard never locks, while another writer's lock
-// still counts for it.
-TEST_F(ReaderWriterTest, ReadersGuardNeverLocks) {
-  qvt_Database::Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "guard", 7);
-  qvt_Database reader = OpenReader(Name());
-  {
-    qvt_ReaderSemaphoreProxy proxy(reader);
-    EXPECT_FALSE(utl_Stat(LockName()).exists);
-    EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Unchanged);
-  }
-  ASSERT_TRUE(utl_MakeDirectory(LockName()));
-  {
-    qvt_ReaderSemaphoreProxy proxy(reader);
-    EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::InTransaction);
-    EXPECT_EQ(reader.Snap(), 0);
-  }
-  EXPECT_TRUE(utl_Stat(LockName()).exists);
 }
 
 }  // namespace

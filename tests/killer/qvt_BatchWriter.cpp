@@ -4,12 +4,11 @@
 // flush that completes K batches has returned, and at the end "calls N"
 // with the writes and resizes the kill shim counted (-1 without the shim);
 //   qvt_batch_writer PATH plain|compressed sample
-// writes the tool tests' sample database.
+// writes the tool tests' sample database. A failure ends it by an uncaught exception.
 #include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <string>
 
 #include "qvt_BatchWorkload.h"
@@ -22,22 +21,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool compressed = std::string(argv[2]) == "compressed";
-  try {
-    if (sample) {
-      qvt_test::WriteSampleDatabase(argv[1], compressed);
-      return 0;
-    }
-    const auto flushed = [](int batches) {
-      std::printf("flushed %d\n", batches);
-      std::fflush(stdout);
-    };
-    qvt_test::WriteBatches(argv[1], compressed, std::string(argv[3]) == "create", std::atoi(argv[4]), flushed);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "writer: %s\n", e.what());
-    return 1;
+  if (sample) {
+    qvt_test::WriteSampleDatabase(argv[1], compressed);
+    return 0;
   }
-  using CallsFn = long (*)();
-  const auto calls = reinterpret_cast<CallsFn>(::dlsym(RTLD_DEFAULT, "qvt_KillShimCalls"));
+  qvt_test::WriteBatches(argv[1], compressed, std::string(argv[3]) == "create", std::atoi(argv[4]),
+                         [](int batches) {
+                           std::printf("flushed %d\n", batches);
+                           std::fflush(stdout);
+                         });
+  const auto calls = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "qvt_KillShimCalls"));
   std::printf("calls %ld\n", calls ? calls() : -1L);
   return 0;
 }

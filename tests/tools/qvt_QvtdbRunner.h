@@ -7,24 +7,14 @@
 
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "qvt_ChildProcess.h"
+#include <gtest/gtest.h>
 
 namespace qvt_test {
-
-// The program the build made beside these tests.
-inline std::string QvtdbBinary() {
-#ifdef QVTDB_BINARY
-  return QVTDB_BINARY;
-#else
-  const char* dir = std::getenv("QVT_TEST_BINARY_DIR");
-  return std::string(dir ? dir : ".") + "/tools/qvtdb";
-#endif
-}
 
 // Exit status of a qvtdb built with the sanitizers when they find a fault,
 // so that it never passes for status 1, "a problem found".
@@ -34,7 +24,7 @@ constexpr int kSanitizerExit = 86;
 // folder cwd when it is not empty.
 inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments,
                                          const std::string& cwd = "") {
-  const std::string binary = QvtdbBinary();
+  const std::string binary = QVTDB_BINARY;  // the program the build made beside these tests
   return [binary, arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
@@ -79,13 +69,12 @@ inline std::vector<std::string> Lines(const std::string& text) {
 }
 
 // A run that ended by itself (no signal, no timeout) with this status.
-#define QVT_EXPECT_EXIT(result, status)                                                                     \
-  do {                                                                                                      \
-    EXPECT_TRUE((result).exited && !(result).timedOut) << "signal " << (result).signal << "\nstdout:\n"     \
-                                                       << (result).out << "\nstderr:\n"                     \
-                                                       << (result).err;                                     \
-    EXPECT_EQ((result).exitCode, (status)) << "stdout:\n" << (result).out << "\nstderr:\n" << (result).err; \
-  } while (0)
+inline ::testing::AssertionResult Ended(const ChildResult& r, int status) {
+  if (r.exited && !r.timedOut && r.exitCode == status) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n"
+                                       << r.out << "\nstderr:\n"
+                                       << r.err;
+}
 
 }  // namespace qvt_test
 

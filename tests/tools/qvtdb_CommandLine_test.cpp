@@ -17,7 +17,7 @@ namespace {
 
 TEST(CommandLine, HelpListsEverySubcommand) {
   const ChildResult result = RunQvtdb({"--help"});
-  QVT_EXPECT_EXIT(result, 0);
+  EXPECT_TRUE(Ended(result, 0));
   for (const char* name : {"info", "ls", "classes", "dump", "locate", "unlock", "check", "compress",
                            "decompress", "watch", "demo"}) {
     EXPECT_TRUE(Has(result.out, "\n  " + std::string(name) + " ")) << name;
@@ -36,10 +36,6 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
   ScratchDir dir;
   const std::string s = WriteSampleDatabase(dir.File("sample.odb"), false).path;
   const std::vector<unsigned char> sample = ReadAll(s);
-  std::vector<unsigned char> old(2048, 0);
-  const std::string head = "WOXDFM";
-  std::copy(head.begin(), head.end(), old.begin());
-  WriteAll(dir.File("old.odb"), old);
   WriteAll(dir.File("notes.txt"), std::vector<unsigned char>(3000, 'x'));
   const std::vector<unsigned char> precious{'k', 'e', 'e', 'p'};
   WriteAll(dir.File("keep.odb"), precious);
@@ -62,17 +58,8 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
       {{"dump", s, "4", "--rows", "a:"}, 2, "not a valid first row: \"a\""},
       {{"dump", s, "4", "--rows", "-1"}, 2, "not a valid row: \"-1\""},
       {{"locate", s, "-5"}, 2, "not a valid offset: \"-5\""},
+      // The library's messages pass through one path; the library's tests hold their texts.
       {{"info", missing}, 1, "*** ERROR: No such file: " + missing + "."},
-      // The old-format message spans seven lines in the library.
-      {{"ls", dir.File("old.odb")},
-       1,
-       "***ERROR: \"" + dir.File("old.odb") +
-           "\" is an old format KELVOR database file. database files generated with an KELVOR analysis "
-           "version prior to 6.1-1 cannot be opened with the current version of Kelvor/Viewer. Please rerun "
-           "the analysis using the current KELVOR analysis version."},
-      {{"dump", s, "400"},
-       1,
-       "***ERROR: Database is not valid. This may indicate that the database has been corrupted."},
       {{"compress", missing, target}, 1, "*** ERROR: No such file: " + missing + "."},
       {{"compress", dir.File("notes.txt"), target},
        1,
@@ -91,7 +78,7 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
   for (const Failure& c : cases) {
     const ChildResult result = RunQvtdb(c.arguments);
     SCOPED_TRACE(c.arguments.empty() ? "no arguments" : c.arguments[0] + " " + c.message);
-    QVT_EXPECT_EXIT(result, c.status);
+    EXPECT_TRUE(Ended(result, c.status));
     EXPECT_EQ(result.out, "");
     if (c.message.empty()) {
       EXPECT_NE(result.err, "");

@@ -1,10 +1,13 @@
-// qvtdb compress and decompress as processes: a round trip keeps every
-// object and every byte, an existing target is overwritten only with
-// --force, and the progress bar goes to standard error when asked.
+// qvtdb compress and decompress as processes, and qvtdb on URLs through the
+// assistant: a round trip keeps every byte; the plain file, the compressed
+// one and either one by URL check, list, inform and dump alike, the kind of
+// file aside; a target is overwritten only with --force; the progress bar
+// goes to standard error when asked.
 #include <string>
 #include <vector>
 
 #include "qvt_QvtdbRunner.h"
+#include "qvt_RemoteTestSupport.h"
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 #include <gtest/gtest.h>
@@ -12,44 +15,56 @@
 namespace qvt_test {
 namespace {
 
-std::string Head(const std::string& path) {
-  const std::vector<unsigned char> bytes = ReadAll(path);
-  return std::string(bytes.begin(),
-                     bytes.begin() + static_cast<long>(std::min<std::size_t>(6, bytes.size())));
-}
-
-TEST(Convert, CompressThenDecompressGivesADatabaseThatDumpsIdentically) {
+TEST(Convert, EveryKindOfFileReadsAsThePlainOneAndARoundTripKeepsEveryByte) {
+  RemoteEnvironment remote(1, 0);
   ScratchDir dir;
   const SampleDatabase sample = WriteSampleDatabase(dir.File("sample.odb"), false);
   const std::string compressed = dir.File("sample.cdb");
   const std::string restored = dir.File("restored.odb");
   WriteAll(compressed, {'o', 'l', 'd'});
   const ChildResult there = RunQvtdb({"compress", sample.path, compressed, "--force"});
-  QVT_EXPECT_EXIT(there, 0);
+  EXPECT_TRUE(Ended(there, 0));
   EXPECT_EQ(there.out.rfind("compressed " + sample.path + " (16116 bytes) into " + compressed + " (", 0), 0u)
       << there.out;
   EXPECT_EQ(there.err, "") << "standard error is a pipe here, not a terminal";
-  EXPECT_EQ(Head(compressed), "KVRTSA");
   const ChildResult back = RunQvtdb({"decompress", compressed, restored});
-  QVT_EXPECT_EXIT(back, 0);
+  EXPECT_TRUE(Ended(back, 0));
   EXPECT_EQ(back.out, "decompressed " + compressed + " (16116 bytes) into " + restored + " (16116 bytes)\n");
   EXPECT_EQ(ReadAll(restored), ReadAll(sample.path));
 
+  const std::vector<std::string> info = Lines(RunQvtdb({"info", sample.path}).out);
+  const std::string ls = RunQvtdb({"ls", sample.path}).out;
+  ASSERT_GE(info.size(), 3u);
   std::vector<qvt_Handle> handles = sample.All();
   handles.insert(handles.end(), {1, 3});
-  for (const qvt_Handle handle : handles) {
-    std::vector<std::string> dump{"dump", sample.path, std::to_string(handle), "--format", "json"};
-    const ChildResult original = RunQvtdb(dump);
-    QVT_EXPECT_EXIT(original, 0);
-    for (const std::string& path : {compressed, restored}) {
-      dump[1] = path;
-      EXPECT_EQ(RunQvtdb(dump).out, original.out) << "handle " << handle << " of " << path;
+  for (const auto& file :
+       std::vector<std::pair<std::string, std::string>>{{sample.path, "plain"},
+                                                        {compressed, "compressed"},
+                                                        {RemoteEnvironment::Url(sample.path), "remote"},
+                                                        {RemoteEnvironment::Url(compressed), "remote"}}) {
+    SCOPED_TRACE(file.first);
+    const ChildResult check = RunQvtdb({"check", file.first});
+    EXPECT_TRUE(Ended(check, 0));
+    EXPECT_EQ(check.out, file.first + ": sound " + file.second +
+                             " database, 8 objects (4 arrays, 1 other space, 2 tables, 1 tagged stream), "
+                             "16116 bytes, flush count 2\n");
+    EXPECT_EQ(check.err, "");
+    EXPECT_EQ(RunQvtdb({"ls", file.first}).out, ls);
+    std::vector<std::string> expected = info;
+    expected[0] = "file          " + file.first;
+    expected[1] = "kind          " + file.second;
+    expected[2] += file.second == "compressed" ? " (uncompressed)" : "";
+    EXPECT_EQ(Lines(RunQvtdb({"info", file.first}).out), expected);
+    for (const qvt_Handle handle : file.second == "plain" ? std::vector<qvt_Handle>{} : handles) {
+      std::vector<std::string> dump{"dump", sample.path, std::to_string(handle), "--format", "json"};
+      const std::string original = RunQvtdb(dump).out;
+      dump[1] = file.first;
+      EXPECT_EQ(RunQvtdb(dump).out, original) << "handle " << handle;
     }
   }
-  for (const std::string& path : {compressed, restored}) QVT_EXPECT_EXIT(RunQvtdb({"check", path}), 0);
 
   const ChildResult shown = RunQvtdb({"compress", sample.path, dir.File("b.cdb"), "--progress", "always"});
-  QVT_EXPECT_EXIT(shown, 0);
+  EXPECT_TRUE(Ended(shown, 0));
   EXPECT_EQ(shown.err.rfind("\rcompress [..............................]   0.0%  0 bytes of 15.7 KiB", 0), 0u)
       << shown.err;
   const std::string end = "\rcompress [##############################] 100.0%  15.7 KiB of 15.7 KiB\n";

@@ -1,6 +1,6 @@
 // qvtdb info, ls, classes, locate and dump as processes on a sample database
-// holding one object of every kind: the exact text they print, the JSON
-// dump parsed back, and a damaged file listed as far as it goes.
+// holding one object of every kind: the exact text they print. (The JSON
+// dump is read back against the library by the Python tests.)
 #include <string>
 #include <vector>
 
@@ -8,12 +8,9 @@
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 namespace qvt_test {
 namespace {
-
-using Json = nlohmann::json;
 
 class Inspect : public ::testing::Test {
  protected:
@@ -22,14 +19,9 @@ class Inspect : public ::testing::Test {
   std::string Run(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin() + 1, m_Sample.path);
     const ChildResult result = RunQvtdb(arguments);
-    QVT_EXPECT_EXIT(result, 0);
+    EXPECT_TRUE(Ended(result, 0));
     EXPECT_EQ(result.err, "");
     return result.out;
-  }
-  std::string Dump(qvt_Handle handle, const std::string& format, const std::string& rows = "") {
-    std::vector<std::string> arguments{"dump", std::to_string(handle), "--format", format};
-    if (!rows.empty()) arguments.insert(arguments.end(), {"--rows", rows});
-    return Run(arguments);
   }
 
   ScratchDir m_Dir;
@@ -83,17 +75,15 @@ TEST_F(Inspect, InfoLsAndClassesPrintEveryLine) {
     for (const std::string& line : lines[i]) expected += line.empty() ? "" : line + "\n";
     EXPECT_EQ(Run({commands[i]}), expected);
   }
-  const SampleDatabase compressed = WriteSampleDatabase(m_Dir.File("sample.cdb"), true);
-  const ChildResult info = RunQvtdb({"info", compressed.path});
-  QVT_EXPECT_EXIT(info, 0);
-  ASSERT_GE(Lines(info.out).size(), 3u);
-  EXPECT_EQ(Lines(info.out)[1], "kind          compressed");
-  EXPECT_EQ(Lines(info.out)[2], "length        16116 bytes (uncompressed)");
 }
 
 TEST_F(Inspect, LocateAndDumpPrintExactly) {
   const std::string t = std::to_string(m_Sample.table);
   const std::string header = "row,d,f,h,i,s\n";
+  const std::string json =
+      R"({"handle":4,"kind":"table","class":"samples","fields":[{"name":"d","type":"double"},)"
+      R"({"name":"f","type":"float"},{"name":"h","type":"handle"},{"name":"i","type":"int"},)"
+      R"({"name":"s","type":"string"}],"length":5,"rows":[)";
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%X", m_Sample.intArray);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -121,6 +111,13 @@ TEST_F(Inspect, LocateAndDumpPrintExactly) {
        header + "3,0.25,0.3,6,23,\"he said \"\"hi\"\", then\nleft\"\n"},
       {{"dump", t, "--format", "csv", "--rows", "7:9"}, header},
       {{"dump", std::to_string(m_Sample.emptyTable), "--format", "csv"}, "row,n\n"},
+      // JSON: a float by its shortest text, a string escaped, no rows an empty list.
+      {{"dump", t, "--format", "json", "--rows", "3"},
+       json + R"(
+{"row":3,"values":{"d":0.25,"f":0.3,"h":6,"i":23,"s":"he said \"hi\", then\nleft"}}
+]})"
+              "\n"},
+      {{"dump", t, "--format", "json", "--rows", "7:"}, json + "]}\n"},
       {{"dump", hex, "--format", "csv"}, "row,v0,v1\n0,1,2\n1,3,4\n2,5,6\n"},
       {{"dump", std::to_string(m_Sample.floatArray), "--format", "csv", "--rows", "1:"}, "row,v0\n1,1.25\n"},
       {{"dump", std::to_string(m_Sample.doubleArray), "--format", "csv"}, "row,v0,v1,v2\n0,1e-300,2.5,-3\n"},
@@ -135,45 +132,7 @@ TEST_F(Inspect, LocateAndDumpPrintExactly) {
   };
   for (const auto& c : cases) EXPECT_EQ(Run(c.first), c.second) << c.first[0] << " " << c.first[1];
   // The string pool is a space like any other: its marker first.
-  EXPECT_EQ(Lines(Dump(1, "text", "0"))[1].substr(0, 21), "00000000  aa ff bb ee");
-}
-
-// Every object's JSON dump is compared across kinds of file by the
-// conversion test; here the values that JSON writes its own way.
-TEST_F(Inspect, JsonDumpsParseBack) {
-  const Json table = Json::parse(Dump(m_Sample.table, "json"));
-  EXPECT_EQ(table["class"], "samples");
-  EXPECT_EQ(table["fields"][1], (Json{{"name", "f"}, {"type", "float"}}));
-  const Json& row3 = table["rows"][3];
-  EXPECT_EQ(row3["values"]["s"], "he said \"hi\", then\nleft");
-  EXPECT_EQ(row3["values"]["h"], m_Sample.intArray);
-  EXPECT_EQ(row3["values"]["f"].get<double>(), 0.3);  // the float's shortest text, read as a double
-  EXPECT_TRUE(table["rows"][4]["values"]["f"].is_null());
-  EXPECT_EQ(table["rows"][2]["values"]["d"].get<double>(), 1.0 / 3);
-  EXPECT_EQ(Json::parse(Dump(m_Sample.table, "json", "7:"))["rows"], Json::array());
-  EXPECT_EQ(Json::parse(Dump(m_Sample.stringArray, "json"))["rows"][1],
-            (Json{{"row", 1}, {"values", {"", "gamma, delta"}}}));
-  EXPECT_EQ(Json::parse(Dump(m_Sample.doubleArray, "json"))["rows"][0]["values"][0].get<double>(), 1e-300);
-  EXPECT_EQ(Json::parse(Dump(m_Sample.stream, "json", "5"))["records"],
-            (Json{{{"record", 5}, {"type", "fixed string"}, {"id", 10}, {"value", "fixed"}}}));
-  EXPECT_EQ(Json::parse(Dump(m_Sample.space, "json"))["lines"],
-            (Json{{{"offset", 0}, {"hex", "68656c6c6f2073706163650001ff"}}}));
-}
-
-TEST_F(Inspect, ListingADamagedFileListsWhatItCanAndSaysToCheckIt) {
-  std::vector<unsigned char> bytes = ReadAll(m_Sample.path);
-  RawEntry space = ReadEntry(bytes, m_Sample.space);
-  space.location = ReadEntry(bytes, m_Sample.stream).location + 4;  // now overlapping the stream
-  WriteEntry(bytes, space);
-  const std::string path = m_Dir.File("damaged.odb");
-  WriteAll(path, bytes);
-  for (const char* command : {"ls", "info"}) {
-    const ChildResult result = RunQvtdb({command, path});
-    QVT_EXPECT_EXIT(result, 1);
-    EXPECT_EQ(result.err,
-              "qvtdb: " + path + ": 1 structural problem; run 'qvtdb check " + path + "' for the list\n");
-    EXPECT_NE(result.out, "");
-  }
+  EXPECT_EQ(Lines(Run({"dump", "1", "--rows", "0"}))[1].substr(0, 21), "00000000  aa ff bb ee");
 }
 
 }  // namespace
