@@ -1,13 +1,11 @@
 // Helpers for the array and tagged-stream suites.
 #include "qvt_ObjectTestSupport.h"
 
-#include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "nex_Exception.h"
-#include "qvt_ChildProcess.h"
 #include "qvt_FileRepr.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_FileReprLocal.h"
 #include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"
@@ -133,44 +131,6 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
   return failFrom - 1;
 }
 
-void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
-                     int rounds, const std::function<void(const std::string& damaged)>& visit) {
-  // Where the objects' bytes lie in the file, extent by extent.
-  std::vector<std::pair<std::int64_t, std::int64_t>> extents;
-  {
-    qvt_DatabaseReprFile db;
-    db.Open(qvt_File::Open(path, 0, true), "");
-    for (qvt_Handle h : handles) {
-      std::int64_t steps = 0;
-      for (qvt_Handle e = h; e != 0; e = db.NextInChain(e, &steps)) {
-        const qvt_LinkageEntry& entry = db.LinkageEntry(e);
-        if (entry.m_Length > 0) extents.emplace_back(entry.m_Location, entry.m_Length);
-      }
-    }
-  }
-  ASSERT_FALSE(extents.empty());
-  const std::vector<unsigned char> original = ReadAll(path);
-  const std::string damaged = path + ".damaged";
-  std::mt19937 rng(seed);
-  for (int round = 0; round < rounds; ++round) {
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round));
-    std::vector<unsigned char> bytes = original;
-    const int flips = 1 + static_cast<int>(rng() % 4);
-    for (int i = 0; i < flips; ++i) {
-      const auto& extent = extents[rng() % extents.size()];
-      const auto at =
-          static_cast<std::size_t>(extent.first + static_cast<std::int64_t>(rng() % extent.second));
-      bytes.at(at) ^= static_cast<unsigned char>(1 + rng() % 255);
-    }
-    WriteAll(damaged, bytes);
-    try {
-      visit(damaged);
-    } catch (const nex_Exception&) {
-      // A clear refusal is one of the two allowed endings.
-    }
-  }
-}
-
 void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
   switch (i % 6) {
     case 0:
@@ -208,19 +168,6 @@ void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
                            : kind == 5 ? std::string(static_cast<std::size_t>(i % 13), 'f')
                                        : "";
   EXPECT_EQ(s.GetString(), text);
-}
-
-std::string ChildReadLine() {
-  std::string line;
-  int c;
-  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-  return line;
-}
-
-void ChildSay(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
 }
 
 }  // namespace qvt_test

@@ -1,6 +1,5 @@
 // Helpers for the array and tagged-stream suites: the stored bytes of an
-// object, fault sweeps, seeded damage, tagged records, and line-based talk
-// with a reader child process.
+// object, fault sweeps and tagged records.
 #ifndef QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 
@@ -34,27 +33,12 @@ using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
 using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);
 
-// Seeded damage of stored objects: for each of rounds, copies the database
-// file at path, flips 1 to 4 random bytes inside the stored bytes of the
-// given handles (as the linkage of the closed file places them), and hands
-// the damaged copy's path to visit, which must end normally or with a
-// library exception. The seed is in the failure trace.
-void FlipObjectBytes(const std::string& path, const std::vector<qvt_Handle>& handles, unsigned seed,
-                     int rounds, const std::function<void(const std::string& damaged)>& visit);
-
 // Tagged record i of a seeded set: the six kinds in turn (int, handle,
 // float, double, pooled string, fixed string), identifier i.
 void WriteTaggedRecord(qvt_TaggedStreamRepr& stream, int i);
 // Expects the current record to be record i: its kind, identifier and
 // value, and zero from the getters of the other kinds.
 void ExpectTaggedRecord(const qvt_TaggedStreamRepr& stream, int i);
-
-// In a child process: reads one line from standard input (without its line
-// break); "" at the end of input.
-std::string ChildReadLine();
-// In a child process: writes text and a line break to standard output and
-// flushes it, so the parent sees it at once.
-void ChildSay(const std::string& text);
 
 }  // namespace qvt_test
 
