@@ -164,8 +164,10 @@ TEST_F(EncodedSegmentTableTest, CacheKeepsOneMiBAndReclaimsTheOldestFirst) {
   table->Flush();
   for (int i = 4; i < 20; ++i) EXPECT_EQ(Get(*table, i), Bytes(kS, 0)) << i;
   table.reset();
-  table = Open();
+  table = Open(1);
   for (int i = 4; i < 20; ++i) EXPECT_EQ(Get(*table, i), Bytes(kS, 0)) << i;
+  table->Truncate(30);  // the new last segment, not in hand, counts as full
+  EXPECT_EQ(table->LogicalSize(), 30 * kS);
 }
 
 // A clean victim is not stored; a re-armed segment moves to the end of the
