@@ -70,7 +70,8 @@ TEST_F(EncodedFileTest, PositionsAndExtensionFollowSegmentBoundaries) {
     EXPECT_EQ(file.Repr()->Read(got.data(), 2 * kS + 100), 2 * kS + 10);
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * kS + 10, bytes.begin() + kS - 3));
     file.Repr()->Seek(3 * kS + 7);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(3 * kS + 8), nex_AssertException, "location <= m_LogicalFileSize");
+    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(3 * kS + 8), nex_AssertException,
+                          "location <= m_LogicalFileSize");
     QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(-1), qvt_FileBadParameterExc, BadParameter("Seek"));
     EXPECT_EQ(file.Repr()->Location(), 3 * kS + 7);
   }
@@ -228,8 +229,7 @@ TEST(EncodedFileFaultTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   std::mt19937 rng(99);
   Bytes data(static_cast<std::size_t>(3 * kMiB));  // noise zlib cannot shrink
   for (char& c : data) c = static_cast<char>(rng());
-  for (const long long limit :
-       {kMiB - 1, 2 * kMiB + 100000, 3 * kMiB + 5, 8 * kMiB}) {
+  for (const long long limit : {kMiB - 1, 2 * kMiB + 100000, 3 * kMiB + 5, 8 * kMiB}) {
     SCOPED_TRACE("limit " + std::to_string(limit));
     qvt_test::WriteAll(name, {});
     const qvt_test::ChildResult result = qvt_test::RunChild([&] {

@@ -123,9 +123,14 @@ TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
   const std::pair<const char*, const char*> names[] = {
-      {"/data/x.y/run.odb", "/data/x.y/run.lsm"}, {"run.ODB", "run.ODB.lsm"}, {"data", "data.lsm"},
-      {"run.odb.bak", "run.odb.bak.lsm"},         {"run.odbx", "run.odbx.lsm"}, {".odb", ".lsm"},
-      {"", ".lsm"},                               {"dir.odb/run", "dir.odb/run.lsm"},
+      {"/data/x.y/run.odb", "/data/x.y/run.lsm"},
+      {"run.ODB", "run.ODB.lsm"},
+      {"data", "data.lsm"},
+      {"run.odb.bak", "run.odb.bak.lsm"},
+      {"run.odbx", "run.odbx.lsm"},
+      {".odb", ".lsm"},
+      {"", ".lsm"},
+      {"dir.odb/run", "dir.odb/run.lsm"},
   };
   for (const auto& n : names) EXPECT_EQ(qvt_FileRepr::TransactionLockName(n.first), n.second) << n.first;
 }

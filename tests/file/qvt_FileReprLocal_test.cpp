@@ -211,8 +211,8 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
       {{0, 0, 0, 0}, 9.3e18, 1024, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.value << " marker " << int(c.marker[0]) << int(c.marker[3]) << " length "
-                                      << c.length);
+    SCOPED_TRACE(::testing::Message()
+                 << c.value << " marker " << int(c.marker[0]) << int(c.marker[3]) << " length " << c.length);
     std::vector<unsigned char> record(1024, 0x55);
     std::copy(c.marker.begin(), c.marker.end(), record.begin() + 500);
     std::uint64_t bits;

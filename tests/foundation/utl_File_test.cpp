@@ -135,8 +135,14 @@ TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
 // Keys from every argument form; a value that is no whole int is reported.
 TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
   utl_CommandLine& line = utl_CommandLine::Instance();
-  const char* argv[] = {"host", "-nodb_page_size", "64", "--nodb_cache_limit=10", "depth=-3", "-verbose",
-                        "-x=",  "positional",      "-last", "-a", "12x", "-b", "99999999999", "-c", " 5"};
+  const char* argv[] = {"host",        "-nodb_page_size",
+                        "64",          "--nodb_cache_limit=10",
+                        "depth=-3",    "-verbose",
+                        "-x=",         "positional",
+                        "-last",       "-a",
+                        "12x",         "-b",
+                        "99999999999", "-c",
+                        " 5"};
   line.Set(15, argv);
   EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 64);
   EXPECT_EQ(line.ConstGetValueAsInt("nodb_cache_limit"), 10);
