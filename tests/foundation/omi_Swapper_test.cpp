@@ -43,4 +43,16 @@ TEST(Swapper, EveryCountAndAlignmentReversesEachUnit) {
   }
 }
 
+// The layouts the other tests check hold mostly small values, whose high
+// bytes are zero, and none uses the little-endian 64-bit pair: here every
+// byte differs.
+TEST(Swapper, FixedOrderHelpersPutEveryByteInItsPlace) {
+  unsigned char b[8];
+  omi_Bytes::PutBE32(b, 0xA1B2C3D4u);
+  EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+  omi_Bytes::PutLE64(b, 0x0102030405060708ull);
+  EXPECT_EQ(Bytes(b, b + 8), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(omi_Bytes::GetLE64(b), 0x0102030405060708ull);
+}
+
 }  // namespace
