@@ -1,8 +1,6 @@
 // The compressed file through qvt_File: lengths, positions and segment
-// boundaries, extension both ways, refusals, the informational lines,
-// damaged files, seeded random operations against a plain model, a whole
-// database against the same on a plain file, and a medium that runs out of
-// room.
+// boundaries, extension both ways, refusals, damaged files, seeded random
+// operations against a plain model, and a medium that runs out of room.
 #include "qvt_FileReprEncoded.h"
 
 #include <cstdio>
@@ -13,10 +11,8 @@
 
 #include "qvt_ChildProcess.h"
 #include "qvt_CompressedTestSupport.h"
-#include "qvt_DatabaseFixture.h"
 #include "qvt_File.h"
 #include "qvt_FileException.h"
-#include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
 
@@ -61,67 +57,28 @@ class EncodedFileTest : public ::testing::Test {
   qvt_test::ScratchDir m_Dir;
 };
 
-TEST_F(EncodedFileTest, EmptyFileIsOneSectorWithOneEmptySegment) {
-  qvt_File::CreateCompressed(Name()).Repr()->Flush();
-  const std::vector<unsigned char> bytes = ReadAll(Name());
-  ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kSector));
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "KVRTSA00");
-  EXPECT_EQ((std::vector<std::uint32_t>{LE32(bytes, 28), LE32(bytes, 32), LE32(bytes, 36)}),
-            (std::vector<std::uint32_t>{65536, 1, 0}));
-  qvt_File file = qvt_File::Open(Name(), 0, true);
-  EXPECT_TRUE(file.ReadOnly());
-  EXPECT_EQ(file.Repr()->Length(), 0);
-  EXPECT_EQ(file.Repr()->FileLength(), 0);
-  EXPECT_EQ(file.Repr()->Allocation(), 0);
-}
-
-TEST_F(EncodedFileTest, PositionsFollowSegmentBoundaries) {
+// Reads cross segment boundaries and stop at the end; a seek may reach the
+// end, not beyond. A cut at the position drops the segments after it, and
+// one past the start is refused.
+TEST_F(EncodedFileTest, PositionsAndExtensionFollowSegmentBoundaries) {
   const Bytes bytes = CompressibleBytes(3 * kS + 7, 3);
+  Make(bytes);
   {
-    qvt_File file = qvt_File::CreateCompressed(Name());
-    EXPECT_EQ(file.Repr()->Write(bytes.data(), kS), kS);
-    EXPECT_EQ(Encoded(file).CurrentSegment(), 1);  // a whole segment moves to the next at offset 0
-    EXPECT_EQ(Encoded(file).CurrentOffset(), 0);
-    EXPECT_EQ(file.Repr()->Allocation(), kS);
-    file.Repr()->Write(bytes.data() + kS, 2 * kS + 7);
+    qvt_File file = qvt_File::Open(Name(), 0, true);
+    Bytes got(bytes.size());
+    file.Repr()->Seek(kS - 3);
+    EXPECT_EQ(file.Repr()->Read(got.data(), 2 * kS + 100), 2 * kS + 10);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * kS + 10, bytes.begin() + kS - 3));
+    file.Repr()->Seek(3 * kS + 7);
+    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(3 * kS + 8), nex_AssertException,
+                          "location <= m_LogicalFileSize");
+    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(-1), qvt_FileBadParameterExc, BadParameter("Seek"));
+    EXPECT_EQ(file.Repr()->Location(), 3 * kS + 7);
   }
-  qvt_File file = qvt_File::Open(Name(), 0, true);
-  Bytes got(bytes.size());
-  file.Repr()->Seek(kS - 3);
-  EXPECT_EQ(file.Repr()->Read(got.data(), 3), 3);
-  EXPECT_EQ(Encoded(file).CurrentSegment(), 1);
-  EXPECT_EQ(file.Repr()->Read(got.data() + 3, 2 * kS), 2 * kS);
-  EXPECT_EQ(file.Repr()->Read(got.data() + 3 + 2 * kS, 100), 7);  // stops at the end
-  EXPECT_EQ(file.Repr()->Read(got.data(), 20), 0);
-  EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * kS + 10, bytes.begin() + kS - 3));
-  file.Repr()->Seek(3 * kS + 7);  // the end is allowed, one byte further is not
-  QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(3 * kS + 8), nex_AssertException, "location <= m_LogicalFileSize");
-  QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(-1), qvt_FileBadParameterExc, BadParameter("Seek"));
-  EXPECT_EQ(file.Repr()->Location(), 3 * kS + 7);
-}
-
-TEST_F(EncodedFileTest, ExtensionBothWays) {
-  Make(CompressibleBytes(100, 6));
   {
     qvt_File file = qvt_File::Open(Name(), 1, false);
-    file.Repr()->Seek(50);
-    EXPECT_FALSE(file.Repr()->ExtendFile(-10));  // cuts at the position
-    EXPECT_EQ(file.Repr()->Location(), 40);
-    EXPECT_FALSE(file.Repr()->ExtendFile(70060));
-    EXPECT_EQ(file.Repr()->Length(), 70100);
-    EXPECT_EQ(file.Repr()->Allocation(), 70100);
-    EXPECT_EQ(file.Repr()->Location(), 40);
-    EXPECT_EQ(Encoded(file).Table().GetSegment(1)->DecodedLength(), 4564);
-  }
-  Bytes expected = CompressibleBytes(40, 6);
-  expected.resize(70100, 0);  // zeros where the cut bytes were
-  EXPECT_EQ(Reopened(), expected);
-
-  Make(CompressibleBytes(5 * kS + 100, 5));
-  {
-    qvt_File file = qvt_File::Open(Name(), 1, false);
-    file.Repr()->Seek(4 * kS);
-    file.Repr()->ExtendFile(-(2 * kS + 5));
+    file.Repr()->Seek(3 * kS);
+    EXPECT_FALSE(file.Repr()->ExtendFile(-(kS + 5)));
     EXPECT_EQ(file.Repr()->Length(), 2 * kS - 5);
     EXPECT_EQ(Encoded(file).Table().NumSegments(), 2);
     QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(-(3 * kS)), qvt_FileBadParameterExc,
@@ -129,13 +86,13 @@ TEST_F(EncodedFileTest, ExtensionBothWays) {
     EXPECT_FALSE(file.Repr()->Extend(20));
     EXPECT_EQ(file.Repr()->Length(), 2 * kS + 15);
   }
-  expected = CompressibleBytes(2 * kS - 5, 5);
-  expected.resize(2 * kS + 15, 0);
+  Bytes expected(bytes.begin(), bytes.begin() + 2 * kS - 5);
+  expected.resize(2 * kS + 15, 0);  // zeros where the cut bytes were
   EXPECT_EQ(Reopened(), expected);
 }
 
-// Bad arguments and changes to a read-only file are refused and leave the
-// file alone, as do reading to the end (more segments than the cache holds)
+// An empty file is one sector. Bad arguments and changes to a read-only
+// file are refused and leave the file alone, as do reading to the end (more segments than the cache holds)
 // and an update without changes; size-record calls change nothing.
 TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   char byte = 'x';
@@ -144,11 +101,17 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
     QVT_EXPECT_THROW_TEXT(file.Repr()->Read(&byte, -1), qvt_FileBadParameterExc, BadParameter("Read"));
     QVT_EXPECT_THROW_TEXT(file.Repr()->Read(nullptr, 1), qvt_FileBadParameterExc, BadParameter("Read"));
     QVT_EXPECT_THROW_TEXT(file.Repr()->Write(nullptr, 1), qvt_FileBadParameterExc, BadParameter("Write"));
-    EXPECT_EQ(file.Repr()->Read(&byte, 0), 0);
   }
+  // Empty: one sector, one segment of length 0.
+  const std::vector<unsigned char> empty = ReadAll(Name());
+  ASSERT_EQ(empty.size(), static_cast<std::size_t>(kSector));
+  EXPECT_EQ(std::string(empty.begin(), empty.begin() + 8), "KVRTSA00");
+  EXPECT_EQ((std::vector<std::uint32_t>{LE32(empty, 28), LE32(empty, 32), LE32(empty, 36)}),
+            (std::vector<std::uint32_t>{65536, 1, 0}));
   const Bytes bytes = CompressibleBytes(20 * kS + 11, 9);
   Make(bytes);
   const std::vector<unsigned char> before = ReadAll(Name());
+  EXPECT_LT(before.size(), bytes.size() / 2);  // really compressed
   {
     qvt_File file = qvt_File::Open(Name(), 0, true);
     EXPECT_EQ(ReadBack(file), bytes);
@@ -172,43 +135,13 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   EXPECT_EQ(ReadAll(Name()), before);
 }
 
-TEST_F(EncodedFileTest, InformationalLinesNameTheCompressedKind) {
-  qvt_test::ScopedEnv log("KVR_QVT_LOGIFY", "1");
-  qvt_test::StderrCapture capture;
-  qvt_File::CreateCompressed(Name());
-  qvt_File::Open(Name(), 0, true);
-  qvt_File::Open(Name(), cow_String());
-  qvt_File::Open(Name(), 1, false);
-  EXPECT_EQ(capture.Stop(),
-            "*** Informational: Creating Compressed File based MDB.\n"
-            "*** Informational: Opening Compressed File based MDB.\n"
-            "*** Informational: Opening Compressed File based MDB.\n"
-            "*** Informational: Updating Compressed File based MDB.\n");
-}
-
-TEST_F(EncodedFileTest, SniffAndDamageAreRefusedAtOpeningOrAtTheRead) {
-  for (const std::string head : {"KVRTS", "KVRTSB00", "KVRTSA"}) {
-    qvt_test::WriteAll(Name(), std::vector<unsigned char>(head.begin(), head.end()));
-    EXPECT_EQ(qvt_FileReprEncoded::IsCompressedFile(Name()), head == "KVRTSA") << head;
-  }
+// Only six bytes are sniffed: a container of another version is refused by
+// the container itself. (Damaged segments are refused by the segment table.)
+TEST_F(EncodedFileTest, AnotherContainerVersionIsRefusedAtOpening) {
   const std::string text = "KVRTSA01 is not a container at all";
   qvt_test::WriteAll(Name(), std::vector<unsigned char>(text.begin(), text.end()));
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 0, true), nex_AssertException,
                         "strncmp( magic, MAGIC, sizeof(magic) ) == 0");
-  const char* corrupt = "***ERROR: CAE database is corrupt.";
-  const Bytes bytes = CompressibleBytes(2 * kS, 13);
-  Make(bytes);
-  const std::vector<unsigned char> good = ReadAll(Name());
-  qvt_test::FlipByte(Name(), kSector + 30);  // segment 0, read at opening
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 0, true), nex_TextException, corrupt);
-  qvt_test::WriteAll(Name(), good);
-  qvt_test::FlipByte(Name(), static_cast<std::int64_t>(LE32(good, 44)) * kSector + 30);
-  qvt_File file = qvt_File::Open(Name(), 0, true);
-  Bytes got(2 * kS);
-  QVT_EXPECT_THROW_TEXT(file.Repr()->Read(got.data(), 2 * kS), nex_TextException, corrupt);
-  file.Repr()->Seek(0);
-  EXPECT_EQ(file.Repr()->Read(got.data(), 100), 100);  // segment 0 still reads
-  EXPECT_TRUE(std::equal(got.begin(), got.begin() + 100, bytes.begin()));
 }
 
 // Seeded random Seek, Read, Write and Extend against a vector, reopening
@@ -285,46 +218,6 @@ TEST_P(RandomOperationsTest, MatchAPlainModel) {
 
 INSTANTIATE_TEST_SUITE_P(SegmentSizes, RandomOperationsTest, ::testing::Values(4096, 65536, 1000));
 
-// The same database written on both kinds, some spaces far larger than the
-// 1 MiB the cache keeps, read back and updated: the same logical bytes,
-// except the size record, which only a plain file keeps (a compressed
-// file's container knows its own size), and the compressed one is smaller.
-TEST(CompressedAgainstPlain, SameDatabaseHasTheSameLogicalBytes) {
-  qvt_test::DatabaseFiles plain(qvt_test::FileKind::Local);
-  qvt_test::DatabaseFiles packed(qvt_test::FileKind::Compressed);
-  for (qvt_test::DatabaseFiles* files : {&plain, &packed}) {
-    std::vector<std::pair<qvt_Handle, Bytes>> spaces;
-    std::mt19937 rng(5);
-    for (const bool update : {false, true}) {
-      auto db = update ? files->Open("test.odb", false) : files->Create();
-      for (int i = 0; i < (update ? 20 : 300); ++i) {
-        std::unique_ptr<qvt_SpaceRepr> space(db->Space(-1));
-        const Bytes bytes =
-            CompressibleBytes(i % 90 == 7 ? 1200000 : rng() % 3000, static_cast<std::uint32_t>(rng()));
-        space->Write(bytes.data(), static_cast<int>(bytes.size()));
-        space->Flush();
-        spaces.emplace_back(space->Handle(), bytes);
-      }
-      db->Flush();
-      for (const auto& stored : spaces) {
-        std::unique_ptr<qvt_SpaceRepr> space(db->Space(stored.first, -1));
-        Bytes got(static_cast<std::size_t>(space->Length()));
-        ASSERT_EQ(space->Read(got.data(), static_cast<int>(got.size())), static_cast<int>(got.size()));
-        ASSERT_EQ(got, stored.second) << stored.first;
-      }
-    }
-  }
-  EXPECT_TRUE(qvt_FileReprEncoded::IsCompressedFile(packed.Path()));
-  std::vector<char> a = qvt_test::LogicalBytes(plain.Path());
-  std::vector<char> b = qvt_test::LogicalBytes(packed.Path());
-  ASSERT_EQ(a.size(), b.size());
-  ASSERT_GT(a.size(), 512u);
-  std::fill(a.begin() + 500, a.begin() + 512, 0);
-  std::fill(b.begin() + 500, b.begin() + 512, 0);
-  EXPECT_TRUE(a == b);
-  EXPECT_LT(qvt_test::FileSize(packed.Path()), qvt_test::FileSize(plain.Path()) / 2);
-}
-
 // A child process writes under a file-size limit, swept over the points
 // where the container grows: every run ends in success or the operating
 // system's refusal passed on as a clear exception, and the file left behind
@@ -336,8 +229,7 @@ TEST(EncodedFileFaultTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   std::mt19937 rng(99);
   Bytes data(static_cast<std::size_t>(3 * kMiB));  // noise zlib cannot shrink
   for (char& c : data) c = static_cast<char>(rng());
-  for (const long long limit :
-       {kMiB - 1, kMiB + 4096, 2 * kMiB - 1, 2 * kMiB + 100000, 3 * kMiB + 5, 8 * kMiB}) {
+  for (const long long limit : {kMiB - 1, 2 * kMiB + 100000, 3 * kMiB + 5, 8 * kMiB}) {
     SCOPED_TRACE("limit " + std::to_string(limit));
     qvt_test::WriteAll(name, {});
     const qvt_test::ChildResult result = qvt_test::RunChild([&] {
@@ -370,12 +262,11 @@ TEST(EncodedFileFaultTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
     if (!result.err.empty()) {
       EXPECT_EQ(result.err, "*** WARNING: Closing compressed file '" + name + "' failed: " + tooLarge + "\n");
     }
-    try {
+    try {  // the file left behind reads or is refused, never crashes
       qvt_File file = qvt_File::Open(name, 0, true);
       Bytes got(static_cast<std::size_t>(file.Repr()->Length()));
       file.Repr()->Read(got.data(), static_cast<int>(got.size()));
-    } catch (const nex_Exception& e) {
-      SUCCEED() << "left-behind file refused: " << e.AsString();
+    } catch (const nex_Exception&) {
     }
   }
 }

@@ -227,8 +227,8 @@ TEST_F(SectorArrayTest, DamagedFilesAreRefusedWithTheirText) {
   }
   Bytes bytes(12000);
   qvt_test::WriteAll(Path(), whole);
-  qvt_ctest::PokeLE32(Path(), 3 * kSector + 4092, 2);  // sector 3 links back to 2
-  QVT_EXPECT_THROW_TEXT(Open()->OpenEntry(1).Read(bytes.data(), 9000), nex_TextException, BadLink(3, 2));
+  qvt_ctest::PokeLE32(Path(), 3 * kSector + 4092, 5);  // sector 3 links past the end
+  QVT_EXPECT_THROW_TEXT(Open()->OpenEntry(1).Read(bytes.data(), 9000), nex_TextException, BadLink(3, 5));
   qvt_ctest::PokeLE32(Path(), 3 * kSector + 4092, 3);  // and to itself, found when rewritten
   {
     auto array = Open(1);
@@ -242,35 +242,6 @@ TEST_F(SectorArrayTest, DamagedFilesAreRefusedWithTheirText) {
                           Corrupt("OpenEntry", "entry 1 has stored length " + std::to_string(stored) +
                                                    ", more than its sectors can hold."));
   }
-}
-
-// Every byte of the header and of each sector's count and link flipped in
-// turn: opening and reading all entries either works or fails with a
-// library exception.
-TEST_F(SectorArrayTest, EveryFlippedByteOfTheHeaderAndChainsIsHandled) {
-  const std::vector<unsigned char> good =
-      Make({{{0, CompressibleBytes(100, 1)}, {1, CompressibleBytes(5000, 2)}}});
-  std::vector<std::size_t> offsets;
-  for (std::size_t o = 0; o < 64; ++o) offsets.push_back(o);
-  for (std::size_t s = 0; s < good.size() / kSector; ++s)
-    for (std::size_t o = 0; o < 4; ++o)
-      offsets.insert(offsets.end(), {s * kSector + o, s * kSector + 4092 + o});
-  int refused = 0;
-  for (const std::size_t offset : offsets) {
-    for (const unsigned char mask : {0x01, 0x80, 0xFF}) {
-      std::vector<unsigned char> bad = good;
-      bad[offset] ^= mask;
-      qvt_test::WriteAll(Path(), bad);
-      try {
-        auto array = Open();
-        for (int i = 0; i < array->EntryCount(); ++i)
-          if (array->HasEntry(i)) Get(*array, i);
-      } catch (const nex_Exception&) {
-        ++refused;
-      }
-    }
-  }
-  EXPECT_GT(refused, 0);
 }
 
 }  // namespace

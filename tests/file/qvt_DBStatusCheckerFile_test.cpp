@@ -2,7 +2,6 @@
 // answers 0 to 4, what is kept between checks, and the notifications.
 #include "qvt_DBStatusCheckerFile.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,89 +38,63 @@ class StatusCheckerTest : public ::testing::Test {
   qvt_test::ScratchDir m_Dir;
 };
 
-TEST_F(StatusCheckerTest, ConstructorKeepsTheHeaderValuesOrZerosOfAShortFile) {
+// One checker through a sequence of changes of the file: each row the
+// header written (or the file removed), a cut, whether the lock directory
+// is there, the answer and the flush count kept after it. A new flush count
+// answers Updated once and is kept; a new creation time answers Recreated
+// on every call and keeps nothing; a missing or short file answers
+// CheckFailed; the lock directory answers InTransaction before anything
+// else. A failing notification turns the answer into CheckFailed, notified
+// after the plain answer, never an exception.
+TEST_F(StatusCheckerTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges) {
   QVT_EXPECT_THROW_TEXT(RecordingChecker checker(DbName()), utl_FileExceptionNoFile,
                         "***ERROR: No such file: " + DbName() + ".");
-  for (std::size_t size : {0, 515}) {
-    qvt_test::WriteAll(DbName(), std::vector<unsigned char>(size, 0xEE));
-    RecordingChecker shortFile(DbName());
-    EXPECT_EQ(shortFile.FlushCount(), 0);
-    EXPECT_EQ(shortFile.CreationTime(), 0);
-  }
-  WriteStatusHeader(DbName(), 7, 123456);
-  RecordingChecker checker(DbName());
-  EXPECT_EQ(checker.FileName(), DbName());
-  EXPECT_EQ(checker.FlushCount(), 7);
-  EXPECT_EQ(checker.CreationTime(), 123456);
-  EXPECT_TRUE(checker.statuses.empty());
-}
-
-// One checker through a sequence of changes of the file: each row the
-// change, the answer, and the flush count and creation time kept after it.
-// A new flush count answers Updated once and is kept; a new creation time
-// answers Recreated on every call and keeps nothing; a missing or short
-// file answers CheckFailed; the lock directory answers InTransaction before
-// anything else.
-TEST_F(StatusCheckerTest, AnswersAndKeptValuesThroughASequenceOfChanges) {
+  qvt_test::WriteAll(DbName(), std::vector<unsigned char>(519, 0xEE));  // one value whole: both zero
+  RecordingChecker shortFile(DbName());
+  EXPECT_EQ(std::make_pair(shortFile.FlushCount(), shortFile.CreationTime()), std::make_pair(0, 0));
   WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
-  const auto header = [&](int flushes, int time) {
-    return [=] { WriteStatusHeader(DbName(), flushes, time); };
-  };
-  const auto cut = [&](std::int64_t length) {
-    return [=] {
-      WriteStatusHeader(DbName(), 3, 99);
-      qvt_test::TruncateTo(DbName(), length);
-    };
-  };
-  const auto same = [] {};
+  EXPECT_TRUE(checker.statuses.empty());
+  const int kRemoved = -1;
   const struct {
     const char* what;
-    std::function<void()> change;
-    int status, flushCount, creationTime;
+    int flushes, time, cutTo;
+    bool lock;
+    int status, flushCount;
   } steps[] = {
-      {"unchanged", same, 0, 3, 99},
-      {"cut to 0", cut(0), 3, 3, 99},
-      {"cut to 4", cut(4), 3, 3, 99},
-      {"cut to 512", cut(512), 3, 3, 99},
-      {"cut to 516", cut(516), 3, 3, 99},
-      {"cut to 519", cut(519), 3, 3, 99},
-      {"cut to 520", cut(520), 0, 3, 99},
-      {"flushed", header(4, 99), 2, 4, 99},
-      {"again", same, 0, 4, 99},
-      {"fewer flushes", header(1, 99), 2, 1, 99},
-      {"removed", [&] { utl_RemoveFile(DbName()); }, 3, 1, 99},
-      {"still removed", same, 3, 1, 99},
-      {"the same values back", header(1, 99), 0, 1, 99},
-      {"recreated", header(0, 100), 1, 1, 99},
-      {"recreated again", same, 1, 1, 99},
-      {"recreated and flushed", header(5, 100), 1, 1, 99},
-      {"lock taken",
-       [&] {
-         header(1, 99)();
-         utl_MakeDirectory(LockName());
-       },
-       4, 1, 99},
-      {"flushed under the lock", header(4, 99), 4, 1, 99},
-      {"recreated under the lock", header(4, 100), 4, 1, 99},
-      {"removed under the lock", [&] { utl_RemoveFile(DbName()); }, 4, 1, 99},
-      {"lock released",
-       [&] {
-         utl_RemoveDirectory(LockName());
-         header(4, 99)();
-       },
-       2, 4, 99},
-      {"after the lock", same, 0, 4, 99},
+      {"unchanged", 3, 99, -1, false, 0, 3},
+      {"cut to 519", 3, 99, 519, false, 3, 3},
+      {"cut to 520", 3, 99, 520, false, 0, 3},
+      {"flushed", 4, 99, -1, false, 2, 4},
+      {"fewer flushes", 1, 99, -1, false, 2, 1},
+      {"removed", kRemoved, 0, -1, false, 3, 1},
+      {"the same values back", 1, 99, -1, false, 0, 1},
+      {"recreated", 0, 100, -1, false, 1, 1},
+      {"recreated and flushed", 5, 100, -1, false, 1, 1},
+      {"lock taken", 1, 99, -1, true, 4, 1},
+      {"flushed under the lock", 4, 99, -1, true, 4, 1},
+      {"removed under the lock", kRemoved, 0, -1, true, 4, 1},
+      {"lock released", 4, 99, -1, false, 2, 4},
+      {"after the lock", 4, 99, -1, false, 0, 4},
   };
   std::vector<int> statuses;
   for (const auto& step : steps) {
     SCOPED_TRACE(step.what);
-    step.change();
+    if (step.flushes == kRemoved)
+      utl_RemoveFile(DbName());
+    else
+      WriteStatusHeader(DbName(), step.flushes, step.time);
+    if (step.cutTo >= 0) qvt_test::TruncateTo(DbName(), step.cutTo);
+    if (step.lock) utl_MakeDirectory(LockName());
+    if (!step.lock) utl_RemoveDirectory(LockName());
     EXPECT_EQ(checker.CheckStatus(), step.status);
     EXPECT_EQ(checker.FlushCount(), step.flushCount);
-    EXPECT_EQ(checker.CreationTime(), step.creationTime);
+    EXPECT_EQ(checker.CreationTime(), 99);
     statuses.push_back(step.status);
   }
+  checker.throwOnNotify = true;
+  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed);
+  statuses.insert(statuses.end(), {qvt_FileStatus::Unchanged, qvt_FileStatus::CheckFailed});
   EXPECT_EQ(checker.statuses, statuses);
   EXPECT_EQ(checker.flushChanges, 3);
   // A fresh checker on a re-created file starts from its values.
@@ -129,7 +102,8 @@ TEST_F(StatusCheckerTest, AnswersAndKeptValuesThroughASequenceOfChanges) {
   EXPECT_EQ(RecordingChecker(DbName()).CheckStatus(), qvt_FileStatus::Unchanged);
 }
 
-// Only a directory named as the lock counts, never for a URL.
+// Only a directory named as the lock counts, never for a URL; the lock's
+// name replaces only an ending of exactly ".odb", the text from the last dot.
 TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
   WriteStatusHeader(DbName(), 3, 99);
   RecordingChecker checker(DbName());
@@ -148,17 +122,17 @@ TEST_F(StatusCheckerTest, OnlyADirectoryNamedAsTheLockCounts) {
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
-}
-
-// The plain answer is notified first, then the failure, never an exception.
-TEST_F(StatusCheckerTest, FailingNotificationBecomesCheckFailedNeverAnException) {
-  WriteStatusHeader(DbName(), 3, 99);
-  RecordingChecker checker(DbName());
-  checker.throwOnNotify = true;
-  qvt_FileStatus::QvtFileStatus status = qvt_FileStatus::Unchanged;
-  EXPECT_NO_THROW(status = checker.CheckStatus());
-  EXPECT_EQ(status, qvt_FileStatus::CheckFailed);
-  EXPECT_EQ(checker.statuses, (std::vector<int>{0, 3}));
+  const std::pair<const char*, const char*> names[] = {
+      {"/data/x.y/run.odb", "/data/x.y/run.lsm"},
+      {"run.ODB", "run.ODB.lsm"},
+      {"data", "data.lsm"},
+      {"run.odb.bak", "run.odb.bak.lsm"},
+      {"run.odbx", "run.odbx.lsm"},
+      {".odb", ".lsm"},
+      {"", ".lsm"},
+      {"dir.odb/run", "dir.odb/run.lsm"},
+  };
+  for (const auto& n : names) EXPECT_EQ(qvt_FileRepr::TransactionLockName(n.first), n.second) << n.first;
 }
 
 }  // namespace

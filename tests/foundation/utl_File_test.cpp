@@ -1,12 +1,14 @@
 // Operating-system files and names: positioned transfers, resizing both ways,
-// access modes and their exceptions, path tests, the directory calls, and
-// what counts as a URL and its parts.
+// access modes and their exceptions, path tests, the directory calls, what
+// counts as a URL and its parts, scratch files and the process command line.
 #include "utl_File.h"
 
 #include <filesystem>
 
 #include "qvt_TestSupport.h"
+#include "utl_CommandLine.h"
 #include "utl_FileOffset.h"
+#include "utl_TempFile.h"
 #include "utl_UrlParser.h"
 #include <gtest/gtest.h>
 
@@ -24,7 +26,6 @@ class OsFile : public ::testing::Test {
 TEST_F(OsFile, TransfersHappenAtThePositionAndResizeGoesBothWays) {
   utl_File f(Name(), utl_FileAccessCreate);
   EXPECT_EQ(f.Write("abcdef", 6), 6);
-  EXPECT_EQ(f.Tell(), 6);
   f.Seek(2);
   EXPECT_EQ(f.Write("XY", 2), 2);
   f.Seek(10);  // beyond the end: the gap reads back as zeros
@@ -33,64 +34,44 @@ TEST_F(OsFile, TransfersHappenAtThePositionAndResizeGoesBothWays) {
   char buf[8];
   f.Seek(8);
   EXPECT_EQ(f.Read(buf, 8), 3);
-  EXPECT_EQ(f.Tell(), 11);
   EXPECT_EQ(f.Read(buf, 8), 0);
-  EXPECT_EQ(f.Read(buf, 0), 0);
   QVT_EXPECT_THROW_TEXT(f.Seek(-1), nex_TextException,
                         "***ERROR: seek failed for file " + Name() + ": negative offset");
   EXPECT_EQ(f.Tell(), 11);
-
   f.Extend(3000000);
-  EXPECT_EQ(f.FileSize(), 3000000);
   EXPECT_EQ(qvt_test::FileSize(Name()), 3000000);
   f.Extend(2);
-  EXPECT_EQ(f.FileSize(), 2);
   EXPECT_EQ(ReadAll(Name()), (Bytes{'a', 'b'}));
   QVT_EXPECT_THROW_TEXT(f.Extend(-1), nex_TextException,
                         "***ERROR: resize failed for file " + Name() + ": negative size");
   EXPECT_EQ(f.FileSize(), 2);
 }
 
-TEST_F(OsFile, AccessModes) {
-  const std::string noFile = "***ERROR: No such file: " + Name() + ".";
-  QVT_EXPECT_THROW_TEXT(utl_File(Name(), utl_FileAccessRead), utl_FileExceptionNoFile, noFile);
-  QVT_EXPECT_THROW_TEXT(utl_File(Name(), utl_FileAccessUpdate), utl_FileExceptionNoFile, noFile);
+// Update keeps the contents, create empties them; a path test on a URL says
+// existing and readable, never writeable; a second mkdir is reported, not thrown.
+TEST_F(OsFile, AccessModesPathTestsAndDirectories) {
+  QVT_EXPECT_THROW_TEXT(utl_File(Name(), utl_FileAccessUpdate), utl_FileExceptionNoFile,
+                        "***ERROR: No such file: " + Name() + ".");
   QVT_EXPECT_THROW_TEXT(utl_File(Name(), 7), nex_AssertException, "Incorrect file access.");
-  EXPECT_FALSE(std::filesystem::exists(Name()));
+  EXPECT_FALSE(utl_FilePath(Name()).Exists());
   utl_File(Name(), utl_FileAccessCreate).Write("old", 3);
-  {
-    utl_File update(Name(), utl_FileAccessUpdate);
-    EXPECT_EQ(update.FileSize(), 3);  // update keeps the contents
-    update.Write("n", 1);
-  }
+  utl_File(Name(), utl_FileAccessUpdate).Write("n", 1);
   EXPECT_EQ(ReadAll(Name()), (Bytes{'n', 'l', 'd'}));
   EXPECT_THROW(utl_File(Name(), utl_FileAccessRead).Write("x", 1), nex_TextException);
-  EXPECT_EQ(utl_File(Name(), utl_FileAccessCreate).FileSize(), 0);  // create empties
-}
-
-TEST_F(OsFile, PathTestsDirectoriesAndStat) {
-  EXPECT_FALSE(utl_FilePath(Name()).Exists());
-  qvt_test::WriteAll(Name(), {1, 2, 3});
-  EXPECT_TRUE(utl_FilePath(Name()).Exists());
-  EXPECT_TRUE(utl_FilePath(Name()).IsReadable());
-  EXPECT_TRUE(utl_FilePath(Name()).IsWriteable());
-  EXPECT_FALSE(utl_FilePath(Name()).IsDirectory());
-  EXPECT_TRUE(utl_FilePath(m_Dir.Path(), "f").Exists());
+  const utl_FilePath file(m_Dir.Path(), "f"), url("http://host/x.odb");
+  EXPECT_EQ((std::vector<bool>{file.Exists(), file.IsReadable(), file.IsWriteable(), file.IsDirectory()}),
+            (std::vector<bool>{true, true, true, false}));
+  EXPECT_EQ((std::vector<bool>{url.Exists(), url.IsReadable(), url.IsWriteable()}),
+            (std::vector<bool>{true, true, false}));
   EXPECT_TRUE(utl_FilePath(m_Dir.Path()).IsDirectory());
-  // A URL counts as existing and readable, never as writeable.
-  EXPECT_TRUE(utl_FilePath("http://host/x.odb").Exists());
-  EXPECT_TRUE(utl_FilePath("http://host/x.odb").IsReadable());
-  EXPECT_FALSE(utl_FilePath("http://host/x.odb").IsWriteable());
   EXPECT_EQ(utl_Stat(Name()).size, 3);
+  EXPECT_EQ(utl_File(Name(), utl_FileAccessCreate).FileSize(), 0);
   EXPECT_TRUE(utl_RemoveFile(Name()));
   EXPECT_FALSE(utl_RemoveFile(Name()));
-
   const std::string lock = Name("run.lsm");
-  EXPECT_FALSE(utl_Stat(lock).exists);
   EXPECT_TRUE(utl_MakeDirectory(lock));
-  EXPECT_FALSE(utl_MakeDirectory(lock));  // exists already: reported, not thrown
-  EXPECT_TRUE(utl_Stat(lock).exists);
-  EXPECT_TRUE(utl_Stat(lock).isDirectory);
+  EXPECT_FALSE(utl_MakeDirectory(lock));
+  EXPECT_TRUE(utl_Stat(lock).exists && utl_Stat(lock).isDirectory);
   EXPECT_TRUE(utl_RemoveDirectory(lock));
   EXPECT_FALSE(utl_RemoveDirectory(lock));
   EXPECT_FALSE(utl_Stat(lock).exists);
@@ -127,6 +108,62 @@ TEST(UrlParser, RecognisesUrlsAndSplitsThem) {
   EXPECT_EQ(P::GetPass("http://bob:@host/x"), "");
   EXPECT_FALSE(P::HasHost("not a url"));
   EXPECT_FALSE(P::HasPort("http://host:/x"));
+}
+
+// A descriptor only while the file exists; gone with the object.
+TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
+  qvt_test::ScratchDir dir;
+  std::string first;
+  {
+    utl_TempFile a(dir.Path()), b(dir.Path());
+    first = a.Name();
+    EXPECT_NE(a.Name(), b.Name());
+    EXPECT_EQ(a.Name().rfind(dir.Path() + "/", 0), 0u);
+    EXPECT_EQ(qvt_test::FileSize(a.Name()), 0);
+    EXPECT_GT(a.AvailableSpace(), 0u);
+    const int fd = a.OpenIfPresent();
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(utl_CloseDescriptor(fd));
+    utl_TempFile inDefaultFolder;
+    EXPECT_TRUE(utl_RemoveFile(inDefaultFolder.Name()));
+    EXPECT_EQ(inDefaultFolder.OpenIfPresent(), -1);
+  }
+  EXPECT_FALSE(std::filesystem::exists(first));
+  EXPECT_THROW(utl_TempFile("/nonexistent/folder"), nex_TextException);
+}
+
+// Keys from every argument form; a value that is no whole int is reported.
+TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
+  utl_CommandLine& line = utl_CommandLine::Instance();
+  const char* argv[] = {"host",        "-nodb_page_size",
+                        "64",          "--nodb_cache_limit=10",
+                        "depth=-3",    "-verbose",
+                        "-x=",         "positional",
+                        "-last",       "-a",
+                        "12x",         "-b",
+                        "99999999999", "-c",
+                        " 5"};
+  line.Set(15, argv);
+  EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 64);
+  EXPECT_EQ(line.ConstGetValueAsInt("nodb_cache_limit"), 10);
+  EXPECT_EQ(line.ConstGetValueAsInt("depth"), -3);
+  EXPECT_EQ(line.ConstGetValue("verbose"), "");
+  EXPECT_EQ(line.ConstGetValue("x"), "");
+  EXPECT_TRUE(line.IsMember("last"));
+  EXPECT_FALSE(line.IsMember("positional") || line.IsMember("host"));
+  line.SetValue("nodb_page_size", "0");
+  EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 0);
+  line.Remove("nodb_page_size");
+  EXPECT_FALSE(line.IsMember("nodb_page_size"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"a", "***ERROR: Command line key a has no integer value: 12x."},
+      {"b", "***ERROR: Command line key b has no integer value: 99999999999."},
+      {"c", "***ERROR: Command line key c has no integer value:  5."},
+      {"none", "***ERROR: Command line has no key none."},
+  };
+  for (const auto& c : cases)
+    QVT_EXPECT_THROW_TEXT(line.ConstGetValueAsInt(c.first), nex_TextException, c.second);
+  line.Clear();
 }
 
 }  // namespace

@@ -41,31 +41,28 @@ std::pair<int, Bytes> Restore(zip_Codec* codec, const Bytes& stream, std::size_t
   return {rc, out};
 }
 
-TEST(ZipCodec, EachEngineRestoresWhatTheOtherWrote) {
+// Bytes after a stream are ignored; too small a room and a damaged stream
+// are refused by both engines.
+TEST(ZipCodec, EachEngineRestoresWhatTheOtherWroteAndRefusesDamage) {
   if (!zip_Codec::Has(zip_Engine::Deflate)) GTEST_SKIP() << "this build has no libdeflate";
   zip_Codec zlib(zip_Engine::Zlib, 6), deflate(zip_Engine::Deflate, 6);
   for (int kind = 0; kind < 3; ++kind) {
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65536}}) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{65536}}) {
       SCOPED_TRACE("kind " + std::to_string(kind) + " size " + std::to_string(size));
       const Bytes in = Sample(kind, size);
       for (auto [writer, reader] : {std::pair{&zlib, &deflate}, std::pair{&deflate, &zlib}}) {
         Bytes stream = Compress(*writer, in);
-        stream.push_back(0xEE);  // bytes after the stream are ignored
+        stream.push_back(0xEE);
         EXPECT_EQ(Restore(reader, stream, size + 1), std::make_pair(int{zip_OK}, in));
         EXPECT_EQ(Restore(nullptr, stream, size + 1), std::make_pair(int{zip_OK}, in));
       }
     }
   }
-}
-
-TEST(ZipCodec, DamagedOrOversizedStreamsAreRefusedAlike) {
-  for (zip_Engine engine : {zip_Engine::Zlib, zip_Engine::Deflate}) {
-    if (!zip_Codec::Has(engine)) continue;
-    zip_Codec codec(engine, 6);
-    Bytes stream = Compress(codec, Sample(1, 1000));
-    EXPECT_EQ(Restore(&codec, stream, 999).first, zip_BUF_ERROR);
+  for (zip_Codec* codec : {&zlib, &deflate}) {
+    Bytes stream = Compress(*codec, Sample(1, 1000));
+    EXPECT_EQ(Restore(codec, stream, 999).first, zip_BUF_ERROR);
     stream[stream.size() / 2] ^= 0x5A;
-    EXPECT_NE(Restore(&codec, stream, 1000).first, zip_OK);
+    EXPECT_NE(Restore(codec, stream, 1000).first, zip_OK);
   }
 }
 
