@@ -1,10 +1,13 @@
 // The remote page cache: page size and limit from the command-line keys and
 // the free space, exhaustion and reuse of released pages, invalidation and
-// the dropped offsets a file reports next.
+// the dropped offsets a file reports next, and a fill whose bytes break off.
 #include "qvt_FileCache.h"
 
+#include "omi_Swapper.h"
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_TestSupport.h"
+#include "uti_Spawn.h"
+#include "utl_BinStream.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -81,6 +84,23 @@ TEST_F(FileCache, InvalidatedPageIsDroppedUnlessLookedUpAgain) {
   cache.ReleaseAll(map);
   EXPECT_EQ(cache.TakeDropped(map, 1), std::vector<utl_FileOffset>{0});
   EXPECT_EQ(map.size(), 1u);
+}
+
+TEST_F(FileCache, FillThatBreaksOffLeavesThePageHoldingNothing) {
+  ResetPageCache("4", "1");
+  qvt_FileCache cache(m_Dir.Path());
+  qvt_FileCacheMap map;
+  qvt_FileCachePage* page = cache.Lookup(0, map);
+  const auto fill = [&](int sent) {  // from a pipe that ends after sent bytes
+    const std::vector<cow_String> shell = {"-c", "head -c " + std::to_string(sent) + " /dev/zero"};
+    auto child = uti_SpawnSourceWithSink::spawnSourceWithSink("sh", "/bin/sh", shell, uti_Redirection{}, {});
+    utl_BinIStream stream(child->Source(), EndianLittle, 10000);
+    cache.Fill(*page, 4096, stream);
+  };
+  fill(4096);
+  EXPECT_EQ(page->valid, 4096);
+  EXPECT_THROW(fill(4095), utl_BinStreamEOF);
+  EXPECT_EQ(page->valid, 0);
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
-// A remote reader following a writer process: inside the writer's
-// transaction its status is 4, after the flush 2, and its Snap takes up the
-// new rows, array values and stream records exactly as a local reader's;
-// a deleted file answers 3 and a re-created one 1.
+// A remote reader following a writer: inside the writer's transaction its
+// status is 4, after the flush 2, and its Snap takes up the new rows, array
+// values and stream records exactly as a local reader's; a deleted file
+// answers 3 and a re-created one 1. A page the assistant read ahead is never
+// served once the file was flushed after it was read.
+#include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "qvt_Database.h"
 #include "qvt_File.h"
+#include "qvt_FileRepr.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_RemoteTestSupport.h"
-#include "qvt_StatusChild.h"
 #include "qvt_ToolSampleDatabase.h"
 #include "utl_File.h"
 #include <gtest/gtest.h>
@@ -21,42 +23,34 @@ namespace {
 // Handles in creation order: the table (4), the int array (5), the stream (6).
 constexpr qvt_Handle kTable = 4, kArray = 5, kStream = 6;
 
-// The writer: "lock", "add N" (a row, an array value and a stream record,
-// each flushed, then the database), "unlock".
-class Writer {
- public:
-  explicit Writer(const std::string& path) {
-    m_Db = std::make_unique<qvt_Database>(
-        qvt_Database::Create(qvt_File::Open(path, utl_FileAccessCreate, false), "ODB", "writer", 1));
-    qvt_TableMetadata rows("rows", 1);
-    rows.DefineIntField("i");
-    m_Table = std::make_unique<qvt_Table>(m_Db->Table(rows, -1, -1));
-    m_Array = std::make_unique<qvt_Array<int, 1>>(m_Db->ArrayInt(1, -1, 0));
-    m_Stream = std::make_unique<qvt_TaggedStream>(m_Db->TaggedStream(0));
-    Add(0);
-  }
-  std::string Handle(const std::string& command) {
-    if (command == "lock") m_Proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*m_Db);
-    if (command == "unlock") m_Proxy.reset();
-    if (command.rfind("add ", 0) == 0) Add(std::stoi(command.substr(4)));
-    return "ok";
-  }
-  void Add(int n) {
-    m_Table->NewRow().WriteFieldInt("i", n);
-    m_Array->Write(&n, 1);
-    m_Stream->WriteInt(n, n * 3);
-    m_Table->Flush();
-    m_Array->Flush();
-    m_Stream->Flush();
-    m_Db->Flush();
-  }
+qvt_TableMetadata Rows() {
+  qvt_TableMetadata rows("rows", 1);
+  rows.DefineIntField("i");
+  return rows;
+}
 
- private:
-  std::unique_ptr<qvt_Database> m_Db;
-  std::unique_ptr<qvt_Table> m_Table;
-  std::unique_ptr<qvt_Array<int, 1>> m_Array;
-  std::unique_ptr<qvt_TaggedStream> m_Stream;
-  std::unique_ptr<qvt_ReaderSemaphoreProxy> m_Proxy;
+// The writer adds a row, an array value and a stream record, each flushed,
+// then flushes the database. The assistant is another process, so a
+// writer in this one is a writer to it.
+struct Writer {
+  explicit Writer(const std::string& path)
+      : db(qvt_Database::Create(qvt_File::Open(path, utl_FileAccessCreate, false), "ODB", "writer", 1)),
+        table(db.Table(Rows(), -1, -1)),
+        array(db.ArrayInt(1, -1, 0)),
+        stream(db.TaggedStream(0)) {}
+  void Add(int n) {
+    table.NewRow().WriteFieldInt("i", n);
+    array.Write(&n, 1);
+    stream.WriteInt(n, n * 3);
+    table.Flush();
+    array.Flush();
+    stream.Flush();
+    db.Flush();
+  }
+  qvt_Database db;
+  qvt_Table table;
+  qvt_Array<int, 1> array;
+  qvt_TaggedStream stream;
 };
 
 qvt_Database OpenBound(const qvt_File& file) {
@@ -100,30 +94,70 @@ TEST(RemoteFollow, SeesTheWritersFlushesAsALocalReaderDoes) {
   RemoteEnvironment env(1, 1);  // 1 KiB pages: most changes land in pages already held
   ScratchDir dir;
   const std::string path = dir.File("run.odb");
-  std::shared_ptr<Writer> writer;
-  CommandedChild child([&writer](const std::string& c) { return writer->Handle(c); },
-                       [&writer, path] { writer = std::make_shared<Writer>(path); });
-  ASSERT_EQ(child.Ask("add 1"), "ok");
+  auto writer = std::make_unique<Writer>(path);
+  writer->Add(0);
+  writer->Add(1);
   Reader remote(qvt_File::Open(RemoteEnvironment::Url(path), ""));
   Reader local(qvt_File::Open(path, utl_FileAccessRead, true));
   EXPECT_EQ(remote.Refresh(), "rows 0 1 array 0 1 stream 0=0 1=3");
   for (int n = 2; n < 40; ++n) {
-    ASSERT_EQ(child.Ask("lock"), "ok");
-    ASSERT_EQ(child.Ask("add " + std::to_string(n)), "ok");
-    EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::InTransaction);
-    ASSERT_EQ(child.Ask("unlock"), "ok");
+    {
+      qvt_ReaderSemaphoreProxy transaction(writer->db);
+      writer->Add(n);
+      EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::InTransaction);
+    }
     EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::Updated);
     EXPECT_EQ(local.db.FileStatus(), qvt_FileStatus::Updated);
     EXPECT_EQ(remote.Refresh(), local.Refresh()) << "after " << n;
     EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::Unchanged);
   }
   EXPECT_NE(remote.Refresh().find(" 39 array"), std::string::npos);
-  child.Finish();
+  writer.reset();
   std::filesystem::remove(path);
   EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::CheckFailed);
   WriteSampleDatabase(path, false);  // another creation time
   EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::Recreated);
 }
+
+std::vector<char> ReadAt(const qvt_File& file, std::int64_t at, int count) {
+  std::vector<char> bytes(static_cast<std::size_t>(count));
+  file.Repr()->Seek(at);
+  bytes.resize(static_cast<std::size_t>(file.Repr()->Read(bytes.data(), count)));
+  return bytes;
+}
+
+class ReadAhead : public ::testing::TestWithParam<bool> {};  // is the status asked first?
+
+TEST_P(ReadAhead, PageReadBeforeAFlushIsNotServedAfterIt) {
+  constexpr int kPage = 64 * 1024;
+  constexpr int kValues = 200000;  // 1.6 MB of doubles: the page at 1 MiB lies among them
+  RemoteEnvironment env(kPage / 1024);
+  ScratchDir dir;
+  const std::string path = dir.File("run.odb");
+  qvt_Database writer =
+      qvt_Database::Create(qvt_File::Open(path, utl_FileAccessCreate, false), "ODB", "w", 1);
+  qvt_Array<double, 4> values = writer.ArrayDouble(1, -1, 0);
+  std::vector<double> v(kValues);
+  const auto rewrite = [&](double fill) {
+    std::fill(v.begin(), v.end(), fill);
+    values.Seek(0);
+    values.Write(v.data(), kValues);
+    values.Flush();
+    writer.Flush();
+  };
+  rewrite(1.0);
+  qvt_File remote = qvt_File::Open(RemoteEnvironment::Url(path), "");
+  (void)ReadAt(remote, 0, 1 << 20);  // full pages: the assistant reads the next one ahead
+  EXPECT_EQ(remote.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
+  rewrite(2.0);
+  if (GetParam()) {
+    EXPECT_EQ(remote.Repr()->FileStatus(), qvt_FileStatus::Updated);
+  }
+  const qvt_File local = qvt_File::Open(path, utl_FileAccessRead, true);
+  EXPECT_EQ(ReadAt(remote, 1 << 20, kPage), ReadAt(local, 1 << 20, kPage));
+}
+
+INSTANTIATE_TEST_SUITE_P(StatusFirst, ReadAhead, ::testing::Bool());
 
 }  // namespace
 }  // namespace qvt_test
