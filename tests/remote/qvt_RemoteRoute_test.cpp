@@ -71,7 +71,8 @@ class RemoteRoute : public ::testing::Test {
     for (int i = 0; i < 200 && !Probe(m_Port); ++i) ::usleep(50000);
     if (!Probe(m_Port)) GTEST_SKIP() << "sshd did not start: " << m_Sshd->Wait(1000).err;
     const std::vector<unsigned char> key = ReadAll(d + "/host_key.pub");
-    std::ofstream(d + "/known_hosts") << "[127.0.0.1]:" << m_Port << " " << std::string(key.begin(), key.end());
+    std::ofstream(d + "/known_hosts")
+        << "[127.0.0.1]:" << m_Port << " " << std::string(key.begin(), key.end());
     std::ofstream(d + "/ssh_config") << "Host *\n  User " << ::getpwuid(::getuid())->pw_name
                                      << "\n  IdentityFile " << d
                                      << "/id\n  IdentitiesOnly yes\n  UserKnownHostsFile " << d
@@ -93,7 +94,7 @@ class RemoteRoute : public ::testing::Test {
   std::unique_ptr<ScopedEnv> m_SshConfig, m_Assistant;
 };
 
-TEST_F(RemoteRoute, ReadsPlainAndCompressedDatabasesThroughSsh) {
+TEST_F(RemoteRoute, ReadsPlainAndCompressedDatabasesAndCarriesTheRelaysAndTheAssistantsReasons) {
   for (bool compressed : {false, true}) {
     const std::string path = m_Dir.File(compressed ? "c.odb" : "p.odb");
     const SampleDatabase sample = WriteSampleDatabase(path, compressed);
@@ -111,18 +112,14 @@ TEST_F(RemoteRoute, ReadsPlainAndCompressedDatabasesThroughSsh) {
     db.Bind();
     EXPECT_EQ(db.Table(sample.table, -1, -1).Length(), 5);
   }
-}
-
-TEST_F(RemoteRoute, FailuresCarryTheRelaysAndTheAssistantsReasons) {
   const std::string path = m_Dir.File("p.odb");
-  WriteSampleDatabase(path, false);
   m_Env.Configure("secret", "s3cret");
+  const std::string connect = "*** ERROR: Can't connect to remote file:\n";
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(Url(path), "guess"), qvt_FileConnectExc,
-                        "*** ERROR: Can't connect to remote file:\n" + Url(path) +
-                            ", reason:\nassistant, access denied: wrong password");
+                        connect + Url(path) + ", reason:\nassistant, access denied: wrong password");
   const int closed = Probe(0);
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(Url(path, closed), "s3cret"), qvt_FileConnectExc,
-                        "*** ERROR: Can't connect to remote file:\n" + Url(path, closed) +
+                        connect + Url(path, closed) +
                             ", reason:\ntqnfel, ssh could not reach 127.0.0.1 on port " +
                             std::to_string(closed));
   // The password argument is sent even when the URL carries another.
