@@ -1,16 +1,13 @@
 // A remote reader following a writer: inside the writer's transaction its
 // status is 4, after the flush 2, and its Snap takes up the new rows, array
 // values and stream records exactly as a local reader's; a deleted file
-// answers 3 and a re-created one 1. A page the assistant read ahead is never
-// served once the file was flushed after it was read.
-#include <algorithm>
+// answers 3 and a re-created one 1.
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "qvt_Database.h"
 #include "qvt_File.h"
-#include "qvt_FileRepr.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
@@ -117,39 +114,6 @@ TEST(RemoteFollow, SeesTheWritersFlushesAsALocalReaderDoes) {
   EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::CheckFailed);
   WriteSampleDatabase(path, false);  // another creation time
   EXPECT_EQ(remote.db.FileStatus(), qvt_FileStatus::Recreated);
-}
-
-std::vector<char> ReadAt(const qvt_File& file, std::int64_t at, int count) {
-  std::vector<char> bytes(static_cast<std::size_t>(count));
-  file.Repr()->Seek(at);
-  bytes.resize(static_cast<std::size_t>(file.Repr()->Read(bytes.data(), count)));
-  return bytes;
-}
-
-TEST(ReadAhead, PageReadBeforeAFlushIsNotServedAfterIt) {
-  constexpr int kPage = 64 * 1024;
-  constexpr int kValues = 200000;  // 1.6 MB of doubles: the page at 1 MiB lies among them
-  RemoteEnvironment env(kPage / 1024);
-  ScratchDir dir;
-  const std::string path = dir.File("run.odb");
-  qvt_Database writer =
-      qvt_Database::Create(qvt_File::Open(path, utl_FileAccessCreate, false), "ODB", "w", 1);
-  qvt_Array<double, 4> values = writer.ArrayDouble(1, -1, 0);
-  std::vector<double> v(kValues);
-  const auto rewrite = [&](double fill) {
-    std::fill(v.begin(), v.end(), fill);
-    values.Seek(0);
-    values.Write(v.data(), kValues);
-    values.Flush();
-    writer.Flush();
-  };
-  rewrite(1.0);
-  qvt_File remote = qvt_File::Open(RemoteEnvironment::Url(path), "");
-  (void)ReadAt(remote, 0, 1 << 20);  // full pages: the assistant reads the next one ahead
-  EXPECT_EQ(remote.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
-  rewrite(2.0);  // the page request is the first to hear of it
-  const qvt_File local = qvt_File::Open(path, utl_FileAccessRead, true);
-  EXPECT_EQ(ReadAt(remote, 1 << 20, kPage), ReadAt(local, 1 << 20, kPage));
 }
 
 }  // namespace
