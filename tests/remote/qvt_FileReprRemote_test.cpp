@@ -14,6 +14,7 @@
 #include "qvt_Database.h"
 #include "qvt_File.h"
 #include "qvt_FileException.h"
+#include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_RemoteTestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 #include <gtest/gtest.h>
@@ -80,24 +81,53 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   ASSERT_EQ(big.Read(values.data(), 300000), 300000);
   EXPECT_EQ(values[299999], 299999 * 0.5);
   if (GetParam().compressed) return;  // served as the decoded view opened at the start
-  // A page the assistant read ahead before a flush is not served after it.
-  std::vector<char> front(1 << 20);
-  remote.Repr()->Seek(0);
-  ASSERT_EQ(remote.Repr()->Read(front.data(), 1 << 20), 1 << 20);  // full pages: the next is read ahead
+  // Following a writer: a page read ahead before a flush is not served after
+  // it, held pages that changed are dropped, the status tells of a
+  // transaction, a flush, deletion and re-creation, and Snap takes up the
+  // new values.
+  const auto same = [&](std::int64_t at, std::int64_t count) {
+    std::vector<char> l(static_cast<std::size_t>(count)), r(l.size());
+    local.Repr()->Seek(at);
+    remote.Repr()->Seek(at);
+    const int n = local.Repr()->Read(l.data(), static_cast<int>(count));
+    return remote.Repr()->Read(r.data(), static_cast<int>(count)) == n && l == r;
+  };
   {
+    // The assistant is another process: a writer in this one is a writer to it.
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, utl_FileAccessUpdate, false), "");
     qvt_Array<double, 4> rewritten = writer.ArrayDouble(bigArray, -1, 0);
-    std::fill(values.begin(), values.end(), 2.0);
-    rewritten.Seek(0);
-    rewritten.Write(values.data(), 300000);
-    rewritten.Flush();
-    writer.Flush();
+    const auto rewrite = [&](double fill) {
+      std::fill(values.begin(), values.end(), fill);
+      rewritten.Seek(0);
+      rewritten.Write(values.data(), 300000);
+      rewritten.Flush();
+      writer.Flush();
+    };
+    // The cache holds 1 MiB: after this read, every page of it.
+    ASSERT_TRUE(same(0, 1 << 20));  // full pages: the assistant reads the next one ahead
+    rewrite(0.0);                   // zero pages: a change from them is found only by reading the page again
+    EXPECT_TRUE(same(1 << 20, 4096));  // the page request is the first to hear of the flush
+    EXPECT_EQ(remote.Repr()->FileStatus(), qvt_FileStatus::Updated);
+    EXPECT_TRUE(same(1 << 19, 1 << 19));  // held pages that changed, dropped by that reply
+    EXPECT_EQ(remote.Repr()->FileStatus(), qvt_FileStatus::Unchanged);
+    {
+      const qvt_ReaderSemaphoreProxy transaction(writer);
+      rewrite(3.0);
+      EXPECT_EQ(remote.Repr()->FileStatus(), qvt_FileStatus::InTransaction);
+    }
+    EXPECT_EQ(db.FileStatus(), qvt_FileStatus::Updated);
+    EXPECT_TRUE(same(1 << 19, (1 << 19) + 4096));  // dropped by the status reply
+    db.Snap();
+    big.Snap();
+    big.Seek(0);
+    ASSERT_EQ(big.Read(values.data(), 300000), 300000);
+    EXPECT_EQ(values[299999], 3.0);
+    EXPECT_TRUE(same(0, length));
   }
-  local.Repr()->Seek(1 << 20);
-  remote.Repr()->Seek(1 << 20);  // the page request is the first to hear of the flush
-  ASSERT_EQ(local.Repr()->Read(a.data(), 4096), 4096);
-  ASSERT_EQ(remote.Repr()->Read(b.data(), 4096), 4096);
-  EXPECT_EQ(std::memcmp(a.data(), b.data(), 4096), 0);
+  std::filesystem::remove(path);
+  EXPECT_EQ(db.FileStatus(), qvt_FileStatus::CheckFailed);
+  (void)qvt_Database::Create(qvt_File::Open(path, utl_FileAccessCreate, false), "ODB", "now", 1);
+  EXPECT_EQ(db.FileStatus(), qvt_FileStatus::Recreated);  // created now, not when the sample was
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalRoute,
