@@ -49,18 +49,21 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   EXPECT_TRUE(remote.ReadOnly());
   ASSERT_EQ(remote.Repr()->Length(), local.Repr()->Length());
   const std::int64_t length = local.Repr()->Length();
+  // The same count of the same bytes read at, and the same position after.
+  const auto same = [&](std::int64_t at, std::int64_t count) {
+    std::vector<char> l(static_cast<std::size_t>(count)), r(l.size());
+    local.Repr()->Seek(at);
+    remote.Repr()->Seek(at);
+    const int n = local.Repr()->Read(l.data(), static_cast<int>(count));
+    return remote.Repr()->Read(r.data(), static_cast<int>(count)) == n && l == r &&
+           remote.Repr()->Location() == local.Repr()->Location();
+  };
   std::mt19937 random(7);
-  std::vector<char> a(9000), b(9000);
   // Sequential passes then random seeks, in chunks that straddle pages.
   for (int round = 0; round < 400; ++round) {
     const std::int64_t at = round < 300 ? (round * 8000) % (length + 1000) : random() % (length + 10);
-    const int count = static_cast<int>(random() % a.size());
-    local.Repr()->Seek(at);
-    remote.Repr()->Seek(at);
-    const int gotLocal = local.Repr()->Read(a.data(), count);
-    ASSERT_EQ(remote.Repr()->Read(b.data(), count), gotLocal) << "at " << at << " count " << count;
-    ASSERT_EQ(std::memcmp(a.data(), b.data(), static_cast<std::size_t>(gotLocal)), 0) << "at " << at;
-    ASSERT_EQ(remote.Repr()->Location(), at + gotLocal);
+    const std::int64_t count = random() % 9000;
+    ASSERT_TRUE(same(at, count)) << "at " << at << " count " << count;
   }
   EXPECT_NO_THROW(remote.Repr()->CheckSizeRecord(500));
   EXPECT_EQ(remote.Repr()->CheckNODBCache(), "");
@@ -69,27 +72,18 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   QVT_EXPECT_THROW_TEXT(remote.Repr()->Write("x", 1), qvt_FileReadOnlyExc, readOnly);
   QVT_EXPECT_THROW_TEXT(remote.Repr()->ExtendFile(1), qvt_FileReadOnlyExc, readOnly);
   QVT_EXPECT_THROW_TEXT(remote.Repr()->WriteSizeRecord(500), qvt_FileReadOnlyExc, readOnly);
-  QVT_EXPECT_THROW_TEXT(remote.Repr()->Read(a.data(), -1), nex_TextException,
+  char byte;
+  QVT_EXPECT_THROW_TEXT(remote.Repr()->Read(&byte, -1), nex_TextException,
                         "qvt_FileReprRemote::Read: Invalid length when reading file.");
   remote.Repr()->Seek(-1);
-  EXPECT_THROW(remote.Repr()->Read(a.data(), 1), qvt_FileBadParameterExc);
-  qvt_Database db = qvt_Database::Open(remote, "");
-  qvt_Array<double, 4> big = db.ArrayDouble(bigArray, -1, 0);
-  values.assign(values.size(), 0.0);
-  ASSERT_EQ(big.Read(values.data(), 300000), 300000);
-  EXPECT_EQ(values[299999], 299999 * 0.5);
+  EXPECT_THROW(remote.Repr()->Read(&byte, 1), qvt_FileBadParameterExc);
   if (GetParam().compressed) return;  // served as the decoded view opened at the start
   // Following a writer: a page read ahead before a flush is not served after
   // it, held pages that changed are dropped, the status tells of a
   // transaction, a flush, deletion and re-creation, and Snap takes up the
   // new values.
-  const auto same = [&](std::int64_t at, std::int64_t count) {
-    std::vector<char> l(static_cast<std::size_t>(count)), r(l.size());
-    local.Repr()->Seek(at);
-    remote.Repr()->Seek(at);
-    const int n = local.Repr()->Read(l.data(), static_cast<int>(count));
-    return remote.Repr()->Read(r.data(), static_cast<int>(count)) == n && l == r;
-  };
+  qvt_Database db = qvt_Database::Open(remote, "");
+  qvt_Array<double, 4> big = db.ArrayDouble(bigArray, -1, 0);
   {
     // The assistant is another process: a writer in this one is a writer to it.
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, utl_FileAccessUpdate, false), "");
