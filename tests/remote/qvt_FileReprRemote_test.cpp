@@ -241,24 +241,17 @@ TEST(RemoteFile, AnAssistantThatWillNotStopIsKilledWithAWarning) {
                                 " did not stop when asked and was killed.\n");
 }
 
-// With port 0: a port free now on 127.0.0.1 (0 if none). Else: 1 when
-// something listens on port, 0 when not.
-int Probe(int port) {
+// A port free now on 127.0.0.1.
+int FreePort() {
   const int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
   socklen_t size = sizeof a;
-  int answer = 0;
-  if (port != 0) {
-    answer = ::connect(s, reinterpret_cast<sockaddr*>(&a), size) == 0 ? 1 : 0;
-  } else if (::bind(s, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
-             ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0) {
-    answer = ntohs(a.sin_port);
-  }
+  const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
+                     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0;
   ::close(s);
-  return answer;
+  return bound ? ntohs(a.sin_port) : 0;
 }
 
 TEST(RemoteRoute, ReadsPlainAndCompressedDatabasesAndCarriesTheRelaysAndTheAssistantsReasons) {
@@ -273,7 +266,7 @@ TEST(RemoteRoute, ReadsPlainAndCompressedDatabasesAndCarriesTheRelaysAndTheAssis
   for (const char* key : {"host_key", "id"})
     ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f " + d + "/" + key).c_str()), 0);
   std::filesystem::copy_file(d + "/id.pub", d + "/authorized_keys");
-  const int port = Probe(0);
+  const int port = FreePort();
   std::ofstream(d + "/sshd_config") << "Port " << port << "\nListenAddress 127.0.0.1\nHostKey " << d
                                     << "/host_key\nAuthorizedKeysFile " << d << "/authorized_keys\nPidFile "
                                     << d
@@ -284,8 +277,8 @@ TEST(RemoteRoute, ReadsPlainAndCompressedDatabasesAndCarriesTheRelaysAndTheAssis
     ::execl(sshd, sshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
     return 127;
   });
-  for (int i = 0; i < 200 && !Probe(port); ++i) ::usleep(50000);
-  if (!Probe(port)) GTEST_SKIP() << "sshd did not start: " << server.Wait(1000).err;
+  if (!server.WaitForStderr("Server listening on 127.0.0.1", 10000))
+    GTEST_SKIP() << "sshd did not start: " << server.ErrSoFar();
   const std::vector<unsigned char> key = ReadAll(d + "/host_key.pub");
   std::ofstream(d + "/known_hosts") << "[127.0.0.1]:" << port << " " << std::string(key.begin(), key.end());
   std::ofstream(d + "/ssh_config") << "Host *\n  User " << ::getpwuid(::getuid())->pw_name
@@ -319,7 +312,7 @@ TEST(RemoteRoute, ReadsPlainAndCompressedDatabasesAndCarriesTheRelaysAndTheAssis
   const std::string connect = "*** ERROR: Can't connect to remote file:\n";
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(url(path, port), "guess"), qvt_FileConnectExc,
                         connect + url(path, port) + ", reason:\nassistant, access denied: wrong password");
-  const int closed = Probe(0);
+  const int closed = FreePort();
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(url(path, closed), "s3cret"), qvt_FileConnectExc,
                         connect + url(path, closed) +
                             ", reason:\ntqnfel, ssh could not reach 127.0.0.1 on port " +
