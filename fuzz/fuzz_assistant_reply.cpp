@@ -14,19 +14,14 @@
 #include "qvt_FuzzRead.h"
 
 namespace {
-
-const std::string& ReplyPath() {
-  static const std::string path = qvt_fuzz::ScratchPath("reply.bin");
-  return path;
-}
-
+const std::string g_Reply = qvt_fuzz::ScratchPath("reply.bin");
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string dir = qvt_fuzz::ScratchPath("assistant");
   ::mkdir(dir.c_str(), 0700);
   const std::string script = dir + "/qvtT_FileAssistant.exe";
-  std::ofstream(script) << "#!/bin/sh\nexec cat '" << ReplyPath() << "'\n";
+  std::ofstream(script) << "#!/bin/sh\nexec cat '" << g_Reply << "'\n";
   ::chmod(script.c_str(), 0700);
   const char* path = std::getenv("PATH");
   ::setenv("PATH", (dir + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);
@@ -36,7 +31,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  qvt_fuzz::WriteInput(ReplyPath(), data, size);
+  qvt_fuzz::WriteInput(g_Reply, data, size);
   qvt_fuzz::ReadEverything("file://localhost/fuzz.odb");
   return 0;
 }

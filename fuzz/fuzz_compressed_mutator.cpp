@@ -1,12 +1,11 @@
-// Target: a compressed database file whose decoded bytes the fuzzer mutates.
-// The custom mutator decodes the input through the library, mutates the
-// plain bytes and encodes them again, so that the mutations reach the
-// database layer behind the container instead of breaking its streams.
+// Target: a compressed database file whose decoded bytes the fuzzer mutates;
+// built with fuzz_open.cpp, which reads each input whole. The custom mutator
+// decodes the input through the library, mutates the plain bytes and
+// encodes them again, so that the mutations reach the database layer
+// behind the container instead of breaking its streams.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "nex_Exception.h"
@@ -18,11 +17,6 @@ extern "C" __attribute__((weak)) std::size_t LLVMFuzzerMutate(std::uint8_t* data
 
 namespace {
 
-std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Converts the file at from into a new file at to (compressed or plain).
 void Convert(const std::string& from, const std::string& to, bool compress) {
   qvt_File source = qvt_File::Open(from.c_str(), 0, true);
@@ -32,24 +26,18 @@ void Convert(const std::string& from, const std::string& to, bool compress) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = qvt_fuzz::ScratchPath("mutated.odb");
-  qvt_fuzz::ReadEverything(qvt_fuzz::WriteInput(path, data, size));
-  return 0;
-}
-
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize,
                                                unsigned int) {
   static const std::string packed = qvt_fuzz::ScratchPath("packed.odb");
   static const std::string plain = qvt_fuzz::ScratchPath("plain.odb");
   try {
     Convert(qvt_fuzz::WriteInput(packed, data, size), plain, false);
-    std::vector<std::uint8_t> bytes = ReadBytes(plain);
+    std::vector<std::uint8_t> bytes = qvt_fuzz::ReadInput(plain);
     const std::size_t used = bytes.size();
     bytes.resize(used + used / 4 + 64);
     bytes.resize(LLVMFuzzerMutate(bytes.data(), used, bytes.size()));
     Convert(qvt_fuzz::WriteInput(plain, bytes.data(), bytes.size()), packed, true);
-    const std::vector<std::uint8_t> encoded = ReadBytes(packed);
+    const std::vector<std::uint8_t> encoded = qvt_fuzz::ReadInput(packed);
     if (!encoded.empty() && encoded.size() <= maxSize) {
       std::memcpy(data, encoded.data(), encoded.size());
       return encoded.size();

@@ -1,5 +1,6 @@
 // Target: a database file of arbitrary bytes, opened and read whole. Built
-// twice, with plain and with compressed seed files.
+// twice, with plain and with compressed seed files, and a third time with
+// the compressed mutator.
 #include <cstddef>
 #include <cstdint>
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "nex_Exception.h"
@@ -40,13 +42,15 @@ void ReadEverything(const std::string& name) {
 }
 
 const std::string& WriteInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) throw std::runtime_error("cannot create " + path);
-  const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-  if (std::fclose(file) != 0 || !written) {
-    throw std::runtime_error("cannot write " + path);
-  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
   return path;
+}
+
+std::vector<std::uint8_t> ReadInput(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string ScratchPath(const std::string& name) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qvt_fuzz {
 
@@ -15,6 +16,8 @@ void ReadEverything(const std::string& name);
 
 // Replaces the file at path with the bytes; answers path.
 const std::string& WriteInput(const std::string& path, const std::uint8_t* data, std::size_t size);
+// The bytes of the file at path (none when it cannot be read).
+std::vector<std::uint8_t> ReadInput(const std::string& path);
 
 // A scratch path unique to this process, ending in name.
 std::string ScratchPath(const std::string& name);

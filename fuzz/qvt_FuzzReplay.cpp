@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "qvt_FuzzRead.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
@@ -14,18 +14,16 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 int main(int argc, char** argv) {
   if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
   int count = 0;
+  const auto replay = [&count](const std::filesystem::path& file) {
+    const std::vector<std::uint8_t> bytes = qvt_fuzz::ReadInput(file.string());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    ++count;
+  };
   for (int i = 1; i < argc; ++i) {
-    std::vector<std::filesystem::path> files;
-    if (std::filesystem::is_directory(argv[i])) {
-      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) files.push_back(entry.path());
+    if (!std::filesystem::is_directory(argv[i])) {
+      replay(argv[i]);
     } else {
-      files.emplace_back(argv[i]);
-    }
-    for (const auto& file : files) {
-      std::ifstream in(file, std::ios::binary);
-      const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-      ++count;
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) replay(entry.path());
     }
   }
   std::printf("%d inputs replayed\n", count);

@@ -21,18 +21,6 @@ void PutLE(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-// The space of handle 3 of the database at path, whole.
-std::vector<unsigned char> MetadataPool(const std::string& path) {
-  qvt_Database db = qvt_Database::Open(qvt_File::Open(path.c_str(), 0, true), "");
-  qvt_Space pool = db.Space(3, -1);
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(pool.Length()));
-  if (!bytes.empty() && pool.Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size())) !=
-                            static_cast<int>(bytes.size())) {
-    throw std::runtime_error("short metadata pool");
-  }
-  return bytes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,8 +39,13 @@ int main(int argc, char** argv) {
   fs::copy_file(out / "open_compressed" / "sample.odb", out / "compressed_mutator" / "sample.odb",
                 fs::copy_options::overwrite_existing);
 
-  // Each record of the pool on its own, from its length word on.
-  const std::vector<unsigned char> pool = MetadataPool(plain);
+  // Each record of the metadata pool (the space of handle 3) on its own,
+  // from its length word on.
+  qvt_Database db = qvt_Database::Open(qvt_File::Open(plain.c_str(), 0, true), "");
+  qvt_Space space = db.Space(3, -1);
+  std::vector<unsigned char> pool(static_cast<std::size_t>(space.Length()));
+  pool.resize(static_cast<std::size_t>(
+      space.Read(reinterpret_cast<char*>(pool.data()), static_cast<int>(pool.size()))));
   for (std::size_t at = 4, n = 0; at + 4 <= pool.size(); ++n) {
     const std::size_t length = qvt_test::BE32(pool, at);
     if (length == 0 || at + length > pool.size()) break;

@@ -4,7 +4,6 @@
 // got through), qvtdb check calls the file sound, and a new writer opens it
 // and goes on. ctest runs a sample of the kill points; QVT_KILL_SWEEP=all
 // (make soak) runs every one, with longer writers.
-#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -12,37 +11,20 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qvt_BatchWorkload.h"
 #include "qvt_ChildProcess.h"
 #include "qvt_TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
-
-using qvt_test::ChildResult;
 
 constexpr int kBaseBatches = 250;  // a file near the end of linkage block 0
 constexpr int kSamplePoints = 10;
 
 bool WholeSweep() { return std::getenv("QVT_KILL_SWEEP") != nullptr; }
-
-struct Sweep {
-  bool compressed;
-  bool torn;
-  bool continued;  // from a file of kBaseBatches (growing into linkage block 1), else from nothing
-};
-
-// The base file of the continued sweeps, written once per kind.
-const std::vector<unsigned char>& BaseFile(bool compressed) {
-  static std::map<bool, std::vector<unsigned char>> bases;
-  if (bases.count(compressed) == 0) {
-    qvt_test::ScratchDir dir;
-    qvt_test::WriteBatches(dir.File("base"), compressed, true, kBaseBatches);
-    bases[compressed] = qvt_test::ReadAll(dir.File("base"));
-  }
-  return bases[compressed];
-}
 
 // The number after the last "<word> " in a writer's output, -1 when none.
 long Last(const std::string& out, const std::string& word) {
@@ -50,27 +32,31 @@ long Last(const std::string& out, const std::string& word) {
   return at == std::string::npos ? -1 : std::stol(out.substr(at + word.size() + 1));
 }
 
-class KillSweep : public ::testing::TestWithParam<Sweep> {
+// Compressed; torn; continued from a file of kBaseBatches (growing into
+// linkage block 1), else from nothing.
+class KillSweep : public ::testing::TestWithParam<std::tuple<bool, bool, bool>> {
  protected:
   // Runs the writer on a fresh copy of the start file, killed before write
   // number killAt (0: never).
-  ChildResult RunWriter(long killAt) {
-    const Sweep s = GetParam();
-    if (s.continued) {
-      qvt_test::WriteAll(m_Path, BaseFile(s.compressed));
-    } else {
-      (void)std::remove(m_Path.c_str());
+  qvt_test::ChildResult RunWriter(long killAt) {
+    const auto [compressed, torn, continued] = GetParam();
+    static std::map<bool, std::vector<unsigned char>> bases;  // written once per kind
+    if (continued && bases.count(compressed) == 0) {
+      qvt_test::WriteBatches(m_Path, compressed, true, kBaseBatches);
+      bases[compressed] = qvt_test::ReadAll(m_Path);
     }
+    (void)std::remove(m_Path.c_str());
+    if (continued) qvt_test::WriteAll(m_Path, bases[compressed]);
     // Under the sanitizers the shim is loaded ahead of their runtime, which
     // they accept only when told to.
     std::map<std::string, std::string> env = {{"LD_PRELOAD", QVT_KILL_SHIM},
                                               {"QVT_KILL_AT", std::to_string(killAt)},
                                               {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
-    if (s.torn) env["QVT_KILL_TORN"] = "1";
+    if (torn) env["QVT_KILL_TORN"] = "1";
     // A new file: creation, first flushes and growth past the first MiB.
-    const int last = s.continued ? kBaseBatches + (WholeSweep() ? 30 : 12) : (WholeSweep() ? 40 : 20);
-    return qvt_test::RunProgram({QVT_BATCH_WRITER, m_Path, s.compressed ? "compressed" : "plain",
-                                 s.continued ? "open" : "create", std::to_string(last)},
+    const int last = continued ? kBaseBatches + (WholeSweep() ? 30 : 12) : (WholeSweep() ? 40 : 20);
+    return qvt_test::RunProgram({QVT_BATCH_WRITER, m_Path, compressed ? "compressed" : "plain",
+                                 continued ? "open" : "create", std::to_string(last)},
                                 env);
   }
 
@@ -79,14 +65,14 @@ class KillSweep : public ::testing::TestWithParam<Sweep> {
 };
 
 TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
-  const ChildResult full = RunWriter(0);
+  const qvt_test::ChildResult full = RunWriter(0);
   ASSERT_TRUE(full.Succeeded()) << full.err;
   const long calls = Last(full.out, "calls");
   ASSERT_GT(calls, 0);
   for (long n = 1; n <= calls; ++n) {
     if (!WholeSweep() && n > 2 && n != calls && n % (calls / kSamplePoints + 1) != 0) continue;
     SCOPED_TRACE("killed before write " + std::to_string(n) + " of " + std::to_string(calls));
-    const ChildResult killed = RunWriter(n);
+    const qvt_test::ChildResult killed = RunWriter(n);
     ASSERT_EQ(killed.signal, SIGKILL) << killed.out << killed.err;
     const long flushed = Last(killed.out, "flushed");
     if (flushed < 0) continue;  // killed before its first flush: a new file holds nothing yet
@@ -95,30 +81,21 @@ TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
     ASSERT_TRUE(found == flushed || found == flushed + 1)
         << "found " << found << ", flushed " << flushed << ": " << problem;
 #ifdef QVTDB_BINARY
-    const ChildResult check = qvt_test::RunProgram({QVTDB_BINARY, "check", m_Path});
+    const qvt_test::ChildResult check = qvt_test::RunProgram({QVTDB_BINARY, "check", m_Path});
     ASSERT_EQ(check.exitCode, 0) << check.out << check.err;
 #endif
-    qvt_test::WriteBatches(m_Path, GetParam().compressed, false, found + 2);
+    qvt_test::WriteBatches(m_Path, std::get<0>(GetParam()), false, found + 2);
     ASSERT_EQ(qvt_test::CountSoundBatches(m_Path, &problem), found + 2) << problem;
     ASSERT_FALSE(std::filesystem::exists(m_Path + "-journal")) << "the journal outlived its writer";
   }
 }
 
-std::vector<Sweep> AllSweeps() {
-  std::vector<Sweep> sweeps;
-  for (const bool compressed : {false, true}) {
-    for (const bool torn : {false, true}) {
-      for (const bool continued : {false, true}) sweeps.push_back({compressed, torn, continued});
-    }
-  }
-  return sweeps;
-}
-
-INSTANTIATE_TEST_SUITE_P(Writers, KillSweep, ::testing::ValuesIn(AllSweeps()),
-                         [](const ::testing::TestParamInfo<Sweep>& sweep) {
-                           const Sweep& s = sweep.param;
-                           return std::string(s.compressed ? "Compressed" : "Plain") +
-                                  (s.torn ? "Torn" : "Whole") + (s.continued ? "Continued" : "Created");
+INSTANTIATE_TEST_SUITE_P(Writers, KillSweep,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool(), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<KillSweep::ParamType>& sweep) {
+                           return std::string(std::get<0>(sweep.param) ? "Compressed" : "Plain") +
+                                  (std::get<1>(sweep.param) ? "Torn" : "Whole") +
+                                  (std::get<2>(sweep.param) ? "Continued" : "Created");
                          });
 
 }  // namespace

@@ -13,61 +13,41 @@ CORPUS = os.path.join(os.path.dirname(__file__), "..", "corpus")
 
 @pytest.fixture
 def made(tmp_path):
+    """A database written by a process that left its writer and objects open
+    at exit, never flushed by hand: closing at exit flushes them."""
     path = str(tmp_path / "l.odb")
-    with qvt.create(path, "LT", "lifetimes") as db:
-        db.define_class("c", {"n": "int", "s": "string"})
-        db.create_table("c").append({"n": 1, "s": "one"})
+    script = ("import qvt\ndb = qvt.create(%r, 'LT', 'exit')\ndb.define_class('c', {'n': 'int'})\n"
+              "t = db.create_table('c')\nt.append({'n': 5})\na = db.create_array('int')\na.append([4])\n"
+              "s = db.create_stream()\ns.write('int', 1, 2)\n") % path
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=60)
     return path
 
 
-def test_objects_keep_their_database_open_until_the_last_goes(made):
-    db = qvt.open(made)
-    table, classes = db[4], db.classes()
-    del db
-    gc.collect()
-    assert table[0] == {"n": 1, "s": "one"} and list(classes) == ["c"]
-
-
-def test_closing_the_database_closes_its_objects_first(tmp_path):
-    path = str(tmp_path / "w.odb")
-    with qvt.create(path, "LT", "writer") as db:
-        db.define_class("c", {"n": "int"})
-        table = db.create_table("c")
-        table.append({"n": 5})  # never flushed by hand: closing does it
-        stream = db.create_stream()
-        stream.write("int", 1, 2)
+def test_objects_close_with_their_database_and_keep_it_open_until_the_last_goes(made):
+    with qvt.open(made) as db:
+        table, stream = db[4], db[6]
         records = iter(stream)
     for use in (lambda: len(table), lambda: iter(stream), lambda: next(records)):
         with pytest.raises(qvt.ClosedError):
             use()
     assert "(closed)" in repr(table) and "(closed)" in repr(db)
-    with qvt.open(path) as db:
-        assert list(db[4]) == [{"n": 5}] and list(db[5]) == [("int", 1, 2)]
-
-
-def test_a_writer_left_open_at_exit_is_closed_with_its_data(tmp_path):
-    path = str(tmp_path / "x.odb")
-    script = ("import qvt\ndb = qvt.create(%r, 'LT', 'exit')\ndb.define_class('c', {'n': 'int'})\n"
-              "t = db.create_table('c')\nt.append({'n': 9})\na = db.create_array('int')\na.append([4])\n") % path
-    subprocess.run([sys.executable, "-c", script], check=True, timeout=60)
-    with qvt.open(path) as db:
-        assert list(db[4]) == [{"n": 9}] and db[5].read().tolist() == [[4]]
+    db = qvt.open(made)
+    table, array, stream, classes = db[4], db[5], db[6], db.classes()
+    del db
+    gc.collect()
+    assert table[0] == {"n": 5} and array.read().tolist() == [[4]] and list(stream) == [("int", 1, 2)]
+    assert list(classes) == ["c"]
 
 
 def test_an_extent_that_continues_a_space_is_no_object(tmp_path):
-    path = str(tmp_path / "e.odb")
-    with qvt.create(path, "LT", "extents") as db:
+    with qvt.create(str(tmp_path / "e.odb"), "LT", "extents") as db:
         a, b = db.create_array("int"), db.create_array("int")
-        for i in range(3):  # growing in turn chains new extents
-            for array in (a, b):
-                array.append([i] * 2000)
-                array.flush()
-    with qvt.open(path) as db:
-        objects = dict(db.objects())
-        extent = next(h for h in range(6, 20) if h not in objects)
+        for array in (a, b, a, b):  # growing in turn chains new extents
+            array.append([1] * 2000)
+            array.flush()
+        extent = next(h for h in range(6, 20) if h not in dict(db.objects()))
         with pytest.raises(KeyError):
             db[extent]
-        assert len(db[a.handle]) == 6000
 
 
 @pytest.mark.parametrize("action, error, message", [
