@@ -92,10 +92,12 @@ qvt_SegmentEncoder::Slot* qvt_SegmentEncoder::NextQueued() {
 
 qvt_SegmentEncoder::Slot& qvt_SegmentEncoder::Take() {
   if (m_Count == m_SlotCount) StoreOldest();
-  // Free slots are not in the order, so no worker looks at them.
+  std::lock_guard<std::mutex> lock(m_Mutex);
   Slot* const end = m_Slots.get() + m_SlotCount;
   Slot* const slot = std::find_if(m_Slots.get(), end, [](const Slot& s) { return s.m_State == State::Free; });
   NEX_ASSERT(slot != end);
+  // Free slots are not in the order, so no worker looks at this one until
+  // it is queued.
   return *slot;
 }
 
