@@ -65,8 +65,6 @@ class qvt_EncodedSegment {
   int DecodedLength() const { return m_DecodedLength; }
   bool IsLoaded() const { return m_Loaded; }
   bool IsDirty() const { return m_Dirty; }
-  // True while bytes it handed to the encoder wait for their store.
-  bool IsPending() const { return m_Pending; }
   int ArmCount() const { return m_Armed; }
 
  private:
@@ -78,7 +76,7 @@ class qvt_EncodedSegment {
   int m_DecodedLength;
   bool m_Loaded = false;
   bool m_Dirty = false;
-  bool m_Pending = false;
+  bool m_Pending = false;  // bytes handed to the encoder wait for their store
   int m_Armed = 0;
 };
 

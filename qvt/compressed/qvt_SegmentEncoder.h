@@ -5,7 +5,9 @@
 // see if each segment were encoded where it is stored, only some of them
 // later: a deferred store is made before anything else writes to the
 // container (the callers see to that by calling StoreAll first), so the file
-// and the sequence of its writes do not change.
+// and the sequence of its writes do not change. Reading another segment may
+// come before a deferred store: entries share no sectors, and a segment whose
+// own store waits stores everything queued before it is read.
 //
 // A job is a segment's decoded bytes in a slot the encoder owns: handed over
 // by swapping buffers when the cache reclaims a dirty segment's buffer, or
@@ -50,8 +52,9 @@ class qvt_SegmentEncoder {
 
   // Takes the first length bytes of *buffer for segment's deferred store and
   // leaves in *buffer one of the same size whose bytes are unspecified; the
-  // segment's StoreEncoded runs later, from StoreAll. THROWS what storing
-  // the oldest job throws when every slot is taken; *buffer is then as it was.
+  // segment's StoreEncoded runs later on this thread, when a new job finds
+  // every slot taken or at StoreAll. THROWS what storing the oldest job
+  // throws when every slot is taken; *buffer is then as it was.
   void HandOver(qvt_EncodedSegment* segment, qvt_SegmentBuffer* buffer, int length);
   // Queues a copy of the first length bytes of buffer, as HandOver does.
   void Copy(qvt_EncodedSegment* segment, const qvt_SegmentBuffer& buffer, int length);
