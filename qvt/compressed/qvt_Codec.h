@@ -3,6 +3,8 @@
 #ifndef QVT_IMPL_QVT_CODEC_H
 #define QVT_IMPL_QVT_CODEC_H
 
+#include <memory>
+
 class qvt_SegmentBuffer;
 
 class qvt_Codec {
@@ -20,6 +22,9 @@ class qvt_Codec {
   // The most bytes Encode can make of length bytes; a stored segment larger
   // than this is damaged.
   virtual int EncodedRoom(int length) const = 0;
+  // A codec that encodes exactly as this one does, for another thread to use
+  // at the same time; null keeps encoding on the thread that owns this one.
+  virtual std::unique_ptr<qvt_Codec> CopyForThread() const { return nullptr; }
 
  protected:
   qvt_Codec() = default;

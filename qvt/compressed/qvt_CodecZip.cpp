@@ -2,6 +2,7 @@
 #include "qvt_CodecZip.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include "atr_translate.h"
 #include "nex_Exception.h"
@@ -10,6 +11,11 @@
 #include "zip_Compress.h"
 
 int qvt_CodecZip::EncodedRoom(int length) const { return static_cast<int>(length * 1.1 + 12.0); }
+
+std::unique_ptr<qvt_Codec> qvt_CodecZip::CopyForThread() const {
+  if (typeid(*this) != typeid(qvt_CodecZip)) return nullptr;
+  return std::make_unique<qvt_CodecZip>(m_Level, m_Zip.Engine());
+}
 
 void qvt_CodecZip::Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, int length) {
   NEX_ASSERT(length >= 0 && length <= in.Size());

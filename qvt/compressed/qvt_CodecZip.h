@@ -21,6 +21,10 @@ class qvt_CodecZip : public qvt_Codec {
   // length * 1.1 + 12, more than zlib ever needs, so compress2 never runs
   // out of room.
   int EncodedRoom(int length) const override;
+  // The same level and engine. A class derived from this one may add
+  // behaviour of its own (counting, failing) that a plain copy would lose,
+  // so only this class itself gives copies.
+  std::unique_ptr<qvt_Codec> CopyForThread() const override;
   int Level() const { return m_Level; }
   zip_Engine Engine() const { return m_Zip.Engine(); }
 

@@ -67,12 +67,14 @@ void qvt_EncodedSegment::SetDecodedLength(int length) {
     Disarm();
   }
   m_DecodedLength = length;
-  if (m_Table->HasEntry(m_Index)) m_Dirty = true;
+  // A pending store gives the segment an entry as surely as a past one.
+  if (m_Pending || m_Table->HasEntry(m_Index)) m_Dirty = true;
 }
 
 void qvt_EncodedSegment::Load() {
   NEX_ASSERT(m_Buffer);
   NEX_ASSERT(!m_Loaded);
+  if (m_Pending) m_Cache->Encoder().StoreAll();
   if (m_Table->HasEntry(m_Index)) {
     qvt_SectorReader reader = m_Table->OpenEntry(m_Index);
     const std::uint32_t count = reader.StoredCount();
@@ -96,20 +98,39 @@ void qvt_EncodedSegment::Load() {
 void qvt_EncodedSegment::Store(qvt_SegmentBuffer* buffer) {
   NEX_ASSERT(buffer);
   NEX_ASSERT(m_Dirty);
+  m_Cache->Encoder().StoreAll();
   qvt_SegmentBuffer& encoded = m_Cache->EncodedScratch();
   m_Codec->Encode(encoded, *buffer, m_DecodedLength);
+  StoreEncoded(encoded, true);
+}
+
+void qvt_EncodedSegment::StoreEncoded(const qvt_SegmentBuffer& encoded, bool keptBytes) {
   qvt_SectorWriter writer = m_Table->CreateEntry(m_Index);
   writer.Write(encoded.Data(), encoded.Size());
   writer.Finish();
   // Clean only once the count is stored too.
-  m_Dirty = false;
+  if (keptBytes) {
+    m_Dirty = false;
+  } else {
+    m_Pending = false;
+  }
 }
 
 void qvt_EncodedSegment::Flush() {
   if (!m_Dirty) return;
+  qvt_SegmentEncoder& encoder = m_Cache->Encoder();
+  // A segment that holds its buffer arms without reclaiming another; one
+  // that does not may reclaim a segment whose copy is queued, which must
+  // be stored (and clean) by then.
+  const bool queue = m_Loaded && encoder.Parallel(*m_Codec);
+  if (!queue) encoder.StoreAll();
   Arm();
   try {
-    Store(m_Buffer);
+    if (queue) {
+      encoder.Copy(this, *m_Buffer, m_DecodedLength);
+    } else {
+      Store(m_Buffer);
+    }
   } catch (...) {
     Disarm();
     throw;
@@ -121,7 +142,17 @@ void qvt_EncodedSegment::Reclaim(int index, qvt_SegmentBuffer* buffer) {
   NEX_ASSERT(buffer);
   NEX_ASSERT(!m_Armed);
   NEX_ASSERT(index == m_Index);
-  if (m_Dirty) Store(buffer);
+  if (m_Dirty) {
+    qvt_SegmentEncoder& encoder = m_Cache->Encoder();
+    if (encoder.Parallel(*m_Codec)) {
+      // The buffer goes to the encoder and another comes back in its place.
+      encoder.HandOver(this, buffer, m_DecodedLength);
+      m_Pending = true;
+      m_Dirty = false;
+    } else {
+      Store(buffer);
+    }
+  }
   m_Loaded = false;
 }
 

@@ -2,7 +2,10 @@
 // stream, stored compressed as one container entry. While armed it holds a
 // buffer lent by the segment buffer cache with its decoded bytes; it decodes
 // on first use and encodes and stores itself when dirty (at flush, or when
-// the cache takes its parked buffer back).
+// the cache takes its parked buffer back). Where the file's encoder works in
+// parallel, a reclaimed dirty segment hands its bytes to the encoder and is
+// pending until the encoder stores it; a flush queues copies of its dirty
+// segments' bytes and waits for their stores.
 //
 // Bytes of the buffer past the decoded length are kept zero, so that bytes
 // a file gains by being extended read as zeros, as in a plain file.
@@ -39,12 +42,19 @@ class qvt_EncodedSegment {
   // segment has stored bytes to correct.
   void SetDecodedLength(int length);
 
+  // Stores what is pending with the encoder first when this segment is.
   void Load();
-  // Encodes the first DecodedLength() bytes of buffer and stores them as the
-  // segment's entry. REQUIRES: dirty.
+  // Stores what is pending with the encoder, then encodes the first
+  // DecodedLength() bytes of buffer and stores them as the segment's entry.
+  // REQUIRES: dirty.
   void Store(qvt_SegmentBuffer* buffer);
-  // Stores the segment if it is dirty.
+  // Stores the segment if it is dirty, or queues the store with the encoder
+  // (the table's flush then stores everything queued).
   void Flush();
+  // Called by the encoder (and Store) only: stores encoded as the segment's
+  // entry. keptBytes: the segment kept the bytes encoded, which become clean;
+  // otherwise they were handed over and are no longer pending.
+  void StoreEncoded(const qvt_SegmentBuffer& encoded, bool keptBytes);
   // Called by the cache only: it takes the parked buffer back.
   virtual void Reclaim(int index, qvt_SegmentBuffer* buffer);
   // Called by the table when it cuts the segment off: forgets its parked
@@ -66,6 +76,7 @@ class qvt_EncodedSegment {
   int m_DecodedLength;
   bool m_Loaded = false;
   bool m_Dirty = false;
+  bool m_Pending = false;  // bytes handed to the encoder wait for their store
   int m_Armed = 0;
 };
 

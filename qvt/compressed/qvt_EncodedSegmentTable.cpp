@@ -105,6 +105,8 @@ void qvt_EncodedSegmentTable::Truncate(int index) {
   // last one, so cutting at the count itself is allowed and keeps every
   // segment; only a cut beyond the count is refused.
   NEX_ASSERT_MSG(index >= 0 && index <= m_NumSegments, "index < m_NumSegments");
+  // Stores handed to the encoder come before the cut, as if made at once.
+  m_Cache.Encoder().StoreAll();
   const auto first = m_Segments.lower_bound(index);
   for (auto it = first; it != m_Segments.end(); ++it) NEX_ASSERT_MSG(it->second->ArmCount() == 0, "!m_Armed");
   for (auto it = first; it != m_Segments.end(); ++it) it->second->Discard();
@@ -134,7 +136,14 @@ utl_FileOffset qvt_EncodedSegmentTable::LogicalSize() {
 }
 
 void qvt_EncodedSegmentTable::Flush() {
-  for (auto& cell : m_Segments) cell.second->Flush();
+  try {
+    for (auto& cell : m_Segments) cell.second->Flush();
+    m_Cache.Encoder().StoreAll();
+  } catch (...) {
+    // The segments whose copies are dropped still hold their bytes, dirty.
+    m_Cache.Encoder().DropCopies();
+    throw;
+  }
   WriteTableHeader();
   qvt_SectorArray::Flush();
 }

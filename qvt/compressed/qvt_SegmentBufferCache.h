@@ -3,7 +3,8 @@
 // handed back stays with its segment's entry, decoded bytes and all, so the
 // segment can be armed again without decoding; when a new buffer is needed
 // at the limit, the least recently armed parked buffer is reclaimed (its
-// segment stores itself first if dirty) and moves to the new entry.
+// segment stores itself first if dirty, or hands its bytes to the encoder
+// for a store to come) and moves to the new entry.
 #ifndef QVT_IMPL_QVT_SEGMENTBUFFERCACHE_H
 #define QVT_IMPL_QVT_SEGMENTBUFFERCACHE_H
 
@@ -11,6 +12,7 @@
 #include <map>
 
 #include "qvt_SegmentBuffer.h"
+#include "qvt_SegmentEncoder.h"
 
 class qvt_EncodedSegment;
 
@@ -28,7 +30,8 @@ class qvt_SegmentBufferCache {
   qvt_SegmentBufferCache() = default;
   // REQUIRES: 0 < segmentSize <= kBudget.
   explicit qvt_SegmentBufferCache(int segmentSize);
-  // Frees every buffer; calls no segment.
+  // Frees every buffer, once the encodings under way are done; calls no
+  // segment.
   ~qvt_SegmentBufferCache() = default;
   qvt_SegmentBufferCache(const qvt_SegmentBufferCache&) = delete;
   qvt_SegmentBufferCache& operator=(const qvt_SegmentBufferCache&) = delete;
@@ -53,6 +56,8 @@ class qvt_SegmentBufferCache {
   // Encoded bytes of the one segment being stored or loaded, kept between
   // segments so that storing and loading allocate nothing once warm.
   qvt_SegmentBuffer& EncodedScratch() { return m_Encoded; }
+  // Encodes dirty segments on other threads and stores them in order.
+  qvt_SegmentEncoder& Encoder() { return m_Encoder; }
   // Buffers currently allocated, armed or parked.
   int BufferCount() const { return static_cast<int>(m_Recency.size()); }
   // True when index's entry has a parked buffer.
@@ -72,6 +77,7 @@ class qvt_SegmentBufferCache {
   // Indices whose entry has a buffer, least recently armed first.
   std::list<int> m_Recency;
   qvt_SegmentBuffer m_Encoded;
+  qvt_SegmentEncoder m_Encoder;
 };
 
 #endif  // QVT_IMPL_QVT_SEGMENTBUFFERCACHE_H
