@@ -17,10 +17,6 @@ void qvt_SegmentBuffer::Swap(qvt_SegmentBuffer& other) noexcept {
   std::swap(m_Capacity, other.m_Capacity);
 }
 
-void qvt_SegmentBuffer::Fill(unsigned char value) {
-  if (m_Size > 0) std::memset(m_Data.get(), value, static_cast<std::size_t>(m_Size));
-}
-
 void qvt_SegmentBuffer::ZeroFrom(int from) {
   if (from < 0) from = 0;
   if (from < m_Size) std::memset(m_Data.get() + from, 0, static_cast<std::size_t>(m_Size - from));

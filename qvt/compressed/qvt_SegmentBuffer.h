@@ -18,7 +18,6 @@ class qvt_SegmentBuffer {
   ~qvt_SegmentBuffer() = default;
 
   void Swap(qvt_SegmentBuffer& other) noexcept;
-  void Fill(unsigned char value);
   // Fills bytes [from, Size()) with zeros.
   void ZeroFrom(int from);
   // REQUIRES: newSize <= Size(); the memory is kept.

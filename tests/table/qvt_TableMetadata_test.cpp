@@ -111,6 +111,8 @@ TEST(TableMetadataTest, NaturalOrderCopiesAndFieldHandles) {
   EXPECT_EQ(other.ClassVersion(), 3);
   EXPECT_EQ(other.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
   EXPECT_EQ(&other.GetFieldMD(qvt_FieldHandle(1)), &other.GetFieldMD(qvt_FieldHandle("a")));
+  const qvt_TableMetadata copied(md);
+  EXPECT_EQ(&copied.GetFieldMD(qvt_FieldHandle(1)), &copied.GetFieldMD(qvt_FieldHandle("a")));
   EXPECT_EQ(qvt_FieldHandle(cow_String("stress_"), "11", -1).Name(), "stress_11");
   EXPECT_EQ(qvt_FieldHandle(static_cast<const char*>(nullptr), -1).Name(), "");
 }
