@@ -72,7 +72,8 @@ TEST_F(DamagedLinkageTest, DamagedEntriesAndChainsAreReportedCorrupt) {
       {"next is all ones", kSpace5, [&](Bytes& b) { next(b, 5, 0xFFFFFFFFu); }},
       {"length beyond allocation", kOpen, put(Entry(4) + 8, 1e6)},
       {"allocation not a number", kOpen, put(Entry(4), std::numeric_limits<double>::quiet_NaN())},
-      {"free slot's allocation not a number", kOpen, put(Entry(300), std::numeric_limits<double>::quiet_NaN())},
+      {"free slot's allocation not a number", kOpen,
+       put(Entry(300), std::numeric_limits<double>::quiet_NaN())},
       {"unplaced entry claiming bytes", kOpen, put(Entry(2), 8.0)},
       {"extent past the end of the file", kRead5,
        [&](Bytes& b) {
