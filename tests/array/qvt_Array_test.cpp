@@ -91,6 +91,14 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndReadersRefuseChanges) {
 // buffer sizes, checked at every step, again after reopening, and in
 // copies. scale makes the long transfers that many times longer; the object
 // must end with at least minBytes.
+// 1 to big values one time in often, else 1 to small. Drawn in two
+// statements: builds differ in the order they run two calls of one expression.
+int TransferSize(std::mt19937& rng, unsigned often, unsigned big, unsigned small) {
+  const unsigned draw = static_cast<unsigned>(rng());
+  const bool isLong = rng() % often == 0;
+  return 1 + static_cast<int>(draw % (isLong ? big : small));
+}
+
 template <class T>
 void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize, unsigned seed, int scale = 1,
               std::size_t minBytes = 0) {
@@ -111,7 +119,7 @@ void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize,
       const std::size_t rows = model.size() / static_cast<std::size_t>(fc);
       const int op = static_cast<int>(rng() % 10);
       if (op < 4) {
-        const int count = 1 + static_cast<int>(rng() % (rng() % 4 == 0 ? 700 * scale : 20));
+        const int count = TransferSize(rng, 4, 700 * scale, 20);
         std::vector<T> written(values(static_cast<std::size_t>(count)));
         for (T& v : written) v = static_cast<T>(static_cast<int>(rng() % 100000) - 50000) / 4;
         ASSERT_EQ(a.Write(written.data(), count), count);
@@ -120,7 +128,7 @@ void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize,
                   model.begin() + static_cast<std::ptrdiff_t>(values(position)));
         position += static_cast<std::size_t>(count);
       } else if (op < 7) {
-        const int count = 1 + static_cast<int>(rng() % (rng() % 3 == 0 ? 900 * scale : 30));
+        const int count = TransferSize(rng, 3, 900 * scale, 30);
         std::vector<T> back(values(static_cast<std::size_t>(count)) + 1, static_cast<T>(-7));
         const std::size_t expected =
             std::min(values(rows - position), values(static_cast<std::size_t>(count)));
