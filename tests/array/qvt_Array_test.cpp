@@ -32,8 +32,6 @@ const int kMagic = static_cast<int>(0xFFFAEEEBu);
 const std::string kOpen = "qvt_ArrayRepr::qvt_ArrayRepr: ";
 const char kNotAnArray[] = "Handle is not to an Array object in ODB/CAE file.  File may be unusable.";
 const char kIllegalType[] = "qvt_ArrayRepr::RowSize - illegal array type.";
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
 
 std::string BadFieldCount(int count) {
   return kOpen + "Invalid field count " + std::to_string(count) + "; a row holds 1 to 268435455 values.";

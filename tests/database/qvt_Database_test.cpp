@@ -13,9 +13,6 @@ namespace {
 
 using namespace qvt_test;
 
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
-
 qvt_TableMetadata OneInt(const std::string& name) {
   qvt_TableMetadata md(name, 1);
   md.DefineIntField("n");
@@ -56,9 +53,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
     }
     EXPECT_EQ((std::vector<int>{db.HandleType(second.Handle()), db.HandleType(1), db.HandleType(3)}),
               (std::vector<int>{qvt_TypeTable, qvt_TypeOther, qvt_TypeOther}));
-    QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException,
-                          "***ERROR: Database is not valid. This may indicate that the database has been "
-                          "corrupted.");
+    QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException, kInvalidDatabase);
   }
   qvt_File file = qvt_File::Open(Path(), 0, true);
   EXPECT_EQ((std::vector<bool>{qvt_Database::IsMagic(file, "ABCD"), qvt_Database::IsMagic(file, ""),
@@ -115,7 +110,7 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   char text[8] = {};
   EXPECT_EQ(space.Read(text, 8), 6);
   EXPECT_EQ(std::string(text), "abcdef");
-  QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, "***ERROR: Unexpected End Of File.");
+  QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, kEof);
   space.Truncate(4);
   EXPECT_EQ((std::vector<utl_FileOffset>{space.Length(), space.Location()}),
             (std::vector<utl_FileOffset>{4, 0}));

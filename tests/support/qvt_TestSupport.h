@@ -39,6 +39,16 @@ double BEDouble(const std::vector<unsigned char>& bytes, std::size_t offset);
 // reads, big-endian: the flush count at 512, the creation time at 516.
 void WriteStatusHeader(const std::string& path, int flushCount, int creationTime);
 
+// Texts the library raises from many layers, so that a change of one is
+// made once here.
+inline constexpr char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
+inline constexpr char kEof[] = "***ERROR: Unexpected End Of File.";
+inline constexpr char kInvalidDatabase[] =
+    "***ERROR: Database is not valid. This may indicate that the database has been corrupted.";
+inline constexpr char kPointer[] = "***ERROR: Invalid array pointer.";
+inline constexpr char kMetadataCorrupt[] = "***ERROR: Metadata is corrupt in KELVOR database file.";
+
 }  // namespace qvt_test
 
 // Expects statement to throw ExcType whose AsString() is exactly text.
