@@ -19,7 +19,6 @@
 #include "qvt_Database.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_ObjectTestSupport.h"
-#include "qvt_Refusals.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"

@@ -5,7 +5,6 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
-#include "qvt_Refusals.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
