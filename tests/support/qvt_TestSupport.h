@@ -39,6 +39,8 @@ void TruncateTo(const std::string& path, std::int64_t length);
 std::int64_t FileSize(const std::string& path);
 std::uint32_t BE32(const std::vector<unsigned char>& bytes, std::size_t offset);
 double BEDouble(const std::vector<unsigned char>& bytes, std::size_t offset);
+void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value);
+void PutBEDouble(std::vector<unsigned char>& bytes, std::size_t offset, double value);
 // A 1024-byte file with the signature and the two values a status check
 // reads, big-endian: the flush count at 512, the creation time at 516.
 void WriteStatusHeader(const std::string& path, int flushCount, int creationTime);
