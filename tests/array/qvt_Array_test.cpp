@@ -19,7 +19,6 @@
 #include "qvt_Database.h"
 #include "qvt_DatabaseReprFile.h"
 #include "qvt_ObjectTestSupport.h"
-#include "qvt_Refusals.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
@@ -32,8 +31,6 @@ const int kMagic = static_cast<int>(0xFFFAEEEBu);
 const std::string kOpen = "qvt_ArrayRepr::qvt_ArrayRepr: ";
 const char kNotAnArray[] = "Handle is not to an Array object in ODB/CAE file.  File may be unusable.";
 const char kIllegalType[] = "qvt_ArrayRepr::RowSize - illegal array type.";
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
 
 std::string BadFieldCount(int count) {
   return kOpen + "Invalid field count " + std::to_string(count) + "; a row holds 1 to 268435455 values.";

@@ -223,9 +223,7 @@ TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
     try {
       qvt_Database db = qvt_Database::Open(qvt_File::Open(path, 0, true), "");
       EXPECT_EQ(db.HandleType(sample.table), qvt_TypeTable);
-      QVT_EXPECT_THROW_TEXT(
-          db.Space(500, -1), nex_TextException,
-          "***ERROR: Database is not valid. This may indicate that the database has been corrupted.");
+      QVT_EXPECT_THROW_TEXT(db.Space(500, -1), nex_TextException, kInvalidDatabase);
     } catch (const std::exception& e) {
       raised = e.what();
     }

@@ -124,7 +124,7 @@ TEST_F(DatabaseHeaderTest, ChecksRunInOrder) {
   } steps[] = {
       {false, file(""), "", notADatabase},
       {false, file("WOX"), "", notADatabase},
-      {false, file("WOXR"), "", "***ERROR: Unexpected End Of File."},  // the signature, but no version
+      {false, file("WOXR"), "", kEof},  // the signature, but no version
       {false, file("ABCDEFGHIJKLMNOP"), "", notADatabase},
       {true, [&] { std::memcpy(b.data(), "WOXDFM", 6); }, "ZZZZ", oldFormat},
       {true, [&] { PutBE32(b, 8, 3); }, "ZZZZ", WrongMagic()},
@@ -135,7 +135,7 @@ TEST_F(DatabaseHeaderTest, ChecksRunInOrder) {
       {true, [&] { PutBE32(b, kPools, 0x12345678); }, "", "***ERROR: String space" + notWhere},
       {true, [&] { PutBE32(b, kPools + 4, 0x12345678); }, "", "***ERROR: Metadata table" + notWhere},
       {true, [&] { std::memset(b.data() + 1024 + 28, 0, 28); }, "",  // the string pool's slot freed
-       "***ERROR: Database is not valid. This may indicate that the database has been corrupted."},
+       kInvalidDatabase},
       {true, [&] { PutBE32(b, 8, 11); }, "", ""},  // opens, without a creation time
   };
   for (const auto& step : steps) {

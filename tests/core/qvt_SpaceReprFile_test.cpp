@@ -17,11 +17,6 @@ using namespace qvt_test;
 
 namespace {
 
-const char kInvalidDatabase[] =
-    "***ERROR: Database is not valid. This may indicate that the database has been corrupted.";
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
-
 class SpaceTest : public DatabaseFixture {
  protected:
   void SetUp() override { m_Db = Create(); }

@@ -18,8 +18,6 @@ using namespace qvt_test;
 namespace {
 
 const char kNotAvailable[] = "qvt_StringManagerFile::String - String is not available.";
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
 
 class StringPoolTest : public DatabaseFixture {
  protected:

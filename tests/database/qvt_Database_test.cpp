@@ -13,9 +13,6 @@ namespace {
 
 using namespace qvt_test;
 
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
-
 qvt_TableMetadata OneInt(const std::string& name) {
   qvt_TableMetadata md(name, 1);
   md.DefineIntField("n");
@@ -38,8 +35,6 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
     EXPECT_EQ((std::vector<qvt_Handle>{first.Handle(), second.Handle(), db.RootTableHandle(),
                                        db.RootTableHandle2()}),
               (std::vector<qvt_Handle>{4, 5, 4, 5}));
-    QVT_EXPECT_THROW_TEXT(db.Table("Unbound", 0, -1), nex_TextException,
-                          "***ERROR: Can't find table metadata, \"Unbound\" in KELVOR database file.");
     // An object's kind is read from its first ints.
     const std::pair<std::vector<int>, qvt_Type> cases[] = {
         {{static_cast<int>(0xFAAFEBBEu)}, qvt_TypeTaggedStream},
@@ -56,9 +51,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
     }
     EXPECT_EQ((std::vector<int>{db.HandleType(second.Handle()), db.HandleType(1), db.HandleType(3)}),
               (std::vector<int>{qvt_TypeTable, qvt_TypeOther, qvt_TypeOther}));
-    QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException,
-                          "***ERROR: Database is not valid. This may indicate that the database has been "
-                          "corrupted.");
+    QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException, kInvalidDatabase);
   }
   qvt_File file = qvt_File::Open(Path(), 0, true);
   EXPECT_EQ((std::vector<bool>{qvt_Database::IsMagic(file, "ABCD"), qvt_Database::IsMagic(file, ""),
@@ -68,8 +61,6 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
   qvt_Database db = qvt_Database::Open(file, "ABCDEF");
   EXPECT_TRUE(db.ReadOnly());
   EXPECT_EQ(db.GetFlushCount(), 1);
-  QVT_EXPECT_THROW_TEXT(qvt_Database::Open(qvt_File::Open(Path(), 0, true), "XY"), nex_TextException,
-                        "***ERROR: Incorrect magic number in file: \"" + Path() + "\"  .");
   db.Bind();
   QVT_EXPECT_THROW_TEXT(db.Space(-1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(db.Table("Root", 0, -1), nex_TextException, kReadOnly);
@@ -115,7 +106,7 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   char text[8] = {};
   EXPECT_EQ(space.Read(text, 8), 6);
   EXPECT_EQ(std::string(text), "abcdef");
-  QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, "***ERROR: Unexpected End Of File.");
+  QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, kEof);
   space.Truncate(4);
   EXPECT_EQ((std::vector<utl_FileOffset>{space.Length(), space.Location()}),
             (std::vector<utl_FileOffset>{4, 0}));

@@ -2,7 +2,6 @@
 // transfers and the refusals of a read-only file.
 #include "qvt_FileReprLocal.h"
 
-#include <cstring>
 #include <limits>
 
 #include "qvt_ChildProcess.h"
@@ -215,10 +214,7 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
                  << c.value << " marker " << int(c.marker[0]) << int(c.marker[3]) << " length " << c.length);
     std::vector<unsigned char> record(1024, 0x55);
     std::copy(c.marker.begin(), c.marker.end(), record.begin() + 500);
-    std::uint64_t bits;
-    std::memcpy(&bits, &c.value, 8);
-    for (int i = 0; i < 8; ++i)
-      record[504 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+    qvt_test::PutBEDouble(record, 504, c.value);
     record.resize(c.length);
     WriteAll(Name(), record);
     ExpectRecord(c.sound);

@@ -20,13 +20,11 @@ QVT_DEFINE_ALLOCATION_COUNTER()
 
 namespace {
 
-using qvt_test::MemoryIOS;
+using namespace qvt_test;
 using Bytes = std::vector<unsigned char>;
 
-const char kPointer[] = "***ERROR: Invalid array pointer.";
 const char kLength[] = "***ERROR: Invalid length when reading array.";
 const char kWriteFailed[] = "***ERROR: Write operation failed.";
-const char kEof[] = "***ERROR: Unexpected End Of File.";
 
 // Scalars and arrays (one transfer each) are big-endian whatever the
 // machine; a converter with its flag clear stores the machine's order.

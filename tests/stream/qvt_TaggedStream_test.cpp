@@ -17,8 +17,6 @@ using namespace qvt_test;
 
 namespace {
 
-const char kReadOnly[] =
-    "The output database was opened as read-only. Modification of data is not permitted.";
 const std::string kOpen = "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: ";
 
 // A plain space holding the given big-endian words.
@@ -78,7 +76,7 @@ TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
         space.Write(reinterpret_cast<const char*>(whole.data()), static_cast<int>(start + cut));
         qvt_TaggedStream r = db.TaggedStream(space.Handle(), 0);
         for (std::size_t k = 0; k < kind; ++k) ASSERT_TRUE(r.Next());
-        QVT_EXPECT_THROW_TEXT(r.Next(), nex_TextException, "***ERROR: Unexpected End Of File.");
+        QVT_EXPECT_THROW_TEXT(r.Next(), nex_TextException, kEof);
       }
       start += sizes[kind];
     }

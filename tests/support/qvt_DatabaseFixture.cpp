@@ -5,8 +5,7 @@
 #include <stdexcept>
 
 #include "nex_Exception.h"
-#include "qvt_Linkage.h"
-#include "qvt_Space.h"
+#include "qvt_ObjectTestSupport.h"
 #include "qvt_TablesFixture.h"
 
 namespace qvt_test {
@@ -55,15 +54,16 @@ qvt_Database DatabaseKindTest::OpenDb(const std::string& name, bool readOnly) co
   return qvt_Database(m_Files.Open(name, readOnly).release());
 }
 
+namespace {
+qvt_DatabaseReprFile& FileOf(qvt_Database& db) {
+  auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
+  if (!file) throw std::runtime_error("not a database file");
+  return *file;
+}
+}  // namespace
+
 std::vector<unsigned char> SpaceBytes(qvt_Database& db, qvt_Handle handle) {
-  qvt_Space space = db.Space(handle, -1);
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(space.Length()));
-  space.Seek(0);
-  if (!bytes.empty() && space.Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size())) !=
-                            static_cast<int>(bytes.size())) {
-    throw std::runtime_error("short space read");
-  }
-  return bytes;
+  return ObjectBytes(FileOf(db), handle);
 }
 
 qvt_TableMetadata AllFieldTypes(const std::string& name) {
@@ -74,24 +74,6 @@ qvt_TableMetadata AllFieldTypes(const std::string& name) {
   md.DefineDoubleField("d");
   md.DefineStringField("s");
   return md;
-}
-
-namespace {
-qvt_DatabaseReprFile& FileOf(qvt_Database& db) {
-  auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
-  if (!file) throw std::runtime_error("not a database file");
-  return *file;
-}
-}  // namespace
-
-std::int64_t FileOffsetInSpace(qvt_Database& db, qvt_Handle handle, std::int64_t offsetInSpace) {
-  for (qvt_Handle h = handle; h != 0;) {
-    const qvt_LinkageEntry& e = FileOf(db).LinkageEntry(h);
-    if (offsetInSpace < e.m_Length) return e.m_Location + offsetInSpace;
-    offsetInSpace -= e.m_Length;
-    h = e.m_Next;
-  }
-  throw std::runtime_error("offset beyond the space");
 }
 
 std::int64_t StringReference(qvt_Database& db, const std::string& text) {

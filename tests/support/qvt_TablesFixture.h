@@ -30,10 +30,6 @@ qvt_TableMetadata AllFieldTypes(const std::string& name);
 // Every byte of a space, read through a fresh space object.
 std::vector<unsigned char> SpaceBytes(qvt_Database& db, qvt_Handle handle);
 
-// The file offset of byte offsetInSpace of a space, through the linkage
-// (plain local files only, where file offsets are the bytes on disk).
-std::int64_t FileOffsetInSpace(qvt_Database& db, qvt_Handle handle, std::int64_t offsetInSpace);
-
 // The pool reference of a string the database already holds.
 std::int64_t StringReference(qvt_Database& db, const std::string& text);
 

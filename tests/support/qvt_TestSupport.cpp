@@ -51,8 +51,8 @@ std::int64_t FileSize(const std::string& path) {
   return static_cast<std::int64_t>(std::filesystem::file_size(path));
 }
 
-// Decoded here, not through the library's byte helpers, so that a fault in
-// those cannot hide in the reading.
+// Decoded and encoded here, not through the library's byte helpers, so that
+// a fault in those cannot hide in the reading.
 std::uint32_t BE32(const std::vector<unsigned char>& b, std::size_t o) {
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < 4; ++i) v = v << 8 | b.at(o + i);
@@ -66,13 +66,22 @@ double BEDouble(const std::vector<unsigned char>& b, std::size_t o) {
   return d;
 }
 
+void PutBE32(std::vector<unsigned char>& b, std::size_t o, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) b.at(o + i) = static_cast<unsigned char>(value >> (24 - 8 * i));
+}
+
+void PutBEDouble(std::vector<unsigned char>& b, std::size_t o, double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  PutBE32(b, o, static_cast<std::uint32_t>(bits >> 32));
+  PutBE32(b, o + 4, static_cast<std::uint32_t>(bits));
+}
+
 void WriteStatusHeader(const std::string& path, int flushCount, int creationTime) {
   std::vector<unsigned char> bytes(1024, 0);
   std::memcpy(bytes.data(), "WOXR", 4);
-  for (int i = 0; i < 4; ++i) {
-    bytes[512 + i] = static_cast<unsigned char>(static_cast<unsigned>(flushCount) >> (24 - 8 * i));
-    bytes[516 + i] = static_cast<unsigned char>(static_cast<unsigned>(creationTime) >> (24 - 8 * i));
-  }
+  PutBE32(bytes, 512, static_cast<std::uint32_t>(flushCount));
+  PutBE32(bytes, 516, static_cast<std::uint32_t>(creationTime));
   WriteAll(path, bytes);
 }
 

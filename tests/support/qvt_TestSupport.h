@@ -1,12 +1,16 @@
 // Byte-level helpers shared by the tests: scratch folders, whole-file reads
-// and writes, byte flips and truncation, and exception-text assertions.
+// and writes, byte flips and truncation, exception-text assertions and
+// tables of refusals.
 #ifndef QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_TESTSUPPORT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "nex_Exception.h"
 #include <gtest/gtest.h>
 
 namespace qvt_test {
@@ -35,9 +39,40 @@ void TruncateTo(const std::string& path, std::int64_t length);
 std::int64_t FileSize(const std::string& path);
 std::uint32_t BE32(const std::vector<unsigned char>& bytes, std::size_t offset);
 double BEDouble(const std::vector<unsigned char>& bytes, std::size_t offset);
+void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value);
+void PutBEDouble(std::vector<unsigned char>& bytes, std::size_t offset, double value);
 // A 1024-byte file with the signature and the two values a status check
 // reads, big-endian: the flush count at 512, the creation time at 516.
 void WriteStatusHeader(const std::string& path, int flushCount, int creationTime);
+
+// Texts the library raises from many layers, so that a change of one is
+// made once here.
+inline constexpr char kReadOnly[] =
+    "The output database was opened as read-only. Modification of data is not permitted.";
+inline constexpr char kEof[] = "***ERROR: Unexpected End Of File.";
+inline constexpr char kInvalidDatabase[] =
+    "***ERROR: Database is not valid. This may indicate that the database has been corrupted.";
+inline constexpr char kPointer[] = "***ERROR: Invalid array pointer.";
+inline constexpr char kMetadataCorrupt[] = "***ERROR: Metadata is corrupt in KELVOR database file.";
+
+// A table of refusals: calls that must each end in a library exception (a
+// refused call or a failed assertion) with an exact text, so that one table
+// lists every refusal of a class, one row per fault.
+using Refusal = std::pair<std::function<void()>, std::string>;
+
+// Expects every call of rows to throw a library exception whose text is
+// exactly its row's; a failure names the row by its index.
+inline void ExpectRefusals(const std::vector<Refusal>& rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::string text = "no exception";
+    try {
+      rows[i].first();
+    } catch (const nex_Exception& e) {
+      text = e.AsString();
+    }
+    EXPECT_EQ(text, rows[i].second) << "refusal row " << i;
+  }
+}
 
 }  // namespace qvt_test
 

@@ -1,7 +1,6 @@
 // The sample database of the qvtdb tests and raw access to linkage entries.
 #include "qvt_ToolSampleDatabase.h"
 
-#include <cstring>
 #include <stdexcept>
 
 #include "qvt_Database.h"
@@ -82,27 +81,11 @@ SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
 
 namespace {
 
-std::uint32_t GetBE32(const std::vector<unsigned char>& bytes, std::size_t offset) { return BE32(bytes, offset); }
-
 std::int64_t Quantity(const std::vector<unsigned char>& bytes, std::size_t offset) {
   return static_cast<std::int64_t>(BEDouble(bytes, offset) + 0.5);
 }
 
 }  // namespace
-
-void PutBEDouble(std::vector<unsigned char>& bytes, std::size_t offset, double value) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  PutBE32(bytes, offset, static_cast<std::uint32_t>(bits >> 32));
-  PutBE32(bytes, offset + 4, static_cast<std::uint32_t>(bits));
-}
-
-void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value) {
-  bytes.at(offset) = static_cast<unsigned char>(value >> 24);
-  bytes.at(offset + 1) = static_cast<unsigned char>(value >> 16);
-  bytes.at(offset + 2) = static_cast<unsigned char>(value >> 8);
-  bytes.at(offset + 3) = static_cast<unsigned char>(value);
-}
 
 RawEntry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
   auto block = static_cast<std::size_t>(qvt_LinkageFirstBlock);
@@ -115,7 +98,7 @@ RawEntry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
   entry.allocation = Quantity(bytes, entry.offset + qvt_LinkageAllocationOffset);
   entry.length = Quantity(bytes, entry.offset + qvt_LinkageLengthOffset);
   entry.location = Quantity(bytes, entry.offset + qvt_LinkageLocationOffset);
-  entry.next = GetBE32(bytes, entry.offset + qvt_LinkageNextOffset);
+  entry.next = BE32(bytes, entry.offset + qvt_LinkageNextOffset);
   return entry;
 }
 

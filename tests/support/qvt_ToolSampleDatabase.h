@@ -47,8 +47,6 @@ void WriteEntry(std::vector<unsigned char>& bytes, const RawEntry& entry);
 std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle);
 // The file offset of the byte at spaceOffset of the space of handle.
 std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle, std::int64_t spaceOffset);
-void PutBE32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value);
-void PutBEDouble(std::vector<unsigned char>& bytes, std::size_t offset, double value);
 
 }  // namespace qvt_test
 

@@ -5,7 +5,6 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
-#include "qvt_Refusals.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -80,8 +79,7 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   ExpectRefusals({
       {[&] { db.GetTableMetadata(utl_FileOffset(52)); }, kNoHandle},
       {[&] { db.GetTableMetadata("A"); }, kNoHandle},
-      {[&] { db.Bind(ThreeFields("C")); },
-       "The output database was opened as read-only. Modification of data is not permitted."},
+      {[&] { db.Bind(ThreeFields("C")); }, kReadOnly},
       {[&] { db.GetTableMetadata("Nope"); }, nope},
       {[&] { db.GetTableMetadataHandle("Nope"); }, nope},
   });
@@ -182,8 +180,7 @@ TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
       pool.Seek(pool.Length());
       damage(db, pool);
     }
-    QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException,
-                          "***ERROR: Metadata is corrupt in KELVOR database file.");
+    QVT_EXPECT_THROW_TEXT(OpenDb(), nex_TextException, kMetadataCorrupt);
   }
 }
 

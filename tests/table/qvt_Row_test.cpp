@@ -7,7 +7,6 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
-#include "qvt_Refusals.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -97,14 +96,12 @@ TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
   EXPECT_EQ((std::vector<int>{row.Location(), static_cast<int>(row.FieldMetadataMap().size())}),
             (std::vector<int>{0, 5}));
   EXPECT_EQ(table.ReadRow(2).ReadFieldString("s"), "longer");
-  const char* readOnly =
-      "The output database was opened as read-only. Modification of data is not permitted.";
   ExpectRefusals({
-      {[&] { row.WriteFieldInt("i", 2); }, readOnly},
-      {[&] { row.Erase("i"); }, readOnly},
-      {[&] { row.Erase(); }, readOnly},
-      {[&] { table.NewRow(); }, readOnly},
-      {[&] { table.UpdateRow(0); }, readOnly},
+      {[&] { row.WriteFieldInt("i", 2); }, kReadOnly},
+      {[&] { row.Erase("i"); }, kReadOnly},
+      {[&] { row.Erase(); }, kReadOnly},
+      {[&] { table.NewRow(); }, kReadOnly},
+      {[&] { table.UpdateRow(0); }, kReadOnly},
       {[&] { table.Truncate(0); }, "***ERROR: Attempt to truncate read only table."},
   });
   EXPECT_EQ(row.ReadFieldInt("i"), std::numeric_limits<int>::min());

@@ -7,7 +7,6 @@
 #include "qvt_Database.h"
 #include "qvt_MemoryIOS.h"
 #include "qvt_ObjectTestSupport.h"
-#include "qvt_Refusals.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
