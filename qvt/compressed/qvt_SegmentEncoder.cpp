@@ -82,10 +82,17 @@ void qvt_SegmentEncoder::Run(Slot& slot, qvt_Codec& codec, std::unique_lock<std:
   m_Encoded.notify_all();
 }
 
+qvt_SegmentEncoder::Slot& qvt_SegmentEncoder::Job(int i) {
+  return m_Slots[static_cast<std::size_t>(OrderAt(i))];
+}
+
+int& qvt_SegmentEncoder::OrderAt(int i) {
+  return m_Order[static_cast<std::size_t>((m_Head + i) % m_SlotCount)];
+}
+
 qvt_SegmentEncoder::Slot* qvt_SegmentEncoder::NextQueued() {
   for (int i = 0; i < m_Count; ++i) {
-    Slot& slot = m_Slots[static_cast<std::size_t>(m_Order[static_cast<std::size_t>((m_Head + i) % m_SlotCount)])];
-    if (slot.m_State == State::Queued) return &slot;
+    if (Job(i).m_State == State::Queued) return &Job(i);
   }
   return nullptr;
 }
@@ -107,7 +114,7 @@ void qvt_SegmentEncoder::Queue(Slot& slot, qvt_EncodedSegment* segment, int leng
   slot.m_Copied = copied;
   {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Order[static_cast<std::size_t>((m_Head + m_Count) % m_SlotCount)] = static_cast<int>(&slot - m_Slots.get());
+    OrderAt(m_Count) = static_cast<int>(&slot - m_Slots.get());
     ++m_Count;
     slot.m_State = State::Queued;
   }
@@ -130,7 +137,7 @@ void qvt_SegmentEncoder::Copy(qvt_EncodedSegment* segment, const qvt_SegmentBuff
 }
 
 void qvt_SegmentEncoder::StoreOldest() {
-  Slot& slot = m_Slots[static_cast<std::size_t>(m_Order[static_cast<std::size_t>(m_Head)])];
+  Slot& slot = Job(0);
   {
     std::unique_lock<std::mutex> lock(m_Mutex);
     while (slot.m_State == State::Queued || slot.m_State == State::Running) {
@@ -166,25 +173,21 @@ void qvt_SegmentEncoder::StoreAll() {
 
 void qvt_SegmentEncoder::DropCopies() {
   std::unique_lock<std::mutex> lock(m_Mutex);
-  const auto at = [this](int i) -> Slot& {
-    return m_Slots[static_cast<std::size_t>(m_Order[static_cast<std::size_t>((m_Head + i) % m_SlotCount)])];
-  };
   // A copy being encoded is let finish: a worker is reading its slot.
   m_Encoded.wait(lock, [&] {
     for (int i = 0; i < m_Count; ++i)
-      if (at(i).m_Copied && at(i).m_State == State::Running) return false;
+      if (Job(i).m_Copied && Job(i).m_State == State::Running) return false;
     return true;
   });
   int kept = 0;
   for (int i = 0; i < m_Count; ++i) {
-    Slot& slot = at(i);
-    const int index = m_Order[static_cast<std::size_t>((m_Head + i) % m_SlotCount)];
+    Slot& slot = Job(i);
     if (slot.m_Copied) {
       slot.m_State = State::Free;
       slot.m_Segment = nullptr;
       slot.m_Error = nullptr;
     } else {
-      m_Order[static_cast<std::size_t>((m_Head + kept++) % m_SlotCount)] = index;
+      OrderAt(kept++) = OrderAt(i);
     }
   }
   m_Count = kept;

@@ -64,7 +64,6 @@ class qvt_SegmentEncoder {
   // Drops the queued copies, after a flush that failed: their segments kept
   // their bytes and stay dirty.
   void DropCopies();
-  bool Idle() const { return m_Count == 0; }
 
  private:
   enum class State { Free, Queued, Running, Encoded, Failed };
@@ -83,6 +82,10 @@ class qvt_SegmentEncoder {
   // Encodes slot with codec outside the lock, which lock holds on entry and
   // on return.
   void Run(Slot& slot, qvt_Codec& codec, std::unique_lock<std::mutex>& lock);
+  // The slot of the i-th job in order, oldest first, and its place in the
+  // order. REQUIRES: 0 <= i < m_SlotCount.
+  Slot& Job(int i);
+  int& OrderAt(int i);
   // The oldest queued slot, or null. REQUIRES: the lock held.
   Slot* NextQueued();
   // A free slot for a new job; stores the oldest job first when every slot
@@ -105,7 +108,7 @@ class qvt_SegmentEncoder {
   int m_Head = 0;
   int m_Count = 0;
 
-  std::mutex m_Mutex;  // guards the order, the slots' states and errors, and m_Stopping
+  std::mutex m_Mutex;                 // guards the order, the slots' states and errors, and m_Stopping
   std::condition_variable m_Queued;   // a job was queued, or the workers must stop
   std::condition_variable m_Encoded;  // a job is encoded or failed
   bool m_Stopping = false;
