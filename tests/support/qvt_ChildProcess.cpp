@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "qvt_StatusChild.h"
+#include "qvt_TestSupport.h"
 #include "uti_Spawn.h"
 #include <sys/resource.h>
 
@@ -124,26 +125,19 @@ bool ChildProcess::Pump(int timeoutMs) {
   return true;
 }
 
-bool ChildProcess::WaitFor(const std::string& text, const std::string& stream, int timeoutMs) {
+bool ChildProcess::WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   const long long deadline = NowMs() + timeoutMs;
-  while (stream.find(text) == std::string::npos) {
+  while (!done()) {
     const long long left = deadline - NowMs();
-    if (left <= 0 || !Pump(static_cast<int>(left))) return stream.find(text) != std::string::npos;
+    if (left <= 0 || !Pump(static_cast<int>(left))) return done();
   }
   return true;
-}
-
-bool ChildProcess::WaitForStdout(const std::string& text, int timeoutMs) {
-  return WaitFor(text, m_Out, timeoutMs);
-}
-bool ChildProcess::WaitForStderr(const std::string& text, int timeoutMs) {
-  return WaitFor(text, m_Err, timeoutMs);
 }
 
 ChildResult ChildProcess::Wait(int timeoutMs) {
   CloseFd(m_In);
   const long long deadline = NowMs() + timeoutMs;
-  while ((m_OutFd >= 0 || m_ErrFd >= 0) && NowMs() < deadline) Pump(static_cast<int>(deadline - NowMs()));
+  (void)WaitUntil([this] { return m_OutFd < 0 && m_ErrFd < 0; }, timeoutMs);
   // Reap kills the child once the time left is spent and answers -1, or
   // 128 + the signal that ended it (no program run here exits above 127).
   const int status = m_Process->Reap(static_cast<int>(std::max(0LL, deadline - NowMs())));
@@ -180,12 +174,10 @@ ChildResult RunProgram(const std::vector<std::string>& argv, const std::map<std:
 
 StderrCapture::StderrCapture() {
   std::fflush(stderr);
-  char name[] = "/tmp/qvt_stderr_XXXXXX";
-  m_File = ::mkstemp(name);
-  if (m_File < 0) throw std::runtime_error("mkstemp failed");
-  ::unlink(name);
+  const int file = m_File.OpenIfPresent();
   m_Saved = ::dup(2);
-  if (m_Saved < 0 || ::dup2(m_File, 2) < 0) throw std::runtime_error("dup failed");
+  if (file < 0 || m_Saved < 0 || ::dup2(file, 2) < 0) throw std::runtime_error("cannot capture stderr");
+  ::close(file);
 }
 
 std::string StderrCapture::Stop() {
@@ -193,10 +185,8 @@ std::string StderrCapture::Stop() {
   std::fflush(stderr);
   ::dup2(m_Saved, 2);
   CloseFd(m_Saved);
-  m_Text.resize(static_cast<std::size_t>(std::max<off_t>(0, ::lseek(m_File, 0, SEEK_END))));
-  const ssize_t n = m_Text.empty() ? 0 : ::pread(m_File, &m_Text[0], m_Text.size(), 0);
-  m_Text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  CloseFd(m_File);
+  const std::vector<unsigned char> bytes = ReadAll(m_File.Name());
+  m_Text.assign(bytes.begin(), bytes.end());
   return m_Text;
 }
 
@@ -256,10 +246,7 @@ std::string CommandedChild::Ask(const std::string& command, int timeoutMs) {
   const std::size_t start = out.size();
   const std::string tag = std::to_string(++m_Asked) + ":";
   if (!m_Child->WriteStdin(command + "\n")) return "<no answer> " + m_Child->ErrSoFar();
-  // Waiting for a text the child never writes only collects output.
-  for (int waited = 0; out.find('\n', start) == std::string::npos && waited < timeoutMs; waited += 10) {
-    (void)m_Child->WaitForStdout(std::string(1, '\0'), 10);
-  }
+  (void)m_Child->WaitUntil([&] { return out.find('\n', start) != std::string::npos; }, timeoutMs);
   const std::size_t end = out.find('\n', start);
   if (end == std::string::npos || out.compare(start, tag.size(), tag) != 0) {
     return "<no answer> " + out.substr(start) + " " + m_Child->ErrSoFar();

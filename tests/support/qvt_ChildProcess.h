@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "utl_TempFile.h"
 #include <sys/types.h>
 
 class uti_Spawn;
@@ -42,10 +43,16 @@ class ChildProcess {
   pid_t Pid() const;
   // Writes to the child's standard input; false once the pipe is closed.
   bool WriteStdin(const std::string& text);
-  // Collects output until the child's standard output (or error) holds
-  // text or timeoutMs passes; true when found. The text stays collected.
-  bool WaitForStdout(const std::string& text, int timeoutMs);
-  bool WaitForStderr(const std::string& text, int timeoutMs);
+  // Collects output until done() holds or timeoutMs passes; answers done().
+  bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+  // ... until the child's standard output (or error) holds text, which
+  // stays collected.
+  bool WaitForStdout(const std::string& text, int timeoutMs) {
+    return WaitUntil([&] { return m_Out.find(text) != std::string::npos; }, timeoutMs);
+  }
+  bool WaitForStderr(const std::string& text, int timeoutMs) {
+    return WaitUntil([&] { return m_Err.find(text) != std::string::npos; }, timeoutMs);
+  }
   const std::string& OutSoFar() const { return m_Out; }
   const std::string& ErrSoFar() const { return m_Err; }
   // Closes standard input, collects the rest of the output and reaps the
@@ -54,7 +61,6 @@ class ChildProcess {
 
  private:
   bool Pump(int timeoutMs);  // false once both pipes are closed
-  bool WaitFor(const std::string& text, const std::string& stream, int timeoutMs);
 
   std::unique_ptr<uti_Spawn> m_Process;
   int m_In = -1;
@@ -86,7 +92,7 @@ class StderrCapture {
 
  private:
   int m_Saved = -1;
-  int m_File = -1;
+  utl_TempFile m_File;
   std::string m_Text;
 };
 
