@@ -43,8 +43,7 @@ long long NowMs() {
 }
 }  // namespace
 
-ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env,
-                           const std::vector<std::string>& unset) {
+ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -60,7 +59,6 @@ ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string
     int code = 98;
     try {
       for (const auto& kv : env) ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
-      for (const auto& name : unset) ::unsetenv(name.c_str());
       code = body();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "child: exception: %s\n", e.what());
@@ -221,10 +219,8 @@ ScopedEnv::~ScopedEnv() {
     ::unsetenv(m_Name.c_str());
 }
 
-CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler,
-                               std::function<void()> setup, const std::map<std::string, std::string>& env) {
-  const auto serve = [handler, setup] {
-    if (setup) setup();
+CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler) {
+  const auto serve = [handler] {
     char line[256];
     for (int n = 1; std::fgets(line, sizeof line, stdin) != nullptr; ++n) {
       std::string command(line);
@@ -236,7 +232,7 @@ CommandedChild::CommandedChild(std::function<std::string(const std::string&)> ha
     }
     return 0;
   };
-  m_Child = std::make_unique<ChildProcess>(serve, env);
+  m_Child = std::make_unique<ChildProcess>(serve);
 }
 
 std::string CommandedChild::Ask(const std::string& command, int timeoutMs) {

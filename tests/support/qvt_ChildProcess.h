@@ -32,10 +32,8 @@ struct ChildResult {
 
 class ChildProcess {
  public:
-  // env entries are set in the child (an empty value sets ""); unset lists
-  // variables removed there.
-  explicit ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env = {},
-                        const std::vector<std::string>& unset = {});
+  // env entries are set in the child (an empty value sets "").
+  explicit ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env = {});
   ~ChildProcess();  // kills and reaps a child still running
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -1,6 +1,7 @@
 // In-memory typed stream and string pool for tests.
 #include "qvt_MemoryIOS.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,9 +12,7 @@ namespace qvt_test {
 void MemoryStringPool::NeuterString(char* external, const cow_String& replacement) {
   const std::uint64_t index = omi_Bytes::GetBE64(reinterpret_cast<const unsigned char*>(external));
   if (index == 0 || index > m_Strings.size()) throw std::out_of_range("bad pool reference");
-  m_Index.erase(m_Strings[index - 1]);
   m_Strings[index - 1] = replacement;
-  m_Index[replacement] = index;
 }
 
 void MemoryStringPool::InternalizeStrings(const char* external, cow_String* strings, int count) {
@@ -28,12 +27,9 @@ void MemoryStringPool::ExternalizeStrings(char* external, const cow_String* stri
   for (int i = 0; i < count; ++i) {
     std::uint64_t index = 0;
     if (!strings[i].empty()) {
-      auto it = m_Index.find(strings[i]);
-      if (it == m_Index.end()) {
-        m_Strings.push_back(strings[i]);
-        it = m_Index.emplace(strings[i], m_Strings.size()).first;
-      }
-      index = it->second;
+      auto it = std::find(m_Strings.begin(), m_Strings.end(), strings[i]);
+      if (it == m_Strings.end()) it = m_Strings.insert(it, strings[i]);
+      index = static_cast<std::uint64_t>(it - m_Strings.begin()) + 1;
     }
     omi_Bytes::PutBE64(reinterpret_cast<unsigned char*>(external) + 8 * i, index);
   }

@@ -6,7 +6,6 @@
 #define QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,8 @@
 namespace qvt_test {
 
 // References are 8 bytes: the 1-based index of the string in the pool,
-// big-endian. Index 0 stands for the empty string and is never stored.
+// big-endian. Index 0 stands for the empty string and is never stored; an
+// equal string is stored once.
 class MemoryStringPool : public qvt_StringManager {
  public:
   void Flush() override {}
@@ -29,7 +29,6 @@ class MemoryStringPool : public qvt_StringManager {
 
  private:
   std::vector<cow_String> m_Strings;
-  std::map<cow_String, std::uint64_t> m_Index;
 };
 
 class MemoryIOS : public qvt_IOS {

@@ -5,7 +5,6 @@
 #define QVT_TESTS_SUPPORT_QVT_STATUSCHILD_H
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -15,12 +14,10 @@ namespace qvt_test {
 
 class CommandedChild {
  public:
-  // In a child: runs setup (when given), then answers each line of standard
-  // input with handler(line) as "<n>:<answer>" (n counting from 1) until
-  // the line "quit" or the end of input.
-  explicit CommandedChild(std::function<std::string(const std::string&)> handler,
-                          std::function<void()> setup = nullptr,
-                          const std::map<std::string, std::string>& env = {});
+  // In a child: answers each line of standard input with handler(line) as
+  // "<n>:<answer>" (n counting from 1) until the line "quit" or the end of
+  // input.
+  explicit CommandedChild(std::function<std::string(const std::string&)> handler);
   // Sends command and answers the child's answer, or "<no answer>" with
   // what the child wrote when none came within timeoutMs.
   std::string Ask(const std::string& command, int timeoutMs = 20000);

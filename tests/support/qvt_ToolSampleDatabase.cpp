@@ -53,18 +53,14 @@ SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
     }
     table.Flush();
     emptyTable.Flush();
-    const int intValues[] = {1, 2, 3, 4, 5, 6};
-    ints.Write(intValues, 3);
-    ints.Flush();
-    const float floatValues[] = {0.5f, 1.25f};
-    floats.Write(floatValues, 2);
-    floats.Flush();
-    const double doubleValues[] = {1e-300, 2.5, -3.0};
-    doubles.Write(doubleValues, 1);
-    doubles.Flush();
-    const cow_String stringValues[] = {"alpha", "beta", "", "gamma, delta"};
-    strings.Write(stringValues, 2);
-    strings.Flush();
+    const auto fill = [](auto& array, const auto& values, int rows) {
+      array.Write(values.data(), rows);
+      array.Flush();
+    };
+    fill(ints, std::vector<int>{1, 2, 3, 4, 5, 6}, 3);
+    fill(floats, std::vector<float>{0.5f, 1.25f}, 2);
+    fill(doubles, std::vector<double>{1e-300, 2.5, -3.0}, 1);
+    fill(strings, std::vector<cow_String>{"alpha", "beta", "", "gamma, delta"}, 2);
     stream.WriteInt(5, 42);
     stream.WriteHandle(6, sample.table);
     stream.WriteFloat(7, 1.5f);
@@ -111,11 +107,13 @@ void WriteEntry(std::vector<unsigned char>& bytes, const RawEntry& entry) {
 
 std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
   std::vector<qvt_Handle> chain;
-  for (qvt_Handle at = handle; at != 0 && chain.size() < 100000; at = ReadEntry(bytes, at).next) chain.push_back(at);
+  for (qvt_Handle at = handle; at != 0 && chain.size() < 100000; at = ReadEntry(bytes, at).next)
+    chain.push_back(at);
   return chain;
 }
 
-std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle, std::int64_t spaceOffset) {
+std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle,
+                         std::int64_t spaceOffset) {
   for (const qvt_Handle at : ExtentChain(bytes, handle)) {
     const RawEntry e = ReadEntry(bytes, at);
     if (spaceOffset < e.length) return static_cast<std::size_t>(e.location + spaceOffset);
