@@ -68,26 +68,20 @@ void WriteBatches(const std::string& path, bool compressed, bool create, int las
                                : qvt_File::Open(path, 2, false);
   qvt_Database db = create ? qvt_Database::Create(file, "BTCH", "batches of a killed writer", 1800000000)
                            : qvt_Database::Open(file, "BTCH");
-  {
-    if (create) {
-      db.Bind(BatchClass());
-    } else {
-      db.Bind();
-    }
-    qvt_Table table = create ? db.Table(BatchClass(), 64, -1) : db.Table(kTableHandle, 64, -1);
-    qvt_TaggedStream stream = create ? db.TaggedStream(0) : db.TaggedStream(kStreamHandle, 0);
-    if (create) {
-      table.Flush();
-      stream.Flush();
-      db.Flush();
-    }
-    if (create && flushed) flushed(0);
-    while (!create && stream.Next()) {
-    }  // an opened stream stands at its first record; batches go after the last
-    for (int batch = table.Length(); batch < lastBatch; ++batch) {
-      WriteOne(db, table, stream, batch);
-      if (flushed) flushed(batch + 1);
-    }
+  create ? (void)db.Bind(BatchClass()) : db.Bind();
+  qvt_Table table = create ? db.Table(BatchClass(), 64, -1) : db.Table(kTableHandle, 64, -1);
+  qvt_TaggedStream stream = create ? db.TaggedStream(0) : db.TaggedStream(kStreamHandle, 0);
+  if (create) {
+    table.Flush();
+    stream.Flush();
+    db.Flush();
+  }
+  if (create && flushed) flushed(0);
+  while (!create && stream.Next()) {
+  }  // an opened stream stands at its first record; batches go after the last
+  for (int batch = table.Length(); batch < lastBatch; ++batch) {
+    WriteOne(db, table, stream, batch);
+    if (flushed) flushed(batch + 1);
   }
 }
 

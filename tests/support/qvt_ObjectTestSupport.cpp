@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "nex_Exception.h"
-#include "qvt_FileRepr.h"
 #include "qvt_ChildProcess.h"
+#include "qvt_FileRepr.h"
 #include "qvt_FileReprLocal.h"
 #include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"
@@ -19,53 +19,46 @@ namespace {
 
 constexpr const char* kFailure = "injected failure of the file";
 
-// A file that works until its N-th change (write, growth, trim, size
+// A local file that works until its N-th change (write, growth, trim, size
 // record) and fails every change from then on, as a full or dead disk
-// would; reads keep working.
-class FaultyFile : public qvt_FileRepr {
+// would; reads keep working. A change counts once, not the writes it makes
+// itself.
+class FaultyFile : public qvt_FileReprLocal {
  public:
-  FaultyFile(qvt_FileRepr* inner, int failFrom)
-      : qvt_FileRepr(inner->FileName()), m_Inner(inner), m_FailFrom(failFrom) {}
+  FaultyFile(const std::string& path, int failFrom)
+      : qvt_FileReprLocal(path, 2, false), m_FailFrom(failFrom) {}
   bool Fired() const { return m_Fired; }
 
-  bool ReadOnly() const override { return m_Inner->ReadOnly(); }
-  utl_FileOffset Length() override { return m_Inner->Length(); }
-  void Seek(utl_FileOffset offset) override { m_Inner->Seek(offset); }
-  utl_FileOffset Location() override { return m_Inner->Location(); }
-  void Flush() override { m_Inner->Flush(); }
-  bool Extend(utl_FileOffset increment) override { return ExtendFile(increment); }
-  int Read(char* buffer, int count) override { return m_Inner->Read(buffer, count); }
   int Write(const char* buffer, int count) override {
-    Change();
-    return m_Inner->Write(buffer, count);
+    return Change([&] { return qvt_FileReprLocal::Write(buffer, count); });
   }
-  utl_FileOffset FileLength() override { return m_Inner->FileLength(); }
-  utl_FileOffset Allocation() override { return m_Inner->Allocation(); }
   bool ExtendFile(utl_FileOffset increment) override {
-    Change();
-    return m_Inner->ExtendFile(increment);
+    return Change([&] { return qvt_FileReprLocal::ExtendFile(increment); });
   }
   void TrimToLength() override {
-    Change();
-    m_Inner->TrimToLength();
+    Change([this] { qvt_FileReprLocal::TrimToLength(); });
   }
   void WriteSizeRecord(int offset) override {
-    Change();
-    m_Inner->WriteSizeRecord(offset);
+    Change([&] { qvt_FileReprLocal::WriteSizeRecord(offset); });
   }
-  void CheckSizeRecord(int offset) override { m_Inner->CheckSizeRecord(offset); }
 
  private:
-  void Change() {
-    if (m_FailFrom > 0 && ++m_Changes >= m_FailFrom) {
+  template <class Call>
+  auto Change(const Call& call) -> decltype(call()) {
+    if (m_Inside == 0 && m_FailFrom > 0 && ++m_Changes >= m_FailFrom) {
       m_Fired = true;
       NEX_THROW_TEXT(kFailure);
     }
+    struct Leave {
+      int& inside;
+      ~Leave() { --inside; }
+    } leave{++m_Inside};
+    return call();
   }
 
-  std::unique_ptr<qvt_FileRepr> m_Inner;
   int m_FailFrom;
   int m_Changes = 0;
+  int m_Inside = 0;  // depth of the changes under way
   bool m_Fired = false;
 };
 
@@ -99,7 +92,7 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
     }
     SCOPED_TRACE("failing from change " + std::to_string(failFrom));
     utl_RemoveFile(path);
-    auto* faulty = new FaultyFile(new qvt_FileReprLocal(path, 2, false), failFrom);
+    auto* faulty = new FaultyFile(path, failFrom);
     qvt_File file(faulty);
     int flushes = 0;
     {
@@ -134,23 +127,17 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
 void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
   switch (i % 6) {
     case 0:
-      s.WriteInt(i, -i);
-      break;
+      return s.WriteInt(i, -i);
     case 1:
-      s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
-      break;
+      return s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
     case 2:
-      s.WriteFloat(i, static_cast<float>(i) * 0.25f);
-      break;
+      return s.WriteFloat(i, static_cast<float>(i) * 0.25f);
     case 3:
-      s.WriteDouble(i, i / 7.0);
-      break;
+      return s.WriteDouble(i, i / 7.0);
     case 4:
-      s.WriteString(i, "pooled " + std::to_string(i % 11));
-      break;
+      return s.WriteString(i, "pooled " + std::to_string(i % 11));
     default:
-      s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
-      break;
+      return s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
   }
 }
 
