@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <stdexcept>
 
 #include "qvt_StatusChild.h"
@@ -141,14 +142,9 @@ ChildResult ChildProcess::Wait(int timeoutMs) {
   const int status = m_Process->Reap(static_cast<int>(std::max(0LL, deadline - NowMs())));
   CloseFd(m_OutFd);
   CloseFd(m_ErrFd);
-  ChildResult result;
-  result.timedOut = status < 0;
-  result.exited = status >= 0 && status < 128;
-  result.exitCode = result.exited ? status : -1;
-  result.signal = status >= 128 ? status - 128 : result.timedOut ? SIGKILL : 0;
-  result.out = m_Out;
-  result.err = m_Err;
-  return result;
+  const bool exited = status >= 0 && status < 128;
+  const int signal = status >= 128 ? status - 128 : status < 0 ? SIGKILL : 0;
+  return ChildResult{exited, exited ? status : -1, signal, status < 0, m_Out, m_Err};
 }
 
 ChildResult RunChild(std::function<int()> body, const std::string& input,
@@ -220,19 +216,16 @@ ScopedEnv::~ScopedEnv() {
 }
 
 CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler) {
-  const auto serve = [handler] {
-    char line[256];
-    for (int n = 1; std::fgets(line, sizeof line, stdin) != nullptr; ++n) {
-      std::string command(line);
-      while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.pop_back();
+  m_Child = std::make_unique<ChildProcess>([handler] {
+    std::string command;
+    for (int n = 1; std::getline(std::cin, command); ++n) {
       const std::string answer = command == "quit" ? "quit" : handler(command);
       std::printf("%d:%s\n", n, answer.c_str());
       std::fflush(stdout);
       if (answer == "quit") break;
     }
     return 0;
-  };
-  m_Child = std::make_unique<ChildProcess>(serve);
+  });
 }
 
 std::string CommandedChild::Ask(const std::string& command, int timeoutMs) {

@@ -33,10 +33,8 @@ inline std::function<int()> QvtdbProcess(const std::vector<std::string>& argumen
                                   "exitcode=" + std::to_string(kSanitizerExit);
       ::setenv(name, options.c_str(), 1);
     }
-    std::vector<std::string> words{"qvtdb"};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(&word[0]);
+    std::vector<char*> argv{const_cast<char*>("qvtdb")};
+    for (const std::string& word : arguments) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
     ::execv(binary.c_str(), argv.data());
     return 127;
@@ -47,8 +45,7 @@ inline std::function<int()> QvtdbProcess(const std::vector<std::string>& argumen
 // reported as timed out.
 inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeoutMs = 60000,
                             const std::string& cwd = "") {
-  ChildProcess child(QvtdbProcess(arguments, cwd));
-  return child.Wait(timeoutMs);
+  return ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs);
 }
 
 inline bool Has(const std::string& text, const std::string& part) {
