@@ -48,8 +48,10 @@ inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeo
   return ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs);
 }
 
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+// Whether text holds part; a failure shows the whole text.
+inline ::testing::AssertionResult Has(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
 
 inline int Count(const std::string& text, const std::string& part) {

@@ -70,13 +70,12 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
              "reader: the writer finished; " + frames + " frames followed in ",
              "\ninfo of " + file + ":\nfile          " + file + "\nkind          " + kind + "\n",
              "  double array  " + frames + "\n", c.second}) {
-      EXPECT_TRUE(Has(out, part)) << out;
+      EXPECT_TRUE(Has(out, part));
     }
     const ChildResult check = RunQvtdb({"check", file}, kTimeoutMs, dir.Path());
     EXPECT_TRUE(Ended(check, 0));
     EXPECT_TRUE(Has(check.out, ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
-                                   std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"))
-        << check.out;
+                                   std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
   }
 }
 
@@ -136,16 +135,15 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
          {"table 4 (class batches): +1 row, now 3\n", "new double array 17 (2 per row), 3 rows\n",
           "other 1 (string pool): +32 bytes, now 144\n",
           "tagged stream 5: +2 records, now 6\n               record of stream 5: int id 2 = 14\n"}) {
-      EXPECT_TRUE(Has(first, line)) << first;
+      EXPECT_TRUE(Has(first, line));
     }
-    EXPECT_TRUE(Has(first, "] refresh: flush count 5\n             no new objects, rows or records\n"))
-        << first;
+    EXPECT_TRUE(Has(first, "] refresh: flush count 5\n             no new objects, rows or records\n"));
     if (url) {
-      EXPECT_TRUE(Has(result.out, "s] interrupted; stopping\n")) << result.out;
+      EXPECT_TRUE(Has(result.out, "s] interrupted; stopping\n"));
     } else {
-      EXPECT_TRUE(Has(again, "] watching " + file + ": flush count 1, 5 spaces\n")) << again;
-      EXPECT_TRUE(Has(again, "+1 row, now 1\n")) << again;
-      EXPECT_TRUE(Has(again, "s] idle for 1.5 s; stopping at flush count 3\n")) << again;
+      EXPECT_TRUE(Has(again, "] watching " + file + ": flush count 1, 5 spaces\n"));
+      EXPECT_TRUE(Has(again, "+1 row, now 1\n"));
+      EXPECT_TRUE(Has(again, "s] idle for 1.5 s; stopping at flush count 3\n"));
     }
   }
 }
@@ -163,16 +161,16 @@ TEST(Follow, StaleLockIsToldApartAndRemovedByUnlock) {
   std::filesystem::create_directory(lock);
   const ChildResult info = RunQvtdb({"info", path});
   EXPECT_TRUE(Ended(info, 0));
-  EXPECT_TRUE(Has(info.out, "\ntransaction   " + stale + "\n")) << info.out;
+  EXPECT_TRUE(Has(info.out, "\ntransaction   " + stale + "\n"));
   const ChildResult watch = RunQvtdb({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000);
   EXPECT_TRUE(Ended(watch, 0));
-  EXPECT_TRUE(Has(watch.out, "status: in transaction (" + stale + ")\n")) << watch.out;
-  EXPECT_TRUE(Has(watch.out, "idle for 0.3 s; stopping")) << watch.out;
+  EXPECT_TRUE(Has(watch.out, "status: in transaction (" + stale + ")\n"));
+  EXPECT_TRUE(Has(watch.out, "idle for 0.3 s; stopping"));
   {
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, 1, true), "BTCH");
     const ChildResult live = RunQvtdb({"info", path});
     EXPECT_TRUE(Ended(live, 0));
-    EXPECT_TRUE(Has(live.out, "\ntransaction   in progress\n")) << live.out;
+    EXPECT_TRUE(Has(live.out, "\ntransaction   in progress\n"));
     const ChildResult refused = RunQvtdb({"unlock", path});
     EXPECT_TRUE(Ended(refused, 1));
     EXPECT_EQ(refused.err, "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
