@@ -46,7 +46,12 @@ TEST(Check, EachDamageIsNamed) {
     ExpectProblem(QVT_TEST_CORPUS_DIR "/" + line.substr(2, colon - 2), line.substr(arrow + 4));
     ++files;
   }
-  EXPECT_GE(files, 28);
+  EXPECT_GE(files, 30);
+  // A damaged compressed container is that one problem.
+  for (const char* name : {"/compressed-version.cdb", "/compressed-segment.cdb"}) {
+    const std::string path = QVT_TEST_CORPUS_DIR + std::string(name);
+    EXPECT_EQ(Lines(RunQvtdb({"check", path}).out).back(), path + ": 1 problem found");
+  }
   // A file with one structural problem is still listed.
   const std::string path = QVT_TEST_CORPUS_DIR "/extents-overlap.odb";
   for (const char* command : {"ls", "info"}) {
@@ -58,26 +63,14 @@ TEST(Check, EachDamageIsNamed) {
   }
 }
 
-// Seeded random damage anywhere in a plain and a compressed file, and the
-// compressed container's version and first segment damaged: every run ends
-// by itself with status 0 (the damage hit unused bytes) or 1, never by a
-// signal or a hang.
+// Seeded random damage anywhere in a plain and a compressed file: every run
+// ends by itself with status 0 (the damage hit unused bytes) or 1, never by
+// a signal or a hang.
 TEST(Check, DamageAnywhereNeverCrashesOrHangs) {
   ScratchDir dir;
   const Bytes plain = ReadAll(WriteSampleDatabase(dir.File("sample.odb"), false).path);
   const Bytes packed = ReadAll(WriteSampleDatabase(dir.File("sample.cdb"), true).path);
   const std::string path = dir.File("damaged.cdb");
-  for (const std::size_t offset : {8, 4096 + 10}) {
-    Bytes bytes = packed;
-    for (std::size_t i = offset; i < offset + 16; ++i) bytes.at(i) ^= 0x5a;
-    WriteAll(path, bytes);
-    const ChildResult result = RunQvtdb({"check", path});
-    EXPECT_TRUE(Ended(result, 1));
-    EXPECT_EQ(Lines(result.out).back(), path + ": 1 problem found");
-    if (offset > 8) {
-      EXPECT_EQ(Lines(result.out).front(), path + ": ***ERROR: CAE database is corrupt.");
-    }
-  }
   const unsigned seed = 20240607;
   std::mt19937 random(seed);
   for (int run = 0; run < 75; ++run) {
