@@ -50,7 +50,7 @@ TEST(Check, EachDamageIsNamed) {
   // A damaged compressed container is that one problem.
   for (const char* name : {"/compressed-version.cdb", "/compressed-segment.cdb"}) {
     const std::string path = QVT_TEST_CORPUS_DIR + std::string(name);
-    EXPECT_EQ(Lines(RunQvtdb({"check", path}).out).back(), path + ": 1 problem found");
+    EXPECT_TRUE(Has(RunQvtdb({"check", path}).out, path + ": 1 problem found\n"));
   }
   // A file with one structural problem is still listed.
   const std::string path = QVT_TEST_CORPUS_DIR "/extents-overlap.odb";
