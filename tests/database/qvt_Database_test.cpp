@@ -5,6 +5,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_BufferedSpace.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -12,12 +13,6 @@
 namespace {
 
 using namespace qvt_test;
-
-qvt_TableMetadata OneInt(const std::string& name) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineIntField("n");
-  return md;
-}
 
 class DatabaseTest : public DatabaseKindTest {};
 
@@ -29,26 +24,23 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
     EXPECT_EQ(db.FileName(), Path());
     EXPECT_EQ(db.GetFlushCount(), 0);
     EXPECT_EQ(db.Description().c_str(), std::string("results of run 7"));
-    db.Bind(OneInt("Root"));
+    db.Bind(Shape("Root", {{"n", qvt_TypeInt}}));
     qvt_Table first = db.Table("Root", 0, -1);
-    qvt_Table second = db.Table(OneInt("Other"), 0, -1);
+    qvt_Table second = db.Table(Shape("Other", {{"n", qvt_TypeInt}}), 0, -1);
     EXPECT_EQ((std::vector<qvt_Handle>{first.Handle(), second.Handle(), db.RootTableHandle(),
                                        db.RootTableHandle2()}),
               (std::vector<qvt_Handle>{4, 5, 4, 5}));
     // An object's kind is read from its first ints.
     const std::pair<std::vector<int>, qvt_Type> cases[] = {
-        {{static_cast<int>(0xFAAFEBBEu)}, qvt_TypeTaggedStream},
-        {{static_cast<int>(0xFFFAEEEBu), 0, 4, 1}, qvt_TypeDouble},
-        {{static_cast<int>(0xFFFAEEEBu), 0, 6, 1}, qvt_TypeString},
-        {{static_cast<int>(0xFFFAEEEBu), 0, 99, 1}, qvt_TypeOther},  // a damaged array
+        {{kStreamMagic}, qvt_TypeTaggedStream},
+        {{kArrayMagic, 0, 4, 1}, qvt_TypeDouble},
+        {{kArrayMagic, 0, 6, 1}, qvt_TypeString},
+        {{kArrayMagic, 0, 99, 1}, qvt_TypeOther},  // a damaged array
         {{1, 2, 3}, qvt_TypeOther},
         {{}, qvt_TypeOther},
     };
-    for (const auto& c : cases) {
-      qvt_Space s = db.Space(-1);
-      for (int v : c.first) s.WriteInt(v);
-      EXPECT_EQ(db.HandleType(s.Handle()), c.second) << s.Handle();
-    }
+    for (const auto& c : cases)
+      EXPECT_EQ(db.HandleType(SpaceOfWords(db, c.first)), c.second) << ::testing::PrintToString(c.first);
     EXPECT_EQ((std::vector<int>{db.HandleType(second.Handle()), db.HandleType(1), db.HandleType(3)}),
               (std::vector<int>{qvt_TypeTable, qvt_TypeOther, qvt_TypeOther}));
     QVT_EXPECT_THROW_TEXT(db.HandleType(0), nex_TextException, kInvalidDatabase);

@@ -5,6 +5,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -19,11 +20,7 @@ const char kNoHandle[] = "***ERROR: Can't find metadata with handle.";
 // Defined out of name order: indices follow the definitions, the stored
 // record follows the names.
 qvt_TableMetadata ThreeFields(const std::string& name) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineStringField("z");
-  md.DefineIntField("x");
-  md.DefineFloatField("y");
-  return md;
+  return Shape(name, {{"z", qvt_TypeString}, {"x", qvt_TypeInt}, {"y", qvt_TypeFloat}});
 }
 
 class MetadataPoolTest : public DatabaseKindTest {};
@@ -64,9 +61,7 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
                                           BE32(pool, 40), BE32(pool, 52)}),
               (std::vector<std::uint32_t>{0xFAAAEBBBu, 48, qvt_TypeInt, qvt_TypeFloat, qvt_TypeString, 48}));
     EXPECT_EQ(BEDouble(pool, 8), static_cast<double>(StringReference(db, "B")));
-    qvt_TableMetadata other("A", 9);
-    other.DefineDoubleField("q");
-    EXPECT_EQ(&db.Bind(other), &a);
+    EXPECT_EQ(&db.Bind(Shape("A", {{"q", qvt_TypeDouble}}, 9)), &a);
     EXPECT_EQ(&db.Bind(ThreeFields("A")), &a);
     db.Flush();
     EXPECT_EQ(SpaceBytes(db, kPoolHandle), pool);
@@ -99,9 +94,7 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   qvt_Database fresh = CreateDb("fresh.odb");
   fresh.InsertInMapClassName2ClassVersion("A", 7);
   EXPECT_EQ(fresh.Bind(ThreeFields("A")).ClassVersion(), 7);
-  qvt_TableMetadata b("B", 5);
-  b.DefineIntField("n");
-  EXPECT_EQ(fresh.Bind(b).ClassVersion(), 5);
+  EXPECT_EQ(fresh.Bind(Shape("B", {{"n", qvt_TypeInt}}, 5)).ClassVersion(), 5);
 }
 
 // The caller's fields keep their indices, stored ones it did not ask for
@@ -110,21 +103,13 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
 TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   {
     qvt_Database db = CreateDb();
-    qvt_TableMetadata stored("S", 1);
-    stored.DefineFloatField("y");
-    stored.DefineStringField("z");
-    db.Table(stored, 0, -1);
+    db.Table(Shape("S", {{"y", qvt_TypeFloat}, {"z", qvt_TypeString}}), 0, -1);
   }
   qvt_Database db = OpenDb("test.odb", false);
-  qvt_TableMetadata mismatched("S", 1);
-  mismatched.DefineIntField("y");
-  mismatched.DefineStringField("z");
+  const qvt_TableMetadata mismatched = Shape("S", {{"y", qvt_TypeInt}, {"z", qvt_TypeString}});
   QVT_EXPECT_THROW_TEXT(db.Bind(mismatched), nex_TextException, "***ERROR: Field type mismatch: y");
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("S"), nex_TextException, kNoHandle);
-  qvt_TableMetadata wanted("S", 2);
-  wanted.DefineIntField("x");
-  wanted.DefineFloatField("y");
-  const qvt_TableMetadata& merged = db.Bind(wanted);
+  const qvt_TableMetadata& merged = db.Bind(Shape("S", {{"x", qvt_TypeInt}, {"y", qvt_TypeFloat}}, 2));
   // A field known but not stored forbids copying into the shape storing
   // it; a field of another type forbids copying either way.
   const qvt_TableMetadata full = ThreeFields("S");

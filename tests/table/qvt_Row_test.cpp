@@ -7,6 +7,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -141,21 +142,15 @@ TEST_P(RowTest, HandlesShareOneRow) {
 }
 
 qvt_TableMetadata Plain(const std::string& name) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineIntField("n");
-  md.DefineDoubleField("v");
-  return md;
+  return Shape(name, {{"n", qvt_TypeInt}, {"v", qvt_TypeDouble}});
 }
 
+// A text and a count; the extra area sorts before the shared fields in name
+// order, so the two shapes share no common prefix.
 qvt_TableMetadata WithText(const std::string& name, bool extra) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineStringField("label");
-  md.DefineIntField("n");
-  if (extra) {
-    md.DefineFloatField("area");  // before the shared fields: no common prefix
-    md.DefineDoubleField("v");
-  }
-  return md;
+  std::vector<std::pair<std::string, int>> fields = {{"label", qvt_TypeString}, {"n", qvt_TypeInt}};
+  if (extra) fields.insert(fields.end(), {{"area", qvt_TypeFloat}, {"v", qvt_TypeDouble}});
+  return Shape(name, fields);
 }
 
 // Identical layouts are copied by block, from another table, from an empty

@@ -3,10 +3,9 @@
 // read are checked through the metadata pool of a database.
 #include "qvt_TableMetadata.h"
 
-#include <map>
-
 #include "nex_Exception.h"
 #include "qvt_MemoryIOS.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
 
@@ -14,37 +13,11 @@ namespace {
 
 using namespace qvt_test;
 
-qvt_TableMetadata Shape(const std::string& name, const std::vector<std::pair<std::string, int>>& fields,
-                        int version = 1) {
-  using Define = int (qvt_TableMetadata::*)(const cow_String&);
-  static const std::map<int, Define> kDefine = {{qvt_TypeInt, &qvt_TableMetadata::DefineIntField},
-                                                {qvt_TypeHandle, &qvt_TableMetadata::DefineHandleField},
-                                                {qvt_TypeFloat, &qvt_TableMetadata::DefineFloatField},
-                                                {qvt_TypeDouble, &qvt_TableMetadata::DefineDoubleField},
-                                                {qvt_TypeString, &qvt_TableMetadata::DefineStringField}};
-  qvt_TableMetadata md(name, version);
-  for (const auto& f : fields) (md.*kDefine.at(f.second))(f.first);
-  return md;
-}
-
-// A raw record at the start of stream: length, name, then (type, name)
-// pairs; the stream is left at its start.
-void StoreRaw(MemoryIOS& stream, int length, const std::vector<std::pair<int, std::string>>& fields) {
-  stream.Bytes().clear();
-  stream.Seek(0);
-  stream.WriteInt(length);
-  stream.WriteString("T");
-  for (const auto& f : fields) {
-    stream.WriteInt(f.first);
-    stream.WriteString(f.second);
-  }
-  stream.Seek(0);
-}
-
 // The type and lookup refusals of Verify are checked through rows; here an
 // index wins over a name, an absent field answers a placeholder, and a
-// duplicate definition changes nothing.
-TEST(TableMetadataTest, IndexWinsAbsentFieldsAnswerAPlaceholderDuplicatesAreRefused) {
+// duplicate definition changes nothing; then natural order, copies and
+// field handles.
+TEST(TableMetadataTest, LookupsDuplicatesNaturalOrderCopiesAndFieldHandles) {
   qvt_TableMetadata md = Shape("T", {{"n", qvt_TypeInt}, {"s", qvt_TypeString}});
   EXPECT_NO_THROW(md.Verify(qvt_FieldHandle("nonsense", 0), qvt_TypeInt));
   for (const qvt_FieldHandle& absent : {qvt_FieldHandle("absent"), qvt_FieldHandle(5)}) {
@@ -58,23 +31,40 @@ TEST(TableMetadataTest, IndexWinsAbsentFieldsAnswerAPlaceholderDuplicatesAreRefu
   EXPECT_EQ((std::vector<int>{md.FieldCount(), md.GetFieldMD(qvt_FieldHandle("n")).Type(),
                               md.DefineFloatField("b")}),
             (std::vector<int>{2, qvt_TypeInt, 2}));
+  for (const bool natural : {true, false}) {
+    atr_setNaturalOrder(natural);
+    const qvt_TableMetadata ordered = Shape("T", {{"f10", qvt_TypeInt}, {"f2", qvt_TypeInt}});
+    atr_setNaturalOrder(false);
+    EXPECT_EQ(ordered.FieldMap().begin()->first, natural ? "f2" : "f10");
+  }
+  const qvt_TableMetadata shape = Shape("T", {{"z", qvt_TypeInt}, {"a", qvt_TypeInt}}, 3);
+  qvt_TableMetadata other("U", 1);
+  other = shape;
+  EXPECT_EQ(other.Name(), "T");
+  EXPECT_EQ(other.ClassVersion(), 3);
+  EXPECT_EQ(other.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
+  EXPECT_EQ(&other.GetFieldMD(qvt_FieldHandle(1)), &other.GetFieldMD(qvt_FieldHandle("a")));
+  const qvt_TableMetadata copied(shape);
+  EXPECT_EQ(&copied.GetFieldMD(qvt_FieldHandle(1)), &copied.GetFieldMD(qvt_FieldHandle("a")));
+  EXPECT_EQ(qvt_FieldHandle(cow_String("stress_"), "11", -1).Name(), "stress_11");
+  EXPECT_EQ(qvt_FieldHandle(static_cast<const char*>(nullptr), -1).Name(), "");
 }
 
 TEST(TableMetadataTest, DamagedRecordsAreRefused) {
   MemoryIOS stream;
   for (int length : {0, -12, 11, 13, 23}) {
-    StoreRaw(stream, length, {});
+    StoreRawRecord(stream, "T", length, {});
     QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(stream, 1), nex_TextException, kMetadataCorrupt);
   }
   for (int code : {5, 11, -1, 0x7FFFFFFF}) {
-    StoreRaw(stream, 24, {{code, "a"}});
+    StoreRawRecord(stream, "T", 24, {{code, "a"}});
     QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(stream, 1), nex_TextException, kMetadataCorrupt);
   }
-  StoreRaw(stream, 36, {{qvt_TypeInt, "a"}, {qvt_TypeFloat, "a"}});
+  StoreRawRecord(stream, "T", 36, {{qvt_TypeInt, "a"}, {qvt_TypeFloat, "a"}});
   QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(stream, 1), nex_TextException,
                         "***ERROR: Duplicate field metadata definition: \"a\"");
   // Known codes that rows cannot hold are read; tables refuse them.
-  StoreRaw(stream, 24, {{qvt_TypeTaggedStream, "a"}});
+  StoreRawRecord(stream, "T", 24, {{qvt_TypeTaggedStream, "a"}});
   EXPECT_EQ(qvt_TableMetadata(stream, 1).GetFieldMD(qvt_FieldHandle("a")).Type(), qvt_TypeTaggedStream);
   // Cut short anywhere, a record ends the file or is corrupt.
   MemoryIOS whole;
@@ -92,26 +82,6 @@ TEST(TableMetadataTest, DamagedRecordsAreRefused) {
     }
     EXPECT_TRUE(text == kEof || text == kMetadataCorrupt) << "cut at " << cut << ": " << text;
   }
-}
-
-TEST(TableMetadataTest, NaturalOrderCopiesAndFieldHandles) {
-  for (const bool natural : {true, false}) {
-    atr_setNaturalOrder(natural);
-    const qvt_TableMetadata md = Shape("T", {{"f10", qvt_TypeInt}, {"f2", qvt_TypeInt}});
-    atr_setNaturalOrder(false);
-    EXPECT_EQ(md.FieldMap().begin()->first, natural ? "f2" : "f10");
-  }
-  const qvt_TableMetadata md = Shape("T", {{"z", qvt_TypeInt}, {"a", qvt_TypeInt}}, 3);
-  qvt_TableMetadata other("U", 1);
-  other = md;
-  EXPECT_EQ(other.Name(), "T");
-  EXPECT_EQ(other.ClassVersion(), 3);
-  EXPECT_EQ(other.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
-  EXPECT_EQ(&other.GetFieldMD(qvt_FieldHandle(1)), &other.GetFieldMD(qvt_FieldHandle("a")));
-  const qvt_TableMetadata copied(md);
-  EXPECT_EQ(&copied.GetFieldMD(qvt_FieldHandle(1)), &copied.GetFieldMD(qvt_FieldHandle("a")));
-  EXPECT_EQ(qvt_FieldHandle(cow_String("stress_"), "11", -1).Name(), "stress_11");
-  EXPECT_EQ(qvt_FieldHandle(static_cast<const char*>(nullptr), -1).Name(), "");
 }
 
 }  // namespace
