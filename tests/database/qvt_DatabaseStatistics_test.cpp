@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "nex_Exception.h"
-#include "qvt_Database.h"
+#include "qvt_DatabaseFixture.h"
 #include "qvt_DatabaseReprFile.h"
-#include "qvt_File.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_StringManagerFile.h"
-#include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
-#include "utl_File.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -21,15 +18,15 @@ using Lines = std::vector<std::string>;
 
 class DatabaseStatisticsTest : public ::testing::Test {
  protected:
-  std::string Name() const { return m_Dir.File("stats.odb"); }
+  std::string Name() const { return m_Files.Path("stats.odb"); }
+  // The database open on the file is closed first.
   void CreateDatabase() {
-    m_Db = std::make_unique<qvt_DatabaseReprFile>();
-    m_Db->Create(qvt_File::Open(Name(), utl_FileAccessCreate, false), "ODB", "statistics", 42);
+    m_Db.reset();
+    m_Db = m_Files.Create("stats.odb", "ODB", "statistics", 42);
   }
   void Reopen() {
     m_Db.reset();
-    m_Db = std::make_unique<qvt_DatabaseReprFile>();
-    m_Db->Open(qvt_File::Open(Name(), utl_FileAccessRead, true), "ODB");
+    m_Db = m_Files.Open("stats.odb", true, "ODB");
   }
   // A new space holding bytes bytes; answers its handle.
   qvt_Handle WriteSpace(int bytes, int increment) {
@@ -45,7 +42,7 @@ class DatabaseStatisticsTest : public ::testing::Test {
     std::snprintf(buf, sizeof buf, "Object: %08x - Offset: %20lld", handle, offset);
     return buf;
   }
-  qvt_test::ScratchDir m_Dir;
+  qvt_test::DatabaseFiles m_Files;
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 
