@@ -184,17 +184,17 @@ TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
 
 using Lines = std::vector<std::string>;
 
-class DatabaseStatisticsTest : public ::testing::Test {
+class DatabaseStatisticsTest : public DatabaseFixture {
  protected:
-  std::string Name() const { return m_Files.Path("stats.odb"); }
+  std::string Name() const { return Path("stats.odb"); }
   // The database open on the file is closed first.
   void CreateDatabase() {
     m_Db.reset();
-    m_Db = m_Files.Create("stats.odb", "ODB", "statistics", 42);
+    m_Db = Create("stats.odb", "ODB", "statistics", 42);
   }
   void Reopen() {
     m_Db.reset();
-    m_Db = m_Files.Open("stats.odb", true, "ODB");
+    m_Db = Open("stats.odb", true, "ODB");
   }
   // A new space holding bytes bytes; answers its handle.
   qvt_Handle WriteSpace(int bytes, int increment) {
@@ -210,7 +210,6 @@ class DatabaseStatisticsTest : public ::testing::Test {
     std::snprintf(buf, sizeof buf, "Object: %08x - Offset: %20lld", handle, offset);
     return buf;
   }
-  DatabaseFiles m_Files;
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 

@@ -232,11 +232,6 @@ TEST_F(ReaderWriterTest, ReplacedOrDeletedDatabase) {
   Run(deleted, {{"create", "created", "open", "opened"}, {"close", "closed", "rm s s n", "removed 3 3 1"}});
 }
 
-bool IsDirectory(const std::string& path) {
-  const utl_Stat st(path);
-  return st.exists && st.isDirectory;
-}
-
 class TransactionLockTest : public ::testing::Test {
  protected:
   TransactionLockTest() { WriteStatusHeader(m_Name, 0, 1); }
@@ -249,7 +244,8 @@ class TransactionLockTest : public ::testing::Test {
     qvt_File file = qvt_File::Open(m_Name, access, access == utl_FileAccessRead);
     qvt_FileRepr& repr = *file.Repr();
     repr.ReaderSemaphoreSet();
-    std::printf("set %s, status %d%s\n", IsDirectory(m_Lock) && repr.InTransaction() ? "locked" : "unlocked",
+    std::printf("set %s, status %d%s\n",
+                utl_FilePath(m_Lock).IsDirectory() && repr.InTransaction() ? "locked" : "unlocked",
                 repr.FileStatus(), repr.WriterActive() ? ", writer active" : "");
     std::fflush(stdout);
     repr.ReaderSemaphoreClear();
