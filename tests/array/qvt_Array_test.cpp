@@ -18,6 +18,7 @@
 #include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseReprFile.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TablesFixture.h"
@@ -27,7 +28,6 @@ using namespace qvt_test;
 
 namespace {
 
-const int kMagic = static_cast<int>(0xFFFAEEEBu);
 const std::string kOpen = "qvt_ArrayRepr::qvt_ArrayRepr: ";
 const char kNotAnArray[] = "Handle is not to an Array object in ODB/CAE file.  File may be unusable.";
 const char kIllegalType[] = "qvt_ArrayRepr::RowSize - illegal array type.";
@@ -222,36 +222,31 @@ TEST_P(ArrayTest, PartialLastRowDeliversItsWholeValues) {
 TEST_P(ArrayTest, RefusalsNameTheirFault) {
   qvt_Database db = CreateDb();
   qvt_Database dest = CreateDb("dest.odb");
-  const auto raw = [&db](const std::vector<int>& words) {
-    qvt_Space space = db.Space(-1);
-    for (int w : words) space.WriteInt(w);
-    return space.Handle();
-  };
   const qvt_Handle intsHandle = db.ArrayInt(2, 0, 0).Handle();
   IntArray ints = db.ArrayInt(intsHandle, 0, 0);
   const std::string corrupt = kOpen + "Array object in ODB/CAE file is corrupt.  File may be unusable.";
   int values[4] = {};
   // Spaces of given words, opened or copied as int arrays.
   const auto opening = [&](const std::vector<int>& header) -> std::function<void()> {
-    const qvt_Handle handle = raw(header);
+    const qvt_Handle handle = SpaceOfWords(db, header);
     return [&db, handle] { db.ArrayInt(handle, 0, 0); };
   };
   const auto copying = [&](const std::vector<int>& header) -> std::function<void()> {
-    const qvt_Handle handle = raw(header);
+    const qvt_Handle handle = SpaceOfWords(db, header);
     return [&db, &dest, handle] { IntArray::CreateCopy(dest, db, handle); };
   };
   ExpectRefusals({
-      {opening({kMagic, 0, 1}), corrupt},
-      {opening({kMagic, 0, 1, 0}), corrupt},
-      {opening({kMagic, 0, 4, 0x7FFFFFFF}), corrupt},
-      {opening({static_cast<int>(0xFAAFEBBEu), 0, 1, 1}), kOpen + kNotAnArray},
+      {opening({kArrayMagic, 0, 1}), corrupt},
+      {opening({kArrayMagic, 0, 1, 0}), corrupt},
+      {opening({kArrayMagic, 0, 4, 0x7FFFFFFF}), corrupt},
+      {opening({kStreamMagic, 0, 1, 1}), kOpen + kNotAnArray},
       {copying({1, 2, 3, 4, 5}), "qvt_ArrayRepr::CreateCopy: " + std::string(kNotAnArray)},
-      {copying({kMagic}), "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable."},
-      {copying({kMagic, 0, qvt_TypeString, 1}), "data != qvt_TypeString"},
+      {copying({kArrayMagic}), "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable."},
+      {copying({kArrayMagic, 0, qvt_TypeString, 1}), "data != qvt_TypeString"},
       {[&] { db.ArrayDouble(intsHandle, 0, 0); }, "repr->Type() == type"},
       {[&] { ints.Seek(-1); }, "qvt_ArrayRepr::Seek - Invalid row index -1."},
       {[&] { ints.Truncate(-2); }, "qvt_ArrayRepr::Truncate - Invalid row count -2."},
-      {[&] { ints.Write(&kMagic, 1 << 30); },
+      {[&] { ints.Write(&kArrayMagic, 1 << 30); },
        "qvt_ArrayRepr: Row count 1073741824 is too large for one transfer."},
       {[&] { ints.Append(ints); }, "&other != this"},
       {[&] { ints.Write(nullptr, 1); }, "data != NULL"},
@@ -263,7 +258,7 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   // it; neither such a type nor a bad field count is given a space.
   auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
   ASSERT_NE(file, nullptr);
-  qvt_ArrayRepr odd(file, raw({kMagic, 0, 5, 2}), 0, 0);
+  qvt_ArrayRepr odd(file, SpaceOfWords(db, {kArrayMagic, 0, 5, 2}), 0, 0);
   EXPECT_EQ(static_cast<int>(odd.Type()), 5);
   const qvt_Handle next = db.Space(-1).Handle();
   ExpectRefusals({

@@ -9,6 +9,7 @@
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
@@ -18,13 +19,6 @@ using namespace qvt_test;
 namespace {
 
 const std::string kOpen = "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: ";
-
-// A plain space holding the given big-endian words.
-qvt_Handle SpaceOfWords(qvt_Database& db, const std::vector<int>& words) {
-  qvt_Space space = db.Space(-1);
-  for (int w : words) space.WriteInt(w);
-  return space.Handle();
-}
 
 class TaggedStreamTest : public DatabaseKindTest {};
 
@@ -97,15 +91,14 @@ TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
 
 TEST_P(TaggedStreamTest, DamagedHeadersAndRecords) {
   qvt_Database db = CreateDb();
-  const int magic = static_cast<int>(0xFAAFEBBEu);
-  QVT_EXPECT_THROW_TEXT(db.TaggedStream(SpaceOfWords(db, {magic}), 0), nex_TextException,
+  QVT_EXPECT_THROW_TEXT(db.TaggedStream(SpaceOfWords(db, {kStreamMagic}), 0), nex_TextException,
                         kOpen + "Tagged stream object format is corrupt in ODB/CAE.  File may be unusable.");
   QVT_EXPECT_THROW_TEXT(
-      db.TaggedStream(SpaceOfWords(db, {static_cast<int>(0xFFFAEEEBu), 0, 1, 1}), 0), nex_TextException,
+      db.TaggedStream(SpaceOfWords(db, {kArrayMagic, 0, 1, 1}), 0), nex_TextException,
       kOpen + "Handle is not to a Tagged Stream object in ODB/CAE file.  File may be unusable.");
   // Type codes that hold no value fail the assertion and stay current.
   for (int type : {5, 0, 8, 9, 10, -1, 1000}) {
-    qvt_TaggedStream s = db.TaggedStream(SpaceOfWords(db, {magic, 0, type, 77, 1, 2, 3, 4}), 0);
+    qvt_TaggedStream s = db.TaggedStream(SpaceOfWords(db, {kStreamMagic, 0, type, 77, 1, 2, 3, 4}), 0);
     QVT_EXPECT_THROW_TEXT(s.Next(), nex_AssertException,
                           "qvt_TaggedStreamRepr::Next: Bad type from Tagged Stream.");
     EXPECT_EQ(static_cast<int>(s.GetType()), type);
@@ -113,11 +106,12 @@ TEST_P(TaggedStreamTest, DamagedHeadersAndRecords) {
   }
   // A fixed width beyond the space, as in a record cut inside its text,
   // ends with the space; a negative one reads nothing.
-  qvt_TaggedStream wide = db.TaggedStream(SpaceOfWords(db, {magic, 0, 7, 1, 0x7FFFFFF0, 0x41424344}), 0);
+  qvt_TaggedStream wide =
+      db.TaggedStream(SpaceOfWords(db, {kStreamMagic, 0, 7, 1, 0x7FFFFFF0, 0x41424344}), 0);
   ASSERT_TRUE(wide.Next());
   EXPECT_EQ(wide.GetString(), "ABCD");
   EXPECT_FALSE(wide.Next());
-  qvt_TaggedStream negative = db.TaggedStream(SpaceOfWords(db, {magic, 0, 7, 2, -8, 1, 3, 4}), 0);
+  qvt_TaggedStream negative = db.TaggedStream(SpaceOfWords(db, {kStreamMagic, 0, 7, 2, -8, 1, 3, 4}), 0);
   ASSERT_TRUE(negative.Next());
   EXPECT_EQ(negative.GetString(), "");
   ASSERT_TRUE(negative.Next());

@@ -1,10 +1,15 @@
 // The metadata pool through the public database: records byte for byte,
-// binding new and stored classes, class versions, names, and damaged pools.
+// binding new and stored classes, class versions, names, and damaged pools;
+// and table class shapes on their own: damaged records, lookups of absent
+// fields, natural order, copies and field handles.
 #include <functional>
 #include <memory>
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
+#include "qvt_MemoryIOS.h"
+#include "qvt_ObjectShapes.h"
+#include "qvt_TableMetadata.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -19,11 +24,7 @@ const char kNoHandle[] = "***ERROR: Can't find metadata with handle.";
 // Defined out of name order: indices follow the definitions, the stored
 // record follows the names.
 qvt_TableMetadata ThreeFields(const std::string& name) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineStringField("z");
-  md.DefineIntField("x");
-  md.DefineFloatField("y");
-  return md;
+  return Shape(name, {{"z", qvt_TypeString}, {"x", qvt_TypeInt}, {"y", qvt_TypeFloat}});
 }
 
 class MetadataPoolTest : public DatabaseKindTest {};
@@ -64,9 +65,7 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
                                           BE32(pool, 40), BE32(pool, 52)}),
               (std::vector<std::uint32_t>{0xFAAAEBBBu, 48, qvt_TypeInt, qvt_TypeFloat, qvt_TypeString, 48}));
     EXPECT_EQ(BEDouble(pool, 8), static_cast<double>(StringReference(db, "B")));
-    qvt_TableMetadata other("A", 9);
-    other.DefineDoubleField("q");
-    EXPECT_EQ(&db.Bind(other), &a);
+    EXPECT_EQ(&db.Bind(Shape("A", {{"q", qvt_TypeDouble}}, 9)), &a);
     EXPECT_EQ(&db.Bind(ThreeFields("A")), &a);
     db.Flush();
     EXPECT_EQ(SpaceBytes(db, kPoolHandle), pool);
@@ -99,9 +98,7 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   qvt_Database fresh = CreateDb("fresh.odb");
   fresh.InsertInMapClassName2ClassVersion("A", 7);
   EXPECT_EQ(fresh.Bind(ThreeFields("A")).ClassVersion(), 7);
-  qvt_TableMetadata b("B", 5);
-  b.DefineIntField("n");
-  EXPECT_EQ(fresh.Bind(b).ClassVersion(), 5);
+  EXPECT_EQ(fresh.Bind(Shape("B", {{"n", qvt_TypeInt}}, 5)).ClassVersion(), 5);
 }
 
 // The caller's fields keep their indices, stored ones it did not ask for
@@ -110,21 +107,13 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
 TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   {
     qvt_Database db = CreateDb();
-    qvt_TableMetadata stored("S", 1);
-    stored.DefineFloatField("y");
-    stored.DefineStringField("z");
-    db.Table(stored, 0, -1);
+    db.Table(Shape("S", {{"y", qvt_TypeFloat}, {"z", qvt_TypeString}}), 0, -1);
   }
   qvt_Database db = OpenDb("test.odb", false);
-  qvt_TableMetadata mismatched("S", 1);
-  mismatched.DefineIntField("y");
-  mismatched.DefineStringField("z");
+  const qvt_TableMetadata mismatched = Shape("S", {{"y", qvt_TypeInt}, {"z", qvt_TypeString}});
   QVT_EXPECT_THROW_TEXT(db.Bind(mismatched), nex_TextException, "***ERROR: Field type mismatch: y");
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("S"), nex_TextException, kNoHandle);
-  qvt_TableMetadata wanted("S", 2);
-  wanted.DefineIntField("x");
-  wanted.DefineFloatField("y");
-  const qvt_TableMetadata& merged = db.Bind(wanted);
+  const qvt_TableMetadata& merged = db.Bind(Shape("S", {{"x", qvt_TypeInt}, {"y", qvt_TypeFloat}}, 2));
   // A field known but not stored forbids copying into the shape storing
   // it; a field of another type forbids copying either way.
   const qvt_TableMetadata full = ThreeFields("S");
@@ -185,5 +174,76 @@ TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
+
+// The type and lookup refusals of Verify are checked through rows; here an
+// index wins over a name, an absent field answers a placeholder, and a
+// duplicate definition changes nothing; then natural order, copies and
+// field handles.
+TEST(TableMetadataTest, LookupsDuplicatesNaturalOrderCopiesAndFieldHandles) {
+  qvt_TableMetadata md = Shape("T", {{"n", qvt_TypeInt}, {"s", qvt_TypeString}});
+  EXPECT_NO_THROW(md.Verify(qvt_FieldHandle("nonsense", 0), qvt_TypeInt));
+  for (const qvt_FieldHandle& absent : {qvt_FieldHandle("absent"), qvt_FieldHandle(5)}) {
+    const qvt_FieldMetadata& none = md.GetFieldMD(absent);
+    EXPECT_EQ(none.Name(), "novalue");
+    EXPECT_EQ((std::vector<int>{none.Type(), none.Index(), none.Present()}),
+              (std::vector<int>{qvt_TypeNone, -1, 1}));
+  }
+  QVT_EXPECT_THROW_TEXT(md.DefineDoubleField("n"), nex_TextException,
+                        "***ERROR: Duplicate field metadata definition: \"n\"");
+  EXPECT_EQ((std::vector<int>{md.FieldCount(), md.GetFieldMD(qvt_FieldHandle("n")).Type(),
+                              md.DefineFloatField("b")}),
+            (std::vector<int>{2, qvt_TypeInt, 2}));
+  for (const bool natural : {true, false}) {
+    atr_setNaturalOrder(natural);
+    const qvt_TableMetadata ordered = Shape("T", {{"f10", qvt_TypeInt}, {"f2", qvt_TypeInt}});
+    atr_setNaturalOrder(false);
+    EXPECT_EQ(ordered.FieldMap().begin()->first, natural ? "f2" : "f10");
+  }
+  const qvt_TableMetadata shape = Shape("T", {{"z", qvt_TypeInt}, {"a", qvt_TypeInt}}, 3);
+  qvt_TableMetadata other("U", 1);
+  other = shape;
+  EXPECT_EQ(other.Name(), "T");
+  EXPECT_EQ(other.ClassVersion(), 3);
+  EXPECT_EQ(other.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
+  EXPECT_EQ(&other.GetFieldMD(qvt_FieldHandle(1)), &other.GetFieldMD(qvt_FieldHandle("a")));
+  const qvt_TableMetadata copied(shape);
+  EXPECT_EQ(&copied.GetFieldMD(qvt_FieldHandle(1)), &copied.GetFieldMD(qvt_FieldHandle("a")));
+  EXPECT_EQ(qvt_FieldHandle(cow_String("stress_"), "11", -1).Name(), "stress_11");
+  EXPECT_EQ(qvt_FieldHandle(static_cast<const char*>(nullptr), -1).Name(), "");
+}
+
+TEST(TableMetadataTest, DamagedRecordsAreRefused) {
+  MemoryIOS stream;
+  for (int length : {0, -12, 11, 13, 23}) {
+    StoreRawRecord(stream, "T", length, {});
+    QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(stream, 1), nex_TextException, kMetadataCorrupt);
+  }
+  for (int code : {5, 11, -1, 0x7FFFFFFF}) {
+    StoreRawRecord(stream, "T", 24, {{code, "a"}});
+    QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(stream, 1), nex_TextException, kMetadataCorrupt);
+  }
+  StoreRawRecord(stream, "T", 36, {{qvt_TypeInt, "a"}, {qvt_TypeFloat, "a"}});
+  QVT_EXPECT_THROW_TEXT(qvt_TableMetadata(stream, 1), nex_TextException,
+                        "***ERROR: Duplicate field metadata definition: \"a\"");
+  // Known codes that rows cannot hold are read; tables refuse them.
+  StoreRawRecord(stream, "T", 24, {{qvt_TypeTaggedStream, "a"}});
+  EXPECT_EQ(qvt_TableMetadata(stream, 1).GetFieldMD(qvt_FieldHandle("a")).Type(), qvt_TypeTaggedStream);
+  // Cut short anywhere, a record ends the file or is corrupt.
+  MemoryIOS whole;
+  Shape("T", {{"a", qvt_TypeInt}, {"b", qvt_TypeInt}}).WriteTo(whole);
+  const std::size_t full = whole.Bytes().size();
+  for (std::size_t cut = 0; cut < full; ++cut) {
+    MemoryIOS shorter;
+    shorter.Pool() = whole.Pool();
+    shorter.Bytes().assign(whole.Bytes().begin(), whole.Bytes().begin() + static_cast<long>(cut));
+    std::string text = "no exception";
+    try {
+      qvt_TableMetadata back(shorter, 1);
+    } catch (const nex_TextException& e) {
+      text = e.AsString();
+    }
+    EXPECT_TRUE(text == kEof || text == kMetadataCorrupt) << "cut at " << cut << ": " << text;
+  }
+}
 
 }  // namespace

@@ -1,12 +1,18 @@
 // Rows: typed reads and writes of every field type, presence, Erase,
 // CopyField and NeuterFieldString, handle counting, the refusals of
 // read-only databases; and appending tables: block copy of identical
-// layouts, row by row for compatible ones with strings pooled again.
+// layouts, row by row for compatible ones with strings pooled again; and
+// rows of every field type through a whole life against a model: written
+// in bulk across many blocks, then seeded new rows, updates in place and
+// reads through caches of several sizes, updated again by a writer that
+// reopened the file, and read back in index order.
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
@@ -141,21 +147,15 @@ TEST_P(RowTest, HandlesShareOneRow) {
 }
 
 qvt_TableMetadata Plain(const std::string& name) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineIntField("n");
-  md.DefineDoubleField("v");
-  return md;
+  return Shape(name, {{"n", qvt_TypeInt}, {"v", qvt_TypeDouble}});
 }
 
+// A text and a count; the extra area sorts before the shared fields in name
+// order, so the two shapes share no common prefix.
 qvt_TableMetadata WithText(const std::string& name, bool extra) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineStringField("label");
-  md.DefineIntField("n");
-  if (extra) {
-    md.DefineFloatField("area");  // before the shared fields: no common prefix
-    md.DefineDoubleField("v");
-  }
-  return md;
+  std::vector<std::pair<std::string, int>> fields = {{"label", qvt_TypeString}, {"n", qvt_TypeInt}};
+  if (extra) fields.insert(fields.end(), {{"area", qvt_TypeFloat}, {"v", qvt_TypeDouble}});
+  return Shape(name, fields);
 }
 
 // Identical layouts are copied by block, from another table, from an empty
@@ -247,6 +247,104 @@ TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
     } else {
       ASSERT_EQ(row.ReadFieldString("label"),
                 i % 2 ? std::string("shared") : "label " + std::to_string(i % 300));
+    }
+  }
+}
+
+// What a row written from value v holds: a value per field, and which
+// fields are left absent, all functions of v.
+struct Expected {
+  explicit Expected(int v)
+      : i(v * 7 - 3),
+        h(static_cast<qvt_Handle>(v) * 2654435761u),
+        f(static_cast<float>(v) * 0.5f),
+        d(v / 3.0),
+        s("word" + std::to_string((v * 31) % 1000)),
+        mask(static_cast<unsigned>((v * 2654435761u) >> 27)) {}
+  bool Has(int field) const { return ((mask >> field) & 1u) == 0 || field == 0; }
+  int i;
+  qvt_Handle h;
+  float f;
+  double d;
+  std::string s;
+  unsigned mask;  // bit k set: field k left absent (the int is always there)
+};
+
+// Writes the fields of value v by index (i, h, f, d, s: see AllFieldTypes).
+void WriteRow(qvt_Row& row, int v) {
+  const Expected e(v);
+  row.WriteFieldInt(0, e.i);
+  if (e.Has(1)) row.WriteFieldHandle(1, e.h);
+  if (e.Has(2)) row.WriteFieldFloat(2, e.f);
+  if (e.Has(3)) row.WriteFieldDouble(3, e.d);
+  if (e.Has(4)) row.WriteFieldString(4, e.s);
+}
+
+// Empty when the row holds value v, else what differs.
+std::string CheckRow(qvt_Row& row, int v) {
+  const Expected e(v);
+  if (row.ReadFieldInt(0) != e.i) return "int";
+  for (int field = 1; field < 5; ++field) {
+    if (row.DataIsPresent(field) != (e.Has(field) ? 1 : 0)) return "presence of " + std::to_string(field);
+  }
+  if (e.Has(1) && row.ReadFieldHandle(1) != e.h) return "handle";
+  if (e.Has(2) && row.ReadFieldFloat(2) != e.f) return "float";
+  if (e.Has(3) && row.ReadFieldDouble(3) != e.d) return "double";
+  if (e.Has(4) && row.ReadFieldString(4) != e.s) return "string";
+  return std::string();
+}
+
+TEST_P(RowTest, RowsAgreeWithAModelThroughCachesUpdatesAndReopening) {
+  constexpr int kBulk = 20000;
+  const unsigned seed = 20240611u;
+  SCOPED_TRACE(::testing::Message() << "seed " << seed);
+  for (int cacheSize : {0, 1, 2, 5, -1}) {
+    SCOPED_TRACE(::testing::Message() << "cache " << cacheSize);
+    std::mt19937 random(seed);
+    std::vector<int> model;  // model[r]: the value row r was last written from
+    const auto pick = [&] { return static_cast<int>(random() % model.size()); };
+    const auto update = [&](qvt_Table& table, int r) {
+      qvt_Row row = table.UpdateRow(r);
+      row.Erase();
+      model[static_cast<std::size_t>(r)] = static_cast<int>(random() % 100000);
+      WriteRow(row, model[static_cast<std::size_t>(r)]);
+    };
+    const std::string name = "cache" + std::to_string(cacheSize + 1) + ".odb";
+    {
+      qvt_Database db = CreateDb(name);
+      qvt_Table table = db.Table(AllFieldTypes("Mixed"), 8, cacheSize);
+      for (int step = 0; step < kBulk + 600; ++step) {
+        const int choice = step < kBulk ? 0 : static_cast<int>(random() % 4);
+        if (choice == 0) {
+          qvt_Row row = table.NewRow();
+          model.push_back(step < kBulk ? step : static_cast<int>(random() % 100000));
+          WriteRow(row, model.back());
+          if (step == kBulk / 2) table.Flush();
+        } else if (choice == 1) {
+          update(table, pick());
+        } else if (choice == 2) {
+          const int r = pick();
+          qvt_Row row = table.ReadRow(r);
+          ASSERT_EQ(CheckRow(row, model[static_cast<std::size_t>(r)]), "") << "row " << r;
+        } else if (random() % 8 == 0) {
+          table.Flush();
+        }
+      }
+    }
+    {
+      qvt_Database db = OpenDb(name, false);
+      db.Bind(AllFieldTypes("Mixed"));  // the caller's indices, whatever order the record has
+      qvt_Table table = db.Table(qvt_Handle(4), 0, cacheSize);
+      for (int k = 0; k < 2000; ++k) update(table, pick());
+    }
+    qvt_Database db = OpenDb(name);
+    db.Bind(AllFieldTypes("Mixed"));
+    qvt_Table table = db.Table(qvt_Handle(4), 0, cacheSize);
+    ASSERT_EQ(table.Length(), static_cast<int>(model.size()));
+    for (int r = 0; r < table.Length(); ++r) {
+      qvt_Row row = table.ReadRow(-1);
+      ASSERT_EQ(row.Location(), r);
+      ASSERT_EQ(CheckRow(row, model[static_cast<std::size_t>(r)]), "") << "row " << r;
     }
   }
 }

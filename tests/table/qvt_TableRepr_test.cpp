@@ -1,11 +1,13 @@
 // Tables: the row layout byte for byte, opening checks, row counts from the
 // space length, the current row, Flush, Snap, Extend and Truncate.
+#include <functional>
 #include <vector>
 
 #include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_MemoryIOS.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
@@ -15,30 +17,15 @@ namespace {
 
 using namespace qvt_test;
 
-constexpr int kTableMagic = static_cast<int>(0xAAAFBBBEu);
-
 // The class of the layout example: a double, b int, c string.
 qvt_TableMetadata AbcClass() {
-  qvt_TableMetadata md("ABC", 1);
-  md.DefineStringField("c");
-  md.DefineDoubleField("a");
-  md.DefineIntField("b");
-  return md;
+  return Shape("ABC", {{"c", qvt_TypeString}, {"a", qvt_TypeDouble}, {"b", qvt_TypeInt}});
 }
 
 std::string NoRow(const char* method, int index, int length) {
   return std::string("qvt_TableRepr::") + method +
          " - Row does not exist for table 'ABC', index: " + std::to_string(index) +
          ", len: " + std::to_string(length);
-}
-
-// A space holding the given ints and then the given bytes.
-qvt_Handle RawSpace(qvt_Database& db, const std::vector<int>& words,
-                    const std::vector<unsigned char>& bytes) {
-  qvt_Space s = db.Space(-1);
-  for (int v : words) s.WriteInt(v);
-  if (!bytes.empty()) s.Write(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
-  return s.Handle();
 }
 
 class TableTest : public DatabaseKindTest {};
@@ -94,18 +81,15 @@ TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
 // is answered. A class without stored fields holds no rows.
 TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
   qvt_Database db = CreateDb();
-  qvt_TableMetadata doubles("D", 1);
-  doubles.DefineDoubleField("d0");
-  doubles.DefineDoubleField("d1");
-  db.Bind(doubles);
+  db.Bind(Shape("D", {{"d0", qvt_TypeDouble}, {"d1", qvt_TypeDouble}}));
   const int md = static_cast<int>(db.GetTableMetadataHandle("D"));
   std::vector<unsigned char> rows;  // both bits set, both values 1.0
   for (int r = 0; r < 3; ++r) {
     const unsigned char row[20] = {0, 0, 0, 3, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0x3F, 0xF0};
     rows.insert(rows.end(), row, row + 20);
   }
-  const qvt_Handle twoAndAHalf = RawSpace(db, {kTableMagic, 1, md}, {rows.begin(), rows.begin() + 50});
-  const qvt_Handle twoPointFour = RawSpace(db, {kTableMagic, 1, md}, {rows.begin(), rows.begin() + 48});
+  const qvt_Handle twoAndAHalf = SpaceOfWords(db, {kTableMagic, 1, md}, {rows.begin(), rows.begin() + 50});
+  const qvt_Handle twoPointFour = SpaceOfWords(db, {kTableMagic, 1, md}, {rows.begin(), rows.begin() + 48});
   {
     qvt_Table t = db.Table(twoAndAHalf, 0, -1);
     EXPECT_EQ((std::vector<int>{t.Length(), t.GetFlushCount(), db.Table(twoPointFour, 0, -1).Length()}),
@@ -121,33 +105,29 @@ TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
   // A class whose record holds a fixed-string field, as a damaged or
   // foreign file might.
   MemoryIOS record;
-  record.WriteInt(24);
-  record.WriteString("Fixed");
-  record.WriteInt(qvt_TypeFixedString);
-  record.WriteString("f");
-  record.Seek(0);
+  StoreRawRecord(record, "Fixed", 24, {{qvt_TypeFixedString, "f"}});
   const qvt_TableMetadata fixedClass(record, 1);
   const std::string prefix = "qvt_TableRepr::qvt_TableRepr: ";
+  const std::string corrupt =
+      prefix +
+      "KELVOR Database table format is corrupt. This may indicate a corrupt database, or it may indicate "
+      "that the analysis code preprocessor is still writing the database. \n If you suspect the latter "
+      "possibility, please attempt to reopen the database when the preprocessor is complete.";
   const char* fixed =
       "qvt_TableRepr::Setup: An invalid field type for field 'f' has been specified for table 'Fixed'.";
   const qvt_Handle before = db.Space(-1).Handle();
+  const auto opening = [&db](const std::vector<int>& words) -> std::function<void()> {
+    const qvt_Handle handle = SpaceOfWords(db, words);
+    return [&db, handle] { db.Table(handle, 0, -1); };
+  };
   ExpectRefusals({
-      {[&] {
-         db.Table(RawSpace(db, {kTableMagic, 0}, {}), 0, -1);
-       },
-       prefix +
-           "KELVOR Database table format is corrupt. This may indicate a corrupt database, or it may "
-           "indicate "
-           "that the analysis code preprocessor is still writing the database. \n If you suspect the latter "
-           "possibility, please attempt to reopen the database when the preprocessor is complete."},
-      {[&] {
-         db.Table(RawSpace(db, {1, 2, 3, 4}, {}), 0, -1);
-       },
+      {opening({kTableMagic, 0}), corrupt},
+      {opening({1, 2, 3, 4}),
        prefix + "Handle is not to a table object. This is not a valid KELVOR database."},
       {[&] { db.Table(fixedClass, 0, -1); }, fixed},
+      // The class is stored by the refused Table above.
       {[&] {
-         db.Table(RawSpace(db, {kTableMagic, 1, static_cast<int>(db.GetTableMetadataHandle("Fixed"))}, {}), 0,
-                  -1);
+         opening({kTableMagic, 1, static_cast<int>(db.GetTableMetadataHandle("Fixed"))})();
        },
        fixed},
   });
