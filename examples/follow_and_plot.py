@@ -40,6 +40,7 @@ def main(path, png):
         frames, messages = db[5], db[8]
         times, tip = [], []
         done = False
+        pending = False  # a flush seen but not yet taken up by a snap
         for _ in range(6000):
             for row in (frames[i] for i in range(len(times), len(frames))):
                 u = db[row["U"]].read()  # (nodes, 3) float64
@@ -48,8 +49,15 @@ def main(path, png):
                 print(f"frame {row['frame']}: time {row['time']:.3f}, tip U2 {u[-1, 1]:.6f}")
             if done:
                 break
-            # Refresh only when the writer flushed and is not inside a transaction.
-            if db.file_status() == qvt.FileStatus.UPDATED and db.snap():
+            # Refresh only when the writer flushed and is not inside a
+            # transaction. A snap brings nothing when the writer went back
+            # into a transaction after the status was read: the flush stays
+            # pending and is taken up by a later try, as the status reports
+            # each flush only once.
+            status = db.file_status()
+            pending = pending or status == qvt.FileStatus.UPDATED
+            if pending and status != qvt.FileStatus.IN_TRANSACTION and db.snap():
+                pending = False
                 done = any(kind == "fixed string" and ident == END_OF_RUN for kind, ident, _ in messages)
             else:
                 time.sleep(0.05)
