@@ -125,13 +125,13 @@ TEST_P(FaultSweepTest, EveryFailurePointLeavesTheFlushedRecordsReadable) {
           ++*flushes;
         });
       },
-      [&kind](Db& db, int flushes) {
-        if (flushes == 0) return;
+      [&kind](Db& db, int announced) {
+        if (announced == 0) return;
         const int count = kind.check(db);
         const int all = kind.first + kind.second;
         // The linkage of the second flush may be on disk even when its flush
         // count did not make it; anything else would be a mix.
-        if (flushes == 2) {
+        if (announced == 2) {
           EXPECT_EQ(count, all);
         } else if (kind.prefixAllowed) {
           EXPECT_TRUE(count >= kind.first && count <= all) << count;

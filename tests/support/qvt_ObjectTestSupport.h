@@ -27,8 +27,10 @@ std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::s
 // ... until a run ends without a failure. write counts in *flushes the
 // database flushes it completed. Each run must end in success or the
 // injected failure; the file is then reopened read-only and handed to
-// check with the flush count reached, unless no flush completed and the
-// file does not open. Answers the number of failure points swept.
+// check with the number of flushes it announces (those completed, or one
+// more when a flush failed after storing its count), unless no flush
+// completed and the file does not open. Answers the number of failure
+// points swept.
 using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
 using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);
