@@ -47,6 +47,14 @@ inline std::vector<char> CompressibleBytes(std::size_t size, std::uint32_t seed)
   return out;
 }
 
+// Bytes zlib cannot shrink.
+inline std::vector<char> Noise(std::size_t size, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<char> out(size);
+  for (char& c : out) c = static_cast<char>(rng());
+  return out;
+}
+
 // The zlib codec, counting its calls.
 class CountingCodec : public qvt_CodecZip {
  public:
