@@ -12,7 +12,7 @@ namespace qvt_test {
 
 struct CorpusFile {
   std::string path;
-  std::string answer;  // what must be answered, "<path>" replaced by path
+  std::string answer;  // what must be answered, "<path>" replaced by path, "\\n" by a line break
 };
 
 // The files whose names end with extension, from the README lines
@@ -32,6 +32,8 @@ inline std::vector<CorpusFile> CorpusFiles(const std::string& extension) {
     CorpusFile file{std::string(QVT_TEST_CORPUS_DIR) + "/" + name, line.substr(arrow + 4)};
     for (std::size_t at; (at = file.answer.find("<path>")) != std::string::npos;)
       file.answer.replace(at, 6, file.path);
+    for (std::size_t at; (at = file.answer.find("\\n")) != std::string::npos;)
+      file.answer.replace(at, 2, "\n");
     files.push_back(file);
   }
   return files;
