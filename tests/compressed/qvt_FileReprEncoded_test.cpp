@@ -95,6 +95,7 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   {
     qvt_File file = qvt_File::Open(Name(), 1, false);
     EXPECT_EQ(ReadBack(file), bytes);
+    file.Repr()->Seek(20 * kS + 11);  // the end, but not beyond
     file.Repr()->Seek(10);
     QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(20 * kS + 12), nex_AssertException,
                           "location <= m_LogicalFileSize");
