@@ -3,7 +3,6 @@
 // with the text qvtdb check prints. Every case ends in a clear exception or a sound answer, never a
 // crash or a walk that does not end.
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +20,11 @@
 #include "qvt_Problems.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
-#include "qvt_ToolSampleDatabase.h"
 #include <gtest/gtest.h>
 
 using namespace qvt_test;
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
 
 class DamagedLinkageTest : public DatabaseFixture {
  protected:
@@ -136,74 +132,32 @@ qvt_Problems Decode(const std::string& path) {
   return problems;
 }
 
-// Each damage is listed with its text (no text: nothing is listed), and
-// opening raises the refusal of the first problem, or opens. A slot whose
-// location is 0 is free whatever its other words hold.
+// Each damaged copy of the sample database (tests/corpus, the ".ldb" files)
+// lists its damage with its text, or nothing, and opening raises the refusal
+// of the first problem, or opens. A slot whose location is 0 is free
+// whatever its other words hold.
 TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
-  ScratchDir dir;
-  const SampleDatabase sample = WriteSampleDatabase(dir.File("sample.odb"), false);
-  const Bytes sound = ReadAll(sample.path);
-  const std::int64_t end = static_cast<std::int64_t>(sound.size());
-  const auto entry = [](qvt_Handle handle, std::int64_t allocation, std::int64_t location, qvt_Handle next) {
-    return [=](Bytes& b) {
-      RawEntry e = ReadEntry(b, handle);
-      e.allocation = allocation >= 0 ? allocation : e.allocation;
-      e.location = location;
-      e.next = next ? next : e.next;
-      WriteEntry(b, e);
-    };
-  };
-  const struct {
-    std::function<void(Bytes&)> damage;
-    std::string text;  // a problem that must be listed
-    bool refused;      // whether opening fails
-  } cases[] = {
-      {[](Bytes& b) { b[0] = 'X'; }, "the header does not start with the signature \"WOXR\"", true},
-      {[](Bytes& b) { PutBE32(b, 8, 10); }, "the header's version is 10, below the oldest readable, 11",
-       true},
-      {[](Bytes& b) { PutBE32(b, 496, 7); }, "the header's reserved word at offset 496 holds 7 instead of 0",
-       false},
-      {[](Bytes& b) {
-         PutBE32(b, 500, 1u << 24);  // a marker of neither kind, then no size
-         PutBE32(b, 504, 0);
-         PutBE32(b, 508, 0);
-       },
-       "the size record at offset 500 has an unknown marker", true},
-      {entry(sample.space, -1, 1000, 0), "handle 11: its extent is placed at offset 1000, inside the header",
-       true},
-      {[](Bytes& b) {
-         WriteEntry(b, RawEntry{1024, 0, 0, 1500, 512});
-       },
-       "linkage block 1 at offset 1500 overlaps linkage block 0", true},
-      {[&](Bytes& b) {
-         WriteEntry(b, RawEntry{1024, 0, 0, end - 100, 512});
-       },  // its last bytes beyond the end
-       "linkage block 1 at offset " + std::to_string(end - 100) + " lies outside the file (" +
-           std::to_string(end) + " bytes)",
-       true},
-      {entry(500, 4096, 0, sample.table), "", false},  // far beyond the handles the sample uses
-  };
-  const std::string path = dir.File("damaged.odb");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    Bytes bytes = sound;
-    c.damage(bytes);
-    WriteAll(path, bytes);
-    const qvt_Problems problems = Decode(path);
+  const std::vector<CorpusFile> files = CorpusFiles(".ldb");
+  EXPECT_GE(files.size(), 8u);
+  for (const CorpusFile& damaged : files) {
+    SCOPED_TRACE(damaged.path);
+    const std::size_t bar = damaged.answer.rfind(" | ");  // "<problem, or nothing> | <refused or opens>"
+    const std::string text = damaged.answer.substr(0, bar);
+    const qvt_Problems problems = Decode(damaged.path);
     std::vector<std::string> texts;
     std::string firstRefusal;
     for (const qvt_Problem& problem : problems.List()) {
       texts.push_back(problem.text);
       if (firstRefusal.empty()) firstRefusal = problem.refusal;
     }
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), c.text), c.text.empty() ? 0 : 1)
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), text), text == "nothing" ? 0 : 1)
         << ::testing::PrintToString(texts);
-    EXPECT_EQ(texts.empty(), c.text.empty());
-    EXPECT_EQ(problems.Refused(), c.refused);
+    EXPECT_EQ(texts.empty(), text == "nothing");
+    EXPECT_EQ(problems.Refused() ? "refused" : "opens", damaged.answer.substr(bar + 3));
     std::string raised;
     try {
-      qvt_Database db = qvt_Database::Open(qvt_File::Open(path, 0, true), "");
-      EXPECT_EQ(db.HandleType(sample.table), qvt_TypeTable);
+      qvt_Database db = qvt_Database::Open(qvt_File::Open(damaged.path, 0, true), "");
+      EXPECT_EQ(db.HandleType(4), qvt_TypeTable);
       QVT_EXPECT_THROW_TEXT(db.Space(500, -1), nex_TextException, kInvalidDatabase);
     } catch (const std::exception& e) {
       raised = e.what();
