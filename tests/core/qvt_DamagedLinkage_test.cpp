@@ -1,7 +1,7 @@
 // Damaged linkages and headers: damaged files of tests/corpus, chains of
 // extents that loop in memory, and the decoders that list every problem
-// with the text qvtdb check prints. Every case ends in a clear exception or a sound answer, never a
-// crash or a walk that does not end.
+// with the text qvtdb check prints. Every case ends in a clear exception or
+// a sound answer, never a crash or a walk that does not end.
 #include <algorithm>
 #include <memory>
 #include <string>
