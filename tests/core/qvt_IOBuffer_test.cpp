@@ -57,22 +57,6 @@ TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
   EXPECT_TRUE(small.Bytes().empty());
 }
 
-// Elements never straddle blocks; a partial element at the end is not
-// delivered and leaves the rest of the array alone.
-TEST(IOBufferTest, ReadsDeliverWholeElements) {
-  MemoryIOS space;
-  for (int i = 0; i < 10; ++i)
-    space.Bytes().insert(space.Bytes().end(), {0, 0, 0, static_cast<unsigned char>(i)});
-  space.Bytes().insert(space.Bytes().end(), {0, 0});
-  qvt_IOBuffer buffer(space, 6);  // one whole int per block
-  int values[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1};
-  EXPECT_EQ(buffer.ReadIntArray(values, 11), 10);
-  EXPECT_EQ(std::vector<int>(values, values + 11), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -1}));
-  EXPECT_EQ(buffer.Location(), 40);
-  EXPECT_FALSE(buffer.PrepRead(4, 1));
-  QVT_EXPECT_THROW_TEXT(buffer.ReadInt(), nex_TextException, kEof);
-}
-
 // Pending bytes reach the space before a read, on a seek elsewhere (not on
 // one to where the buffer stands), on Extend and on destruction; reading
 // then writing starts at the logical location; size 0 means 2 KiB.
