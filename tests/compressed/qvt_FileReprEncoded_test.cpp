@@ -30,9 +30,6 @@ using Bytes = std::vector<char>;
 class EncodedFileTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("c.mdb"); }
-  static qvt_FileReprEncoded& Encoded(const qvt_File& file) {
-    return dynamic_cast<qvt_FileReprEncoded&>(*file.Repr());
-  }
   // A compressed file holding bytes, closed.
   void Make(const Bytes& bytes) {
     qvt_File file = qvt_File::CreateCompressed(Name());
