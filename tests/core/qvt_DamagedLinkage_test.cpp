@@ -26,21 +26,7 @@ using namespace qvt_test;
 
 namespace {
 
-class DamagedLinkageTest : public DatabaseFixture {
- protected:
-  std::string Corrupt(const std::string& name = "test.odb") const {
-    return "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path(name);
-  }
-  // Spaces 4 and 5, grown in turns: three extents each.
-  static void WriteInterleaved(qvt_DatabaseReprFile& db) {
-    std::unique_ptr<qvt_SpaceRepr> a(db.Space(-1));
-    std::unique_ptr<qvt_SpaceRepr> b(db.Space(-1));
-    for (int i = 0; i < 3; ++i) {
-      a->WriteInt(100 + i);
-      b->WriteInt(200 + i);
-    }
-  }
-};
+using DamagedLinkageTest = DatabaseFixture;
 
 // Damaged headers, pools, entries and chains (tests/corpus, the ".odb"
 // files of the "*" lines): each is found at Open, when a space is opened, or
@@ -91,13 +77,21 @@ TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryWalk) {
     SCOPED_TRACE(flushed ? "after a flush" : "long walks");
     const std::string name = flushed ? "flushed.odb" : "test.odb";
     auto db = Create(name);
-    WriteInterleaved(*db);
+    {  // spaces 4 and 5, grown in turns: three extents each
+      std::unique_ptr<qvt_SpaceRepr> four(db->Space(-1));
+      std::unique_ptr<qvt_SpaceRepr> five(db->Space(-1));
+      for (int i = 0; i < 3; ++i) {
+        four->WriteInt(100 + i);
+        five->WriteInt(200 + i);
+      }
+    }
     std::unique_ptr<qvt_SpaceRepr> a(db->Space(4, -1));
     const qvt_Handle second = db->LinkageEntry(4).m_Next;
     ASSERT_NE(second, 0u);
     db->LinkageEntry(second).m_Next = 4;
     std::vector<char> bytes(4096);
-    const std::string corrupt = Corrupt(name);
+    const std::string corrupt =
+        "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path(name);
     if (flushed) {
       db->Flush();
       QVT_EXPECT_THROW_TEXT(a->Seek(5), nex_TextException, corrupt);
