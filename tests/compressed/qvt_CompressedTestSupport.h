@@ -27,12 +27,6 @@ inline void PokeLE32(const std::string& path, std::size_t offset, std::uint32_t 
   qvt_test::WriteAll(path, bytes);
 }
 
-// Each (offset, word) of pokes written into the file.
-inline void PokeAll(const std::string& path,
-                    const std::vector<std::pair<std::size_t, std::uint32_t>>& pokes) {
-  for (const auto& poke : pokes) PokeLE32(path, poke.first, poke.second);
-}
-
 // Bytes that compress to roughly a third: runs of a few letters and digits,
 // as database pages of numbers and names do.
 inline std::vector<char> CompressibleBytes(std::size_t size, std::uint32_t seed) {

@@ -11,6 +11,7 @@
 
 #include "qvt_ChildProcess.h"
 #include "qvt_CompressedTestSupport.h"
+#include "qvt_Corpus.h"
 #include "qvt_File.h"
 #include "qvt_FileException.h"
 #include "qvt_TestSupport.h"
@@ -29,9 +30,6 @@ using Bytes = std::vector<char>;
 class EncodedFileTest : public ::testing::Test {
  protected:
   std::string Name() const { return m_Dir.File("c.mdb"); }
-  static qvt_FileReprEncoded& Encoded(const qvt_File& file) {
-    return dynamic_cast<qvt_FileReprEncoded&>(*file.Repr());
-  }
   // A compressed file holding bytes, closed.
   void Make(const Bytes& bytes) {
     qvt_File file = qvt_File::CreateCompressed(Name());
@@ -57,43 +55,11 @@ class EncodedFileTest : public ::testing::Test {
   qvt_test::ScratchDir m_Dir;
 };
 
-// Reads cross segment boundaries and stop at the end; a seek may reach the
-// end, not beyond. A cut at the position drops the segments after it, and
-// one past the start is refused.
-TEST_F(EncodedFileTest, PositionsAndExtensionFollowSegmentBoundaries) {
-  const Bytes bytes = CompressibleBytes(3 * kS + 7, 3);
-  Make(bytes);
-  {
-    qvt_File file = qvt_File::Open(Name(), 0, true);
-    Bytes got(bytes.size());
-    file.Repr()->Seek(kS - 3);
-    EXPECT_EQ(file.Repr()->Read(got.data(), 2 * kS + 100), 2 * kS + 10);
-    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * kS + 10, bytes.begin() + kS - 3));
-    file.Repr()->Seek(3 * kS + 7);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(3 * kS + 8), nex_AssertException,
-                          "location <= m_LogicalFileSize");
-    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(-1), qvt_FileBadParameterExc, BadParameter("Seek"));
-    EXPECT_EQ(file.Repr()->Location(), 3 * kS + 7);
-  }
-  {
-    qvt_File file = qvt_File::Open(Name(), 1, false);
-    file.Repr()->Seek(3 * kS);
-    EXPECT_FALSE(file.Repr()->ExtendFile(-(kS + 5)));
-    EXPECT_EQ(file.Repr()->Length(), 2 * kS - 5);
-    EXPECT_EQ(Encoded(file).Table().NumSegments(), 2);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(-(3 * kS)), qvt_FileBadParameterExc,
-                          BadParameter("ExtendFile"));
-    EXPECT_FALSE(file.Repr()->Extend(20));
-    EXPECT_EQ(file.Repr()->Length(), 2 * kS + 15);
-  }
-  Bytes expected(bytes.begin(), bytes.begin() + 2 * kS - 5);
-  expected.resize(2 * kS + 15, 0);  // zeros where the cut bytes were
-  EXPECT_EQ(Reopened(), expected);
-}
-
-// An empty file is one sector. Bad arguments and changes to a read-only
-// file are refused and leave the file alone, as do reading to the end (more segments than the cache holds)
-// and an update without changes; size-record calls change nothing.
+// An empty file is one sector. Bad arguments (a seek past the end or
+// before the start, a cut past the start) and changes to a read-only file
+// are refused and leave the file and the position alone, as do reading to
+// the end (more segments than the cache holds) and an update without
+// changes; size-record calls change nothing.
 TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   char byte = 'x';
   {
@@ -126,7 +92,12 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   {
     qvt_File file = qvt_File::Open(Name(), 1, false);
     EXPECT_EQ(ReadBack(file), bytes);
+    file.Repr()->Seek(20 * kS + 11);  // the end, but not beyond
     file.Repr()->Seek(10);
+    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(20 * kS + 12), nex_AssertException,
+                          "location <= m_LogicalFileSize");
+    QVT_EXPECT_THROW_TEXT(file.Repr()->Seek(-1), qvt_FileBadParameterExc, BadParameter("Seek"));
+    QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(-11), qvt_FileBadParameterExc, BadParameter("ExtendFile"));
     file.Repr()->WriteSizeRecord(500);
     file.Repr()->CheckSizeRecord(500);
     file.Repr()->TrimToLength();
@@ -135,13 +106,23 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   EXPECT_EQ(ReadAll(Name()), before);
 }
 
-// Only six bytes are sniffed: a container of another version is refused by
-// the container itself. (Damaged segments are refused by the segment table.)
-TEST_F(EncodedFileTest, AnotherContainerVersionIsRefusedAtOpening) {
-  const std::string text = "KVRTSA01 is not a container at all";
-  qvt_test::WriteAll(Name(), std::vector<unsigned char>(text.begin(), text.end()));
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(Name(), 0, true), nex_AssertException,
-                        "strncmp( magic, MAGIC, sizeof(magic) ) == 0");
+// Damage to each layer (tests/corpus, the ".cdb" files): opening and reading
+// to the end raises the refusal of the layer that finds it, the container,
+// the segment table or a segment.
+TEST(DamagedEncodedFileTest, EachLayerRefusesItsDamageWithItsText) {
+  const std::vector<qvt_test::CorpusFile> files = qvt_test::CorpusFiles(".cdb");
+  EXPECT_GE(files.size(), 24u);
+  for (const qvt_test::CorpusFile& damaged : files) {
+    std::string raised = "no exception";
+    try {
+      qvt_File file = qvt_File::Open(damaged.path, 0, true);
+      Bytes bytes(static_cast<std::size_t>(file.Repr()->Length()));
+      file.Repr()->Read(bytes.data(), static_cast<int>(bytes.size()));
+    } catch (const nex_Exception& e) {
+      raised = e.AsString();
+    }
+    EXPECT_EQ(raised, damaged.answer) << damaged.path;
+  }
 }
 
 // Seeded random Seek, Read, Write and Extend against a vector, reopening

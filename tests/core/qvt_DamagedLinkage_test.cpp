@@ -1,15 +1,14 @@
-// Damaged linkages and headers: chains of extents that loop, entries out of
-// bounds, and the decoders that list every problem with the text qvtdb check
-// prints. Every case ends in a clear exception or a sound answer, never a
-// crash or a walk that does not end.
+// Damaged linkages and headers: damaged files of tests/corpus, chains of
+// extents that loop in memory, and the decoders that list every problem
+// with the text qvtdb check prints. Every case ends in a clear exception or
+// a sound answer, never a crash or a walk that does not end.
 #include <algorithm>
-#include <functional>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "nex_Exception.h"
+#include "qvt_Corpus.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseFixture.h"
 #include "qvt_DatabaseHeader.h"
@@ -21,87 +20,51 @@
 #include "qvt_Problems.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
-#include "qvt_ToolSampleDatabase.h"
 #include <gtest/gtest.h>
 
 using namespace qvt_test;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using DamagedLinkageTest = DatabaseFixture;
 
-class DamagedLinkageTest : public DatabaseFixture {
- protected:
-  std::string Corrupt(const std::string& name = "test.odb") const {
-    return "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path(name);
-  }
-  // Spaces 4 and 5, grown in turns: three extents each.
-  static void WriteInterleaved(qvt_DatabaseReprFile& db) {
-    std::unique_ptr<qvt_SpaceRepr> a(db.Space(-1));
-    std::unique_ptr<qvt_SpaceRepr> b(db.Space(-1));
-    for (int i = 0; i < 3; ++i) {
-      a->WriteInt(100 + i);
-      b->WriteInt(200 + i);
-    }
-  }
-  static std::size_t Entry(qvt_Handle handle) { return 1024 + (handle & 511u) * 28; }
-};
-
-// Each damage of the sound file, and where it is found: at Open, when a
-// space is opened, or when its bytes are read. (Blocks that loop or lie
-// outside the file, and entries that hold no whole file quantity, are
-// refused through the decoders below and qvtdb check's cases.)
-TEST_F(DamagedLinkageTest, DamagedEntriesAndChainsAreReportedCorrupt) {
-  enum Where { kOpen, kSpace4, kSpace5, kRead5 };
-  using Damage = std::function<void(Bytes&)>;
-  const auto next = [](Bytes& b, qvt_Handle from, std::uint32_t to) { PutBE32(b, Entry(from) + 24, to); };
-  const auto chain = ExtentChain;
-  const auto put = [](std::size_t at, double value) { return [=](Bytes& b) { PutBEDouble(b, at, value); }; };
-  const struct {
-    const char* what;
-    Where where;
-    Damage damage;
-  } cases[] = {
-      {"last extent leads back to the head", kSpace4, [&](Bytes& b) { next(b, chain(b, 4).at(2), 4); }},
-      {"last extent leads into the middle", kSpace4,
-       [&](Bytes& b) { next(b, chain(b, 4).at(2), chain(b, 4).at(1)); }},
-      {"extent leads to itself", kSpace5, [&](Bytes& b) { next(b, 5, 5); }},
-      {"next names slot 400", kSpace5, [&](Bytes& b) { next(b, 5, 400); }},
-      {"next names slot 512", kSpace5, [&](Bytes& b) { next(b, 5, 512); }},
-      {"next names a missing block", kSpace5, [&](Bytes& b) { next(b, 5, 513 * 7); }},
-      {"next is all ones", kSpace5, [&](Bytes& b) { next(b, 5, 0xFFFFFFFFu); }},
-      {"length beyond allocation", kOpen, put(Entry(4) + 8, 1e6)},
-      {"allocation not a number", kOpen, put(Entry(4), std::numeric_limits<double>::quiet_NaN())},
-      {"free slot's allocation not a number", kOpen,
-       put(Entry(300), std::numeric_limits<double>::quiet_NaN())},
-      {"unplaced entry claiming bytes", kOpen, put(Entry(2), 8.0)},
-      {"extent past the end of the file", kRead5,
-       [&](Bytes& b) {
-         PutBEDouble(b, Entry(chain(b, 5).back()) + 16, static_cast<double>(b.size() + 4096));
-       }},
-  };
-  WriteInterleaved(*Create());
-  const Bytes sound = ReadAll(Path());
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Bytes bytes = sound;
-    c.damage(bytes);
-    WriteAll(Path(), bytes);
-    if (c.where == kOpen) {
-      QVT_EXPECT_THROW_TEXT(Open(), nex_TextException, Corrupt());
+// Damaged headers, pools, entries and chains (tests/corpus, the ".odb"
+// files of the "*" lines): each is found at Open, when a space is opened, or
+// when its bytes are read, and a space it does not touch still reads whole.
+// The header's checks run in order: each file is damaged so that an earlier
+// check would answer if it ran later. (Blocks that lie outside the file, and
+// entries that hold no whole file quantity, are refused through the decoders
+// below and qvtdb check's cases.)
+TEST(DamagedDatabaseCorpusTest, EachDamageIsFoundWhereItIsMet) {
+  const std::vector<CorpusFile> files = CorpusFiles(".odb");
+  EXPECT_GE(files.size(), 28u);
+  for (const CorpusFile& damaged : files) {
+    // "open as XXXX: " names the type code asked for; none otherwise.
+    const bool typed = damaged.answer.rfind("open as ", 0) == 0;
+    qvt_DatabaseReprFile db;
+    try {
+      db.Open(qvt_File::Open(damaged.path, 0, true), typed ? damaged.answer.substr(8, 4) : "");
+    } catch (const nex_Exception& e) {
+      EXPECT_EQ((typed ? damaged.answer.substr(0, 14) : "open: ") + e.AsString(), damaged.answer)
+          << damaged.path;
       continue;
     }
-    auto db = Open();
-    if (c.where == kRead5) {
-      std::unique_ptr<qvt_SpaceRepr> b(db->Space(5, -1));
-      char read[12];
-      QVT_EXPECT_THROW_TEXT(b->Read(read, 12), nex_TextException, Corrupt());
-    } else {
-      QVT_EXPECT_THROW_TEXT(db->Space(c.where == kSpace4 ? 4 : 5, -1), nex_TextException, Corrupt());
+    std::string answer = "opens";
+    for (const qvt_Handle handle : {4u, 5u}) {
+      if (!db.IsValidHandle(handle)) continue;
+      // The byte count, or the refusal of the open or, after "reading: ", of the read.
+      std::string outcome;
+      try {
+        std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
+        std::vector<char> bytes(static_cast<std::size_t>(space->Length()));
+        outcome = "reading: ";
+        outcome = std::to_string(space->Read(bytes.data(), static_cast<int>(bytes.size()))) + " bytes";
+      } catch (const nex_Exception& e) {
+        outcome += e.AsString();
+      }
+      answer += " | space " + std::to_string(handle) + ": " + outcome;
     }
-    if (c.where == kSpace4) {
-      EXPECT_EQ(std::unique_ptr<qvt_SpaceRepr>(db->Space(5, -1))->Length(), 12);
-    }
+    EXPECT_EQ(answer, damaged.answer) << damaged.path;
   }
 }
 
@@ -114,13 +77,21 @@ TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryWalk) {
     SCOPED_TRACE(flushed ? "after a flush" : "long walks");
     const std::string name = flushed ? "flushed.odb" : "test.odb";
     auto db = Create(name);
-    WriteInterleaved(*db);
+    {  // spaces 4 and 5, grown in turns: three extents each
+      std::unique_ptr<qvt_SpaceRepr> four(db->Space(-1));
+      std::unique_ptr<qvt_SpaceRepr> five(db->Space(-1));
+      for (int i = 0; i < 3; ++i) {
+        four->WriteInt(100 + i);
+        five->WriteInt(200 + i);
+      }
+    }
     std::unique_ptr<qvt_SpaceRepr> a(db->Space(4, -1));
     const qvt_Handle second = db->LinkageEntry(4).m_Next;
     ASSERT_NE(second, 0u);
     db->LinkageEntry(second).m_Next = 4;
     std::vector<char> bytes(4096);
-    const std::string corrupt = Corrupt(name);
+    const std::string corrupt =
+        "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path(name);
     if (flushed) {
       db->Flush();
       QVT_EXPECT_THROW_TEXT(a->Seek(5), nex_TextException, corrupt);
@@ -155,74 +126,32 @@ qvt_Problems Decode(const std::string& path) {
   return problems;
 }
 
-// Each damage is listed with its text (no text: nothing is listed), and
-// opening raises the refusal of the first problem, or opens. A slot whose
-// location is 0 is free whatever its other words hold.
+// Each damaged copy of the sample database (tests/corpus, the ".ldb" files)
+// lists its damage with its text, or nothing, and opening raises the refusal
+// of the first problem, or opens. A slot whose location is 0 is free
+// whatever its other words hold.
 TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
-  ScratchDir dir;
-  const SampleDatabase sample = WriteSampleDatabase(dir.File("sample.odb"), false);
-  const Bytes sound = ReadAll(sample.path);
-  const std::int64_t end = static_cast<std::int64_t>(sound.size());
-  const auto entry = [](qvt_Handle handle, std::int64_t allocation, std::int64_t location, qvt_Handle next) {
-    return [=](Bytes& b) {
-      RawEntry e = ReadEntry(b, handle);
-      e.allocation = allocation >= 0 ? allocation : e.allocation;
-      e.location = location;
-      e.next = next ? next : e.next;
-      WriteEntry(b, e);
-    };
-  };
-  const struct {
-    std::function<void(Bytes&)> damage;
-    std::string text;  // a problem that must be listed
-    bool refused;      // whether opening fails
-  } cases[] = {
-      {[](Bytes& b) { b[0] = 'X'; }, "the header does not start with the signature \"WOXR\"", true},
-      {[](Bytes& b) { PutBE32(b, 8, 10); }, "the header's version is 10, below the oldest readable, 11",
-       true},
-      {[](Bytes& b) { PutBE32(b, 496, 7); }, "the header's reserved word at offset 496 holds 7 instead of 0",
-       false},
-      {[](Bytes& b) {
-         PutBE32(b, 500, 1u << 24);  // a marker of neither kind, then no size
-         PutBE32(b, 504, 0);
-         PutBE32(b, 508, 0);
-       },
-       "the size record at offset 500 has an unknown marker", true},
-      {entry(sample.space, -1, 1000, 0), "handle 11: its extent is placed at offset 1000, inside the header",
-       true},
-      {[](Bytes& b) {
-         WriteEntry(b, RawEntry{1024, 0, 0, 1500, 512});
-       },
-       "linkage block 1 at offset 1500 overlaps linkage block 0", true},
-      {[&](Bytes& b) {
-         WriteEntry(b, RawEntry{1024, 0, 0, end - 100, 512});
-       },  // its last bytes beyond the end
-       "linkage block 1 at offset " + std::to_string(end - 100) + " lies outside the file (" +
-           std::to_string(end) + " bytes)",
-       true},
-      {entry(500, 4096, 0, sample.table), "", false},  // far beyond the handles the sample uses
-  };
-  const std::string path = dir.File("damaged.odb");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    Bytes bytes = sound;
-    c.damage(bytes);
-    WriteAll(path, bytes);
-    const qvt_Problems problems = Decode(path);
+  const std::vector<CorpusFile> files = CorpusFiles(".ldb");
+  EXPECT_GE(files.size(), 8u);
+  for (const CorpusFile& damaged : files) {
+    SCOPED_TRACE(damaged.path);
+    const std::size_t bar = damaged.answer.rfind(" | ");  // "<problem, or nothing> | <refused or opens>"
+    const std::string text = damaged.answer.substr(0, bar);
+    const qvt_Problems problems = Decode(damaged.path);
     std::vector<std::string> texts;
     std::string firstRefusal;
     for (const qvt_Problem& problem : problems.List()) {
       texts.push_back(problem.text);
       if (firstRefusal.empty()) firstRefusal = problem.refusal;
     }
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), c.text), c.text.empty() ? 0 : 1)
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), text), text == "nothing" ? 0 : 1)
         << ::testing::PrintToString(texts);
-    EXPECT_EQ(texts.empty(), c.text.empty());
-    EXPECT_EQ(problems.Refused(), c.refused);
+    EXPECT_EQ(texts.empty(), text == "nothing");
+    EXPECT_EQ(problems.Refused() ? "refused" : "opens", damaged.answer.substr(bar + 3));
     std::string raised;
     try {
-      qvt_Database db = qvt_Database::Open(qvt_File::Open(path, 0, true), "");
-      EXPECT_EQ(db.HandleType(sample.table), qvt_TypeTable);
+      qvt_Database db = qvt_Database::Open(qvt_File::Open(damaged.path, 0, true), "");
+      EXPECT_EQ(db.HandleType(4), qvt_TypeTable);
       QVT_EXPECT_THROW_TEXT(db.Space(500, -1), nex_TextException, kInvalidDatabase);
     } catch (const std::exception& e) {
       raised = e.what();
