@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   }
   namespace fs = std::filesystem;
   const fs::path out = argv[1];
-  for (const char* corpus : {"open_plain", "open_compressed", "compressed_mutator", "metadata", "assistant_reply"}) {
+  for (const char* corpus :
+       {"open_plain", "open_compressed", "compressed_mutator", "metadata", "assistant_reply"}) {
     fs::create_directories(out / corpus);
   }
   const std::string plain = (out / "open_plain" / "sample.odb").string();
