@@ -5,6 +5,7 @@ Python, from the file and through the file assistant, as through `qvtdb dump
 follows a writer process through file_status() and snap(): the plotting
 example follows the qvtdb demo frame by frame and prints each frame as the
 finished file holds it."""
+import json
 import math
 import os
 import subprocess
@@ -14,7 +15,20 @@ import numpy as np
 import pytest
 import qvt
 
-from conftest import BATCH_WRITER, QVTDB, dump, run
+# The programs run beside Python (ctest names them in the environment).
+QVTDB = os.environ.get("QVTDB", "")
+BATCH_WRITER = os.environ.get("QVT_BATCH_WRITER", "")
+
+
+def run(*command):
+    """Runs a program; its standard output, or the test fails with its error."""
+    done = subprocess.run([str(c) for c in command], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, f"{command} failed: {done.stderr}"
+    return done.stdout
+
+
+def dump(path, handle):
+    return json.loads(run(QVTDB, "dump", "--format", "json", path, handle))
 
 
 def write_python(path, compressed):
