@@ -269,34 +269,14 @@ TEST_F(LocalFileTest, GrowthTrimAndWritesMoveTheRightLengths) {
   EXPECT_EQ(StateOf(r), (State{1050676, 1050676, 2097152, 11, 2097152}));
 }
 
-// Reopening takes the size as length and allocation; reads stop at the end
-// and past it. (The order of typed values is the stream's, tested there.)
-TEST_F(LocalFileTest, ReopeningTakesTheSizeAndReadsStopAtTheEnd) {
-  WriteAll(Name(), Bytes(20, 7));
-  for (int access : {0, 1}) {
-    qvt_File f = qvt_File::Open(Name(), access, access == 0);
-    EXPECT_EQ(StateOf(f.Repr()), (State{20, 20, 20, 0, 20}));
-  }
-  qvt_File f = OpenRead();
-  qvt_FileRepr* r = f.Repr();
-  char buf[8] = {};
-  r->Seek(17);
-  EXPECT_EQ(r->Read(buf, 8), 3);
-  EXPECT_EQ(r->Read(buf, 8), 0);
-  EXPECT_EQ(r->Location(), 20);
-  r->Seek(100);
-  EXPECT_EQ(r->Read(buf, 8), 0);
-  EXPECT_EQ(r->Location(), 100);
-  // The first claim of an update rounds the grown length up to a whole step.
-  qvt_File u = OpenUpdate();
-  EXPECT_TRUE(u.Repr()->ExtendFile(10));
-  EXPECT_EQ(StateOf(u.Repr()), (State{30, 30, 1048576, 0, 1048576}));
-}
-
-TEST_F(LocalFileTest, RefusalsChangeNothing) {
+// Bad arguments, and every change through a read-only file, are refused and
+// change nothing. Reopening takes the size as length and allocation; reads
+// stop at the end and past it. (The order of typed values is the stream's,
+// tested there.)
+TEST_F(LocalFileTest, RefusalsChangeNothingAndAReopenedFileStartsFromItsSize) {
   qvt_File f = Create();
   qvt_FileRepr* r = f.Repr();
-  char buf[4];
+  char buf[8];
   const char readText[] = "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Read.";
   const char writeText[] = "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Write.";
   QVT_EXPECT_THROW_TEXT(r->Read(buf, -1), qvt_FileBadParameterExc, readText);
@@ -318,6 +298,19 @@ TEST_F(LocalFileTest, RefusalsChangeNothing) {
   QVT_EXPECT_THROW_TEXT(r->WriteInt(1), qvt_FileReadOnlyExc, text);
   EXPECT_EQ(StateOf(r), (State{6, 6, 6, 0, 6}));
   EXPECT_EQ(ReadAll(Name()), before);
+  r->Seek(3);
+  EXPECT_EQ(r->Read(buf, 8), 3);
+  EXPECT_EQ(r->Read(buf, 8), 0);
+  EXPECT_EQ(r->Location(), 6);
+  r->Seek(100);
+  EXPECT_EQ(r->Read(buf, 8), 0);
+  EXPECT_EQ(r->Location(), 100);
+  f = qvt_File();  // the writer leaves
+  qvt_File u = OpenUpdate();
+  EXPECT_EQ(StateOf(u.Repr()), (State{6, 6, 6, 0, 6}));
+  // The first claim of an update rounds the grown length up to a whole step.
+  EXPECT_TRUE(u.Repr()->ExtendFile(10));
+  EXPECT_EQ(StateOf(u.Repr()), (State{16, 16, 1048576, 0, 1048576}));
 }
 
 TEST_F(LocalFileTest, FailedResizeChangesNoField) {
