@@ -12,6 +12,7 @@
 #include "qvt_File.h"
 #include "qvt_FileCache.h"
 #include "qvt_RemoteMessages.h"
+#include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 
@@ -43,10 +44,7 @@ int main(int argc, char** argv) {
   // Each record of the metadata pool (the space of handle 3) on its own,
   // from its length word on.
   qvt_Database db = qvt_Database::Open(qvt_File::Open(plain.c_str(), 0, true), "");
-  qvt_Space space = db.Space(3, -1);
-  std::vector<unsigned char> pool(static_cast<std::size_t>(space.Length()));
-  pool.resize(static_cast<std::size_t>(
-      space.Read(reinterpret_cast<char*>(pool.data()), static_cast<int>(pool.size()))));
+  const std::vector<unsigned char> pool = qvt_test::SpaceBytes(db, 3);
   for (std::size_t at = 4, n = 0; at + 4 <= pool.size(); ++n) {
     const std::size_t length = qvt_test::BE32(pool, at);
     if (length == 0 || at + length > pool.size()) break;
