@@ -65,40 +65,6 @@ class LocalFileTest : public ::testing::Test {
   qvt_test::ScratchDir m_Dir;
 };
 
-// A missing file, a name with a zero byte, a URL opened for a change and
-// an unknown access are refused, print nothing (even with the log switch)
-// and touch nothing; a directory is no database file in any access.
-TEST_F(LocalFileTest, RefusedOpensPrintAndTouchNothing) {
-  const std::string name = Name("missing.odb");
-  const std::string zero = Name() + std::string(1, '\0') + "tail";
-  const std::string url = "http://host:80/dir/a.odb";
-  const std::string urlReadOnly = "*** ERROR: Attempt to write to read-only file:\n  " + url;
-  Make("a.odb", "keep");
-  ScopedEnv log(kLog, "1");
-  StderrCapture capture;
-  for (const std::string& missing : {name, zero}) {
-    const std::string noSuchFile = "*** ERROR: No such file: " + missing + ".";
-    QVT_EXPECT_THROW_TEXT(qvt_File::Open(missing, 0, true), qvt_FileNoSuchFile, noSuchFile);
-    QVT_EXPECT_THROW_TEXT(qvt_File::Open(missing, 1, false), qvt_FileNoSuchFile, noSuchFile);
-  }
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile,
-                        "*** ERROR: No such file: " + name + ".");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, urlReadOnly);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, urlReadOnly);
-  QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, urlReadOnly);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 3, false), nex_AssertException, "Incorrect file access.");
-  EXPECT_EQ(capture.Stop(), "");
-  EXPECT_THROW(qvt_File::Open(zero, 2, false), nex_TextException);
-  EXPECT_FALSE(std::filesystem::exists(name));
-  EXPECT_FALSE(std::filesystem::exists("http:"));
-  EXPECT_EQ(ReadAll(Name()), (Bytes{'k', 'e', 'e', 'p'}));
-  const std::string folder = Name("folder.odb");
-  std::filesystem::create_directory(folder);
-  for (int access : {0, 1, 2})
-    EXPECT_THROW(qvt_File::Open(folder, access, false), nex_TextException) << access;
-  EXPECT_TRUE(std::filesystem::is_directory(folder));
-}
-
 // The operating system's refusals, in a child that is not root (root passes
 // every permission check) and may grow files to 1.5 MB at most: opens
 // without permission, and a resize past the limit, which changes no field.
@@ -140,10 +106,18 @@ TEST_F(LocalFileTest, RefusalsOfTheOperatingSystemAreReportedWithTheirTexts) {
   EXPECT_EQ(FileSize(grown), 1048576);
 }
 
-// The informational lines come only with the log switch set (to anything,
-// even empty) and name the kind: only the six magic bytes make a compressed
-// file, and only when opening: create never sniffs and empties the file.
-TEST_F(LocalFileTest, InformationalLinesNameTheKindTheMagicBytesChose) {
+// A missing file, a name with a zero byte, a URL opened for a change and
+// an unknown access are refused, print nothing (even with the log switch)
+// and touch nothing; a directory is no database file in any access. The
+// informational lines come only with the log switch set (to anything, even
+// empty) and name the kind: only the six magic bytes make a compressed file,
+// and only when opening: create never sniffs and empties the file.
+TEST_F(LocalFileTest, RefusedOpensPrintNothingAndInformationalLinesNameTheKind) {
+  const std::string name = Name("missing.odb");
+  const std::string zero = Name() + std::string(1, '\0') + "tail";
+  const std::string url = "http://host:80/dir/a.odb";
+  const std::string urlReadOnly = "*** ERROR: Attempt to write to read-only file:\n  " + url;
+  Make("a.odb", "keep");
   Make("short.odb", "KVRTS");
   Make("other.odb", "KVRTSB00 and more");
   {
@@ -155,6 +129,17 @@ TEST_F(LocalFileTest, InformationalLinesNameTheKindTheMagicBytesChose) {
   }
   ScopedEnv log(kLog, "");
   StderrCapture capture;
+  for (const std::string& missing : {name, zero}) {
+    const std::string noSuchFile = "*** ERROR: No such file: " + missing + ".";
+    QVT_EXPECT_THROW_TEXT(qvt_File::Open(missing, 0, true), qvt_FileNoSuchFile, noSuchFile);
+    QVT_EXPECT_THROW_TEXT(qvt_File::Open(missing, 1, false), qvt_FileNoSuchFile, noSuchFile);
+  }
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile,
+                        "*** ERROR: No such file: " + name + ".");
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, urlReadOnly);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, urlReadOnly);
+  QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, urlReadOnly);
+  QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 3, false), nex_AssertException, "Incorrect file access.");
   EXPECT_EQ(qvt_File::Open(Name("short.odb"), 0, true).Repr()->Length(), 5);
   EXPECT_EQ(qvt_File::Open(Name("other.odb"), 1, false).Repr()->Length(), 17);
   qvt_File::Open(Name("other.odb"), cow_String("pw"));
@@ -174,6 +159,15 @@ TEST_F(LocalFileTest, InformationalLinesNameTheKindTheMagicBytesChose) {
             "*** Informational: Creating File based ODB.\n");
   EXPECT_EQ(f.Repr()->Length(), 0);
   EXPECT_EQ(FileSize(Name("packed.odb")), 0);
+  EXPECT_THROW(qvt_File::Open(zero, 2, false), nex_TextException);
+  EXPECT_FALSE(std::filesystem::exists(name));
+  EXPECT_FALSE(std::filesystem::exists("http:"));
+  EXPECT_EQ(ReadAll(Name()), (Bytes{'k', 'e', 'e', 'p'}));
+  const std::string folder = Name("folder.odb");
+  std::filesystem::create_directory(folder);
+  for (int access : {0, 1, 2})
+    EXPECT_THROW(qvt_File::Open(folder, access, false), nex_TextException) << access;
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 std::ptrdiff_t OpenDescriptors() {
