@@ -16,14 +16,6 @@
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 
-namespace {
-
-void PutLE(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: qvt_fuzz_seeds FOLDER\n");
@@ -57,13 +49,16 @@ int main(int argc, char** argv) {
   // The handshake, the size reply, then page 0 as often as it is asked for.
   const std::vector<unsigned char> file = qvt_test::ReadAll(plain);
   std::vector<unsigned char> reply;
-  PutLE(reply, static_cast<std::uint16_t>(qvt_RemoteProtocol::kHandshakeWord), 2);
-  PutLE(reply, 0, 2);
-  PutLE(reply, file.size(), 8);
+  const auto putLE = [&reply](std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) reply.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  putLE(static_cast<std::uint16_t>(qvt_RemoteProtocol::kHandshakeWord), 2);
+  putLE(0, 2);
+  putLE(file.size(), 8);
   const std::size_t page = std::min<std::size_t>(file.size(), qvt_FileCache::Instance().PageSize());
   for (int i = 0; i < 3; ++i) {
-    PutLE(reply, 0, 2);
-    PutLE(reply, page, 4);
+    putLE(0, 2);
+    putLE(page, 4);
     reply.insert(reply.end(), file.begin(), file.begin() + static_cast<long>(page));
   }
   qvt_test::WriteAll((out / "assistant_reply" / "sample").string(), reply);
