@@ -13,7 +13,8 @@
 #include "qvt_FuzzRead.h"
 
 // Weak: the replay build, which never mutates, has no libFuzzer.
-extern "C" __attribute__((weak)) std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
+extern "C" __attribute__((weak)) std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size,
+                                                              std::size_t maxSize);
 
 namespace {
 
@@ -31,13 +32,15 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
   static const std::string packed = qvt_fuzz::ScratchPath("packed.odb");
   static const std::string plain = qvt_fuzz::ScratchPath("plain.odb");
   try {
-    Convert(qvt_fuzz::WriteInput(packed, data, size), plain, false);
-    std::vector<std::uint8_t> bytes = qvt_fuzz::ReadInput(plain);
+    qvt_test::WriteAll(packed, {data, data + size});
+    Convert(packed, plain, false);
+    std::vector<std::uint8_t> bytes = qvt_test::ReadAll(plain);
     const std::size_t used = bytes.size();
     bytes.resize(used + used / 4 + 64);
     bytes.resize(LLVMFuzzerMutate(bytes.data(), used, bytes.size()));
-    Convert(qvt_fuzz::WriteInput(plain, bytes.data(), bytes.size()), packed, true);
-    const std::vector<std::uint8_t> encoded = qvt_fuzz::ReadInput(packed);
+    qvt_test::WriteAll(plain, bytes);
+    Convert(plain, packed, true);
+    const std::vector<std::uint8_t> encoded = qvt_test::ReadAll(packed);
     if (!encoded.empty() && encoded.size() <= maxSize) {
       std::memcpy(data, encoded.data(), encoded.size());
       return encoded.size();

@@ -8,6 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = qvt_fuzz::ScratchPath("open.odb");
-  qvt_fuzz::ReadEverything(qvt_fuzz::WriteInput(path, data, size));
+  qvt_test::WriteAll(path, {data, data + size});
+  qvt_fuzz::ReadEverything(path);
   return 0;
 }

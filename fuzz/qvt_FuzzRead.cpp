@@ -1,17 +1,13 @@
 // Reading a whole database for the fuzz targets.
 #include "qvt_FuzzRead.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 
 #include "nex_Exception.h"
 #include "qvt_Database.h"
 #include "qvt_File.h"
+#include "qvt_TestSupport.h"
 #include "qvtdb_ReadObject.h"
 
 namespace qvt_fuzz {
@@ -41,20 +37,9 @@ void ReadEverything(const std::string& name) {
   }
 }
 
-const std::string& WriteInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
-  return path;
-}
-
-std::vector<std::uint8_t> ReadInput(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string ScratchPath(const std::string& name) {
-  return "/tmp/qvt-fuzz-" + std::to_string(::getpid()) + "-" + name;
+  static const qvt_test::ScratchDir dir;
+  return dir.File(name);
 }
 
 }  // namespace qvt_fuzz

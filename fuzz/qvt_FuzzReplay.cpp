@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
   int count = 0;
   const auto replay = [&count](const std::filesystem::path& file) {
-    const std::vector<std::uint8_t> bytes = qvt_fuzz::ReadInput(file.string());
+    const std::vector<std::uint8_t> bytes = qvt_test::ReadAll(file.string());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     ++count;
   };

@@ -12,16 +12,9 @@
 #include "qvt_File.h"
 #include "qvt_FileCache.h"
 #include "qvt_RemoteMessages.h"
+#include "qvt_TablesFixture.h"
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
-
-namespace {
-
-void PutLE(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -30,7 +23,8 @@ int main(int argc, char** argv) {
   }
   namespace fs = std::filesystem;
   const fs::path out = argv[1];
-  for (const char* corpus : {"open_plain", "open_compressed", "compressed_mutator", "metadata", "assistant_reply"}) {
+  for (const char* corpus :
+       {"open_plain", "open_compressed", "compressed_mutator", "metadata", "assistant_reply"}) {
     fs::create_directories(out / corpus);
   }
   const std::string plain = (out / "open_plain" / "sample.odb").string();
@@ -42,10 +36,7 @@ int main(int argc, char** argv) {
   // Each record of the metadata pool (the space of handle 3) on its own,
   // from its length word on.
   qvt_Database db = qvt_Database::Open(qvt_File::Open(plain.c_str(), 0, true), "");
-  qvt_Space space = db.Space(3, -1);
-  std::vector<unsigned char> pool(static_cast<std::size_t>(space.Length()));
-  pool.resize(static_cast<std::size_t>(
-      space.Read(reinterpret_cast<char*>(pool.data()), static_cast<int>(pool.size()))));
+  const std::vector<unsigned char> pool = qvt_test::SpaceBytes(db, 3);
   for (std::size_t at = 4, n = 0; at + 4 <= pool.size(); ++n) {
     const std::size_t length = qvt_test::BE32(pool, at);
     if (length == 0 || at + length > pool.size()) break;
@@ -58,13 +49,16 @@ int main(int argc, char** argv) {
   // The handshake, the size reply, then page 0 as often as it is asked for.
   const std::vector<unsigned char> file = qvt_test::ReadAll(plain);
   std::vector<unsigned char> reply;
-  PutLE(reply, static_cast<std::uint16_t>(qvt_RemoteProtocol::kHandshakeWord), 2);
-  PutLE(reply, 0, 2);
-  PutLE(reply, file.size(), 8);
+  const auto putLE = [&reply](std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) reply.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  putLE(static_cast<std::uint16_t>(qvt_RemoteProtocol::kHandshakeWord), 2);
+  putLE(0, 2);
+  putLE(file.size(), 8);
   const std::size_t page = std::min<std::size_t>(file.size(), qvt_FileCache::Instance().PageSize());
   for (int i = 0; i < 3; ++i) {
-    PutLE(reply, 0, 2);
-    PutLE(reply, page, 4);
+    putLE(0, 2);
+    putLE(page, 4);
     reply.insert(reply.end(), file.begin(), file.begin() + static_cast<long>(page));
   }
   qvt_test::WriteAll((out / "assistant_reply" / "sample").string(), reply);

@@ -6,20 +6,15 @@ import pytest
 import qvt
 
 
-def special(dtype, bits):
-    """Floats of every awkward kind, built from their bit patterns."""
-    u = np.uint32 if bits == 32 else np.uint64
-    patterns = [0x7FC00000, 0xFFC00001, 0x7F800001, 0x7F800000, 0xFF800000, 0x80000000, 0x00000001, 0x7F7FFFFF] \
-        if bits == 32 else \
-        [0x7FF8000000000000, 0xFFF8000000000123, 0x7FF0000000000001, 0x7FF0000000000000, 0xFFF0000000000000,
-         0x8000000000000000, 0x0000000000000001, 0x7FEFFFFFFFFFFFFF]
-    return np.array(patterns, dtype=u).view(dtype)
-
-
+# Floats of every awkward kind from their bit patterns: quiet NaN, NaN with
+# a payload, signalling NaN, both infinities, -0.0, the least subnormal, the largest.
 VALUES = {
     "int": np.array([0, -1, 1, 2**31 - 1, -2**31, 123456789, -42, 7], dtype=np.int32),
-    "float": special(np.float32, 32),
-    "double": special(np.float64, 64),
+    "float": np.array([0x7FC00000, 0xFFC00001, 0x7F800001, 0x7F800000, 0xFF800000, 0x80000000, 0x00000001,
+                       0x7F7FFFFF], dtype=np.uint32).view(np.float32),
+    "double": np.array([0x7FF8000000000000, 0xFFF8000000000123, 0x7FF0000000000001, 0x7FF0000000000000,
+                        0xFFF0000000000000, 0x8000000000000000, 0x0000000000000001, 0x7FEFFFFFFFFFFFFF],
+                       dtype=np.uint64).view(np.float64),
 }
 
 

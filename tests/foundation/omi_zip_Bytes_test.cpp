@@ -1,16 +1,32 @@
-// Both engines write standard zlib streams: what one compresses, the other
-// and zlib's own uncompress restore to the same bytes; damage is refused.
-#include "zip_Codec.h"
-
+// Bytes converted whole: the fixed-order helpers (database files big-endian,
+// the pipe protocol little-endian; the array conversion is checked by every
+// stored layout and model the other tests compare), and the two compression
+// engines, which both write standard zlib streams: what one compresses, the
+// other and zlib's own uncompress restore to the same bytes; damage is refused.
 #include <random>
+#include <string>
 #include <vector>
 
+#include "omi_Swapper.h"
+#include "zip_Codec.h"
 #include "zip_Compress.h"
 #include <gtest/gtest.h>
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+// The layouts the other tests check hold mostly small values, whose high
+// bytes are zero, and none uses the little-endian 64-bit pair: here every
+// byte differs.
+TEST(Swapper, FixedOrderHelpersPutEveryByteInItsPlace) {
+  unsigned char b[8];
+  omi_Bytes::PutBE32(b, 0xA1B2C3D4u);
+  EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+  omi_Bytes::PutLE64(b, 0x0102030405060708ull);
+  EXPECT_EQ(Bytes(b, b + 8), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(omi_Bytes::GetLE64(b), 0x0102030405060708ull);
+}
 
 Bytes Sample(int kind, std::size_t size) {
   std::mt19937 rng(42u + static_cast<unsigned>(kind));

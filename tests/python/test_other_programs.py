@@ -1,14 +1,34 @@
-"""Every object of databases written by the tool tests' sample writer (C++)
-and by this module reads the same through Python, from the file and through
-the file assistant, as through `qvtdb dump --format json`, and the object
-list is that of `qvtdb ls`."""
+"""Python beside the other programs. Every object of databases written by
+the tool tests' sample writer (C++) and by this module reads the same through
+Python, from the file and through the file assistant, as through `qvtdb dump
+--format json`, and the object list is that of `qvtdb ls`. A Python reader
+follows a writer process through file_status() and snap(): the plotting
+example follows the qvtdb demo frame by frame and prints each frame as the
+finished file holds it."""
+import json
 import math
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 import qvt
 
-from conftest import BATCH_WRITER, QVTDB, dump, run
+# The programs run beside Python (ctest names them in the environment).
+QVTDB = os.environ.get("QVTDB", "")
+BATCH_WRITER = os.environ.get("QVT_BATCH_WRITER", "")
+
+
+def run(*command):
+    """Runs a program; its standard output, or the test fails with its error."""
+    done = subprocess.run([str(c) for c in command], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, f"{command} failed: {done.stderr}"
+    return done.stdout
+
+
+def dump(path, handle):
+    return json.loads(run(QVTDB, "dump", "--format", "json", path, handle))
 
 
 def write_python(path, compressed):
@@ -93,3 +113,15 @@ def test_every_object_reads_as_qvtdb_lists_and_dumps_it(tmp_path, write, compres
             assert db.objects() == [(h, "space" if k == "other" else k) for h, k in listed]
             for handle, kind in db.objects():
                 CHECKS.get(kind, check_array)(db[handle], dump(path, handle))
+
+
+def test_the_plotting_example_follows_the_demo(tmp_path):
+    path, png = str(tmp_path / "demo.odb"), str(tmp_path / "tip.png")
+    demo = subprocess.Popen([QVTDB, "demo", "--frames", "3", "--interval", "50", path], stdout=subprocess.DEVNULL)
+    example = os.path.join(os.environ["QVT_EXAMPLES_DIR"], "follow_and_plot.py")
+    output = subprocess.run([sys.executable, example, path, png], capture_output=True, text=True, timeout=120)
+    assert demo.wait(timeout=60) == 0 and output.returncode == 0, output.stderr
+    with qvt.open(path) as db:
+        assert output.stdout.splitlines()[:3] == [
+            f"frame {r['frame']}: time {r['time']:.3f}, tip U2 {db[r['U']].read()[-1, 1]:.6f}" for r in db[5]]
+    assert os.path.exists(png) or "Matplotlib is not installed" in output.stdout
