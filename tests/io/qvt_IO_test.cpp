@@ -167,6 +167,13 @@ TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   io.LimitWritesFrom(1, 7);
   const cow_String two[2] = {"a", "b"};
   QVT_EXPECT_THROW_TEXT(io.WriteStringArray(two, 2), nex_TextException, kWriteFailed);
+  // A read that claims more bytes than it was asked for is not believed.
+  struct Overclaiming : MemoryIOS {
+    int Read(char*, int count) override { return count + 1; }
+  } liar;
+  const char kClaim[] = "bytesRead >= 0 && bytesRead <= byteCount";
+  QVT_EXPECT_THROW_TEXT(liar.ReadIntArray(&i, 1), nex_AssertException, kClaim);
+  QVT_EXPECT_THROW_TEXT(liar.ReadFixedString(4), nex_AssertException, kClaim);
 }
 
 // Array calls make one scratch allocation, scalars none.
