@@ -41,8 +41,9 @@ class qvt_Table {
   // flush count. Without changes since the last Flush, writes nothing.
   int Flush();
   // For a reader, after the database's Snap: takes up rows the writer has
-  // flushed since. Answers the new flush count, or 0 when nothing changed
-  // (always 0 on a writable database). The row count never shrinks.
+  // flushed since. Answers the table's flush count when that changed or
+  // rows came, or 0 when nothing changed (always 0 on a writable
+  // database). The row count never shrinks.
   int Snap();
   int GetFlushCount() const;
   // Reserves room in the file for rows more rows (nothing on a read-only

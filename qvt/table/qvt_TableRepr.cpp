@@ -284,11 +284,18 @@ int qvt_TableRepr::Snap() {
   m_Buffer.Flush();
   m_Buffer.Seek(m_FlushCountOffset);
   const int flushCount = m_Buffer.ReadInt();
-  if (flushCount == m_FlushCount) return 0;
-  m_FlushCount = flushCount;
-  WriteBack(true);
-  m_Buffer.Flush();
+  const bool flushed = flushCount != m_FlushCount;
+  if (flushed) {
+    m_FlushCount = flushCount;
+    WriteBack(true);
+    m_Buffer.Flush();
+  }
+  // The rows follow the space's length in the linkage the database holds,
+  // whatever the table's own count says: that count is read from the file
+  // as it is now, and may already be that of a flush under way, whose rows
+  // the linkage brings only at the database's next refresh.
   const int rows = RowsIn(m_Buffer.Length());
+  if (!flushed && rows <= m_RowCount) return 0;
   if (rows > m_RowCount) m_RowCount = rows;
   return m_FlushCount;
 }
