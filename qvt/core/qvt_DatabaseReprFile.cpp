@@ -203,6 +203,15 @@ bool qvt_DatabaseReprFile::Snap() {
   // leaves the database as it was before the call.
   BlockList blocks;
   LoadLinkage(&blocks);
+  // A writer that began a transaction, or finished a flush, while the
+  // linkage was read may have left it half old, half new. It is taken up
+  // at a later refresh instead; the status check still reports that flush.
+  f.Seek(kFlushCountOffset);
+  if (f.TransactionLockExists() || f.ReadInt() != count) {
+    m_FlushNotTakenUp = true;
+    return false;
+  }
+  m_FlushNotTakenUp = false;
   m_Blocks.swap(blocks);
   m_FlushCount = count;
   if (MetadataPoolSize() != notedPoolSize) IndexMetadataPool();
@@ -214,7 +223,13 @@ void qvt_DatabaseReprFile::SetCreationTime(long creationTime) {
   File().WriteInt(static_cast<int>(creationTime));
 }
 
-qvt_FileStatus::QvtFileStatus qvt_DatabaseReprFile::FileStatus() { return File().FileStatus(); }
+qvt_FileStatus::QvtFileStatus qvt_DatabaseReprFile::FileStatus() {
+  const qvt_FileStatus::QvtFileStatus status = File().FileStatus();
+  // The status check reported that flush when the refresh asked whether a
+  // writer was active; it is still news to the caller.
+  if (status == qvt_FileStatus::Unchanged && m_FlushNotTakenUp) return qvt_FileStatus::Updated;
+  return status;
+}
 
 atr_String qvt_DatabaseReprFile::CheckNODBCache() { return File().CheckNODBCache(); }
 

@@ -141,6 +141,9 @@ class qvt_DatabaseReprFile : public qvt_DatabaseRepr {
   BlockList m_Blocks;
   std::vector<unsigned char> m_Scratch;
   int m_FlushCount = 0;
+  // A refresh found a flush it could not take up (a writer changed the
+  // linkage while it was read): the status reports it until one does.
+  bool m_FlushNotTakenUp = false;
   bool m_Ready = false;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "qvt_DBStatusCheckerFile.h"
 #include "qvt_FileLayout.h"
 #include "qvt_Problems.h"
 #include "utl_File.h"
@@ -61,6 +62,10 @@ void qvt_FileRepr::ReaderSemaphoreClear() {
 bool qvt_FileRepr::WriterActive() {
   if (m_InTransaction) return false;
   return FileStatus() == qvt_FileStatus::InTransaction;
+}
+
+bool qvt_FileRepr::TransactionLockExists() const {
+  return qvt_DBStatusCheckerFile::TransactionLockExists(m_Name);
 }
 
 void qvt_FileRepr::VerifySizeRecord(int offset) {

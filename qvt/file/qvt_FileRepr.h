@@ -53,6 +53,10 @@ class qvt_FileRepr : public qvt_IO {
   // True when another process holds the transaction lock and this one does
   // not hold it itself.
   bool WriterActive();
+  // True when the transaction lock beside the file exists, whoever holds
+  // it. Unlike WriterActive, no status check is made, so no flush is taken
+  // as reported; always false for a remote file.
+  bool TransactionLockExists() const;
   bool InTransaction() const { return m_InTransaction; }
 
   // The name of the transaction lock directory of a database file: a name

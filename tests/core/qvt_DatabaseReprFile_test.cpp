@@ -2,13 +2,17 @@
 // Open in its order, and what failed opens and creates leave behind.
 #include "qvt_DatabaseReprFile.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qvt_DatabaseFixture.h"
 #include "qvt_FileException.h"
 #include "qvt_FileRepr.h"
+#include "qvt_FileReprLocal.h"
+#include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 
@@ -23,6 +27,24 @@ constexpr std::size_t kPools = 1024 + 14336;  // the first extent, behind linkag
 std::string Text(const Bytes& bytes, std::size_t offset, std::size_t count) {
   return std::string(reinterpret_cast<const char*>(bytes.data()) + offset, count);
 }
+
+// A reader's file that lets another party act once, before its n-th read.
+class InterleavedFile : public qvt_FileReprLocal {
+ public:
+  explicit InterleavedFile(const std::string& path) : qvt_FileReprLocal(path, 0, true) {}
+  void Before(int read, std::function<void()> step) {
+    m_Countdown = read;
+    m_Step = std::move(step);
+  }
+  int Read(char* buffer, int count) override {
+    if (m_Step && --m_Countdown == 0) std::exchange(m_Step, nullptr)();
+    return qvt_FileReprLocal::Read(buffer, count);
+  }
+
+ private:
+  int m_Countdown = 0;
+  std::function<void()> m_Step;
+};
 
 class DatabaseHeaderTest : public DatabaseFixture {
  protected:
@@ -125,6 +147,31 @@ TEST_F(DatabaseHeaderTest, CreateRefusesReadOnlyAndNonEmptyFilesAndLeavesThemAlo
   db.Open(qvt_File::Open(Path(), 0, true), "");
   QVT_EXPECT_THROW_TEXT(db.Open(qvt_File::Open(Path(), 0, true), ""), nex_AssertException,
                         "!m_Ready && m_Blocks.empty()");
+}
+
+// A writer that starts a transaction, or ends a flush, while a reader reads
+// the linkage may leave it half old, half new: that refresh takes nothing
+// up, and a later one takes up the whole flush.
+TEST_F(DatabaseHeaderTest, SnapTakesNothingUpFromALinkageChangedWhileItWasRead) {
+  auto writer = Create("snap.odb", "TEST", "x", 1);
+  const auto flush = [&] {
+    std::unique_ptr<qvt_SpaceRepr>(writer->Space(-1))->WriteInt(7);
+    writer->Flush();
+  };
+  flush();
+  auto* file = new InterleavedFile(Path("snap.odb"));
+  qvt_DatabaseReprFile reader;
+  reader.Open(qvt_File(file), "");
+  for (const std::function<void()>& during : std::vector<std::function<void()>>{
+           [&] { writer->ReaderSemaphoreSet(); }, [&] { flush(); }}) {
+    flush();
+    file->Before(2, during);  // the first read after the flush count's
+    EXPECT_FALSE(reader.Snap());
+    writer->ReaderSemaphoreClear();
+    EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Updated);
+    EXPECT_TRUE(reader.Snap());
+    EXPECT_EQ(reader.GetFlushCount(), writer->GetFlushCount());
+  }
 }
 
 }  // namespace
