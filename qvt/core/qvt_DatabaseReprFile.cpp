@@ -194,8 +194,11 @@ bool qvt_DatabaseReprFile::Snap() {
   qvt_FileRepr& f = File();
   if (!f.ReadOnly()) return false;
   if (f.WriterActive()) return false;
-  f.Seek(kFlushCountOffset);
-  const int count = f.ReadInt();
+  const auto storedCount = [&f] {
+    f.Seek(kFlushCountOffset);
+    return f.ReadInt();
+  };
+  const int count = storedCount();
   if (count == m_FlushCount) return false;
 
   const utl_FileOffset notedPoolSize = MetadataPoolSize();
@@ -206,8 +209,7 @@ bool qvt_DatabaseReprFile::Snap() {
   // A writer that began a transaction, or finished a flush, while the
   // linkage was read may have left it half old, half new. It is taken up
   // at a later refresh instead; the status check still reports that flush.
-  f.Seek(kFlushCountOffset);
-  if (f.TransactionLockExists() || f.ReadInt() != count) {
+  if (f.TransactionLockExists() || storedCount() != count) {
     m_FlushNotTakenUp = true;
     return false;
   }
