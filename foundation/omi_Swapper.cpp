@@ -5,10 +5,16 @@
 // the halves stored in mirrored order), which GCC at -O2 turns into one load,
 // SSE2 shifts and word shuffles, and one store. A __builtin_bswap loop stays
 // one unit per step on x86-64 without SSSE3: four to five times slower for
-// 32-bit units.
+// 32-bit units. Where the processor has AVX2 (asked once, at start), 32-byte
+// blocks go through one byte shuffle each instead: twice as fast again, and
+// the conversion is most of what a large array write adds to the copy.
 #include "omi_Swapper.h"
 
 #include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -77,6 +83,37 @@ void Reverse(const unsigned char* s, unsigned char* d, std::size_t count) {
   ReverseUnits<Word>(s, d, count);
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QVT_SWAPPER_AVX2 1
+// Compiled for AVX2 only; called only when the processor has it. Each
+// 32-byte block is loaded before it is stored, so s and d may be the same.
+// The remainder, under one block, goes the portable way.
+template <class Word, void (*ReverseGroup)(const unsigned char*, unsigned char*)>
+__attribute__((target("avx2"))) void ReverseAvx2(const unsigned char* s, unsigned char* d, std::size_t count) {
+  constexpr std::size_t kBlock = 32;
+  constexpr std::size_t kPerBlock = kBlock / sizeof(Word);
+  alignas(32) unsigned char order[kBlock];
+  for (std::size_t i = 0; i < kBlock; ++i) {
+    order[i] = static_cast<unsigned char>(i % 16 / sizeof(Word) * sizeof(Word) + sizeof(Word) - 1 - i % sizeof(Word));
+  }
+  const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(order));
+  for (; count >= kPerBlock; count -= kPerBlock, s += kBlock, d += kBlock) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_shuffle_epi8(v, mask));
+  }
+  Reverse<Word, ReverseGroup>(s, d, count);
+}
+
+bool ProcessorHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+// A conversion from a constructor that runs before this one takes the
+// portable way, which gives the same bytes.
+const bool kHasAvx2 = ProcessorHasAvx2();
+#endif
+
 }  // namespace
 
 omi_Swapper::omi_Swapper(int endianType)
@@ -91,6 +128,16 @@ void ExternalizeArray(bool swap, const void* src, void* dst, std::size_t count, 
   }
   const auto* s = static_cast<const unsigned char*>(src);
   auto* d = static_cast<unsigned char*>(dst);
+#ifdef QVT_SWAPPER_AVX2
+  if (kHasAvx2) {
+    if (unitSize == 4) {
+      ReverseAvx2<std::uint32_t, ReverseGroup<1, 0, 3, 2, 5, 4, 7, 6>>(s, d, count);
+    } else {
+      ReverseAvx2<std::uint64_t, ReverseGroup<3, 2, 1, 0, 7, 6, 5, 4>>(s, d, count);
+    }
+    return;
+  }
+#endif
   if (unitSize == 4) {
     Reverse<std::uint32_t, ReverseGroup<1, 0, 3, 2, 5, 4, 7, 6>>(s, d, count);
   } else {
