@@ -22,6 +22,10 @@
 
 namespace {
 constexpr std::size_t kInputBuffer = 64 * 1024;
+// A pipe read holds the pipe for its whole copy, and the peer can add
+// nothing meanwhile: a large read goes in steps this large, so that the
+// rest of a reply arrives while the first steps are copied.
+constexpr std::int64_t kReadStep = 128 * 1024;
 
 // Waits until fd is ready for events or the timeout passes; false on
 // timeout. Errors and hang-ups count as ready: the following call reports
@@ -88,7 +92,7 @@ void utl_BinIStream::ReadBytes(char* buffer, std::int64_t count) {
     if (m_Begin == m_End) {
       // Large reads go straight to the caller's buffer.
       if (count >= static_cast<std::int64_t>(m_Buffer.size())) {
-        const std::int64_t n = ReadSome(buffer, count);
+        const std::int64_t n = ReadSome(buffer, std::min(count, kReadStep));
         if (n == 0) NEX_THROW(utl_BinStreamEOF("End of stream"));
         buffer += n;
         count -= n;
@@ -196,6 +200,31 @@ void utl_BinOStream::Send(const char* data, std::size_t size) {
     }
     done += static_cast<std::size_t>(n);
   }
+}
+
+std::int64_t utl_BinOStream::LendSome(const char* buffer, std::int64_t count) {
+  Flush();
+  if (!m_CanLend) {
+    Send(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+    return count;
+  }
+  std::int64_t done = 0;
+  // Asking first keeps off the pipe's lock while the peer is reading.
+  while (done < count && WaitReady(m_Fd, POLLOUT, 0)) {
+    struct iovec span;
+    span.iov_base = const_cast<char*>(buffer + done);
+    span.iov_len = static_cast<std::size_t>(count - done);
+    const ssize_t n = NoSigpipe([&] { return ::vmsplice(m_Fd, &span, 1, SPLICE_F_NONBLOCK); });
+    if (n < 0) {
+      if (errno == EAGAIN) break;
+      if (errno != EBADF && errno != EINVAL) ThrowWriteError(errno);
+      m_CanLend = false;
+      Send(buffer + done, static_cast<std::size_t>(count - done));
+      return count;
+    }
+    done += n;
+  }
+  return done;
 }
 
 void utl_BinOStream::WriteLent(const char* buffer, std::int64_t count) {

@@ -83,6 +83,11 @@ class utl_BinOStream {
   // the peer has read them (in a request/reply exchange: until the next
   // request arrives). THROWS as Flush.
   void WriteLent(const char* buffer, std::int64_t count);
+  // As WriteLent, but lends only what the pipe takes now, without waiting,
+  // and answers how many of the count bytes went; the caller sends the
+  // rest later, before anything else. A descriptor that is not a pipe
+  // takes them all, as Flush. REQUIRES as WriteLent.
+  std::int64_t LendSome(const char* buffer, std::int64_t count);
   // Sends everything written so far. THROWS utl_BinStreamEOF when the peer
   // closed its end, utl_BinStreamTimeout when it takes nothing within the
   // timeout. A broken pipe never raises SIGPIPE in the caller.

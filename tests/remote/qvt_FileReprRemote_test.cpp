@@ -133,7 +133,7 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalRoute,
-                         ::testing::Values(RouteCase{false, 1}, RouteCase{true, 1}, RouteCase{false, 4},
+                         ::testing::Values(RouteCase{false, 1}, RouteCase{false, 1024}, RouteCase{true, 1}, RouteCase{false, 4},
                                            RouteCase{true, 64}));
 
 TEST(RemoteFile, LaunchPlansFollowTheUrl) {

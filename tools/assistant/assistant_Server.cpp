@@ -43,6 +43,7 @@ int assistant_Server::ReadPage(std::int64_t offset, char* buffer, int from, bool
   file->Seek(offset + from);
   int got = from;
   while (got < m_PageSize) {
+    if (yield) SendSome();
     if (yield && got > from && m_In.HasInput()) break;
     const int n =
         file->Read(buffer + got, yield ? std::min(kAheadPiece, m_PageSize - got) : m_PageSize - got);
@@ -98,8 +99,25 @@ void assistant_Server::ServePage(std::int64_t offset, int status) {
       !m_Compressed && status == qvt_FileStatus::Unchanged && bytes == m_PageSize ? offset + m_PageSize : -1;
   m_Out.WriteInt(bytes);
   // Either buffer stays as sent until the next request: the client reads
-  // the whole reply before it asks again.
-  m_Out.WriteLent(page, bytes);
+  // the whole reply before it asks again. A page does not fit the pipe
+  // beside its head, so what does not go now goes while the next page is
+  // read ahead.
+  const std::int64_t lent = m_Out.LendSome(page, bytes);
+  m_Unsent = page + lent;
+  m_UnsentCount = bytes - lent;
+}
+
+void assistant_Server::SendSome() {
+  if (m_UnsentCount == 0) return;
+  const std::int64_t lent = m_Out.LendSome(m_Unsent, m_UnsentCount);
+  m_Unsent += lent;
+  m_UnsentCount -= lent;
+}
+
+void assistant_Server::FinishReply() {
+  if (m_UnsentCount == 0) return;
+  m_Out.WriteLent(m_Unsent, m_UnsentCount);
+  m_UnsentCount = 0;
 }
 
 void assistant_Server::Forget(std::int64_t offset) {
@@ -174,6 +192,7 @@ void assistant_Server::Run() {
   m_Page.resize(static_cast<std::size_t>(m_PageSize));
   for (;;) {
     if (m_NextAhead >= 0) ReadAhead();
+    FinishReply();
     unsigned char opcode;
     try {
       opcode = m_In.ReadUChar();

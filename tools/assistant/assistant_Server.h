@@ -6,7 +6,8 @@
 // copies never outgrow what its cache holds of this file. A page is read
 // from the file once, into its kept copy, and lent to the pipe from there.
 //
-// While the client works on a full page, the next page is read ahead into
+// While the client reads a full page (the part that did not fit the pipe
+// going out between pieces) and works on it, the next page is read ahead into
 // a fresh copy, in pieces, stopping as soon as a request arrives. It is
 // sent only if the client asks for it and the file reports no change since
 // the reply before; the rest of the page is read then. Read ahead or not,
@@ -37,12 +38,16 @@ class assistant_Server {
   int WriteHead(std::int64_t exceptOffset);
   std::vector<std::int64_t> ChangedPages(std::int64_t exceptOffset);
   // Reads the page at offset into buffer from byte from on, up to the page
-  // size or the end of the file, in pieces of at most piece bytes; with
-  // yield, stops after a piece when a request waits. Answers the bytes
-  // buffer now holds.
+  // size or the end of the file, in pieces; with yield, sends more of the
+  // reply before each piece and stops after a piece when a request waits.
+  // Answers the bytes buffer now holds.
   int ReadPage(std::int64_t offset, char* buffer, int from = 0, bool yield = false);
   void ServePage(std::int64_t offset, int status);
   void ReadAhead();
+  // Sends what the pipe takes now of the page the last reply still owes.
+  void SendSome();
+  // Sends the rest of the last reply, waiting as long as it takes.
+  void FinishReply();
   void DropAhead();
   void Forget(std::int64_t offset);
   char* TakeSlot();
@@ -68,6 +73,8 @@ class assistant_Server {
   std::int64_t m_NextAhead = -1;                           // the page to read ahead, or none
   Copy m_Ahead{nullptr, 0};                                // a page read ahead, not sent
   std::int64_t m_AheadOffset = -1;
+  const char* m_Unsent = nullptr;  // the part of the last page not yet sent
+  std::int64_t m_UnsentCount = 0;
 };
 
 #endif  // QVT_TOOLS_ASSISTANT_SERVER_H
