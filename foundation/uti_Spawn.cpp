@@ -3,6 +3,7 @@
 // waitpid polled in short steps for bounded waits.
 #include "uti_Spawn.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,13 +21,16 @@
 extern char** environ;
 
 namespace {
-constexpr int kPollStepMs = 5;
+// A child that ends at once (most do, once their input closes) is reaped
+// after a short first pause; the pauses double up to the longest.
+constexpr long kFirstPauseUs = 100;
+constexpr long kLongestPauseUs = 5000;
 constexpr int kPipeBytes = 1 << 20;
 
-void SleepMs(int ms) {
+void SleepUs(long us) {
   struct timespec t;
-  t.tv_sec = ms / 1000;
-  t.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  t.tv_sec = us / 1000000;
+  t.tv_nsec = (us % 1000000) * 1000L;
   while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
   }
 }
@@ -85,8 +89,9 @@ void uti_Spawn::KillGroup() {
 }
 
 int uti_Spawn::Reap(int graceMs) {
-  for (int waited = 0; !TryWait(); waited += kPollStepMs) {
-    if (waited >= graceMs) {
+  long pauseUs = kFirstPauseUs;
+  for (long waitedUs = 0; !TryWait(); waitedUs += pauseUs, pauseUs = std::min(2 * pauseUs, kLongestPauseUs)) {
+    if (waitedUs >= graceMs * 1000L) {
       KillGroup();
       int status = 0;
       while (::waitpid(m_Pid, &status, 0) < 0 && errno == EINTR) {
@@ -95,7 +100,7 @@ int uti_Spawn::Reap(int graceMs) {
       m_Result = -1;
       break;
     }
-    SleepMs(kPollStepMs);
+    SleepUs(pauseUs);
   }
   return m_Result;
 }
