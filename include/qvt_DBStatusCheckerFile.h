@@ -2,7 +2,8 @@
 // look: nothing, flushed, re-created the file, or is inside a transaction.
 // Sits above the file layer; it reads the file each time, so it sees what
 // other processes wrote, and keeps the file open between checks while its
-// name still names it.
+// name still names it. On local file systems it follows the transaction
+// lock through the kernel's change notices rather than a lookup per check.
 #ifndef QVT_INCLUDE_QVT_DBSTATUSCHECKERFILE_H
 #define QVT_INCLUDE_QVT_DBSTATUSCHECKERFILE_H
 
@@ -12,6 +13,7 @@
 #include "qvt_Handle.h"
 
 class utl_File;
+class utl_NameWatch;
 
 // Keeps the flush count and creation time seen at the last check. Each check
 // answers relative to the previous one, not to the opening of the file.
@@ -57,10 +59,14 @@ class qvt_DBStatusCheckerFile {
  private:
   // The open file that the name names now, reopened when it names another.
   utl_File& CurrentFile();
+  // Whether the lock exists, from the watch on it where one could start.
+  bool LockExists();
 
   cow_String m_FileName;
   std::unique_ptr<utl_File> m_File;
   unsigned long long m_Identity = 0;
+  std::unique_ptr<utl_NameWatch> m_LockWatch;  // started at the first check
+  bool m_LockWatchTried = false;
   int m_FlushCount = 0;
   int m_CreationTime = 0;
 };

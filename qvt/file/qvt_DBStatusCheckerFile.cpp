@@ -12,6 +12,7 @@
 #include "qvt_FileLayout.h"
 #include "qvt_FileRepr.h"
 #include "utl_File.h"
+#include "utl_NameWatch.h"
 #include "utl_UrlParser.h"
 
 namespace {
@@ -79,11 +80,24 @@ bool qvt_DBStatusCheckerFile::TransactionLockExists(const cow_String& fileName) 
   return lock.exists && lock.isDirectory;
 }
 
+// A follower asks thousands of times a second while a writer makes and
+// removes the lock for every transaction; a lookup of the lock that meets
+// its removal can cost a hundred times more than the notices do. Started at
+// the first check, so that checkers that never check hold no watch.
+bool qvt_DBStatusCheckerFile::LockExists() {
+  if (!m_LockWatchTried) {
+    m_LockWatchTried = true;
+    if (!utl_UrlParser::IsUrl(m_FileName))
+      m_LockWatch = utl_NameWatch::Start(qvt_FileRepr::TransactionLockName(m_FileName));
+  }
+  return m_LockWatch ? m_LockWatch->IsDirectory() : TransactionLockExists(m_FileName);
+}
+
 qvt_FileStatus::QvtFileStatus qvt_DBStatusCheckerFile::CheckStatus() {
   using qvt_FileStatus::QvtFileStatus;
   try {
     QvtFileStatus status = qvt_FileStatus::Unchanged;
-    if (TransactionLockExists(m_FileName)) {
+    if (LockExists()) {
       status = qvt_FileStatus::InTransaction;
     } else {
       HeaderValues values;
