@@ -60,12 +60,14 @@ std::unique_ptr<utl_NameWatch> utl_NameWatch::Start(const cow_String& path) {
 }
 
 utl_NameWatch::utl_NameWatch(int fd, const cow_String& path, std::string name)
-    : m_Fd(fd), m_Path(path), m_Name(std::move(name)) {}
+    : m_Fd(fd), m_Owner(::getpid()), m_Path(path), m_Name(std::move(name)) {}
 
 utl_NameWatch::~utl_NameWatch() { ::close(m_Fd); }
 
 bool utl_NameWatch::IsDirectory() {
-  if (m_Trusted && TakeNotices()) return m_IsDirectory;
+  // A forked child shares the notices with its parent: taking them here
+  // would take them from the parent, so a child only looks up.
+  if (m_Trusted && ::getpid() == m_Owner && TakeNotices()) return m_IsDirectory;
   m_Trusted = false;
   return LookUp(m_Path);
 }

@@ -10,6 +10,8 @@
 #ifndef QVT_FOUNDATION_UTL_NAMEWATCH_H
 #define QVT_FOUNDATION_UTL_NAMEWATCH_H
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 
@@ -29,7 +31,8 @@ class utl_NameWatch {
   // Whether path names a directory now: the state found when the watch
   // started, brought up to date with every notice since. When notices
   // were lost, or the parent itself was removed or moved, it looks the
-  // path up instead, as every later question then does. Never throws.
+  // path up instead, as every later question then does; so does a child
+  // forked after the watch started. Never throws.
   bool IsDirectory();
 
  private:
@@ -38,6 +41,7 @@ class utl_NameWatch {
   bool TakeNotices();
 
   int m_Fd;
+  pid_t m_Owner;  // the process that started the watch
   cow_String m_Path;
   std::string m_Name;
   bool m_IsDirectory = false;

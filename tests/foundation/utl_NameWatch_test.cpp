@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 
+#include "qvt_ChildProcess.h"
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
 
@@ -41,6 +42,17 @@ TEST(NameWatch, FollowsTheNameThroughEveryChange) {
       {"renamed away", [&] { fs::rename(lock, other); }, false},
       {"a link to a directory", [&] { fs::create_directory_symlink(other, lock); }, true},
       {"the link removed", [&] { fs::remove(lock); }, false},
+      // A child shares the notices: it must answer without taking them.
+      {"made while a forked child asks",
+       [&] {
+         const auto child = qvt_test::RunChild([&] {
+           fs::create_directory(lock);
+           return watch->IsDirectory() ? 0 : 1;
+         });
+         EXPECT_TRUE(child.Succeeded()) << child.err;
+       },
+       true},
+      {"removed", [&] { fs::remove(lock); }, false},
       // With the parent gone no notice can come: lookups from then on.
       {"the parent removed", [&] { fs::remove_all(dir); }, false},
       {"the parent and the name made again", [&] { fs::create_directories(lock); }, true},
