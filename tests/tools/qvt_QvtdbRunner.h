@@ -1,5 +1,4 @@
-// Runs the qvtdb program as a separate process and collects what it wrote
-// and how it ended, for the tests of the tool; and a few helpers on its text.
+// qvtdb run as a child process for the tool's tests, and helpers on its text.
 #ifndef QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 #define QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 
@@ -16,22 +15,19 @@
 
 namespace qvt_test {
 
-// Exit status of a qvtdb built with the sanitizers when they find a fault,
-// so that it never passes for status 1, "a problem found".
+// A sanitizer's finding must never pass for status 1, "a problem found".
 constexpr int kSanitizerExit = 86;
 
-// The body of a child process that becomes qvtdb with arguments, in the
-// folder cwd when it is not empty.
+// A child body that becomes the qvtdb built beside these tests, in cwd when given.
 inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments,
                                          const std::string& cwd = "") {
-  const std::string binary = QVTDB_BINARY;  // the program the build made beside these tests
+  const std::string binary = QVTDB_BINARY;
   return [binary, arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-      const char* old = std::getenv(name);
-      const std::string options = (old && *old ? std::string(old) + ":" : std::string()) +
-                                  "exitcode=" + std::to_string(kSanitizerExit);
-      ::setenv(name, options.c_str(), 1);
+      const std::string old = std::getenv(name) ? std::getenv(name) : "";
+      ::setenv(name, (old + (old.empty() ? "" : ":") + "exitcode=" + std::to_string(kSanitizerExit)).c_str(),
+               1);
     }
     std::vector<char*> argv{const_cast<char*>("qvtdb")};
     for (const std::string& word : arguments) argv.push_back(const_cast<char*>(word.c_str()));
@@ -41,11 +37,26 @@ inline std::function<int()> QvtdbProcess(const std::vector<std::string>& argumen
   };
 }
 
-// Runs qvtdb with arguments; a run longer than timeoutMs is killed and
-// reported as timed out.
+// A run longer than timeoutMs is killed and reported as timed out.
 inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeoutMs = 60000,
                             const std::string& cwd = "") {
   return ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs);
+}
+
+// A run that ended by itself (no signal, no timeout) with this status.
+inline ::testing::AssertionResult Ended(const ChildResult& r, int status) {
+  if (r.exited && !r.timedOut && r.exitCode == status) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n"
+                                       << r.out << "\nstderr:\n"
+                                       << r.err;
+}
+
+// Runs qvtdb and expects it to end by itself with status.
+inline ChildResult RunEnding(int status, const std::vector<std::string>& arguments, int timeoutMs = 60000,
+                             const std::string& cwd = "") {
+  ChildResult result = RunQvtdb(arguments, timeoutMs, cwd);
+  EXPECT_TRUE(Ended(result, status)) << "qvtdb " << ::testing::PrintToString(arguments);
+  return result;
 }
 
 // Whether text holds part; a failure shows the whole text.
@@ -65,14 +76,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// A run that ended by itself (no signal, no timeout) with this status.
-inline ::testing::AssertionResult Ended(const ChildResult& r, int status) {
-  if (r.exited && !r.timedOut && r.exitCode == status) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n"
-                                       << r.out << "\nstderr:\n"
-                                       << r.err;
 }
 
 }  // namespace qvt_test

@@ -1,8 +1,5 @@
-// qvtdb demo, watch and unlock as processes beside a writer: the demo runs
-// to its end with every frame followed once, and the file it leaves checks;
-// watch reports each refresh, a re-created file, and stops when idle or
-// interrupted; a transaction lock left by a dead writer is told from a live
-// writer's and only then removed.
+// qvtdb demo, watch and unlock beside a writer process: every frame followed
+// once, each refresh reported, and a dead writer's lock told from a live one's.
 #include <signal.h>
 
 #include <algorithm>
@@ -25,12 +22,9 @@ namespace {
 
 constexpr int kTimeoutMs = 120000;
 
-// Each run in a scratch folder: the file is the first argument unless that
-// is an option. The reader may open the file at any moment of the writer's
-// run (early, or when it is all over): whatever it finds at opening counts
-// as seen. A writer that never pauses gets ahead of the reader between its
-// refresh and its look at the file; with 600 frames the linkage also spans
-// two blocks.
+// The reader may open the file at any moment of the writer's run, and what it
+// finds then counts as seen. A writer that never pauses outruns its reader,
+// and 600 frames take the linkage into a second block.
 TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
   ScratchDir dir;
   WriteAll(dir.File("keep.odb"), {'k', 'e', 'e', 'p'});
@@ -52,12 +46,10 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
     const std::string kind = c.first[1] == "--compressed" ? "compressed" : "plain";
     const std::string frames = *(std::find(arguments.begin(), arguments.end(), "--frames") + 1);
     const int count = std::stoi(frames);
-    const ChildResult result = RunQvtdb(arguments, kTimeoutMs, dir.Path());
+    const ChildResult result = RunEnding(0, arguments, kTimeoutMs, dir.Path());
     const std::string& out = result.out;
-    EXPECT_TRUE(Ended(result, 0));
     EXPECT_EQ(result.err, "");
-    // Each frame once (not checked of the writer that never pauses, whose
-    // reader may take up many frames at opening).
+    // Each frame once, except behind the writer that never pauses.
     for (int frame = 1; frame <= count && count < 600; ++frame) {
       EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
       EXPECT_EQ(Count(out, "          frame " + std::to_string(frame) + "  t="), 1) << frame << "\n" << out;
@@ -72,16 +64,14 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
              "  double array  " + frames + "\n", c.second}) {
       EXPECT_TRUE(Has(out, part));
     }
-    const ChildResult check = RunQvtdb({"check", file}, kTimeoutMs, dir.Path());
-    EXPECT_TRUE(Ended(check, 0));
-    EXPECT_TRUE(Has(check.out, ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
-                                   std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
+    EXPECT_TRUE(Has(RunEnding(0, {"check", file}, kTimeoutMs, dir.Path()).out,
+                    ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
+                        std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
   }
 }
 
-// A writer in a child process: the shared batch writer, saying "ready" once
-// it has created the database, then waiting for a line on its standard
-// input before each batch and before it closes.
+// The shared batch writer in a child process: "ready" once the database is
+// created, then a line on standard input awaited before each batch and the close.
 int WriteBatchesOnCue(const std::string& path, int batches) {
   WriteBatches(path, false, true, batches, [](int done) {
     if (done == 0) std::printf("ready\n");
@@ -92,11 +82,9 @@ int WriteBatchesOnCue(const std::string& path, int batches) {
   return 0;
 }
 
-// The database named by its path and by a URL through the assistant: each
-// batch is seen before the next is written, with its new objects, rows,
-// pooled strings and records. By URL watch is then interrupted; by path a
-// second database under the same name (the old file removed) is taken up
-// before its rows come, and watch stops when idle.
+// Each batch is seen before the next is written. By URL watch is then
+// interrupted; by path a database created again under the same name is taken
+// up before its rows come, and watch stops when idle.
 TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
   RemoteEnvironment remote;
   ScratchDir dir;
@@ -134,10 +122,10 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
     for (const char* line :
          {"table 4 (class batches): +1 row, now 3\n", "new double array 17 (2 per row), 3 rows\n",
           "other 1 (string pool): +32 bytes, now 144\n",
-          "tagged stream 5: +2 records, now 6\n               record of stream 5: int id 2 = 14\n"}) {
+          "tagged stream 5: +2 records, now 6\n               record of stream 5: int id 2 = 14\n",
+          "] refresh: flush count 5\n             no new objects, rows or records\n"}) {
       EXPECT_TRUE(Has(first, line));
     }
-    EXPECT_TRUE(Has(first, "] refresh: flush count 5\n             no new objects, rows or records\n"));
     if (url) {
       EXPECT_TRUE(Has(result.out, "s] interrupted; stopping\n"));
     } else {
@@ -148,41 +136,29 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
   }
 }
 
-// info and watch tell a stale lock from a live writer's, watch --until-idle
-// ends while it stays, and unlock removes it only when no writer holds the
-// file.
+// unlock removes a lock only when no writer holds the file.
 TEST(Follow, StaleLockIsToldApartAndRemovedByUnlock) {
   ScratchDir dir;
-  const std::string path = dir.File("run.odb");
-  const std::string lock = dir.File("run.lsm");
+  const std::string path = dir.File("run.odb"), lock = dir.File("run.lsm");
   const std::string stale =
       "stale transaction lock " + lock + ": no writer holds the file (qvtdb unlock removes it)";
   WriteBatches(path, false, true, 2);
   std::filesystem::create_directory(lock);
-  const ChildResult info = RunQvtdb({"info", path});
-  EXPECT_TRUE(Ended(info, 0));
-  EXPECT_TRUE(Has(info.out, "\ntransaction   " + stale + "\n"));
-  const ChildResult watch = RunQvtdb({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000);
-  EXPECT_TRUE(Ended(watch, 0));
-  EXPECT_TRUE(Has(watch.out, "status: in transaction (" + stale + ")\n"));
-  EXPECT_TRUE(Has(watch.out, "idle for 0.3 s; stopping"));
+  EXPECT_TRUE(Has(RunEnding(0, {"info", path}).out, "\ntransaction   " + stale + "\n"));
+  const std::string watch =
+      RunEnding(0, {"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000).out;
+  EXPECT_TRUE(Has(watch, "status: in transaction (" + stale + ")\n"));
+  EXPECT_TRUE(Has(watch, "idle for 0.3 s; stopping"));
   {
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, 1, true), "BTCH");
-    const ChildResult live = RunQvtdb({"info", path});
-    EXPECT_TRUE(Ended(live, 0));
-    EXPECT_TRUE(Has(live.out, "\ntransaction   in progress\n"));
-    const ChildResult refused = RunQvtdb({"unlock", path});
-    EXPECT_TRUE(Ended(refused, 1));
-    EXPECT_EQ(refused.err, "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
+    EXPECT_TRUE(Has(RunEnding(0, {"info", path}).out, "\ntransaction   in progress\n"));
+    EXPECT_EQ(RunEnding(1, {"unlock", path}).err,
+              "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
     EXPECT_TRUE(std::filesystem::exists(lock));
   }
-  const ChildResult unlock = RunQvtdb({"unlock", path});
-  EXPECT_TRUE(Ended(unlock, 0));
-  EXPECT_EQ(unlock.out, path + ": removed the stale transaction lock " + lock + "\n");
+  EXPECT_EQ(RunEnding(0, {"unlock", path}).out, path + ": removed the stale transaction lock " + lock + "\n");
   EXPECT_FALSE(std::filesystem::exists(lock));
-  const ChildResult again = RunQvtdb({"unlock", path});
-  EXPECT_TRUE(Ended(again, 0));
-  EXPECT_EQ(again.out, path + ": no transaction lock\n");
+  EXPECT_EQ(RunEnding(0, {"unlock", path}).out, path + ": no transaction lock\n");
 }
 
 }  // namespace
