@@ -1,5 +1,5 @@
-// Target: one metadata record (a table class) read from arbitrary bytes.
-// Every string reference reads as a name made from the reference itself.
+// Target: one metadata record (a table class); every string reference reads
+// as a name made from the reference itself.
 #include <cstddef>
 #include <cstdint>
 

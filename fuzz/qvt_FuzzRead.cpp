@@ -13,8 +13,7 @@
 namespace qvt_fuzz {
 namespace {
 
-// QVT_FUZZ_VERBOSE set: each refusal on standard error, to see how deep an
-// input reaches.
+// QVT_FUZZ_VERBOSE shows how deep inputs reach.
 void Refused(const nex_Exception& e) {
   if (std::getenv("QVT_FUZZ_VERBOSE") != nullptr) std::fprintf(stderr, "refused: %s\n", e.what());
 }

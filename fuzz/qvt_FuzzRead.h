@@ -1,6 +1,5 @@
-// Shared by the fuzz targets: opens a database file (or URL) read-only and
-// reads every object it holds to its end, as a post-processor would. The
-// library's own exceptions are answers; anything else escapes as a fault.
+// The fuzz targets read a database as a post-processor would: the library's
+// own exceptions are answers; anything else escapes as a fault.
 #ifndef QVT_FUZZ_QVT_FUZZREAD_H
 #define QVT_FUZZ_QVT_FUZZREAD_H
 
@@ -10,11 +9,10 @@
 
 namespace qvt_fuzz {
 
-// Every row and field, array value, stream record and space byte.
+// Opens a file or URL read-only: every row and field, array value, stream record and space byte.
 void ReadEverything(const std::string& name);
 
-// A path in a scratch folder of this process, removed at its exit; inputs
-// are written there with qvt_test::WriteAll.
+// A path in this process's scratch folder, removed at exit.
 std::string ScratchPath(const std::string& name);
 
 }  // namespace qvt_fuzz

@@ -1,6 +1,5 @@
-// A main for the fuzz targets in a normal build: runs every file named on
-// the command line (or inside a folder named there) through the target
-// once, so that the inputs pinned after a fault stay mended.
+// The fuzz targets' main in a normal build: each file named, or in a folder
+// named, through the target once, so that pinned inputs stay mended.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
