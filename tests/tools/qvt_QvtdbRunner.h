@@ -43,20 +43,17 @@ inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeo
   return ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs);
 }
 
-// A run that ended by itself (no signal, no timeout) with this status.
-inline ::testing::AssertionResult Ended(const ChildResult& r, int status) {
-  if (r.exited && !r.timedOut && r.exitCode == status) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n"
-                                       << r.out << "\nstderr:\n"
-                                       << r.err;
+// Expects a run that ended by itself (no signal, no timeout) with status.
+inline ChildResult EndedWith(int status, ChildResult r) {
+  EXPECT_TRUE(r.exited && !r.timedOut && r.exitCode == status)
+      << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
+  return r;
 }
 
-// Runs qvtdb and expects it to end by itself with status.
 inline ChildResult RunEnding(int status, const std::vector<std::string>& arguments, int timeoutMs = 60000,
                              const std::string& cwd = "") {
-  ChildResult result = RunQvtdb(arguments, timeoutMs, cwd);
-  EXPECT_TRUE(Ended(result, status)) << "qvtdb " << ::testing::PrintToString(arguments);
-  return result;
+  SCOPED_TRACE("qvtdb " + ::testing::PrintToString(arguments));
+  return EndedWith(status, RunQvtdb(arguments, timeoutMs, cwd));
 }
 
 // Whether text holds part; a failure shows the whole text.

@@ -14,8 +14,6 @@
 namespace qvt_test {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 // The expected problem among the lines, the count last.
 void ExpectProblem(const std::string& path, const std::string& expected) {
   SCOPED_TRACE(expected);
@@ -45,7 +43,7 @@ TEST(Check, EachDamageIsNamed) {
   // A damaged compressed container is that one problem.
   for (const char* name : {"/compressed-version.cdb", "/compressed-segment.cdb"}) {
     const std::string path = QVT_TEST_CORPUS_DIR + std::string(name);
-    EXPECT_TRUE(Has(RunQvtdb({"check", path}).out, path + ": 1 problem found\n"));
+    EXPECT_TRUE(Has(RunEnding(1, {"check", path}).out, path + ": 1 problem found\n"));
   }
   // A file with one structural problem is still listed, pointing to check.
   const std::string path = QVT_TEST_CORPUS_DIR "/extents-overlap.odb";
@@ -60,13 +58,13 @@ TEST(Check, EachDamageIsNamed) {
 // Status 0 is allowed: the damage may hit unused bytes.
 TEST(Check, DamageAnywhereNeverCrashesOrHangs) {
   ScratchDir dir;
-  const Bytes plain = ReadAll(WriteSampleDatabase(dir.File("sample.odb"), false).path);
-  const Bytes packed = ReadAll(WriteSampleDatabase(dir.File("sample.cdb"), true).path);
+  const auto plain = ReadAll(WriteSampleDatabase(dir.File("sample.odb"), false).path);
+  const auto packed = ReadAll(WriteSampleDatabase(dir.File("sample.cdb"), true).path);
   const std::string path = dir.File("damaged.cdb");
   const unsigned seed = 20240607;
   std::mt19937 random(seed);
   for (int run = 0; run < 75; ++run) {
-    Bytes bytes = run % 3 == 2 ? packed : plain;
+    auto bytes = run % 3 == 2 ? packed : plain;
     const int flips = 1 + static_cast<int>(random() % 4);
     for (int i = 0; i < flips; ++i)
       bytes[random() % bytes.size()] ^= static_cast<unsigned char>(1 + random() % 255);

@@ -26,8 +26,8 @@ TEST(Convert, EveryKindOfFileReadsAsThePlainOneAndARoundTripKeepsEveryByte) {
             "decompressed " + compressed + " (16116 bytes) into " + restored + " (16116 bytes)\n");
   EXPECT_EQ(ReadAll(restored), ReadAll(sample.path));
 
-  const std::vector<std::string> info = Lines(RunQvtdb({"info", sample.path}).out);
-  const std::string ls = RunQvtdb({"ls", sample.path}).out;
+  const std::vector<std::string> info = Lines(RunEnding(0, {"info", sample.path}).out);
+  const std::string ls = RunEnding(0, {"ls", sample.path}).out;
   ASSERT_GE(info.size(), 3u);
   std::vector<qvt_Handle> handles = sample.All();
   handles.insert(handles.end(), {1, 3});
@@ -42,17 +42,17 @@ TEST(Convert, EveryKindOfFileReadsAsThePlainOneAndARoundTripKeepsEveryByte) {
                              " database, 8 objects (4 arrays, 1 other space, 2 tables, 1 tagged stream), "
                              "16116 bytes, flush count 2\n");
     EXPECT_EQ(check.err, "");
-    EXPECT_EQ(RunQvtdb({"ls", file.first}).out, ls);
+    EXPECT_EQ(RunEnding(0, {"ls", file.first}).out, ls);
     std::vector<std::string> expected = info;
     expected[0] = "file          " + file.first;
     expected[1] = "kind          " + file.second;
     expected[2] += file.second == "compressed" ? " (uncompressed)" : "";
-    EXPECT_EQ(Lines(RunQvtdb({"info", file.first}).out), expected);
+    EXPECT_EQ(Lines(RunEnding(0, {"info", file.first}).out), expected);
     for (const qvt_Handle handle : file.second == "plain" ? std::vector<qvt_Handle>{} : handles) {
       std::vector<std::string> dump{"dump", sample.path, std::to_string(handle), "--format", "json"};
-      const std::string original = RunQvtdb(dump).out;
+      const std::string original = RunEnding(0, dump).out;
       dump[1] = file.first;
-      EXPECT_EQ(RunQvtdb(dump).out, original) << "handle " << handle;
+      EXPECT_EQ(RunEnding(0, dump).out, original) << "handle " << handle;
     }
   }
 

@@ -112,8 +112,7 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
       ASSERT_TRUE(second.WriteStdin("go\nclose\n"));
       EXPECT_TRUE(second.Wait(kTimeoutMs).Succeeded());
     }
-    const ChildResult result = watch.Wait(kTimeoutMs);
-    EXPECT_TRUE(Ended(result, 0));
+    const ChildResult result = EndedWith(0, watch.Wait(kTimeoutMs));
     const std::string first = result.out.substr(0, result.out.find("status: re-created\n"));
     const std::string again = result.out.substr(first.size());
     EXPECT_EQ(first.rfind("watching " + file + ": flush count 1, 5 spaces\n", 0), 0u) << first;
