@@ -3,17 +3,45 @@
 #ifndef QVT_FUZZ_QVT_FUZZREAD_H
 #define QVT_FUZZ_QVT_FUZZREAD_H
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "nex_Exception.h"
+#include "qvt_Database.h"
+#include "qvt_File.h"
 #include "qvt_TestSupport.h"
+#include "qvtdb_ReadObject.h"
 
 namespace qvt_fuzz {
 
+// QVT_FUZZ_VERBOSE shows how deep inputs reach.
+inline void Refused(const nex_Exception& e) {
+  if (std::getenv("QVT_FUZZ_VERBOSE") != nullptr) std::fprintf(stderr, "refused: %s\n", e.what());
+}
+
 // Opens a file or URL read-only: every row and field, array value, stream record and space byte.
-void ReadEverything(const std::string& name);
+inline void ReadEverything(const std::string& name) {
+  try {
+    qvt_Database db = qvt_Database::Open(qvt_File::Open(name.c_str(), 0, true), "");
+    db.Bind();
+    for (const qvt_Handle handle : db.ObjectHandles()) {
+      try {
+        qvtdb_ReadObject(db, handle);
+      } catch (const nex_Exception& e) {
+        Refused(e);  // a damaged object: the others are still read
+      }
+    }
+  } catch (const nex_Exception& e) {
+    Refused(e);
+  }
+}
 
 // A path in this process's scratch folder, removed at exit.
-std::string ScratchPath(const std::string& name);
+inline std::string ScratchPath(const std::string& name) {
+  static const qvt_test::ScratchDir dir;
+  return dir.File(name);
+}
 
 }  // namespace qvt_fuzz
 
