@@ -9,19 +9,15 @@
 
 namespace {
 
-class AnyNamePool : public qvt_test::MemoryStringPool {
- public:
+struct AnyNamePool : qvt_test::MemoryStringPool {
   void InternalizeStrings(const char* external, cow_String* strings, int count) override {
     for (int i = 0; i < count; ++i) strings[i] = cow_String(external + 8 * i, 2);
   }
 };
 
-class BytesStream : public qvt_test::MemoryIOS {
- public:
-  qvt_StringManager& StringManager() override { return m_Names; }
-
- private:
-  AnyNamePool m_Names;
+struct BytesStream : qvt_test::MemoryIOS {
+  qvt_StringManager& StringManager() override { return names; }
+  AnyNamePool names;
 };
 
 }  // namespace
