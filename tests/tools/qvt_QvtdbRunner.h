@@ -56,6 +56,14 @@ inline ChildResult RunEnding(int status, const std::vector<std::string>& argumen
   return EndedWith(status, RunQvtdb(arguments, timeoutMs, cwd));
 }
 
+// The standard output of a run that succeeds with nothing on standard error.
+inline std::string OutputOf(const std::vector<std::string>& arguments, int timeoutMs = 60000,
+                            const std::string& cwd = "") {
+  const ChildResult result = RunEnding(0, arguments, timeoutMs, cwd);
+  EXPECT_EQ(result.err, "") << "qvtdb " << ::testing::PrintToString(arguments);
+  return result.out;
+}
+
 // Whether text holds part; a failure shows the whole text.
 inline ::testing::AssertionResult Has(const std::string& text, const std::string& part) {
   if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();

@@ -22,12 +22,12 @@ TEST(Convert, EveryKindOfFileReadsAsThePlainOneAndARoundTripKeepsEveryByte) {
   EXPECT_EQ(there.out.rfind("compressed " + sample.path + " (16116 bytes) into " + compressed + " (", 0), 0u)
       << there.out;
   EXPECT_EQ(there.err, "") << "standard error is a pipe here, not a terminal";
-  EXPECT_EQ(RunEnding(0, {"decompress", compressed, restored}).out,
+  EXPECT_EQ(OutputOf({"decompress", compressed, restored}),
             "decompressed " + compressed + " (16116 bytes) into " + restored + " (16116 bytes)\n");
   EXPECT_EQ(ReadAll(restored), ReadAll(sample.path));
 
-  const std::vector<std::string> info = Lines(RunEnding(0, {"info", sample.path}).out);
-  const std::string ls = RunEnding(0, {"ls", sample.path}).out;
+  const std::vector<std::string> info = Lines(OutputOf({"info", sample.path}));
+  const std::string ls = OutputOf({"ls", sample.path});
   ASSERT_GE(info.size(), 3u);
   std::vector<qvt_Handle> handles = sample.All();
   handles.insert(handles.end(), {1, 3});
@@ -37,22 +37,21 @@ TEST(Convert, EveryKindOfFileReadsAsThePlainOneAndARoundTripKeepsEveryByte) {
                                                         {RemoteEnvironment::Url(sample.path), "remote"},
                                                         {RemoteEnvironment::Url(compressed), "remote"}}) {
     SCOPED_TRACE(file.first);
-    const ChildResult check = RunEnding(0, {"check", file.first});
-    EXPECT_EQ(check.out, file.first + ": sound " + file.second +
-                             " database, 8 objects (4 arrays, 1 other space, 2 tables, 1 tagged stream), "
-                             "16116 bytes, flush count 2\n");
-    EXPECT_EQ(check.err, "");
-    EXPECT_EQ(RunEnding(0, {"ls", file.first}).out, ls);
+    EXPECT_EQ(OutputOf({"check", file.first}),
+              file.first + ": sound " + file.second +
+                  " database, 8 objects (4 arrays, 1 other space, 2 tables, 1 tagged stream), "
+                  "16116 bytes, flush count 2\n");
+    EXPECT_EQ(OutputOf({"ls", file.first}), ls);
     std::vector<std::string> expected = info;
     expected[0] = "file          " + file.first;
     expected[1] = "kind          " + file.second;
     expected[2] += file.second == "compressed" ? " (uncompressed)" : "";
-    EXPECT_EQ(Lines(RunEnding(0, {"info", file.first}).out), expected);
+    EXPECT_EQ(Lines(OutputOf({"info", file.first})), expected);
     for (const qvt_Handle handle : file.second == "plain" ? std::vector<qvt_Handle>{} : handles) {
       std::vector<std::string> dump{"dump", sample.path, std::to_string(handle), "--format", "json"};
-      const std::string original = RunEnding(0, dump).out;
+      const std::string original = OutputOf(dump);
       dump[1] = file.first;
-      EXPECT_EQ(RunEnding(0, dump).out, original) << "handle " << handle;
+      EXPECT_EQ(OutputOf(dump), original) << "handle " << handle;
     }
   }
 

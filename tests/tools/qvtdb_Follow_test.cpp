@@ -46,9 +46,7 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
     const std::string kind = c.first[1] == "--compressed" ? "compressed" : "plain";
     const std::string frames = *(std::find(arguments.begin(), arguments.end(), "--frames") + 1);
     const int count = std::stoi(frames);
-    const ChildResult result = RunEnding(0, arguments, kTimeoutMs, dir.Path());
-    const std::string& out = result.out;
-    EXPECT_EQ(result.err, "");
+    const std::string out = OutputOf(arguments, kTimeoutMs, dir.Path());
     // Each frame once, except behind the writer that never pauses.
     for (int frame = 1; frame <= count && count < 600; ++frame) {
       EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
@@ -64,7 +62,7 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
              "  double array  " + frames + "\n", c.second}) {
       EXPECT_TRUE(Has(out, part));
     }
-    EXPECT_TRUE(Has(RunEnding(0, {"check", file}, kTimeoutMs, dir.Path()).out,
+    EXPECT_TRUE(Has(OutputOf({"check", file}, kTimeoutMs, dir.Path()),
                     ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
                         std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
   }
@@ -143,21 +141,20 @@ TEST(Follow, StaleLockIsToldApartAndRemovedByUnlock) {
       "stale transaction lock " + lock + ": no writer holds the file (qvtdb unlock removes it)";
   WriteBatches(path, false, true, 2);
   std::filesystem::create_directory(lock);
-  EXPECT_TRUE(Has(RunEnding(0, {"info", path}).out, "\ntransaction   " + stale + "\n"));
-  const std::string watch =
-      RunEnding(0, {"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000).out;
+  EXPECT_TRUE(Has(OutputOf({"info", path}), "\ntransaction   " + stale + "\n"));
+  const std::string watch = OutputOf({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000);
   EXPECT_TRUE(Has(watch, "status: in transaction (" + stale + ")\n"));
   EXPECT_TRUE(Has(watch, "idle for 0.3 s; stopping"));
   {
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, 1, true), "BTCH");
-    EXPECT_TRUE(Has(RunEnding(0, {"info", path}).out, "\ntransaction   in progress\n"));
+    EXPECT_TRUE(Has(OutputOf({"info", path}), "\ntransaction   in progress\n"));
     EXPECT_EQ(RunEnding(1, {"unlock", path}).err,
               "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
     EXPECT_TRUE(std::filesystem::exists(lock));
   }
-  EXPECT_EQ(RunEnding(0, {"unlock", path}).out, path + ": removed the stale transaction lock " + lock + "\n");
+  EXPECT_EQ(OutputOf({"unlock", path}), path + ": removed the stale transaction lock " + lock + "\n");
   EXPECT_FALSE(std::filesystem::exists(lock));
-  EXPECT_EQ(RunEnding(0, {"unlock", path}).out, path + ": no transaction lock\n");
+  EXPECT_EQ(OutputOf({"unlock", path}), path + ": no transaction lock\n");
 }
 
 }  // namespace
