@@ -15,13 +15,11 @@
 
 namespace qvt_fuzz {
 
-// QVT_FUZZ_VERBOSE shows how deep inputs reach.
-inline void Refused(const nex_Exception& e) {
-  if (std::getenv("QVT_FUZZ_VERBOSE") != nullptr) std::fprintf(stderr, "refused: %s\n", e.what());
-}
-
 // Opens a file or URL read-only: every row and field, array value, stream record and space byte.
 inline void ReadEverything(const std::string& name) {
+  const auto refused = [](const nex_Exception& e) {  // QVT_FUZZ_VERBOSE shows how deep inputs reach
+    if (std::getenv("QVT_FUZZ_VERBOSE") != nullptr) std::fprintf(stderr, "refused: %s\n", e.what());
+  };
   try {
     qvt_Database db = qvt_Database::Open(qvt_File::Open(name.c_str(), 0, true), "");
     db.Bind();
@@ -29,11 +27,11 @@ inline void ReadEverything(const std::string& name) {
       try {
         qvtdb_ReadObject(db, handle);
       } catch (const nex_Exception& e) {
-        Refused(e);  // a damaged object: the others are still read
+        refused(e);  // a damaged object: the others are still read
       }
     }
   } catch (const nex_Exception& e) {
-    Refused(e);
+    refused(e);
   }
 }
 

@@ -38,10 +38,6 @@ def write_python(path, compressed):
             stream.write(kind, 3, value)
 
 
-def write_sample(path, compressed):  # the tool tests' sample database
-    run(BATCH_WRITER, path, "compressed" if compressed else "plain", "sample")
-
-
 def same(kind, python, json_value):
     return np.float32(python) == np.float32(json_value) if kind == "float" else python == json_value
 
@@ -89,7 +85,9 @@ CHECKS = {"table": check_table, "tagged stream": check_stream, "space": check_sp
 
 
 @pytest.mark.parametrize("compressed", [False, True], ids=["plain", "compressed"])
-@pytest.mark.parametrize("write", [write_sample, write_python], ids=["sample", "python"])
+@pytest.mark.parametrize("write", [  # the tool tests' sample database, or write_python's
+    lambda path, compressed: run(BATCH_WRITER, path, "compressed" if compressed else "plain", "sample"),
+    write_python], ids=["sample", "python"])
 def test_every_object_reads_as_qvtdb_lists_and_dumps_it(tmp_path, write, compressed):
     path = str(tmp_path / "db.odb")
     write(path, compressed)

@@ -15,24 +15,19 @@
 
 namespace qvt_test {
 
-// A sanitizer's finding must never pass for status 1, "a problem found".
-constexpr int kSanitizerExit = 86;
-
 // A child body that becomes the qvtdb built beside these tests, in cwd when given.
 inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments,
                                          const std::string& cwd = "") {
-  const std::string binary = QVTDB_BINARY;
-  return [binary, arguments, cwd]() {
+  return [arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {  // a finding must not pass for status 1
       const std::string old = std::getenv(name) ? std::getenv(name) : "";
-      ::setenv(name, (old + (old.empty() ? "" : ":") + "exitcode=" + std::to_string(kSanitizerExit)).c_str(),
-               1);
+      ::setenv(name, (old + (old.empty() ? "" : ":") + "exitcode=86").c_str(), 1);
     }
     std::vector<char*> argv{const_cast<char*>("qvtdb")};
     for (const std::string& word : arguments) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    ::execv(binary.c_str(), argv.data());
+    ::execv(QVTDB_BINARY, argv.data());
     return 127;
   };
 }

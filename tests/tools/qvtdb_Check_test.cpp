@@ -33,8 +33,7 @@ TEST(Check, EachDamageIsNamed) {
   std::ifstream readme(std::string(QVT_TEST_CORPUS_DIR) + "/README.md");
   int files = 0;
   for (std::string line; std::getline(readme, line);) {
-    const std::size_t colon = line.find(": ");
-    const std::size_t arrow = line.find(" => ");
+    const std::size_t colon = line.find(": "), arrow = line.find(" => ");
     if (line.rfind("- ", 0) != 0 || colon == std::string::npos || arrow == std::string::npos) continue;
     ExpectProblem(QVT_TEST_CORPUS_DIR "/" + line.substr(2, colon - 2), line.substr(arrow + 4));
     ++files;
@@ -72,8 +71,7 @@ TEST(Check, DamageAnywhereNeverCrashesOrHangs) {
     const ChildResult result = RunQvtdb({"check", path});
     ASSERT_TRUE(result.exited && !result.timedOut && (result.exitCode == 0 || result.exitCode == 1))
         << "seed " << seed << ", run " << run << ": signal " << result.signal << " status " << result.exitCode
-        << "\n"
-        << result.out << result.err;
+        << "\n" + result.out + result.err;
   }
 }
 

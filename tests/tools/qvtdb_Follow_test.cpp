@@ -29,24 +29,22 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
   ScratchDir dir;
   WriteAll(dir.File("keep.odb"), {'k', 'e', 'e', 'p'});
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"run.odb", "--frames", "5", "--interval", "100"}, "reader: refresh 1, flush count "},
-      {{"run.cdb", "--compressed", "--frames", "4", "--interval", "30"}, ""},
+      {{"demo", "run.odb", "--frames", "5", "--interval", "100"}, "reader: refresh 1, flush count "},
+      {{"demo", "run.cdb", "--compressed", "--frames", "4", "--interval", "30"}, ""},
       // Without a file: in the current folder, saying where, and simply written again.
-      {{"--frames", "2", "--interval", "0"},
+      {{"demo", "--frames", "2", "--interval", "0"},
        "demo: the writer creates " + dir.File("qvtdb-demo.odb") +
            " and writes 2 frames; a second process follows it\n"},
-      {{"--frames", "1", "--interval", "0"}, ""},
-      {{"keep.odb", "--frames", "1", "--interval", "0", "--force"}, ""},
-      {{"fast.odb", "--frames", "600", "--interval", "0"}, ""},
+      {{"demo", "--frames", "1", "--interval", "0"}, ""},
+      {{"demo", "keep.odb", "--frames", "1", "--interval", "0", "--force"}, ""},
+      {{"demo", "fast.odb", "--frames", "600", "--interval", "0"}, ""},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> arguments{"demo"};
-    arguments.insert(arguments.end(), c.first.begin(), c.first.end());
-    const std::string file = c.first[0][0] == '-' ? "qvtdb-demo.odb" : c.first[0];
-    const std::string kind = c.first[1] == "--compressed" ? "compressed" : "plain";
-    const std::string frames = *(std::find(arguments.begin(), arguments.end(), "--frames") + 1);
+    const std::string file = c.first[1][0] == '-' ? "qvtdb-demo.odb" : c.first[1];
+    const std::string kind = c.first[2] == "--compressed" ? "compressed" : "plain";
+    const std::string frames = *(std::find(c.first.begin(), c.first.end(), "--frames") + 1);
     const int count = std::stoi(frames);
-    const std::string out = OutputOf(arguments, kTimeoutMs, dir.Path());
+    const std::string out = OutputOf(c.first, kTimeoutMs, dir.Path());
     // Each frame once, except behind the writer that never pauses.
     for (int frame = 1; frame <= count && count < 600; ++frame) {
       EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
