@@ -51,10 +51,10 @@ inline ChildResult RunEnding(int status, const std::vector<std::string>& argumen
   return EndedWith(status, RunQvtdb(arguments, timeoutMs, cwd));
 }
 
-// The standard output of a run that succeeds with nothing on standard error.
-inline std::string OutputOf(const std::vector<std::string>& arguments, int timeoutMs = 60000,
+// The standard output of a run that ends with status and nothing on standard error.
+inline std::string OutputOf(const std::vector<std::string>& arguments, int status = 0, int timeoutMs = 60000,
                             const std::string& cwd = "") {
-  const ChildResult result = RunEnding(0, arguments, timeoutMs, cwd);
+  const ChildResult result = RunEnding(status, arguments, timeoutMs, cwd);
   EXPECT_EQ(result.err, "") << "qvtdb " << ::testing::PrintToString(arguments);
   return result.out;
 }

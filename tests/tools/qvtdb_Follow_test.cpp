@@ -44,7 +44,7 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
     const std::string kind = c.first[2] == "--compressed" ? "compressed" : "plain";
     const std::string frames = *(std::find(c.first.begin(), c.first.end(), "--frames") + 1);
     const int count = std::stoi(frames);
-    const std::string out = OutputOf(c.first, kTimeoutMs, dir.Path());
+    const std::string out = OutputOf(c.first, 0, kTimeoutMs, dir.Path());
     // Each frame once, except behind the writer that never pauses.
     for (int frame = 1; frame <= count && count < 600; ++frame) {
       EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
@@ -60,7 +60,7 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
              "  double array  " + frames + "\n", c.second}) {
       EXPECT_TRUE(Has(out, part));
     }
-    EXPECT_TRUE(Has(OutputOf({"check", file}, kTimeoutMs, dir.Path()),
+    EXPECT_TRUE(Has(OutputOf({"check", file}, 0, kTimeoutMs, dir.Path()),
                     ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
                         std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
   }
@@ -140,7 +140,7 @@ TEST(Follow, StaleLockIsToldApartAndRemovedByUnlock) {
   WriteBatches(path, false, true, 2);
   std::filesystem::create_directory(lock);
   EXPECT_TRUE(Has(OutputOf({"info", path}), "\ntransaction   " + stale + "\n"));
-  const std::string watch = OutputOf({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000);
+  const std::string watch = OutputOf({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 0, 20000);
   EXPECT_TRUE(Has(watch, "status: in transaction (" + stale + ")\n"));
   EXPECT_TRUE(Has(watch, "idle for 0.3 s; stopping"));
   {
