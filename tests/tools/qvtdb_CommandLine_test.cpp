@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qvt_QvtdbRunner.h"
@@ -24,12 +25,6 @@ TEST(CommandLine, HelpListsEverySubcommand) {
   EXPECT_FALSE(Has(help, "demo-reader")) << "the demo's own process stays out of the help";
 }
 
-struct Failure {
-  std::vector<std::string> arguments;
-  int status;
-  std::string message;  // after "qvtdb: "; empty: the command-line parser's own text
-};
-
 TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
   ScratchDir dir;
   const std::string s = WriteSampleDatabase(dir.File("sample.odb"), false).path;
@@ -42,7 +37,8 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
   const std::string missing = dir.File("missing.odb"), target = dir.File("target.cdb");
   const std::string nowhere = dir.File("no/such/folder/target.cdb"), sameFile = dir.Path() + "/./sample.odb";
   const std::string exists = " exists; add --force to overwrite it";
-  const std::vector<Failure> cases = {
+  // Arguments, status, and the message after "qvtdb: " (none: the command-line parser's own text).
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
       {{}, 2, ""},
       {{"info"}, 2, ""},
       {{"dump", s, "4", "--format", "xml"}, 2, ""},
@@ -68,15 +64,12 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
        1,
        "a writer is changing " + busy + " now (its transaction lock exists); try again when it has finished"},
   };
-  for (const Failure& c : cases) {
-    SCOPED_TRACE(c.arguments.empty() ? "no arguments" : c.arguments[0] + " " + c.message);
-    const ChildResult result = RunEnding(c.status, c.arguments);
+  for (const auto& [arguments, status, message] : cases) {
+    SCOPED_TRACE("qvtdb " + ::testing::PrintToString(arguments));
+    const ChildResult result = RunEnding(status, arguments);
     EXPECT_EQ(result.out, "");
-    if (c.message.empty()) {
-      EXPECT_NE(result.err, "");
-    } else {
-      EXPECT_EQ(result.err, "qvtdb: " + c.message + "\n");
-    }
+    EXPECT_NE(result.err, "");
+    EXPECT_EQ(result.err, message.empty() ? result.err : "qvtdb: " + message + "\n");
   }
   EXPECT_EQ(ReadAll(keep), precious);
   EXPECT_EQ(ReadAll(s), sample);
