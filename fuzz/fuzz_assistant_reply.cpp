@@ -9,9 +9,7 @@
 #include "qvt_FuzzRead.h"
 #include "qvt_RemoteTestSupport.h"
 
-namespace {
-const std::string g_Reply = qvt_fuzz::ScratchPath("reply.bin");
-}  // namespace
+static const std::string g_Reply = qvt_fuzz::ScratchPath("reply.bin");
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static qvt_test::RemoteEnvironment remote;

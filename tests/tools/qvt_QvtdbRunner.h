@@ -32,12 +32,6 @@ inline std::function<int()> QvtdbProcess(const std::vector<std::string>& argumen
   };
 }
 
-// A run longer than timeoutMs is killed and reported as timed out.
-inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeoutMs = 60000,
-                            const std::string& cwd = "") {
-  return ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs);
-}
-
 // Expects a run that ended by itself (no signal, no timeout) with status.
 inline ChildResult EndedWith(int status, ChildResult r) {
   EXPECT_TRUE(r.exited && !r.timedOut && r.exitCode == status)
@@ -45,10 +39,11 @@ inline ChildResult EndedWith(int status, ChildResult r) {
   return r;
 }
 
+// Runs qvtdb, killed after timeoutMs, and expects it to end by itself with status.
 inline ChildResult RunEnding(int status, const std::vector<std::string>& arguments, int timeoutMs = 60000,
                              const std::string& cwd = "") {
   SCOPED_TRACE("qvtdb " + ::testing::PrintToString(arguments));
-  return EndedWith(status, RunQvtdb(arguments, timeoutMs, cwd));
+  return EndedWith(status, ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs));
 }
 
 // The standard output of a run that ends with status and nothing on standard error.

@@ -64,7 +64,7 @@ TEST(Check, DamageAnywhereNeverCrashesOrHangs) {
     for (int i = 0; i < flips; ++i)
       bytes[random() % bytes.size()] ^= static_cast<unsigned char>(1 + random() % 255);
     WriteAll(path, bytes);
-    const ChildResult result = RunQvtdb({"check", path});
+    const ChildResult result = ChildProcess(QvtdbProcess({"check", path})).Wait(60000);
     ASSERT_TRUE(result.exited && !result.timedOut && (result.exitCode == 0 || result.exitCode == 1))
         << "seed " << seed << ", run " << run << ": signal " << result.signal << " status " << result.exitCode
         << "\n" + result.out + result.err;
