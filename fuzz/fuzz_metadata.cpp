@@ -1,5 +1,4 @@
-// Target: one metadata record (a table class); every string reference reads
-// as a name made from the reference itself.
+// Target: one table class's metadata record; each string reference reads as a name made of its own bytes.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,5 +1,4 @@
-// Writes the fuzz targets' seed corpora, one sub-folder each, from the tool
-// tests' sample database.
+// Writes the fuzz targets' seed corpora, a folder each, from the tool tests' sample database.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

@@ -1,5 +1,4 @@
-// qvtdb check on the damaged corpus and on seeded random damage: each problem
-// named, their count, status 1, never a crash or a hang.
+// qvtdb check on the damaged corpus and on random damage: each problem named and counted, never a crash.
 #include <algorithm>
 #include <fstream>
 #include <random>

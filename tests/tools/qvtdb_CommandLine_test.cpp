@@ -1,6 +1,5 @@
-// qvtdb's help, and its failures: one line on standard error, status 2 for bad
-// usage and 1 for a refusal or the library's message; a refused conversion
-// leaves no target behind.
+// qvtdb's help and failures: one line on standard error, status 2 for bad usage, 1 for a refusal or the
+// library's message; a refused conversion leaves no target behind.
 #include <unistd.h>
 
 #include <string>

@@ -22,9 +22,8 @@ namespace {
 
 constexpr int kTimeoutMs = 120000;
 
-// The reader may open the file at any moment of the writer's run, and what it
-// finds then counts as seen. A writer that never pauses outruns its reader,
-// and 600 frames take the linkage into a second block.
+// What the reader finds at opening, at any moment of the writer's run, counts as seen. A writer that never
+// pauses outruns its reader, and 600 frames take the linkage into a second block.
 TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
   ScratchDir dir;
   WriteAll(dir.File("keep.odb"), {'k', 'e', 'e', 'p'});
@@ -78,9 +77,8 @@ int WriteBatchesOnCue(const std::string& path, int batches) {
   return 0;
 }
 
-// Each batch is seen before the next is written. By URL watch is then
-// interrupted; by path a database created again under the same name is taken
-// up before its rows come, and watch stops when idle.
+// Each batch is seen before the next is written. By URL watch is then interrupted; by path a database
+// created again under the same name is taken up before its rows come, and watch stops when idle.
 TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
   RemoteEnvironment remote;
   ScratchDir dir;

@@ -1,5 +1,4 @@
-// qvtdb info, ls, classes, locate and dump on a sample database holding one
-// object of every kind: the exact text they print.
+// qvtdb info, ls, classes, locate and dump on a sample with one object of every kind: their exact text.
 #include <string>
 #include <vector>
 
