@@ -59,8 +59,7 @@ TEST(Check, DamageAnywhereNeverCrashesOrHangs) {
   std::mt19937 random(seed);
   for (int run = 0; run < 75; ++run) {
     auto bytes = run % 3 == 2 ? packed : plain;
-    const int flips = 1 + static_cast<int>(random() % 4);
-    for (int i = 0; i < flips; ++i)
+    for (int i = 0, flips = 1 + static_cast<int>(random() % 4); i < flips; ++i)
       bytes[random() % bytes.size()] ^= static_cast<unsigned char>(1 + random() % 255);
     WriteAll(path, bytes);
     const ChildResult result = ChildProcess(QvtdbProcess({"check", path})).Wait(60000);
