@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   BytesStream stream;
   stream.Bytes().assign(data, data + size);
   try {
-    qvt_TableMetadata metadata(stream, 1);
-    (void)metadata.PresentFieldCount();
+    (void)qvt_TableMetadata(stream, 1).PresentFieldCount();
   } catch (const nex_Exception&) {
   }
   return 0;

@@ -65,8 +65,7 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
   }
 }
 
-// The shared batch writer in a child process: "ready" once the database is
-// created, then a line on standard input awaited before each batch and the close.
+// The shared batch writer: "ready" once created, then a line awaited on standard input before each step.
 int WriteBatchesOnCue(const std::string& path, int batches) {
   WriteBatches(path, false, true, batches, [](int done) {
     if (done == 0) std::printf("ready\n");
