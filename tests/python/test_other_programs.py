@@ -54,10 +54,8 @@ def check_table(table, head):
         assert set(row) == {k for k, v in entry["values"].items() if v is not None}
         for name, value in entry["values"].items():
             kind, cell = table.fields[name], columns[name][entry["row"]]
-            if value is None:
-                assert ABSENT.get(kind, lambda c: c is np.ma.masked)(cell), (name, entry["row"])
-            else:
-                assert same(kind, row[name], value) and same(kind, cell, value), (name, entry["row"])
+            assert (ABSENT.get(kind, lambda c: c is np.ma.masked)(cell) if value is None
+                    else same(kind, row[name], value) and same(kind, cell, value)), (name, entry["row"])
 
 
 def check_array(array, head):

@@ -17,8 +17,7 @@ TEST(Inspect, EveryCommandPrintsExactly) {
     arguments.insert(arguments.begin() + 1, sample.path);
     return OutputOf(arguments);
   };
-  const std::string t = std::to_string(sample.table);
-  const std::string header = "row,d,f,h,i,s\n";
+  const std::string t = std::to_string(sample.table), header = "row,d,f,h,i,s\n";
   const std::string row[] = {"0,1,0,6,-7,zero\n", "1,0.5,0.1,6,3,one\n", "2,0.3333333333333333,0.2,6,13,\n",
                              "3,0.25,0.3,6,23,\"he said \"\"hi\"\", then\nleft\"\n", "4,0.2,,6,33,four\n"};
   const std::string json =
