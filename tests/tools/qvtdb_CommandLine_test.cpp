@@ -35,7 +35,6 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
   ASSERT_EQ(::mkdir(dir.File("busy.lsm").c_str(), 0755), 0);  // a writer's transaction lock
   const std::string missing = dir.File("missing.odb"), target = dir.File("target.cdb");
   const std::string nowhere = dir.File("no/such/folder/target.cdb"), sameFile = dir.Path() + "/./sample.odb";
-  const std::string exists = " exists; add --force to overwrite it";
   // Arguments, status, and the message after "qvtdb: " (none: the command-line parser's own text).
   const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
       {{}, 2, ""},
@@ -56,8 +55,8 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
       {{"compress", s, nowhere},
        1,
        "***ERROR: open failed for file " + nowhere + ".qvtdb-partial: No such file or directory"},
-      {{"compress", s, keep}, 1, keep + exists},
-      {{"demo", keep, "--frames", "1"}, 1, keep + exists},
+      {{"compress", s, keep}, 1, keep + " exists; add --force to overwrite it"},
+      {{"demo", keep, "--frames", "1"}, 1, keep + " exists; add --force to overwrite it"},
       {{"decompress", s, sameFile, "--force"}, 1, "source and target are the same file: " + sameFile},
       {{"compress", busy, target},
        1,
