@@ -31,8 +31,7 @@ def test_numbers_round_trip_bit_for_bit(tmp_path, kind, fields, compressed):
     with qvt.open(path) as db:
         array = db[handle]
         got = array.read()
-        assert got.dtype == values.dtype and got.shape == values.shape
-        assert got.tobytes() == values.tobytes()
+        assert (got.dtype, got.shape, got.tobytes()) == (values.dtype, values.shape, values.tobytes())
         assert array.read(1, 2).tobytes() == values[1:3].tobytes()
         assert array.read(len(values) - 1, 99).tobytes() == values[-1:].tobytes()
         assert array.read(len(values)).shape == (0, fields)
