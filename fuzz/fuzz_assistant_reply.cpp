@@ -1,8 +1,5 @@
-// Target: the assistant's replies as a remote file parses them. A fake
-// assistant (a shell script on PATH under the assistant's name) sends the
-// fuzzer's bytes as its whole answer and ends, so that the library meets
-// the end of the replies and a closed request pipe; the database is opened
-// through the URL and read whole.
+// Target: the assistant's replies. A fake assistant sends the input as its
+// whole answer and ends, so the library also meets a closed request pipe.
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +9,7 @@
 #include "qvt_FuzzRead.h"
 #include "qvt_RemoteTestSupport.h"
 
-namespace {
-const std::string g_Reply = qvt_fuzz::ScratchPath("reply.bin");
-}  // namespace
+static const std::string g_Reply = qvt_fuzz::ScratchPath("reply.bin");
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static qvt_test::RemoteEnvironment remote;

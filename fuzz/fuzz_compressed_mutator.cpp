@@ -1,8 +1,5 @@
-// Target: a compressed database file whose decoded bytes the fuzzer mutates;
-// built with fuzz_open.cpp, which reads each input whole. The custom mutator
-// decodes the input through the library, mutates the plain bytes and
-// encodes them again, so that the mutations reach the database layer
-// behind the container instead of breaking its streams.
+// Target: a compressed file read by fuzz_open.cpp, mutated decoded and encoded
+// again so that mutations reach the database behind the container's streams.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,21 +13,16 @@
 extern "C" __attribute__((weak)) std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size,
                                                               std::size_t maxSize);
 
-namespace {
-
-// Converts the file at from into a new file at to (compressed or plain).
-void Convert(const std::string& from, const std::string& to, bool compress) {
+static void Convert(const std::string& from, const std::string& to, bool compress) {
   qvt_File source = qvt_File::Open(from.c_str(), 0, true);
   qvt_File target = compress ? qvt_File::CreateCompressed(to.c_str()) : qvt_File::Open(to.c_str(), 2, false);
   target.Copy(source);
 }
 
-}  // namespace
-
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize,
                                                unsigned int) {
-  static const std::string packed = qvt_fuzz::ScratchPath("packed.odb");
-  static const std::string plain = qvt_fuzz::ScratchPath("plain.odb");
+  static const std::string packed = qvt_fuzz::ScratchPath("packed.odb"),
+                           plain = qvt_fuzz::ScratchPath("plain.odb");
   try {
     qvt_test::WriteAll(packed, {data, data + size});
     Convert(packed, plain, false);

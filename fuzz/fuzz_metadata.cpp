@@ -1,5 +1,4 @@
-// Target: one metadata record (a table class) read from arbitrary bytes.
-// Every string reference reads as a name made from the reference itself.
+// Target: one table class's metadata record; each string reference reads as a name made of its own bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -9,19 +8,15 @@
 
 namespace {
 
-class AnyNamePool : public qvt_test::MemoryStringPool {
- public:
+struct AnyNamePool : qvt_test::MemoryStringPool {
   void InternalizeStrings(const char* external, cow_String* strings, int count) override {
     for (int i = 0; i < count; ++i) strings[i] = cow_String(external + 8 * i, 2);
   }
 };
 
-class BytesStream : public qvt_test::MemoryIOS {
- public:
-  qvt_StringManager& StringManager() override { return m_Names; }
-
- private:
-  AnyNamePool m_Names;
+struct BytesStream : qvt_test::MemoryIOS {
+  qvt_StringManager& StringManager() override { return names; }
+  AnyNamePool names;
 };
 
 }  // namespace
@@ -30,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   BytesStream stream;
   stream.Bytes().assign(data, data + size);
   try {
-    qvt_TableMetadata metadata(stream, 1);
-    (void)metadata.PresentFieldCount();
+    (void)qvt_TableMetadata(stream, 1).PresentFieldCount();
   } catch (const nex_Exception&) {
   }
   return 0;

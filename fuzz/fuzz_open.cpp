@@ -1,6 +1,4 @@
-// Target: a database file of arbitrary bytes, opened and read whole. Built
-// twice, with plain and with compressed seed files, and a third time with
-// the compressed mutator.
+// Target: a database file opened and read whole (plain, compressed, mutated).
 #include <cstddef>
 #include <cstdint>
 

@@ -1,6 +1,5 @@
-// A main for the fuzz targets in a normal build: runs every file named on
-// the command line (or inside a folder named there) through the target
-// once, so that the inputs pinned after a fault stay mended.
+// The fuzz targets' main in a normal build: each file named, or in a folder
+// named, through the target once, so that pinned inputs stay mended.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,19 +12,16 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 
 int main(int argc, char** argv) {
   if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
-  int count = 0;
-  const auto replay = [&count](const std::filesystem::path& file) {
-    const std::vector<std::uint8_t> bytes = qvt_test::ReadAll(file.string());
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-    ++count;
-  };
+  std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    if (!std::filesystem::is_directory(argv[i])) {
-      replay(argv[i]);
-    } else {
-      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) replay(entry.path());
-    }
+    std::error_code notFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(argv[i], notFolder)) inputs.push_back(entry);
+    if (notFolder) inputs.push_back(argv[i]);
   }
-  std::printf("%d inputs replayed\n", count);
-  return count > 0 ? 0 : 1;
+  for (const std::filesystem::path& input : inputs) {
+    const std::vector<std::uint8_t> bytes = qvt_test::ReadAll(input.string());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  }
+  std::printf("%zu inputs replayed\n", inputs.size());
+  return inputs.empty() ? 1 : 0;
 }

@@ -1,7 +1,4 @@
-// Writes the seed corpora of the fuzz targets into the folder named by the
-// first argument, one sub-folder per corpus, from the sample database the
-// tool tests make: plain and compressed files, the metadata records of the
-// plain one, and an assistant's replies serving it.
+// Writes the fuzz targets' seed corpora, a folder each, from the tool tests' sample database.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -33,17 +30,14 @@ int main(int argc, char** argv) {
   fs::copy_file(out / "open_compressed" / "sample.odb", out / "compressed_mutator" / "sample.odb",
                 fs::copy_options::overwrite_existing);
 
-  // Each record of the metadata pool (the space of handle 3) on its own,
-  // from its length word on.
+  // Each record of the metadata pool (handle 3) on its own, from its length word on.
   qvt_Database db = qvt_Database::Open(qvt_File::Open(plain.c_str(), 0, true), "");
   const std::vector<unsigned char> pool = qvt_test::SpaceBytes(db, 3);
-  for (std::size_t at = 4, n = 0; at + 4 <= pool.size(); ++n) {
-    const std::size_t length = qvt_test::BE32(pool, at);
+  for (std::size_t at = 4, n = 0, length; at + 4 <= pool.size(); at += length, ++n) {
+    length = qvt_test::BE32(pool, at);
     if (length == 0 || at + length > pool.size()) break;
     qvt_test::WriteAll((out / "metadata" / ("record" + std::to_string(n))).string(),
-                       std::vector<unsigned char>(pool.begin() + static_cast<long>(at),
-                                                  pool.begin() + static_cast<long>(at + length)));
-    at += length;
+                       {pool.data() + at, pool.data() + at + length});
   }
 
   // The handshake, the size reply, then page 0 as often as it is asked for.

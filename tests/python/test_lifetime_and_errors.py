@@ -1,4 +1,4 @@
-"""Objects and their database in any order, never a crash; the library's
+"""Objects and their database closed in any order, never a crash; the library's
 failures as Python exceptions carrying its messages."""
 import gc
 import os
@@ -13,8 +13,7 @@ CORPUS = os.path.join(os.path.dirname(__file__), "..", "corpus")
 
 @pytest.fixture
 def made(tmp_path):
-    """A database written by a process that left its writer and objects open
-    at exit, never flushed by hand: closing at exit flushes them."""
+    """Written by a process that leaves its writer and objects open: exit flushes them."""
     path = str(tmp_path / "l.odb")
     script = ("import qvt\ndb = qvt.create(%r, 'LT', 'exit')\ndb.define_class('c', {'n': 'int'})\n"
               "t = db.create_table('c')\nt.append({'n': 5})\na = db.create_array('int')\na.append([4])\n"

@@ -1,10 +1,6 @@
-"""Python beside the other programs. Every object of databases written by
-the tool tests' sample writer (C++) and by this module reads the same through
-Python, from the file and through the file assistant, as through `qvtdb dump
---format json`, and the object list is that of `qvtdb ls`. A Python reader
-follows a writer process through file_status() and snap(): the plotting
-example follows the qvtdb demo frame by frame and prints each frame as the
-finished file holds it."""
+"""Python beside the other programs: databases written in C++ and in Python
+read as `qvtdb ls` and `qvtdb dump` show them, and the plotting example
+follows the qvtdb demo frame by frame."""
 import json
 import math
 import os
@@ -15,25 +11,17 @@ import numpy as np
 import pytest
 import qvt
 
-# The programs run beside Python (ctest names them in the environment).
-QVTDB = os.environ.get("QVTDB", "")
-BATCH_WRITER = os.environ.get("QVT_BATCH_WRITER", "")
+QVTDB, BATCH_WRITER = os.environ.get("QVTDB", ""), os.environ.get("QVT_BATCH_WRITER", "")  # set by ctest
 
 
 def run(*command):
-    """Runs a program; its standard output, or the test fails with its error."""
     done = subprocess.run([str(c) for c in command], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, f"{command} failed: {done.stderr}"
     return done.stdout
 
 
-def dump(path, handle):
-    return json.loads(run(QVTDB, "dump", "--format", "json", path, handle))
-
-
 def write_python(path, compressed):
-    """Every kind of object and value, absent fields and odd texts included
-    (finite numbers only: the JSON dump writes NaN and infinities as null)."""
+    """Every kind of object and value; finite numbers only, as JSON has no NaN."""
     with qvt.create(path, "PYW", "written from Python", compressed=compressed) as db:
         db.define_class("mixed", {"i": "int", "h": "handle", "f": "float", "d": "double", "s": "string"})
         table = db.create_table("mixed")
@@ -48,10 +36,6 @@ def write_python(path, compressed):
         for kind, value in (("int", -5), ("handle", 4), ("float", 1.5), ("double", -0.25), ("string", "pooled"),
                             ("fixed string", "fixed")):
             stream.write(kind, 3, value)
-
-
-def write_sample(path, compressed):
-    run(BATCH_WRITER, path, "compressed" if compressed else "plain", "sample")
 
 
 def same(kind, python, json_value):
@@ -70,10 +54,8 @@ def check_table(table, head):
         assert set(row) == {k for k, v in entry["values"].items() if v is not None}
         for name, value in entry["values"].items():
             kind, cell = table.fields[name], columns[name][entry["row"]]
-            if value is None:
-                assert ABSENT.get(kind, lambda c: c is np.ma.masked)(cell), (name, entry["row"])
-            else:
-                assert same(kind, row[name], value) and same(kind, cell, value), (name, entry["row"])
+            assert (ABSENT.get(kind, lambda c: c is np.ma.masked)(cell) if value is None
+                    else same(kind, row[name], value) and same(kind, cell, value)), (name, entry["row"])
 
 
 def check_array(array, head):
@@ -101,7 +83,9 @@ CHECKS = {"table": check_table, "tagged stream": check_stream, "space": check_sp
 
 
 @pytest.mark.parametrize("compressed", [False, True], ids=["plain", "compressed"])
-@pytest.mark.parametrize("write", [write_sample, write_python], ids=["sample", "python"])
+@pytest.mark.parametrize("write", [  # the tool tests' sample database, or write_python's
+    lambda path, compressed: run(BATCH_WRITER, path, "compressed" if compressed else "plain", "sample"),
+    write_python], ids=["sample", "python"])
 def test_every_object_reads_as_qvtdb_lists_and_dumps_it(tmp_path, write, compressed):
     path = str(tmp_path / "db.odb")
     write(path, compressed)
@@ -112,7 +96,8 @@ def test_every_object_reads_as_qvtdb_lists_and_dumps_it(tmp_path, write, compres
         with qvt.open(name) as db:
             assert db.objects() == [(h, "space" if k == "other" else k) for h, k in listed]
             for handle, kind in db.objects():
-                CHECKS.get(kind, check_array)(db[handle], dump(path, handle))
+                head = json.loads(run(QVTDB, "dump", "--format", "json", path, handle))
+                CHECKS.get(kind, check_array)(db[handle], head)
 
 
 def test_the_plotting_example_follows_the_demo(tmp_path):

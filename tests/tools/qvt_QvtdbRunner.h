@@ -1,5 +1,4 @@
-// Runs the qvtdb program as a separate process and collects what it wrote
-// and how it ended, for the tests of the tool; and a few helpers on its text.
+// qvtdb run as a child process for the tool's tests, and helpers on its text.
 #ifndef QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 #define QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 
@@ -16,36 +15,43 @@
 
 namespace qvt_test {
 
-// Exit status of a qvtdb built with the sanitizers when they find a fault,
-// so that it never passes for status 1, "a problem found".
-constexpr int kSanitizerExit = 86;
-
-// The body of a child process that becomes qvtdb with arguments, in the
-// folder cwd when it is not empty.
+// A child body that becomes the qvtdb built beside these tests, in cwd when given.
 inline std::function<int()> QvtdbProcess(const std::vector<std::string>& arguments,
                                          const std::string& cwd = "") {
-  const std::string binary = QVTDB_BINARY;  // the program the build made beside these tests
-  return [binary, arguments, cwd]() {
+  return [arguments, cwd]() {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) return 126;
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-      const char* old = std::getenv(name);
-      const std::string options = (old && *old ? std::string(old) + ":" : std::string()) +
-                                  "exitcode=" + std::to_string(kSanitizerExit);
-      ::setenv(name, options.c_str(), 1);
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {  // a finding must not pass for status 1
+      const std::string old = std::getenv(name) ? std::getenv(name) : "";
+      ::setenv(name, (old + (old.empty() ? "" : ":") + "exitcode=86").c_str(), 1);
     }
     std::vector<char*> argv{const_cast<char*>("qvtdb")};
     for (const std::string& word : arguments) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    ::execv(binary.c_str(), argv.data());
+    ::execv(QVTDB_BINARY, argv.data());
     return 127;
   };
 }
 
-// Runs qvtdb with arguments; a run longer than timeoutMs is killed and
-// reported as timed out.
-inline ChildResult RunQvtdb(const std::vector<std::string>& arguments, int timeoutMs = 60000,
+// Expects a run that ended by itself (no signal, no timeout) with status.
+inline ChildResult EndedWith(int status, ChildResult r) {
+  EXPECT_TRUE(r.exited && !r.timedOut && r.exitCode == status)
+      << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
+  return r;
+}
+
+// Runs qvtdb, killed after timeoutMs, and expects it to end by itself with status.
+inline ChildResult RunEnding(int status, const std::vector<std::string>& arguments, int timeoutMs = 60000,
+                             const std::string& cwd = "") {
+  SCOPED_TRACE("qvtdb " + ::testing::PrintToString(arguments));
+  return EndedWith(status, ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs));
+}
+
+// The standard output of a run that ends with status and nothing on standard error.
+inline std::string OutputOf(const std::vector<std::string>& arguments, int status = 0, int timeoutMs = 60000,
                             const std::string& cwd = "") {
-  return ChildProcess(QvtdbProcess(arguments, cwd)).Wait(timeoutMs);
+  const ChildResult result = RunEnding(status, arguments, timeoutMs, cwd);
+  EXPECT_EQ(result.err, "") << "qvtdb " << ::testing::PrintToString(arguments);
+  return result.out;
 }
 
 // Whether text holds part; a failure shows the whole text.
@@ -65,14 +71,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// A run that ended by itself (no signal, no timeout) with this status.
-inline ::testing::AssertionResult Ended(const ChildResult& r, int status) {
-  if (r.exited && !r.timedOut && r.exitCode == status) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "signal " << r.signal << ", status " << r.exitCode << "\nstdout:\n"
-                                       << r.out << "\nstderr:\n"
-                                       << r.err;
 }
 
 }  // namespace qvt_test

@@ -1,9 +1,9 @@
-// qvtdb as a process: help lists every subcommand, and every failure is one
-// line on standard error with its status: 2 for bad usage, 1 for a refusal
-// or the library's message. A refused conversion leaves no target behind.
+// qvtdb's help and failures: one line on standard error, status 2 for bad usage, 1 for a refusal or the
+// library's message; a refused conversion leaves no target behind.
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qvt_QvtdbRunner.h"
@@ -16,37 +16,27 @@ namespace qvt_test {
 namespace {
 
 TEST(CommandLine, HelpListsEverySubcommand) {
-  const ChildResult result = RunQvtdb({"--help"});
-  EXPECT_TRUE(Ended(result, 0));
+  const std::string help = OutputOf({"--help"});
   for (const char* name : {"info", "ls", "classes", "dump", "locate", "unlock", "check", "compress",
                            "decompress", "watch", "demo"}) {
-    EXPECT_TRUE(Has(result.out, "\n  " + std::string(name) + " ")) << name;
+    EXPECT_TRUE(Has(help, "\n  " + std::string(name) + " ")) << name;
   }
-  EXPECT_FALSE(Has(result.out, "demo-reader")) << "the demo's own process stays out of the help";
-  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(Has(help, "demo-reader")) << "the demo's own process stays out of the help";
 }
-
-struct Failure {
-  std::vector<std::string> arguments;
-  int status;
-  std::string message;  // after "qvtdb: "; empty: the command-line parser's own text
-};
 
 TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
   ScratchDir dir;
   const std::string s = WriteSampleDatabase(dir.File("sample.odb"), false).path;
-  const std::vector<unsigned char> sample = ReadAll(s);
-  WriteAll(dir.File("notes.txt"), std::vector<unsigned char>(3000, 'x'));
-  const std::vector<unsigned char> precious{'k', 'e', 'e', 'p'};
-  WriteAll(dir.File("keep.odb"), precious);
-  WriteAll(dir.File("busy.odb"), sample);
+  const std::vector<unsigned char> sample = ReadAll(s), precious{'k', 'e', 'e', 'p'};
+  const std::string notes = dir.File("notes.txt"), keep = dir.File("keep.odb"), busy = dir.File("busy.odb");
+  WriteAll(notes, std::vector<unsigned char>(3000, 'x'));
+  WriteAll(keep, precious);
+  WriteAll(busy, sample);
   ASSERT_EQ(::mkdir(dir.File("busy.lsm").c_str(), 0755), 0);  // a writer's transaction lock
-  const std::string missing = dir.File("missing.odb");
-  const std::string target = dir.File("target.cdb");
-  const std::string nowhere = dir.File("no/such/folder/target.cdb");
-  const std::string sameFile = dir.Path() + "/./sample.odb";
-  const std::string exists = " exists; add --force to overwrite it";
-  const std::vector<Failure> cases = {
+  const std::string missing = dir.File("missing.odb"), target = dir.File("target.cdb");
+  const std::string nowhere = dir.File("no/such/folder/target.cdb"), sameFile = dir.Path() + "/./sample.odb";
+  // Arguments, status, and the message after "qvtdb: " (none: the command-line parser's own text).
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
       {{}, 2, ""},
       {{"info"}, 2, ""},
       {{"dump", s, "4", "--format", "xml"}, 2, ""},
@@ -61,32 +51,25 @@ TEST(CommandLine, FailuresAreOneLineWithTheirStatus) {
       // The library's messages pass through one path; the library's tests hold their texts.
       {{"info", missing}, 1, "*** ERROR: No such file: " + missing + "."},
       {{"compress", missing, target}, 1, "*** ERROR: No such file: " + missing + "."},
-      {{"compress", dir.File("notes.txt"), target},
-       1,
-       "***ERROR: \"" + dir.File("notes.txt") + "\"  is not an KELVOR database file."},
+      {{"compress", notes, target}, 1, "***ERROR: \"" + notes + "\"  is not an KELVOR database file."},
       {{"compress", s, nowhere},
        1,
        "***ERROR: open failed for file " + nowhere + ".qvtdb-partial: No such file or directory"},
-      {{"compress", s, dir.File("keep.odb")}, 1, dir.File("keep.odb") + exists},
-      {{"demo", dir.File("keep.odb"), "--frames", "1"}, 1, dir.File("keep.odb") + exists},
+      {{"compress", s, keep}, 1, keep + " exists; add --force to overwrite it"},
+      {{"demo", keep, "--frames", "1"}, 1, keep + " exists; add --force to overwrite it"},
       {{"decompress", s, sameFile, "--force"}, 1, "source and target are the same file: " + sameFile},
-      {{"compress", dir.File("busy.odb"), target},
+      {{"compress", busy, target},
        1,
-       "a writer is changing " + dir.File("busy.odb") +
-           " now (its transaction lock exists); try again when it has finished"},
+       "a writer is changing " + busy + " now (its transaction lock exists); try again when it has finished"},
   };
-  for (const Failure& c : cases) {
-    const ChildResult result = RunQvtdb(c.arguments);
-    SCOPED_TRACE(c.arguments.empty() ? "no arguments" : c.arguments[0] + " " + c.message);
-    EXPECT_TRUE(Ended(result, c.status));
+  for (const auto& [arguments, status, message] : cases) {
+    SCOPED_TRACE("qvtdb " + ::testing::PrintToString(arguments));
+    const ChildResult result = RunEnding(status, arguments);
     EXPECT_EQ(result.out, "");
-    if (c.message.empty()) {
-      EXPECT_NE(result.err, "");
-    } else {
-      EXPECT_EQ(result.err, "qvtdb: " + c.message + "\n");
-    }
+    EXPECT_NE(result.err, "");
+    EXPECT_EQ(result.err, message.empty() ? result.err : "qvtdb: " + message + "\n");
   }
-  EXPECT_EQ(ReadAll(dir.File("keep.odb")), precious);
+  EXPECT_EQ(ReadAll(keep), precious);
   EXPECT_EQ(ReadAll(s), sample);
   for (const std::string& path : {target, target + ".qvtdb-partial", nowhere}) {
     EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;

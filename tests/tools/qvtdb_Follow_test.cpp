@@ -1,8 +1,5 @@
-// qvtdb demo, watch and unlock as processes beside a writer: the demo runs
-// to its end with every frame followed once, and the file it leaves checks;
-// watch reports each refresh, a re-created file, and stops when idle or
-// interrupted; a transaction lock left by a dead writer is told from a live
-// writer's and only then removed.
+// qvtdb demo, watch and unlock beside a writer process: every frame followed
+// once, each refresh reported, and a dead writer's lock told from a live one's.
 #include <signal.h>
 
 #include <algorithm>
@@ -25,39 +22,29 @@ namespace {
 
 constexpr int kTimeoutMs = 120000;
 
-// Each run in a scratch folder: the file is the first argument unless that
-// is an option. The reader may open the file at any moment of the writer's
-// run (early, or when it is all over): whatever it finds at opening counts
-// as seen. A writer that never pauses gets ahead of the reader between its
-// refresh and its look at the file; with 600 frames the linkage also spans
-// two blocks.
+// What the reader finds at opening, at any moment of the writer's run, counts as seen. A writer that never
+// pauses outruns its reader, and 600 frames take the linkage into a second block.
 TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
   ScratchDir dir;
   WriteAll(dir.File("keep.odb"), {'k', 'e', 'e', 'p'});
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"run.odb", "--frames", "5", "--interval", "100"}, "reader: refresh 1, flush count "},
-      {{"run.cdb", "--compressed", "--frames", "4", "--interval", "30"}, ""},
+      {{"demo", "run.odb", "--frames", "5", "--interval", "100"}, "reader: refresh 1, flush count "},
+      {{"demo", "run.cdb", "--compressed", "--frames", "4", "--interval", "30"}, ""},
       // Without a file: in the current folder, saying where, and simply written again.
-      {{"--frames", "2", "--interval", "0"},
+      {{"demo", "--frames", "2", "--interval", "0"},
        "demo: the writer creates " + dir.File("qvtdb-demo.odb") +
            " and writes 2 frames; a second process follows it\n"},
-      {{"--frames", "1", "--interval", "0"}, ""},
-      {{"keep.odb", "--frames", "1", "--interval", "0", "--force"}, ""},
-      {{"fast.odb", "--frames", "600", "--interval", "0"}, ""},
+      {{"demo", "--frames", "1", "--interval", "0"}, ""},
+      {{"demo", "keep.odb", "--frames", "1", "--interval", "0", "--force"}, ""},
+      {{"demo", "fast.odb", "--frames", "600", "--interval", "0"}, ""},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> arguments{"demo"};
-    arguments.insert(arguments.end(), c.first.begin(), c.first.end());
-    const std::string file = c.first[0][0] == '-' ? "qvtdb-demo.odb" : c.first[0];
-    const std::string kind = c.first[1] == "--compressed" ? "compressed" : "plain";
-    const std::string frames = *(std::find(arguments.begin(), arguments.end(), "--frames") + 1);
+    const std::string file = c.first[1][0] == '-' ? "qvtdb-demo.odb" : c.first[1];
+    const std::string kind = c.first[2] == "--compressed" ? "compressed" : "plain";
+    const std::string frames = *(std::find(c.first.begin(), c.first.end(), "--frames") + 1);
     const int count = std::stoi(frames);
-    const ChildResult result = RunQvtdb(arguments, kTimeoutMs, dir.Path());
-    const std::string& out = result.out;
-    EXPECT_TRUE(Ended(result, 0));
-    EXPECT_EQ(result.err, "");
-    // Each frame once (not checked of the writer that never pauses, whose
-    // reader may take up many frames at opening).
+    const std::string out = OutputOf(c.first, 0, kTimeoutMs, dir.Path());
+    // Each frame once, except behind the writer that never pauses.
     for (int frame = 1; frame <= count && count < 600; ++frame) {
       EXPECT_EQ(Count(out, "writer: frame " + std::to_string(frame) + "/"), 1) << out;
       EXPECT_EQ(Count(out, "          frame " + std::to_string(frame) + "  t="), 1) << frame << "\n" << out;
@@ -72,16 +59,13 @@ TEST(Follow, DemoRunsToTheEndWithEveryFrameFollowedOnce) {
              "  double array  " + frames + "\n", c.second}) {
       EXPECT_TRUE(Has(out, part));
     }
-    const ChildResult check = RunQvtdb({"check", file}, kTimeoutMs, dir.Path());
-    EXPECT_TRUE(Ended(check, 0));
-    EXPECT_TRUE(Has(check.out, ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
-                                   std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
+    EXPECT_TRUE(Has(OutputOf({"check", file}, 0, kTimeoutMs, dir.Path()),
+                    ": sound " + kind + " database, " + std::to_string(count + 6) + " objects (" +
+                        std::to_string(count + 1) + " arrays, 4 tables, 1 tagged stream)"));
   }
 }
 
-// A writer in a child process: the shared batch writer, saying "ready" once
-// it has created the database, then waiting for a line on its standard
-// input before each batch and before it closes.
+// The shared batch writer: "ready" once created, then a line awaited on standard input before each step.
 int WriteBatchesOnCue(const std::string& path, int batches) {
   WriteBatches(path, false, true, batches, [](int done) {
     if (done == 0) std::printf("ready\n");
@@ -92,11 +76,8 @@ int WriteBatchesOnCue(const std::string& path, int batches) {
   return 0;
 }
 
-// The database named by its path and by a URL through the assistant: each
-// batch is seen before the next is written, with its new objects, rows,
-// pooled strings and records. By URL watch is then interrupted; by path a
-// second database under the same name (the old file removed) is taken up
-// before its rows come, and watch stops when idle.
+// Each batch is seen before the next is written. By URL watch is then interrupted; by path a database
+// created again under the same name is taken up before its rows come, and watch stops when idle.
 TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
   RemoteEnvironment remote;
   ScratchDir dir;
@@ -124,8 +105,7 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
       ASSERT_TRUE(second.WriteStdin("go\nclose\n"));
       EXPECT_TRUE(second.Wait(kTimeoutMs).Succeeded());
     }
-    const ChildResult result = watch.Wait(kTimeoutMs);
-    EXPECT_TRUE(Ended(result, 0));
+    const ChildResult result = EndedWith(0, watch.Wait(kTimeoutMs));
     const std::string first = result.out.substr(0, result.out.find("status: re-created\n"));
     const std::string again = result.out.substr(first.size());
     EXPECT_EQ(first.rfind("watching " + file + ": flush count 1, 5 spaces\n", 0), 0u) << first;
@@ -134,10 +114,10 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
     for (const char* line :
          {"table 4 (class batches): +1 row, now 3\n", "new double array 17 (2 per row), 3 rows\n",
           "other 1 (string pool): +32 bytes, now 144\n",
-          "tagged stream 5: +2 records, now 6\n               record of stream 5: int id 2 = 14\n"}) {
+          "tagged stream 5: +2 records, now 6\n               record of stream 5: int id 2 = 14\n",
+          "] refresh: flush count 5\n             no new objects, rows or records\n"}) {
       EXPECT_TRUE(Has(first, line));
     }
-    EXPECT_TRUE(Has(first, "] refresh: flush count 5\n             no new objects, rows or records\n"));
     if (url) {
       EXPECT_TRUE(Has(result.out, "s] interrupted; stopping\n"));
     } else {
@@ -148,41 +128,28 @@ TEST(Follow, WatchReportsEachRefreshAndADatabaseCreatedAgain) {
   }
 }
 
-// info and watch tell a stale lock from a live writer's, watch --until-idle
-// ends while it stays, and unlock removes it only when no writer holds the
-// file.
+// unlock removes a lock only when no writer holds the file.
 TEST(Follow, StaleLockIsToldApartAndRemovedByUnlock) {
   ScratchDir dir;
-  const std::string path = dir.File("run.odb");
-  const std::string lock = dir.File("run.lsm");
+  const std::string path = dir.File("run.odb"), lock = dir.File("run.lsm");
   const std::string stale =
       "stale transaction lock " + lock + ": no writer holds the file (qvtdb unlock removes it)";
   WriteBatches(path, false, true, 2);
   std::filesystem::create_directory(lock);
-  const ChildResult info = RunQvtdb({"info", path});
-  EXPECT_TRUE(Ended(info, 0));
-  EXPECT_TRUE(Has(info.out, "\ntransaction   " + stale + "\n"));
-  const ChildResult watch = RunQvtdb({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 20000);
-  EXPECT_TRUE(Ended(watch, 0));
-  EXPECT_TRUE(Has(watch.out, "status: in transaction (" + stale + ")\n"));
-  EXPECT_TRUE(Has(watch.out, "idle for 0.3 s; stopping"));
+  EXPECT_TRUE(Has(OutputOf({"info", path}), "\ntransaction   " + stale + "\n"));
+  const std::string watch = OutputOf({"watch", path, "--until-idle", "0.3", "--interval", "20"}, 0, 20000);
+  EXPECT_TRUE(Has(watch, "status: in transaction (" + stale + ")\n"));
+  EXPECT_TRUE(Has(watch, "idle for 0.3 s; stopping"));
   {
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, 1, true), "BTCH");
-    const ChildResult live = RunQvtdb({"info", path});
-    EXPECT_TRUE(Ended(live, 0));
-    EXPECT_TRUE(Has(live.out, "\ntransaction   in progress\n"));
-    const ChildResult refused = RunQvtdb({"unlock", path});
-    EXPECT_TRUE(Ended(refused, 1));
-    EXPECT_EQ(refused.err, "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
+    EXPECT_TRUE(Has(OutputOf({"info", path}), "\ntransaction   in progress\n"));
+    EXPECT_EQ(RunEnding(1, {"unlock", path}).err,
+              "qvtdb: a writer holds " + path + "; its transaction lock " + lock + " stays\n");
     EXPECT_TRUE(std::filesystem::exists(lock));
   }
-  const ChildResult unlock = RunQvtdb({"unlock", path});
-  EXPECT_TRUE(Ended(unlock, 0));
-  EXPECT_EQ(unlock.out, path + ": removed the stale transaction lock " + lock + "\n");
+  EXPECT_EQ(OutputOf({"unlock", path}), path + ": removed the stale transaction lock " + lock + "\n");
   EXPECT_FALSE(std::filesystem::exists(lock));
-  const ChildResult again = RunQvtdb({"unlock", path});
-  EXPECT_TRUE(Ended(again, 0));
-  EXPECT_EQ(again.out, path + ": no transaction lock\n");
+  EXPECT_EQ(OutputOf({"unlock", path}), path + ": no transaction lock\n");
 }
 
 }  // namespace
