@@ -1,7 +1,5 @@
-// Damaged linkages and headers: damaged files of tests/corpus, chains of
-// extents that loop in memory, and the decoders that list every problem
-// with the text qvtdb check prints. Every case ends in a clear exception or
-// a sound answer, never a crash or a walk that does not end.
+// Damaged linkages and headers (tests/corpus, loops made in memory, the
+// decoders qvtdb check uses) end in a clear exception or a sound answer.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -28,18 +26,13 @@ namespace {
 
 using DamagedLinkageTest = DatabaseFixture;
 
-// Damaged headers, pools, entries and chains (tests/corpus, the ".odb"
-// files of the "*" lines): each is found at Open, when a space is opened, or
-// when its bytes are read, and a space it does not touch still reads whole.
-// The header's checks run in order: each file is damaged so that an earlier
-// check would answer if it ran later. (Blocks that lie outside the file, and
-// entries that hold no whole file quantity, are refused through the decoders
-// below and qvtdb check's cases.)
+// Each damage is found at Open, at a space's open or at its read, and a space
+// it does not touch reads whole; each file would fail an earlier check if the
+// header's checks ran out of order.
 TEST(DamagedDatabaseCorpusTest, EachDamageIsFoundWhereItIsMet) {
   const std::vector<CorpusFile> files = CorpusFiles(".odb");
   EXPECT_GE(files.size(), 28u);
   for (const CorpusFile& damaged : files) {
-    // "open as XXXX: " names the type code asked for; none otherwise.
     const bool typed = damaged.answer.rfind("open as ", 0) == 0;
     qvt_DatabaseReprFile db;
     try {
@@ -52,8 +45,7 @@ TEST(DamagedDatabaseCorpusTest, EachDamageIsFoundWhereItIsMet) {
     std::string answer = "opens";
     for (const qvt_Handle handle : {4u, 5u}) {
       if (!db.IsValidHandle(handle)) continue;
-      // The byte count, or the refusal of the open or, after "reading: ", of the read.
-      std::string outcome;
+      std::string outcome;  // the byte count, or the refusal of the open or (after "reading: ") the read
       try {
         std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
         std::vector<char> bytes(static_cast<std::size_t>(space->Length()));
@@ -68,18 +60,15 @@ TEST(DamagedDatabaseCorpusTest, EachDamageIsFoundWhereItIsMet) {
   }
 }
 
-// Damage done in memory, behind the space's back (the second extent of
-// space 4 pointed back at the first): no walk runs for ever; long walks are
-// stopped by their step count, and once the linkage may have changed (the
-// flush count moved), the whole chain is walked again before any partial walk.
+// Space 4's second extent pointed back at its first: long walks stop at their
+// step count; after a flush the whole chain is walked again before any part.
 TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryWalk) {
   for (const bool flushed : {false, true}) {
     SCOPED_TRACE(flushed ? "after a flush" : "long walks");
     const std::string name = flushed ? "flushed.odb" : "test.odb";
     auto db = Create(name);
-    {  // spaces 4 and 5, grown in turns: three extents each
-      std::unique_ptr<qvt_SpaceRepr> four(db->Space(-1));
-      std::unique_ptr<qvt_SpaceRepr> five(db->Space(-1));
+    {  // three extents each
+      std::unique_ptr<qvt_SpaceRepr> four(db->Space(-1)), five(db->Space(-1));
       for (int i = 0; i < 3; ++i) {
         four->WriteInt(100 + i);
         five->WriteInt(200 + i);
@@ -126,10 +115,9 @@ qvt_Problems Decode(const std::string& path) {
   return problems;
 }
 
-// Each damaged copy of the sample database (tests/corpus, the ".ldb" files)
-// lists its damage with its text, or nothing, and opening raises the refusal
-// of the first problem, or opens. A slot whose location is 0 is free
-// whatever its other words hold.
+// Each damaged sample database (".ldb") lists its damage, or nothing, and
+// opening raises the first problem's refusal, or opens.
+
 TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
   const std::vector<CorpusFile> files = CorpusFiles(".ldb");
   EXPECT_GE(files.size(), 8u);

@@ -1,8 +1,5 @@
-// Fault injection, written once and run for every object kind (space,
-// arrays, tagged stream). A writer whose file fails from its N-th change on,
-// for every N until none fires, ends in success or the injected failure,
-// and a reopen shows the records of a completed database flush, every value
-// intact, never a mix.
+// A writer whose file fails from its N-th change on, for every N, leaves the
+// records of a completed flush, every value intact, never a mix: per object kind.
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,17 +26,14 @@ struct ObjectKind {
   std::string name;
   int first, second;   // records of the first and the second flush
   bool prefixAllowed;  // a space may show any whole prefix of its second round
-  // Writes the first round, calls flush, writes the second, calls flush.
-  std::function<void(Db&, const std::function<void()>& flush)> write;
-  // Reads the objects of the reopened file, checks every value, answers the record count.
-  std::function<int(Db&)> check;
+  std::function<void(Db&, const std::function<void()>& flush)> write;  // two rounds, each flushed
+  std::function<int(Db&)> check;  // checks every value reopened, answers the record count
 };
 
 const ObjectKind kKinds[] = {
     {"Space", 100, 3000, true,
      [](Db& db, const std::function<void()>& flush) {
-       std::unique_ptr<qvt_SpaceRepr> space(db.Space(-1));
-       std::unique_ptr<qvt_SpaceRepr> other(db.Space(-1));
+       std::unique_ptr<qvt_SpaceRepr> space(db.Space(-1)), other(db.Space(-1));
        for (int i = 0; i < 100; ++i) space->WriteInt(i);
        db.StringPool().StringOffset("first");
        flush();
@@ -63,7 +57,6 @@ const ObjectKind kKinds[] = {
        EXPECT_EQ(db.StringPool().String(4), "first");
        return static_cast<int>(values.size());
      }},
-    // Rows i of a two-double array and a string array.
     {"Arrays", 100, 2000, false,
      [](Db& db, const std::function<void()>& flush) {
        qvt_ArrayRepr doubles(&db, qvt_TypeDouble, 2, 0, 256);
@@ -83,8 +76,7 @@ const ObjectKind kKinds[] = {
        }
      },
      [](Db& db) {
-       qvt_ArrayRepr doubles(&db, 4, 0, 0);
-       qvt_ArrayRepr words(&db, 5, 0, 0);
+       qvt_ArrayRepr doubles(&db, 4, 0, 0), words(&db, 5, 0, 0);
        const int rows = doubles.Length();
        EXPECT_EQ(words.Length(), rows);
        std::vector<double> d(static_cast<std::size_t>(rows) * 2);
@@ -129,8 +121,8 @@ TEST_P(FaultSweepTest, EveryFailurePointLeavesTheFlushedRecordsReadable) {
         if (announced == 0) return;
         const int count = kind.check(db);
         const int all = kind.first + kind.second;
-        // The linkage of the second flush may be on disk even when its flush
-        // count did not make it; anything else would be a mix.
+        // The second flush's linkage may be on disk without its flush count.
+
         if (announced == 2) {
           EXPECT_EQ(count, all);
         } else if (kind.prefixAllowed) {
