@@ -1,6 +1,5 @@
-// The I/O buffer: transfer windows, when bytes reach the space, in-place
-// conversion, Append into its own space, and every message. Strings through
-// the buffer are checked by the tagged stream, array and table tests.
+// The I/O buffer: windows, when bytes reach the space, in-place conversion,
+// Append into its own space, messages (strings: the stream and table tests).
 #include "qvt_IOBuffer.h"
 
 #include <cstring>
@@ -21,8 +20,7 @@ const char kQuantum[] = "qvt_IOBuffer::PrepWrite: Quantum is too large for buffe
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-// Three doubles through a 20-byte block take two windows; the first block
-// reaches the space whole, in one write, and values are converted in place.
+// Three doubles through a 20-byte block take two windows; a block goes out whole.
 TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
   MemoryIOS space;
   qvt_IOBuffer buffer(space, 20);
@@ -57,9 +55,8 @@ TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
   EXPECT_TRUE(small.Bytes().empty());
 }
 
-// Pending bytes reach the space before a read, on a seek elsewhere (not on
-// one to where the buffer stands), on Extend and on destruction; reading
-// then writing starts at the logical location; size 0 means 2 KiB.
+// Pending bytes go out before a read, on a seek elsewhere, on Extend and at the
+// end; a write after a read starts at the logical location; size 0 means 2 KiB.
 TEST(IOBufferTest, PendingBytesReachTheSpaceAtTheRightTime) {
   MemoryIOS space;
   space.Bytes().assign(20, 'o');
@@ -93,8 +90,8 @@ TEST(IOBufferTest, PendingBytesReachTheSpaceAtTheRightTime) {
   EXPECT_EQ(space.Location(), 14);
 }
 
-// Counts below one move nothing without a message; a null array with
-// something to move, and any write on a read-only space, are refused.
+// Counts below one move nothing, silently; null arrays and writes to a
+// read-only space are refused.
 TEST(IOBufferTest, RefusalsAndTheirMessages) {
   MemoryIOS space;
   qvt_IOBuffer buffer(space, 8);
@@ -127,11 +124,10 @@ TEST(IOBufferTest, RefusalsAndTheirMessages) {
   EXPECT_EQ(space.Writes(), 0);
 }
 
-// A write the space takes nothing of fails and keeps the bytes. (Short
-// writes that are completed: the direct-write tests of tests/io.)
+// A write the space takes nothing of fails and keeps the bytes.
 TEST(IOBufferTest, AWriteTakingNothingFailsAndKeepsTheBytes) {
   MemoryIOS stuck;
-  stuck.Bytes().assign(3, '-');  // the memory stream copies to its data() even for 0 bytes
+  stuck.Bytes().assign(3, '-');  // the memory stream copies to data() even for 0 bytes
   stuck.LimitWritesFrom(1, 0);
   qvt_IOBuffer buffer(stuck, 64);
   buffer.Write("abc", 3);
@@ -141,14 +137,12 @@ TEST(IOBufferTest, AWriteTakingNothingFailsAndKeepsTheBytes) {
   EXPECT_EQ(Text(stuck.Bytes()), "abc");
 }
 
-// Appending from another object on the same space copies what was there
-// when the append began: it never chases its own writes. (Appends between
-// spaces are checked through the arrays that use them.)
+// Appending within one space copies what was there when it began, never its own writes.
 TEST(IOBufferTest, AppendIntoTheSameSpaceEnds) {
   MemoryIOS source;
   for (int i = 0; i < 100; ++i) source.Bytes().push_back(static_cast<unsigned char>(i));
-  qvt_IOBuffer from(source, 4);
-  qvt_IOBuffer end(source, 4);
+  qvt_IOBuffer from(source, 4), end(source, 4);
+
   from.Seek(10);
   end.Seek(100);
   end.Append(from);

@@ -1,5 +1,4 @@
-// The string pool: record layout, references, one batch per flush, reloading
-// in a reader, neutering in place, and damaged records.
+// The string pool: records, references, flushes, readers, neutering, damage.
 #include "qvt_StringManagerFile.h"
 
 #include <memory>
@@ -36,11 +35,8 @@ class StringPoolTest : public DatabaseFixture {
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 
-// Records are a length and the text padded to four bytes, written at the
-// flush; the empty string takes four bytes holding zero; a string asked
-// for twice is one record; offsets that start no record are refused;
-// references are doubles (read back through every string field of the
-// table and array tests).
+// Records (a length, the text padded to four) are written at the flush, one per
+// distinct string; offsets that start no record are refused; references are doubles.
 TEST_F(StringPoolTest, RecordsAndReferences) {
   QVT_EXPECT_THROW_TEXT(Pool().String(4), nex_TextException, kNotAvailable);
   EXPECT_EQ(Pool().StringOffset("abc"), 4);
@@ -64,8 +60,7 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
   Pool().ExternalizeStrings(reinterpret_cast<char*>(refs.data()), in, 3);
   EXPECT_EQ((std::vector<double>{BEDouble(refs, 0), BEDouble(refs, 8), BEDouble(refs, 16)}),
             (std::vector<double>{12, 24, 12}));
-  // A reader places new strings behind what it loaded; it cannot flush
-  // them, and closing says so.
+  // A reader places new strings behind what it loaded; it cannot flush them.
   auto reader = Open();
   EXPECT_EQ(reader->StringPool().StringOffset("next"), 12);
   EXPECT_EQ(reader->StringPool().StringOffset("fresh"), 24);
@@ -75,9 +70,8 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
   EXPECT_EQ(closing.Stop(), "*** WARNING: closing database \"" + Path() + "\" (flush): " + kReadOnly + "\n");
 }
 
-// Neutering keeps the record's size: a longer text is cut, a shorter one
-// followed by zeros. This process keeps the old text; a new one reads the
-// neutered record as empty strings and still finds the record behind it.
+// Neutering keeps the record's size (cut, or zeros behind); this process keeps
+// the old text, a new one reads empty strings and still finds the next record.
 TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
   const cow_String texts[2] = {"abcdef", "after"};
   unsigned char refs[16];
@@ -105,8 +99,8 @@ TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
   EXPECT_EQ(reader->StringPool().String(16), "after");
 }
 
-// A bad length stops the scan and is reported when asked for; a writer on
-// a damaged pool adds behind everything, and a fresh scan still stops.
+// A bad length stops the scan; a writer on a damaged pool adds behind everything.
+
 TEST_F(StringPoolTest, DamagedLengthsStopTheScan) {
   Pool().StringOffset("abc");
   Pool().StringOffset("defgh");
