@@ -1,5 +1,5 @@
-// The database file: the header byte by byte, the flush count, every check of
-// Open in its order, and what failed opens and creates leave behind.
+// The database file: header bytes, flush counts, Open's checks in order, and
+// what failed opens and creates leave behind.
 #include "qvt_DatabaseReprFile.h"
 
 #include <functional>
@@ -46,17 +46,9 @@ class InterleavedFile : public qvt_FileReprLocal {
   std::function<void()> m_Step;
 };
 
-class DatabaseHeaderTest : public DatabaseFixture {
- protected:
-  // Opening name with typeCode fails: the type code is not the file's.
-  void ExpectWrongMagic(const std::string& typeCode, const std::string& name) {
-    QVT_EXPECT_THROW_TEXT(Open(name, true, typeCode), nex_TextException,
-                          "***ERROR: Incorrect magic number in file: \"" + Path(name) + "\"  .");
-  }
-};
+using DatabaseHeaderTest = DatabaseFixture;
 
-// The header byte by byte through create, flush and close (the linkage and
-// pools behind it are in the files whose checksums the batch tests pin); a
+// The header through create, flush and close (the batch tests pin the rest); a
 // reader's flush writes nothing, an update's close counts.
 TEST_F(DatabaseHeaderTest, HeaderAndFlushCountsByteByByte) {
   auto db = Create("test.odb", "TEST", "results of run 7", 1234567);
@@ -73,10 +65,9 @@ TEST_F(DatabaseHeaderTest, HeaderAndFlushCountsByteByByte) {
   EXPECT_EQ(BE32(b, 512), 1u);
   db.reset();  // the close flushes again and trims to the logical length
   b = ReadAll(Path());
-  EXPECT_EQ(BE32(b, 512), 2u);
-  EXPECT_EQ(b.size(), kPools + 8u);
-  EXPECT_EQ(BE32(b, 500), 0u);
-  EXPECT_EQ(BEDouble(b, 504), static_cast<double>(b.size()));
+  EXPECT_EQ(
+      (std::vector<double>{double(BE32(b, 512)), double(b.size()), double(BE32(b, 500)), BEDouble(b, 504)}),
+      (std::vector<double>{2, kPools + 8, 0, kPools + 8}));
   {
     auto reader = Open();
     reader->Flush();
@@ -94,25 +85,26 @@ TEST_F(DatabaseHeaderTest, HeaderAndFlushCountsByteByByte) {
   EXPECT_EQ((std::vector<std::uint32_t>{BE32(b, 512), BE32(b, 516)}), (std::vector<std::uint32_t>{3, 4242}));
 }
 
-// Type codes are cut or padded to four; opening compares the first four
-// of the asked code with the stored one, an empty code matching any.
+// Type codes are cut or padded to four; an empty code asked for matches any.
 TEST_F(DatabaseHeaderTest, TypeCodeRules) {
+  const auto wrongMagic = [this](const std::string& code, const std::string& name) {
+    QVT_EXPECT_THROW_TEXT(Open(name, true, code), nex_TextException,
+                          "***ERROR: Incorrect magic number in file: \"" + Path(name) + "\"  .");
+  };
   for (const std::string code : {"AB", "ABCDEF", ""}) {
     Create(code + ".odb", code).reset();
     EXPECT_EQ(Text(ReadAll(Path(code + ".odb")), 0, 8), "WOXR" + (code + std::string(4, '\0')).substr(0, 4));
   }
   for (const std::string code : {"AB", ""}) EXPECT_NO_THROW(Open("AB.odb", true, code));
-  for (const std::string code : {"ABC", "A", "XB"}) ExpectWrongMagic(code, "AB.odb");
+  for (const std::string code : {"ABC", "A", "XB"}) wrongMagic(code, "AB.odb");
   for (const std::string code : {"ABCDEF", "ABCDXY"}) EXPECT_NO_THROW(Open("ABCDEF.odb", true, code));
-  ExpectWrongMagic("ABC", "ABCDEF.odb");
+  wrongMagic("ABC", "ABCDEF.odb");
   WriteAll(Path("other.bin"), {'h', 'e', 'l', 'l', 'o'});
   EXPECT_FALSE(qvt_DatabaseReprFile::IsMagic(*qvt_File::Open(Path("other.bin"), 0, true).Repr(), ""));
 }
 
-// The checks of Open in their order: the damaged files of tests/corpus.
 // Version 11 has no creation time; a failed open for update writes nothing;
-// shortened from the end, in strides through the pools and block 0, then by
-// every length through the header, the file fails cleanly.
+// every shortened file (in strides, then byte by byte through the header) fails.
 TEST_F(DatabaseHeaderTest, FailedOpensWriteNothingAndShortFilesFail) {
   EXPECT_EQ(qvt_DatabaseReprFile::GetCreationTime(
                 *qvt_File::Open(QVT_TEST_CORPUS_DIR "/header-version-11.odb", 0, true).Repr()),
@@ -149,9 +141,9 @@ TEST_F(DatabaseHeaderTest, CreateRefusesReadOnlyAndNonEmptyFilesAndLeavesThemAlo
                         "!m_Ready && m_Blocks.empty()");
 }
 
-// A writer that starts a transaction, or ends a flush, while a reader reads
-// the linkage may leave it half old, half new: that refresh takes nothing
-// up, and a later one takes up the whole flush.
+// A transaction begun or a flush ended while a reader reads the linkage: that
+// refresh takes nothing up, a later one the whole flush.
+
 TEST_F(DatabaseHeaderTest, SnapTakesNothingUpFromALinkageChangedWhileItWasRead) {
   auto writer = Create("snap.odb", "TEST", "x", 1);
   const auto flush = [&] {
@@ -162,8 +154,8 @@ TEST_F(DatabaseHeaderTest, SnapTakesNothingUpFromALinkageChangedWhileItWasRead) 
   auto* file = new InterleavedFile(Path("snap.odb"));
   qvt_DatabaseReprFile reader;
   reader.Open(qvt_File(file), "");
-  for (const std::function<void()>& during : std::vector<std::function<void()>>{
-           [&] { writer->ReaderSemaphoreSet(); }, [&] { flush(); }}) {
+  for (const std::function<void()>& during :
+       std::vector<std::function<void()>>{[&] { writer->ReaderSemaphoreSet(); }, [&] { flush(); }}) {
     flush();
     file->Before(2, during);  // the first read after the flush count's
     EXPECT_FALSE(reader.Snap());

@@ -1,5 +1,4 @@
-// Handles, linkage blocks and spaces: the order handles are handed out in,
-// block links, extent placement and growth, seeks, reads, truncation.
+// Handles, linkage blocks, extents and their growth, seeks, reads, truncation.
 #include "qvt_SpaceReprFile.h"
 
 #include <cmath>
@@ -43,9 +42,8 @@ class SpaceTest : public DatabaseFixture {
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 
-// The pools hold 1 to 3; objects start at 4; a created space keeps its
-// handle across a reopen; block 1 follows handle 511 and is linked from
-// entry 0 of block 0; a reader's space refuses every change.
+// Objects start at 4; block 1 follows handle 511, linked from entry 0 of block
+// 0; handles survive a reopen; a reader's space refuses every change.
 TEST_F(SpaceTest, HandlesAndLinkageBlocks) {
   EXPECT_EQ(NewSpace()->Handle(), 4u);
   EXPECT_EQ(m_Db->NewHandle(), 5u);
@@ -72,9 +70,8 @@ TEST_F(SpaceTest, HandlesAndLinkageBlocks) {
   const std::size_t where = static_cast<std::size_t>(BEDouble(b, e513 + 16));
   EXPECT_GE(static_cast<utl_FileOffset>(where), block1 + 14336);
   // Typed values are big-endian; a string is the double offset of its record.
-  EXPECT_EQ(BE32(b, where), 1u);
-  EXPECT_EQ(BEDouble(b, where + 4), 2.5);
-  EXPECT_EQ(BEDouble(b, where + 12), 4.0);
+  EXPECT_EQ((std::vector<double>{double(BE32(b, where)), BEDouble(b, where + 4), BEDouble(b, where + 12)}),
+            (std::vector<double>{1, 2.5, 4}));
   {
     auto reader = Open();
     std::unique_ptr<qvt_SpaceRepr> r(reader->Space(513, -1));
@@ -100,8 +97,7 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
   WriteBytes(*big, 1);
   EXPECT_EQ(big->Allocation(), 100);
 
-  // Alternate growth chains extents on the next handles, in the order of
-  // need; lone growth stays in place.
+  // Alternate growth chains extents on the next handles; lone growth stays in place.
   auto a = NewSpace();
   auto b = NewSpace();
   for (int round = 0; round < 3; ++round) {
@@ -124,12 +120,11 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
   const utl_FileOffset fileLength = m_Db->File().FileLength();
   const utl_FileOffset allocation = a->Allocation();
   a->Truncate(0);
-  EXPECT_EQ(a->Length(), 0);
-  EXPECT_EQ(a->Allocation(), allocation);
+  EXPECT_EQ((std::vector<utl_FileOffset>{a->Length(), a->Allocation()}),
+            (std::vector<utl_FileOffset>{0, allocation}));
   WriteBytes(*a, 12, 'z');
-  EXPECT_EQ(a->Allocation(), allocation);
-  EXPECT_EQ(ExtentCount(6), 3);
-  EXPECT_EQ(m_Db->File().FileLength(), fileLength);
+  EXPECT_EQ((std::vector<utl_FileOffset>{a->Allocation(), ExtentCount(6), m_Db->File().FileLength()}),
+            (std::vector<utl_FileOffset>{allocation, 3, fileLength}));
   EXPECT_EQ(ReadFrom(*a, 0, 12), std::string(12, 'z'));
   a->Truncate(6);
   EXPECT_EQ(a->Length(), 6);
@@ -137,8 +132,8 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
   EXPECT_EQ(a->Length(), 6);
 }
 
-// A failed seek keeps the old place for reading and writing; reads stop
-// at the end.
+// A failed seek keeps the old place for reading and writing; reads stop at the end.
+
 TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
   auto a = NewSpace();
   auto b = NewSpace();
