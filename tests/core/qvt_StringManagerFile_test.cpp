@@ -8,7 +8,7 @@
 #include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
 #include "qvt_DatabaseFixture.h"
-#include "qvt_SpaceRepr.h"
+#include "qvt_ObjectTestSupport.h"
 #include "qvt_TestSupport.h"
 #include "qvt_ToolSampleDatabase.h"
 
@@ -22,12 +22,9 @@ class StringPoolTest : public DatabaseFixture {
  protected:
   void SetUp() override { m_Db = Create(); }
   qvt_StringManagerFile& Pool() { return m_Db->StringPool(); }
-  // The pool's bytes, read through a fresh space.
-  std::vector<unsigned char> PoolBytes() {
-    std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(1, -1));
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(space->Length()));
-    space->Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size()));
-    return bytes;
+  std::string PoolBytes() {
+    const std::vector<unsigned char> bytes = ObjectBytes(*m_Db, 1);
+    return std::string(bytes.begin(), bytes.end());
   }
   std::string Damaged(int from) const {
     return "qvt_StringManagerFile::String - String pool is damaged from offset " + std::to_string(from) + ".";
@@ -39,19 +36,15 @@ class StringPoolTest : public DatabaseFixture {
 // distinct string; offsets that start no record are refused; references are doubles.
 TEST_F(StringPoolTest, RecordsAndReferences) {
   QVT_EXPECT_THROW_TEXT(Pool().String(4), nex_TextException, kNotAvailable);
-  EXPECT_EQ(Pool().StringOffset("abc"), 4);
-  EXPECT_EQ(Pool().StringOffset("next"), 12);
-  EXPECT_EQ(Pool().StringOffset(""), 20);
-  EXPECT_EQ(Pool().StringOffset("next"), 12);
-  EXPECT_EQ(Pool().StringCount(), 3);
-  EXPECT_EQ(Pool().KnownEnd(), 24);
+  EXPECT_EQ((std::vector<utl_FileOffset>{Pool().StringOffset("abc"), Pool().StringOffset("next"),
+                                         Pool().StringOffset(""), Pool().StringOffset("next"),
+                                         Pool().StringCount(), Pool().KnownEnd()}),
+            (std::vector<utl_FileOffset>{4, 12, 20, 12, 3, 24}));
   EXPECT_EQ(PoolBytes().size(), 4u);  // nothing written before the flush
   m_Db->Flush();
-  EXPECT_EQ(PoolBytes(),
-            (std::vector<unsigned char>{0xAA, 0xFF, 0xBB, 0xEE, 0,   0,   0,   3,   'a', 'b', 'c', 0,
-                                        0,    0,    0,    4,    'n', 'e', 'x', 't', 0,   0,   0,   0}));
-  EXPECT_EQ(Pool().String(20), "");
-  EXPECT_EQ(Pool().String(4), "abc");
+  EXPECT_EQ(PoolBytes(), std::string("\xAA\xFF\xBB\xEE\0\0\0\3abc\0\0\0\0\4next\0\0\0\0", 24));
+  EXPECT_EQ((std::vector<cow_String>{Pool().String(20), Pool().String(4)}),
+            (std::vector<cow_String>{"", "abc"}));
   for (const utl_FileOffset bad : {5, -1, 24})
     QVT_EXPECT_THROW_TEXT(Pool().String(bad), nex_TextException, kNotAvailable);
 
@@ -62,8 +55,9 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
             (std::vector<double>{12, 24, 12}));
   // A reader places new strings behind what it loaded; it cannot flush them.
   auto reader = Open();
-  EXPECT_EQ(reader->StringPool().StringOffset("next"), 12);
-  EXPECT_EQ(reader->StringPool().StringOffset("fresh"), 24);
+  EXPECT_EQ((std::vector<utl_FileOffset>{reader->StringPool().StringOffset("next"),
+                                         reader->StringPool().StringOffset("fresh")}),
+            (std::vector<utl_FileOffset>{12, 24}));
   QVT_EXPECT_THROW_TEXT(reader->Flush(), nex_TextException, kReadOnly);
   StderrCapture closing;
   reader.reset();
@@ -84,8 +78,7 @@ TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
   };
   for (const auto& c : cases) {
     Pool().NeuterString(first, c.first);
-    const std::vector<unsigned char> b = PoolBytes();
-    EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 16), c.second) << c.first;
+    EXPECT_EQ(PoolBytes().substr(4, 12), c.second) << c.first;
   }
   EXPECT_EQ(Pool().String(4), "abcdef");
   unsigned char bad[8];
@@ -100,7 +93,6 @@ TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
 }
 
 // A bad length stops the scan; a writer on a damaged pool adds behind everything.
-
 TEST_F(StringPoolTest, DamagedLengthsStopTheScan) {
   Pool().StringOffset("abc");
   Pool().StringOffset("defgh");
