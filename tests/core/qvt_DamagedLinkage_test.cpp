@@ -117,7 +117,6 @@ qvt_Problems Decode(const std::string& path) {
 
 // Each damaged sample database (".ldb") lists its damage, or nothing, and
 // opening raises the first problem's refusal, or opens.
-
 TEST(LayoutProblemsTest, ListedWithItsTextAndOpeningRaisesTheFirstRefusal) {
   const std::vector<CorpusFile> files = CorpusFiles(".ldb");
   EXPECT_GE(files.size(), 8u);

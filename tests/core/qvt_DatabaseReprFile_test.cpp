@@ -143,7 +143,6 @@ TEST_F(DatabaseHeaderTest, CreateRefusesReadOnlyAndNonEmptyFilesAndLeavesThemAlo
 
 // A transaction begun or a flush ended while a reader reads the linkage: that
 // refresh takes nothing up, a later one the whole flush.
-
 TEST_F(DatabaseHeaderTest, SnapTakesNothingUpFromALinkageChangedWhileItWasRead) {
   auto writer = Create("snap.odb", "TEST", "x", 1);
   const auto flush = [&] {

@@ -31,9 +31,6 @@ class SpaceTest : public DatabaseFixture {
     std::vector<char> bytes(static_cast<std::size_t>(count));
     return std::string(bytes.data(), static_cast<std::size_t>(space.Read(bytes.data(), count)));
   }
-  std::string Corrupt() const {
-    return "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path();
-  }
   int ExtentCount(qvt_Handle head) {
     int n = 0;
     for (qvt_Handle h = head; h != 0; h = m_Db->LinkageEntry(h).m_Next) ++n;
@@ -60,13 +57,11 @@ TEST_F(SpaceTest, HandlesAndLinkageBlocks) {
   space->WriteString("pooled");
   space.reset();
   m_Db.reset();
-
   const std::vector<unsigned char> b = ReadAll(Path());
-  EXPECT_EQ((std::vector<double>{BEDouble(b, 1024), BEDouble(b, 1032), BEDouble(b, 1040)}),
-            (std::vector<double>{0, 0, static_cast<double>(block1)}));
-  EXPECT_EQ(BE32(b, 1024 + 24), 512u);
-  const std::size_t e513 = static_cast<std::size_t>(block1) + 28;
-  EXPECT_EQ(BEDouble(b, e513 + 8), 20.0);
+  const std::size_t e513 = static_cast<std::size_t>(block1) + 28;  // 513: behind the link entry
+  EXPECT_EQ((std::vector<double>{BEDouble(b, 1024), BEDouble(b, 1032), BEDouble(b, 1040),
+                                 double(BE32(b, 1048)), BEDouble(b, e513 + 8)}),
+            (std::vector<double>{0, 0, static_cast<double>(block1), 512, 20}));
   const std::size_t where = static_cast<std::size_t>(BEDouble(b, e513 + 16));
   EXPECT_GE(static_cast<utl_FileOffset>(where), block1 + 14336);
   // Typed values are big-endian; a string is the double offset of its record.
@@ -96,7 +91,6 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
   EXPECT_EQ(m_Db->LinkageEntry(zero->Handle()).m_Length, 1);
   WriteBytes(*big, 1);
   EXPECT_EQ(big->Allocation(), 100);
-
   // Alternate growth chains extents on the next handles; lone growth stays in place.
   auto a = NewSpace();
   auto b = NewSpace();
@@ -109,13 +103,12 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
             (std::vector<qvt_Handle>{8, 9, 10, 0}));
   auto lone = NewSpace();
   for (int round = 0; round < 5; ++round) WriteBytes(*lone, 4, 'l');
-  EXPECT_EQ(ExtentCount(lone->Handle()), 1);
-  EXPECT_EQ(lone->Allocation(), 20);
+  EXPECT_EQ((std::vector<utl_FileOffset>{ExtentCount(lone->Handle()), lone->Allocation()}),
+            (std::vector<utl_FileOffset>{1, 20}));
   // Another object on the handle shares the extents, not the location.
   std::unique_ptr<qvt_SpaceRepr> other(m_Db->Space(7, -1));
   EXPECT_EQ(ReadFrom(*other, 0, 12), std::string(12, 'b'));
   EXPECT_EQ(b->Location(), 12);
-
   // Truncating to zero and rewriting reuses the extents.
   const utl_FileOffset fileLength = m_Db->File().FileLength();
   const utl_FileOffset allocation = a->Allocation();
@@ -133,7 +126,6 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
 }
 
 // A failed seek keeps the old place for reading and writing; reads stop at the end.
-
 TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
   auto a = NewSpace();
   auto b = NewSpace();
@@ -158,22 +150,18 @@ TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
   EXPECT_THROW(a->Seek(100), nex_TextException);
   WriteBytes(*a, 1, 'w');
   EXPECT_EQ(ReadFrom(*a, 0, 10), "11w1222222");
-
   auto s = NewSpace(16);
-  for (const int bad : {0, -3}) {
+  for (const int bad : {0, -3})
     QVT_EXPECT_THROW_TEXT(s->Extend(bad), nex_TextException,
                           "qvt_SpaceReprFile::Extend: Invalid file extend increment specified.");
-  }
   WriteBytes(*s, 1);
   const utl_FileOffset fileLength = m_Db->File().FileLength();
-  EXPECT_TRUE(s->Extend(15));
-  EXPECT_EQ(s->Allocation(), 16);
-  EXPECT_EQ(m_Db->File().FileLength(), fileLength);
+  EXPECT_TRUE(s->Extend(15));  // within the allocation: the file does not grow
+  EXPECT_EQ((std::vector<utl_FileOffset>{s->Allocation(), m_Db->File().FileLength()}),
+            (std::vector<utl_FileOffset>{16, fileLength}));
   s->Extend(16);
-  EXPECT_EQ(s->Allocation(), 32);
-  EXPECT_EQ(m_Db->File().FileLength(), fileLength + 16);
-  EXPECT_EQ(s->Length(), 1);
-
+  EXPECT_EQ((std::vector<utl_FileOffset>{s->Allocation(), m_Db->File().FileLength(), s->Length()}),
+            (std::vector<utl_FileOffset>{32, fileLength + 16, 1}));
   const std::string invalid = "***ERROR: Invalid ";
   QVT_EXPECT_THROW_TEXT(s->Write(nullptr, 1), nex_TextException,
                         invalid + "data buffer pointer when writing space.");
@@ -186,7 +174,8 @@ TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
     QVT_EXPECT_THROW_TEXT(m_Db->Space(h, -1), nex_TextException, kInvalidDatabase);
   }
   for (qvt_Handle h : {100u, 512u, 2048u})
-    QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(h), nex_TextException, Corrupt());
+    QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(h), nex_TextException,
+                          "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path());
 }
 
 TEST(FileOffsetCodecTest, DoublesRoundToTheNearestOffset) {
