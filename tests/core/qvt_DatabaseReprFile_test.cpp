@@ -28,22 +28,15 @@ std::string Text(const Bytes& bytes, std::size_t offset, std::size_t count) {
   return std::string(reinterpret_cast<const char*>(bytes.data()) + offset, count);
 }
 
-// A reader's file that lets another party act once, before its n-th read.
-class InterleavedFile : public qvt_FileReprLocal {
- public:
+// A reader's file that runs step once, before its countdown-th read.
+struct InterleavedFile : qvt_FileReprLocal {
   explicit InterleavedFile(const std::string& path) : qvt_FileReprLocal(path, 0, true) {}
-  void Before(int read, std::function<void()> step) {
-    m_Countdown = read;
-    m_Step = std::move(step);
-  }
   int Read(char* buffer, int count) override {
-    if (m_Step && --m_Countdown == 0) std::exchange(m_Step, nullptr)();
+    if (step && --countdown == 0) std::exchange(step, nullptr)();
     return qvt_FileReprLocal::Read(buffer, count);
   }
-
- private:
-  int m_Countdown = 0;
-  std::function<void()> m_Step;
+  int countdown = 0;
+  std::function<void()> step;
 };
 
 using DatabaseHeaderTest = DatabaseFixture;
@@ -54,11 +47,10 @@ TEST_F(DatabaseHeaderTest, HeaderAndFlushCountsByteByByte) {
   auto db = Create("test.odb", "TEST", "results of run 7", 1234567);
   Bytes b = ReadAll(Path());
   ASSERT_GE(b.size(), 1024u);
-  EXPECT_EQ(Text(b, 0, 28), "WOXRTEST" + std::string("\0\0\0\x0c", 4) + "results of run 7");
-  EXPECT_EQ(Text(b, 28, 468), std::string(468, '\0'));
-  EXPECT_EQ((std::vector<std::uint32_t>{BE32(b, 496), BE32(b, 512), BE32(b, 516)}),
-            (std::vector<std::uint32_t>{0, 0, 1234567}));
-  EXPECT_EQ(Text(b, 520, 504), std::string(504, '\0'));
+  std::string header =
+      "WOXRTEST" + std::string("\0\0\0\x0c", 4) + "results of run 7" + std::string(996, '\0');
+  header.replace(516, 4, std::string("\0\x12\xD6\x87", 4));  // the creation time; flush count 0 at 512
+  EXPECT_EQ(Text(b, 0, 1024), header);
   db->Flush();
   EXPECT_EQ(db->GetFlushCount(), 1);
   b = ReadAll(Path());
@@ -156,7 +148,9 @@ TEST_F(DatabaseHeaderTest, SnapTakesNothingUpFromALinkageChangedWhileItWasRead) 
   for (const std::function<void()>& during :
        std::vector<std::function<void()>>{[&] { writer->ReaderSemaphoreSet(); }, [&] { flush(); }}) {
     flush();
-    file->Before(2, during);  // the first read after the flush count's
+    file->countdown = 2;  // the first read after the flush count's
+    file->step = during;
+
     EXPECT_FALSE(reader.Snap());
     writer->ReaderSemaphoreClear();
     EXPECT_EQ(reader.FileStatus(), qvt_FileStatus::Updated);
