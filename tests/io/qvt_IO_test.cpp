@@ -38,11 +38,10 @@ TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   io.WriteIntArray(ints, 3);
   io.WriteFloatArray(floats, 2);
   io.WriteDoubleArray(doubles, 2);
-  io.WriteFixedString("abc", 0);
-  io.WriteFixedString("abc", 8);
-  io.WriteFixedString("0123456789", 4);
-  io.WriteFixedString("", 3);
-  io.WriteFixedString("wxyz", 4);  // fills the width: no terminator
+  // "wxyz" fills its width: no terminator.
+  for (const auto& w : {std::make_pair("abc", 0), std::make_pair("abc", 8), std::make_pair("0123456789", 4),
+                        std::make_pair("", 3), std::make_pair("wxyz", 4)})
+    io.WriteFixedString(w.first, w.second);
   const cow_String strings[3] = {"abc", "de", "abc"};
   io.WriteStringArray(strings, 3);
   io.WriteString("de");
@@ -75,9 +74,7 @@ TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   EXPECT_EQ(io.ReadStringArray(got, 3), 3);
   EXPECT_EQ((std::vector<cow_String>(got, got + 3)), (std::vector<cow_String>(strings, strings + 3)));
   EXPECT_EQ(io.ReadString(), "de");
-
-  MemoryIOS little(EndianLittle);
-  MemoryIOS big(EndianBig);
+  MemoryIOS little(EndianLittle), big(EndianBig);
   MemoryIOS& native = little.MustSwap() ? big : little;
   native.WriteIntArray(ints, 3);
   EXPECT_EQ(std::memcmp(native.Bytes().data(), ints, 12), 0);
@@ -89,8 +86,7 @@ TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
 TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   MemoryIOS io;
   int v = 42;
-  EXPECT_EQ(io.ReadIntArray(&v, 1), 0);
-  EXPECT_EQ(v, 42);
+  EXPECT_EQ((std::vector<int>{io.ReadIntArray(&v, 1), v}), (std::vector<int>{0, 42}));
   QVT_EXPECT_THROW_TEXT(io.ReadInt(), nex_TextException, kEof);
   QVT_EXPECT_THROW_TEXT(io.ReadFloat(), nex_TextException, kEof);
   const int values[3] = {7, 8, 9};
@@ -102,8 +98,9 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
             (std::vector<int>{0x00070000, 0x00080000, -1}));  // 00 07 00 00 ...
   io.Seek(4);
   double d[2] = {5.0, 6.0};
-  EXPECT_EQ(io.ReadDoubleArray(d, 2), 1);  // 8 whole bytes of 8 remaining
-  EXPECT_EQ(d[1], 6.0);
+  EXPECT_EQ((std::vector<double>{double(io.ReadDoubleArray(d, 2)), d[1]}),
+            (std::vector<double>{1, 6}));  // 8 bytes left
+
   io.Seek(8);
   QVT_EXPECT_THROW_TEXT(io.ReadDouble(), nex_TextException, kEof);  // 4 bytes are not a double
   QVT_EXPECT_THROW_TEXT(io.ReadFixedString(5), nex_TextException, kEof);
@@ -145,9 +142,9 @@ TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   QVT_EXPECT_THROW_TEXT(io.ReadIntArray(&i, INT_MAX / 4 + 1), nex_TextException, kLength);
   QVT_EXPECT_THROW_TEXT(io.WriteDoubleArray(&d, INT_MAX / 8 + 1), nex_TextException, kLength);
   QVT_EXPECT_THROW_TEXT(io.ReadStringArray(&s, INT_MAX / 8 + 1), nex_TextException, kLength);
-  EXPECT_EQ(io.Reads() + io.Writes(), 0);
-  EXPECT_TRUE(io.Bytes().empty());
-  EXPECT_TRUE(io.Pool().Strings().empty());
+  EXPECT_EQ((std::vector<std::size_t>{static_cast<std::size_t>(io.Reads() + io.Writes()), io.Bytes().size(),
+                                      io.Pool().Strings().size()}),
+            std::vector<std::size_t>(3, 0));
   io.LimitWritesFrom(1, 3);
   const int ints[2] = {1, 2};
   QVT_EXPECT_THROW_TEXT(io.WriteIntArray(ints, 2), nex_TextException, kWriteFailed);
@@ -181,8 +178,7 @@ TEST(TypedStreamCost, ArrayCallsAllocateOnceAndScalarsNever) {
       {1, [&] { io.WriteStringArray(strings.data(), 100); }},
       {0, [&] { io.WriteInt(1); }},
       {0, [&] { io.WriteDouble(3.0); }},
-      {0, [&] { io.WriteFixedString("abc", 8); }},
-  };
+      {0, [&] { io.WriteFixedString("abc", 8); }}};
   for (const auto& call : calls) {
     const long before = qvt_test::AllocationCount();
     call.second();
