@@ -1,18 +1,24 @@
 // Operating-system files, paths, directories, URLs, scratch files and the
-// command line; name ordering and message formatting.
+// command line; name ordering and message formatting; fixed-order byte helpers
+// and the two compression engines, which must read each other's zlib streams.
 #include "utl_File.h"
 
 #include <filesystem>
 #include <map>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "atr_translate.h"
 #include "cow_String.h"
+#include "omi_Swapper.h"
 #include "qvt_TestSupport.h"
 #include "utl_CommandLine.h"
 #include "utl_FileOffset.h"
 #include "utl_TempFile.h"
 #include "utl_UrlParser.h"
+#include "zip_Codec.h"
+#include "zip_Compress.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -223,6 +229,68 @@ TEST(AtrTranslate, FormatsLikePrintfWithPositionsAndNeverRescans) {
   atr_SubstituteFormat(t, 2, "hello");
   atr_SubstituteFormat(t, 3, 7);
   EXPECT_EQ(t.Result(), "hello, world: 7");
+}
+
+// Every byte differs: the stored layouts hold mostly small values, and none the little-endian pair.
+TEST(Swapper, FixedOrderHelpersPutEveryByteInItsPlace) {
+  unsigned char b[8];
+  omi_Bytes::PutBE32(b, 0xA1B2C3D4u);
+  EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+  omi_Bytes::PutLE64(b, 0x0102030405060708ull);
+  EXPECT_EQ(Bytes(b, b + 8), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(omi_Bytes::GetLE64(b), 0x0102030405060708ull);
+}
+
+Bytes Sample(int kind, std::size_t size) {
+  std::mt19937 rng(42u + static_cast<unsigned>(kind));
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = kind == 0   ? 0
+               : kind == 1 ? static_cast<unsigned char>(rng())
+                           : static_cast<unsigned char>('a' + (i / 7) % 5);
+  return bytes;
+}
+
+Bytes Compress(zip_Codec& codec, const Bytes& in) {
+  Bytes out(codec.CompressBound(in.size()));
+  unsigned long size = out.size();
+  EXPECT_EQ(codec.Compress(out.data(), &size, in.data(), in.size()), zip_OK);
+  out.resize(size);
+  return out;
+}
+
+// The status and bytes of stream restored into room bytes by codec (null: zlib's uncompress).
+std::pair<int, Bytes> Restore(zip_Codec* codec, const Bytes& stream, std::size_t room) {
+  Bytes out(room);
+  unsigned long size = room;
+  const int rc = codec ? codec->Uncompress(out.data(), &size, stream.data(), stream.size())
+                       : zip_uncompress(out.data(), &size, stream.data(), stream.size());
+  out.resize(size);
+  return {rc, out};
+}
+
+// Bytes after a stream are ignored; too small a room and damage are refused.
+TEST(ZipCodec, EachEngineRestoresWhatTheOtherWroteAndRefusesDamage) {
+  if (!zip_Codec::Has(zip_Engine::Deflate)) GTEST_SKIP() << "this build has no libdeflate";
+  zip_Codec zlib(zip_Engine::Zlib, 6), deflate(zip_Engine::Deflate, 6);
+  for (int kind = 0; kind < 3; ++kind) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{65536}}) {
+      SCOPED_TRACE("kind " + std::to_string(kind) + " size " + std::to_string(size));
+      const Bytes in = Sample(kind, size);
+      for (auto [writer, reader] : {std::pair{&zlib, &deflate}, std::pair{&deflate, &zlib}}) {
+        Bytes stream = Compress(*writer, in);
+        stream.push_back(0xEE);
+        EXPECT_EQ(Restore(reader, stream, size + 1), std::make_pair(int{zip_OK}, in));
+        EXPECT_EQ(Restore(nullptr, stream, size + 1), std::make_pair(int{zip_OK}, in));
+      }
+    }
+  }
+  for (zip_Codec* codec : {&zlib, &deflate}) {
+    Bytes stream = Compress(*codec, Sample(1, 1000));
+    EXPECT_EQ(Restore(codec, stream, 999).first, zip_BUF_ERROR);
+    stream[stream.size() / 2] ^= 0x5A;
+    EXPECT_NE(Restore(codec, stream, 1000).first, zip_OK);
+  }
 }
 
 }  // namespace
