@@ -42,8 +42,7 @@ TEST_F(OsFile, TransfersHappenAtThePositionAndResizeGoesBothWays) {
   EXPECT_EQ(ReadAll(Name()), (Bytes{'a', 'b', 'X', 'Y', 'e', 'f', 0, 0, 0, 0, 'Z'}));
   char buf[8];
   f.Seek(8);
-  EXPECT_EQ(f.Read(buf, 8), 3);
-  EXPECT_EQ(f.Read(buf, 8), 0);
+  EXPECT_EQ((std::vector<int>{f.Read(buf, 8), f.Read(buf, 8)}), (std::vector<int>{3, 0}));
   QVT_EXPECT_THROW_TEXT(f.Seek(-1), nex_TextException,
                         "***ERROR: seek failed for file " + Name() + ": negative offset");
   EXPECT_EQ(f.Tell(), 11);
@@ -75,15 +74,13 @@ TEST_F(OsFile, AccessModesPathTestsAndDirectories) {
   EXPECT_TRUE(utl_FilePath(m_Dir.Path()).IsDirectory());
   EXPECT_EQ(utl_Stat(Name()).size, 3);
   EXPECT_EQ(utl_File(Name(), utl_FileAccessCreate).FileSize(), 0);
-  EXPECT_TRUE(utl_RemoveFile(Name()));
-  EXPECT_FALSE(utl_RemoveFile(Name()));
+  EXPECT_EQ((std::vector<bool>{utl_RemoveFile(Name()), utl_RemoveFile(Name())}),
+            (std::vector<bool>{true, false}));
   const std::string lock = Name("run.lsm");
-  EXPECT_TRUE(utl_MakeDirectory(lock));
-  EXPECT_FALSE(utl_MakeDirectory(lock));
-  EXPECT_TRUE(utl_Stat(lock).exists && utl_Stat(lock).isDirectory);
-  EXPECT_TRUE(utl_RemoveDirectory(lock));
-  EXPECT_FALSE(utl_RemoveDirectory(lock));
-  EXPECT_FALSE(utl_Stat(lock).exists);
+  EXPECT_EQ((std::vector<bool>{utl_MakeDirectory(lock), utl_MakeDirectory(lock), utl_Stat(lock).exists,
+                               utl_Stat(lock).isDirectory, utl_RemoveDirectory(lock),
+                               utl_RemoveDirectory(lock), utl_Stat(lock).exists}),
+            (std::vector<bool>{true, false, true, true, true, false, false}));
 }
 
 TEST(Offsets, DifferenceMustFitThirtyTwoBits) {
@@ -145,15 +142,11 @@ TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
 // Keys from every argument form; a value that is no whole int is reported.
 TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
   utl_CommandLine& line = utl_CommandLine::Instance();
-  const char* argv[] = {"host",        "-nodb_page_size",
-                        "64",          "--nodb_cache_limit=10",
-                        "depth=-3",    "-verbose",
-                        "-x=",         "positional",
-                        "-last",       "-a",
-                        "12x",         "-b",
-                        "99999999999", "-c",
-                        " 5"};
-  line.Set(15, argv);
+  std::vector<const char*> argv;
+  for (const char* arg : {"host", "-nodb_page_size", "64", "--nodb_cache_limit=10", "depth=-3", "-verbose",
+                          "-x=", "positional", "-last", "-a", "12x", "-b", "99999999999", "-c", " 5"})
+    argv.push_back(arg);
+  line.Set(static_cast<int>(argv.size()), argv.data());
   EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 64);
   EXPECT_EQ(line.ConstGetValueAsInt("nodb_cache_limit"), 10);
   EXPECT_EQ(line.ConstGetValueAsInt("depth"), -3);
@@ -169,8 +162,8 @@ TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
       {"a", "***ERROR: Command line key a has no integer value: 12x."},
       {"b", "***ERROR: Command line key b has no integer value: 99999999999."},
       {"c", "***ERROR: Command line key c has no integer value:  5."},
-      {"none", "***ERROR: Command line has no key none."},
-  };
+      {"none", "***ERROR: Command line has no key none."}};
+
   for (const auto& c : cases)
     QVT_EXPECT_THROW_TEXT(line.ConstGetValueAsInt(c.first), nex_TextException, c.second);
   line.Clear();
@@ -205,8 +198,7 @@ TEST(NameOrder, ByteOrderOrNaturalOrderBySwitch) {
       {true, {"step 100", "step 9", "step 10", "x y", "xy"}, {"step 9", "step 10", "step 100", "x y", "xy"}},
       {true,
        {"a10", "a010", "", "a", "a1", "100000000000000000000", "99999999999999999999"},
-       {"", "99999999999999999999", "100000000000000000000", "a", "a1", "a010", "a10"}},
-  };
+       {"", "99999999999999999999", "100000000000000000000", "a", "a1", "a010", "a10"}}};
   for (const auto& c : cases) EXPECT_EQ(Sorted(c.natural, c.in), c.sorted);
 }
 
@@ -221,8 +213,7 @@ TEST(AtrTranslate, FormatsLikePrintfWithPositionsAndNeverRescans) {
       {atr_Format("%d %x %f", -12, 255, 3), "-12 ff 3.000000"},
       {atr_Format("%1$d", static_cast<std::int64_t>(1) << 40), "1099511627776"},
       {atr_Format("50%q %s", cow_String("x")), "50%q x"},  // unknown placeholders are text
-      {atr_Format("ends with %", cow_String("x")), "ends with %"},
-  };
+      {atr_Format("ends with %", cow_String("x")), "ends with %"}};
   for (const auto& c : cases) EXPECT_EQ(c.first, c.second);
   atr_Translation t = atr_translate("%2$s, %1$s: %3$d");
   atr_SubstituteFormat(t, 1, cow_String("world"));
