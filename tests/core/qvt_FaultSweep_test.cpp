@@ -101,8 +101,7 @@ const ObjectKind kKinds[] = {
        int count = 0;
        while (s.Next()) ExpectTaggedRecord(s, count++);
        return count;
-     }},
-};
+     }}};
 
 class FaultSweepTest : public ::testing::TestWithParam<ObjectKind> {};
 
@@ -122,7 +121,6 @@ TEST_P(FaultSweepTest, EveryFailurePointLeavesTheFlushedRecordsReadable) {
         const int count = kind.check(db);
         const int all = kind.first + kind.second;
         // The second flush's linkage may be on disk without its flush count.
-
         if (announced == 2) {
           EXPECT_EQ(count, all);
         } else if (kind.prefixAllowed) {

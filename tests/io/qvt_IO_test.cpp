@@ -312,8 +312,8 @@ TEST(IOBufferTest, PendingBytesReachTheSpaceAtTheRightTime) {
             (std::vector<std::size_t>{20, 14}));
 }
 
-// Counts below one move nothing, silently; null arrays and writes to a
-// read-only space are refused.
+// Counts below one move nothing, silently; null arrays, writes to a read-only
+// space and a write the space takes nothing of are refused.
 TEST(IOBufferTest, RefusalsAndTheirMessages) {
   MemoryIOS space;
   qvt_IOBuffer buffer(space, 8);
@@ -343,18 +343,15 @@ TEST(IOBufferTest, RefusalsAndTheirMessages) {
   QVT_EXPECT_THROW_TEXT(buffer.Append(source), nex_TextException, kReadOnly);
   EXPECT_EQ(buffer.ReadInt(), 0);
   EXPECT_EQ(space.Writes(), 0);
-}
-
-// A write the space takes nothing of fails and keeps the bytes.
-TEST(IOBufferTest, AWriteTakingNothingFailsAndKeepsTheBytes) {
+  // A write the space takes nothing of fails and keeps the bytes.
   MemoryIOS stuck;
   stuck.Bytes().assign(3, '-');  // the memory stream copies to data() even for 0 bytes
   stuck.LimitWritesFrom(1, 0);
-  qvt_IOBuffer buffer(stuck, 64);
-  buffer.Write("abc", 3);
-  QVT_EXPECT_THROW_TEXT(buffer.Flush(), nex_TextException, kWriteFailed);
+  qvt_IOBuffer pending(stuck, 64);
+  pending.Write("abc", 3);
+  QVT_EXPECT_THROW_TEXT(pending.Flush(), nex_TextException, kWriteFailed);
   stuck.LimitWritesFrom(0, 0);
-  buffer.Flush();  // the bytes were kept and go out now
+  pending.Flush();  // the bytes were kept and go out now
   EXPECT_EQ(Text(stuck.Bytes()), "abc");
 }
 
