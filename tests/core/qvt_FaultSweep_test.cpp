@@ -59,17 +59,17 @@ const ObjectKind kKinds[] = {
      }},
     {"Arrays", 100, 2000, false,
      [](Db& db, const std::function<void()>& flush) {
-       qvt_ArrayRepr doubles(&db, qvt_TypeDouble, 2, 0, 256);
-       qvt_ArrayRepr words(&db, qvt_TypeString, 1, 0, 64);
+       qvt_ArrayRepr doubles(&db, qvt_TypeDouble, 2, 0, 256), words(&db, qvt_TypeString, 1, 0, 64);
+       std::vector<double> d;
+       std::vector<cow_String> w;
+       for (int i = 0; i < 2100; ++i) {
+         d.insert(d.end(), {Value(2 * i), Value(2 * i + 1)});
+         w.push_back(Word(i));
+       }
        for (const auto& round : {std::make_pair(0, 100), std::make_pair(100, 2000)}) {
-         std::vector<double> d;
-         std::vector<cow_String> w;
-         for (int i = round.first; i < round.first + round.second; ++i) {
-           d.insert(d.end(), {Value(2 * i), Value(2 * i + 1)});
-           w.push_back(Word(i));
-         }
-         doubles.Write(d.data(), round.second);
-         words.Write(w.data(), round.second);
+         doubles.Write(&d[static_cast<std::size_t>(2 * round.first)], round.second);
+         words.Write(&w[static_cast<std::size_t>(round.first)], round.second);
+
          doubles.Flush();
          words.Flush();
          flush();

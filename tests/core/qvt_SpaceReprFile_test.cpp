@@ -177,13 +177,12 @@ TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
   s->Extend(16);
   EXPECT_EQ((std::vector<utl_FileOffset>{s->Allocation(), m_Db->File().FileLength(), s->Length()}),
             (std::vector<utl_FileOffset>{32, fileLength + 16, 1}));
-  const std::string invalid = "***ERROR: Invalid ";
-  QVT_EXPECT_THROW_TEXT(s->Write(nullptr, 1), nex_TextException,
-                        invalid + "data buffer pointer when writing space.");
-  QVT_EXPECT_THROW_TEXT(s->Write(bytes, 0), nex_TextException, invalid + "length when writing space.");
-  QVT_EXPECT_THROW_TEXT(s->Read(nullptr, 1), nex_TextException,
-                        invalid + "data buffer pointer when reading space.");
-  QVT_EXPECT_THROW_TEXT(s->Read(bytes, 0), nex_TextException, invalid + "length when reading space.");
+  const std::string pointer = "***ERROR: Invalid data buffer pointer when ",
+                    length = "***ERROR: Invalid length when ";
+  QVT_EXPECT_THROW_TEXT(s->Write(nullptr, 1), nex_TextException, pointer + "writing space.");
+  QVT_EXPECT_THROW_TEXT(s->Write(bytes, 0), nex_TextException, length + "writing space.");
+  QVT_EXPECT_THROW_TEXT(s->Read(nullptr, 1), nex_TextException, pointer + "reading space.");
+  QVT_EXPECT_THROW_TEXT(s->Read(bytes, 0), nex_TextException, length + "reading space.");
   for (qvt_Handle h : {0u, 512u, 100u, 1024u * 512u + 1u}) {
     EXPECT_FALSE(m_Db->IsValidHandle(h)) << h;
     QVT_EXPECT_THROW_TEXT(m_Db->Space(h, -1), nex_TextException, kInvalidDatabase);
@@ -196,8 +195,7 @@ TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
 TEST(FileOffsetCodecTest, DoublesRoundToTheNearestOffset) {
   const omi_Swapper big(EndianBig);
   const std::pair<double, utl_FileOffset> cases[] = {
-      {1023.6, 1024}, {1023.4, 1023}, {0.0, 0}, {-0.3, 0}, {-2.0, -7}, {1e300, -7}, {std::nan(""), -7},
-  };
+      {1023.6, 1024}, {1023.4, 1023}, {0.0, 0}, {-0.3, 0}, {-2.0, -7}, {1e300, -7}, {std::nan(""), -7}};
   std::vector<unsigned char> bytes(8);
   for (const auto& c : cases) {
     PutBEDouble(bytes, 0, c.first);
@@ -223,7 +221,6 @@ TEST_F(StringPoolTest, RecordsAndReferences) {
             (std::vector<cow_String>{"", "abc"}));
   for (const utl_FileOffset bad : {5, -1, 24})
     QVT_EXPECT_THROW_TEXT(Pool().String(bad), nex_TextException, kNotAvailable);
-
   const cow_String in[3] = {"next", "new", "next"};
   std::vector<unsigned char> refs(24);
   Pool().ExternalizeStrings(reinterpret_cast<char*>(refs.data()), in, 3);
@@ -247,11 +244,9 @@ TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
   unsigned char refs[16];
   Pool().ExternalizeStrings(reinterpret_cast<char*>(refs), texts, 2);
   char* first = reinterpret_cast<char*>(refs);
-  const std::pair<const char*, std::string> cases[] = {
-      {"XYZXYZXYZ", std::string("\0\0\0\6XYZXYZ\0\0", 12)},
-      {"ab", std::string("\0\0\0\2ab\0\0\0\0\0\0", 12)},
-      {"", std::string(12, '\0')},
-  };
+  const std::pair<const char*, std::string> cases[] = {{"XYZXYZXYZ", std::string("\0\0\0\6XYZXYZ\0\0", 12)},
+                                                       {"ab", std::string("\0\0\0\2ab\0\0\0\0\0\0", 12)},
+                                                       {"", std::string(12, '\0')}};
   for (const auto& c : cases) {
     Pool().NeuterString(first, c.first);
     EXPECT_EQ(PoolBytes().substr(4, 12), c.second) << c.first;
@@ -274,9 +269,8 @@ TEST_F(StringPoolTest, DamagedLengthsStopTheScan) {
   Pool().StringOffset("defgh");
   m_Db.reset();
   const std::vector<unsigned char> sound = ReadAll(Path());
-  std::vector<unsigned char> bytes;
   for (const auto& damage : {std::make_pair(4, 0x7FFFFFFFu), std::make_pair(12, 0xFFFFFFFBu)}) {
-    bytes = sound;
+    std::vector<unsigned char> bytes = sound;
     PutBE32(bytes, FileOffsetOf(bytes, 1, damage.first), damage.second);
     WriteAll(Path(), bytes);
     auto db = Open();
