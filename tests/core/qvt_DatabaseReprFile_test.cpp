@@ -24,7 +24,6 @@
 #include "qvt_Problems.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TestSupport.h"
-#include "qvt_ToolSampleDatabase.h"
 
 using namespace qvt_test;
 

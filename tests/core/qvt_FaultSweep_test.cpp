@@ -49,11 +49,9 @@ const ObjectKind kKinds[] = {
        flush();
      },
      [](Db& db) {
-       std::unique_ptr<qvt_SpaceRepr> space(db.Space(4, -1));
-       std::vector<int> values(static_cast<std::size_t>(space->Length() / 4));
-       EXPECT_EQ(space->ReadIntArray(values.data(), static_cast<int>(values.size())),
-                 static_cast<int>(values.size()));
-       for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(values[i], static_cast<int>(i));
+       const std::vector<unsigned char> bytes = ObjectBytes(db, 4);
+       const std::vector<std::uint32_t> values = Words(bytes, 0, bytes.size() / 4);
+       for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(values[i], i);
        EXPECT_EQ(db.StringPool().String(4), "first");
        return static_cast<int>(values.size());
      }},
@@ -121,13 +119,12 @@ TEST_P(FaultSweepTest, EveryFailurePointLeavesTheFlushedRecordsReadable) {
         const int count = kind.check(db);
         const int all = kind.first + kind.second;
         // The second flush's linkage may be on disk without its flush count.
-        if (announced == 2) {
+        if (announced == 2)
           EXPECT_EQ(count, all);
-        } else if (kind.prefixAllowed) {
-          EXPECT_TRUE(count >= kind.first && count <= all) << count;
-        } else {
-          EXPECT_TRUE(count == kind.first || count == all) << count;
-        }
+        else
+          EXPECT_TRUE(kind.prefixAllowed ? count >= kind.first && count <= all
+                                         : count == kind.first || count == all)
+              << count;
       });
   EXPECT_GT(points, 10);
   RecordProperty("failure_points", points);

@@ -4,8 +4,8 @@
 #include "utl_File.h"
 
 #include <filesystem>
-#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -171,16 +171,13 @@ TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
 
 using Names = std::vector<cow_String>;
 
-// The keys of a map ordered by cow_StringLess, the switch set as asked.
+// names ordered by cow_StringLess, the switch set as asked.
 Names Sorted(bool natural, const Names& names) {
   const bool old = atr_getNaturalOrder();
   atr_setNaturalOrder(natural);
-  std::map<cow_String, int, cow_StringLess> map;
-  for (const auto& n : names) map.emplace(n, 0);
+  const std::set<cow_String, cow_StringLess> sorted(names.begin(), names.end());
   atr_setNaturalOrder(old);
-  Names keys;
-  for (const auto& kv : map) keys.push_back(kv.first);
-  return keys;
+  return Names(sorted.begin(), sorted.end());
 }
 
 // Names equal as numbers (a010, a10) stay distinct, in byte order; digit
