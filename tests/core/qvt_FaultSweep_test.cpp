@@ -67,7 +67,6 @@ const ObjectKind kKinds[] = {
        for (const auto& round : {std::make_pair(0, 100), std::make_pair(100, 2000)}) {
          doubles.Write(&d[static_cast<std::size_t>(2 * round.first)], round.second);
          words.Write(&w[static_cast<std::size_t>(round.first)], round.second);
-
          doubles.Flush();
          words.Flush();
          flush();

@@ -163,7 +163,6 @@ TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
       {"b", "***ERROR: Command line key b has no integer value: 99999999999."},
       {"c", "***ERROR: Command line key c has no integer value:  5."},
       {"none", "***ERROR: Command line has no key none."}};
-
   for (const auto& c : cases)
     QVT_EXPECT_THROW_TEXT(line.ConstGetValueAsInt(c.first), nex_TextException, c.second);
   line.Clear();

@@ -100,7 +100,6 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   int got[3] = {-1, -1, -1};  // 00 07 00 00 ...
   EXPECT_EQ((std::vector<int>{io.ReadIntArray(got, 3), got[0], got[1], got[2]}),
             (std::vector<int>{2, 0x00070000, 0x00080000, -1}));
-
   io.Seek(4);
   double d[2] = {5.0, 6.0};  // 8 bytes left
   EXPECT_EQ((std::vector<double>{double(io.ReadDoubleArray(d, 2)), d[1]}), (std::vector<double>{1, 6}));
@@ -361,7 +360,6 @@ TEST(IOBufferTest, AppendIntoTheSameSpaceEnds) {
   for (int i = 0; i < 100; ++i) source.Bytes().push_back(static_cast<unsigned char>(i));
   qvt_IOBuffer from(source, 4), end(source, 4);
   from.Seek(10);
-
   end.Seek(100);
   end.Append(from);
   end.Flush();
