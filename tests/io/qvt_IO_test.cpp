@@ -1,12 +1,12 @@
-// Typed stream operations: external byte order of ints, floats and doubles,
-// fixed-width strings, pooled strings, partial reads at the end, the four
-// messages, at most one scratch allocation per call (none for scalars), and
-// the I/O buffer's direct writes of whole blocks.
+// Typed stream operations: stored byte order, fixed and pooled strings, partial
+// reads, refusals, scratch allocations; the I/O buffer: windows, when bytes reach
+// the space, in-place conversion, Append into its own space, direct writes.
 #include "qvt_IO.h"
 
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "nex_Exception.h"
@@ -25,11 +25,12 @@ using Bytes = std::vector<unsigned char>;
 
 const char kLength[] = "***ERROR: Invalid length when reading array.";
 const char kWriteFailed[] = "***ERROR: Write operation failed.";
+const char kQuantum[] = "qvt_IOBuffer::PrepWrite: Quantum is too large for buffer.";
 
-// Scalars and arrays (one transfer each) are big-endian whatever the
-// machine; a converter with its flag clear stores the machine's order.
-// Fixed strings are padded with zeros and cut at their width, no width
-// moving nothing; equal pooled strings share one reference.
+std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// Big-endian unless the converter's flag is clear; fixed strings padded and
+// cut at their width; equal pooled strings share one reference.
 TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   MemoryIOS io;
   io.WriteInt(1);
@@ -42,23 +43,21 @@ TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   io.WriteIntArray(ints, 3);
   io.WriteFloatArray(floats, 2);
   io.WriteDoubleArray(doubles, 2);
-  io.WriteFixedString("abc", 0);
-  io.WriteFixedString("abc", 8);
-  io.WriteFixedString("0123456789", 4);
-  io.WriteFixedString("", 3);
-  io.WriteFixedString("wxyz", 4);  // fills the width: no terminator
+  // "wxyz" fills its width: no terminator.
+  for (const auto& w : {std::make_pair("abc", 0), std::make_pair("abc", 8), std::make_pair("0123456789", 4),
+                        std::make_pair("", 3), std::make_pair("wxyz", 4)})
+    io.WriteFixedString(w.first, w.second);
   const cow_String strings[3] = {"abc", "de", "abc"};
   io.WriteStringArray(strings, 3);
   io.WriteString("de");
   EXPECT_EQ(io.Writes(), 7 + 4 + 2);
-  const Bytes expected = {0,    0,    0,    1,    0xFF, 0xFF, 0xFF, 0xFE, 0xC0, 0x20, 0,    0, 0xBF,
-                          0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A, 0,    0,    0,    1,    0, 0,
-                          0,    2,    0,    0,    0,    3,    0x3F, 0x80, 0,    0,    0x40, 0, 0,
-                          0,    0x40, 0,    0,    0,    0,    0,    0,    0,    0xC0, 0,    0, 0,
-                          0,    0,    0,    0,    'a',  'b',  'c',  0,    0,    0,    0,    0, '0',
-                          '1',  '2',  '3',  0,    0,    0,    'w',  'x',  'y',  'z'};
+  const std::string expected(
+      "\0\0\0\1\xFF\xFF\xFF\xFE\xC0\x20\0\0\xBF\xB9\x99\x99\x99\x99\x99\x9A\0\0\0\1\0\0\0\2\0\0\0\3"
+      "\x3F\x80\0\0\x40\0\0\0\x40\0\0\0\0\0\0\0\xC0\0\0\0\0\0\0\0abc\0\0\0\0\0"
+      "0123\0\0\0wxyz",
+      75);
   ASSERT_EQ(io.Bytes().size(), expected.size() + 32);
-  EXPECT_EQ(Bytes(io.Bytes().begin(), io.Bytes().begin() + 75), expected);
+  EXPECT_EQ(std::string(io.Bytes().begin(), io.Bytes().begin() + 75), expected);
   EXPECT_EQ(io.Pool().Strings().size(), 2u);
   io.Seek(0);
   EXPECT_EQ(
@@ -80,9 +79,7 @@ TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   EXPECT_EQ(io.ReadStringArray(got, 3), 3);
   EXPECT_EQ((std::vector<cow_String>(got, got + 3)), (std::vector<cow_String>(strings, strings + 3)));
   EXPECT_EQ(io.ReadString(), "de");
-
-  MemoryIOS little(EndianLittle);
-  MemoryIOS big(EndianBig);
+  MemoryIOS little(EndianLittle), big(EndianBig);
   MemoryIOS& native = little.MustSwap() ? big : little;
   native.WriteIntArray(ints, 3);
   EXPECT_EQ(std::memcmp(native.Bytes().data(), ints, 12), 0);
@@ -90,27 +87,22 @@ TEST(TypedStream, StoredBytesOfEveryKindAndReadingThemBack) {
   EXPECT_EQ(native.ReadInt(), 1);
 }
 
-// Arrays, pooled strings among them, deliver whole elements and leave the
-// rest untouched; at the end scalars fail, arrays answer 0. Too few bytes
-// for a fixed string are an end of file, even for a large width.
+// Arrays deliver whole elements only; at the end scalars and fixed strings fail, arrays answer 0.
 TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   MemoryIOS io;
   int v = 42;
-  EXPECT_EQ(io.ReadIntArray(&v, 1), 0);
-  EXPECT_EQ(v, 42);
+  EXPECT_EQ((std::vector<int>{io.ReadIntArray(&v, 1), v}), (std::vector<int>{0, 42}));
   QVT_EXPECT_THROW_TEXT(io.ReadInt(), nex_TextException, kEof);
   QVT_EXPECT_THROW_TEXT(io.ReadFloat(), nex_TextException, kEof);
   const int values[3] = {7, 8, 9};
   io.WriteIntArray(values, 3);
-  io.Seek(2);  // 10 bytes remain
-  int got[3] = {-1, -1, -1};
-  EXPECT_EQ(io.ReadIntArray(got, 3), 2);
-  EXPECT_EQ((std::vector<int>(got, got + 3)),
-            (std::vector<int>{0x00070000, 0x00080000, -1}));  // 00 07 00 00 ...
+  io.Seek(2);                 // 10 bytes remain
+  int got[3] = {-1, -1, -1};  // 00 07 00 00 ...
+  EXPECT_EQ((std::vector<int>{io.ReadIntArray(got, 3), got[0], got[1], got[2]}),
+            (std::vector<int>{2, 0x00070000, 0x00080000, -1}));
   io.Seek(4);
-  double d[2] = {5.0, 6.0};
-  EXPECT_EQ(io.ReadDoubleArray(d, 2), 1);  // 8 whole bytes of 8 remaining
-  EXPECT_EQ(d[1], 6.0);
+  double d[2] = {5.0, 6.0};  // 8 bytes left
+  EXPECT_EQ((std::vector<double>{double(io.ReadDoubleArray(d, 2)), d[1]}), (std::vector<double>{1, 6}));
   io.Seek(8);
   QVT_EXPECT_THROW_TEXT(io.ReadDouble(), nex_TextException, kEof);  // 4 bytes are not a double
   QVT_EXPECT_THROW_TEXT(io.ReadFixedString(5), nex_TextException, kEof);
@@ -130,9 +122,8 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   QVT_EXPECT_THROW_TEXT(io.ReadString(), nex_TextException, kEof);
 }
 
-// Bad arguments, for every typed array and pooled strings, are refused
-// before any transfer: a null array, a count below one, and a count whose
-// byte count does not fit a raw transfer. A short write is reported.
+// A null array, a count below one or too large a byte count is refused before
+// any transfer; a short write is reported.
 TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   MemoryIOS io;
   int i = 0;
@@ -140,16 +131,12 @@ TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   double d = 0;
   cow_String s;
   using Call = std::function<void(int count, bool null)>;
-  const Call calls[] = {
-      [&](int n, bool null) { io.ReadIntArray(null ? nullptr : &i, n); },
-      [&](int n, bool null) { io.ReadFloatArray(null ? nullptr : &f, n); },
-      [&](int n, bool null) { io.ReadDoubleArray(null ? nullptr : &d, n); },
-      [&](int n, bool null) { io.ReadStringArray(null ? nullptr : &s, n); },
-      [&](int n, bool null) { io.WriteIntArray(null ? nullptr : &i, n); },
-      [&](int n, bool null) { io.WriteFloatArray(null ? nullptr : &f, n); },
-      [&](int n, bool null) { io.WriteDoubleArray(null ? nullptr : &d, n); },
-      [&](int n, bool null) { io.WriteStringArray(null ? nullptr : &s, n); },
-  };
+#define QVT_CALL(method, value) [&](int n, bool null) { io.method(null ? nullptr : &value, n); }
+  const Call calls[] = {QVT_CALL(ReadIntArray, i),     QVT_CALL(ReadFloatArray, f),
+                        QVT_CALL(ReadDoubleArray, d),  QVT_CALL(ReadStringArray, s),
+                        QVT_CALL(WriteIntArray, i),    QVT_CALL(WriteFloatArray, f),
+                        QVT_CALL(WriteDoubleArray, d), QVT_CALL(WriteStringArray, s)};
+#undef QVT_CALL
   for (const Call& call : calls) {
     QVT_EXPECT_THROW_TEXT(call(1, true), nex_TextException, kPointer);
     for (int count : {0, -1, INT_MIN}) QVT_EXPECT_THROW_TEXT(call(count, false), nex_TextException, kLength);
@@ -157,9 +144,9 @@ TEST(TypedStream, BadArgumentsAndShortWritesAreRefused) {
   QVT_EXPECT_THROW_TEXT(io.ReadIntArray(&i, INT_MAX / 4 + 1), nex_TextException, kLength);
   QVT_EXPECT_THROW_TEXT(io.WriteDoubleArray(&d, INT_MAX / 8 + 1), nex_TextException, kLength);
   QVT_EXPECT_THROW_TEXT(io.ReadStringArray(&s, INT_MAX / 8 + 1), nex_TextException, kLength);
-  EXPECT_EQ(io.Reads() + io.Writes(), 0);
-  EXPECT_TRUE(io.Bytes().empty());
-  EXPECT_TRUE(io.Pool().Strings().empty());
+  EXPECT_EQ((std::vector<std::size_t>{static_cast<std::size_t>(io.Reads() + io.Writes()), io.Bytes().size(),
+                                      io.Pool().Strings().size()}),
+            std::vector<std::size_t>(3, 0));
   io.LimitWritesFrom(1, 3);
   const int ints[2] = {1, 2};
   QVT_EXPECT_THROW_TEXT(io.WriteIntArray(ints, 2), nex_TextException, kWriteFailed);
@@ -193,8 +180,7 @@ TEST(TypedStreamCost, ArrayCallsAllocateOnceAndScalarsNever) {
       {1, [&] { io.WriteStringArray(strings.data(), 100); }},
       {0, [&] { io.WriteInt(1); }},
       {0, [&] { io.WriteDouble(3.0); }},
-      {0, [&] { io.WriteFixedString("abc", 8); }},
-  };
+      {0, [&] { io.WriteFixedString("abc", 8); }}};
   for (const auto& call : calls) {
     const long before = qvt_test::AllocationCount();
     call.second();
@@ -202,10 +188,8 @@ TEST(TypedStreamCost, ArrayCallsAllocateOnceAndScalarsNever) {
   }
 }
 
-// Writes of at least a block bypass the I/O buffer's block: the space must
-// end with the same bytes as when every value goes through the block, for
-// either byte order, behind and before pending small writes, from any start,
-// and through a space that takes fewer bytes than asked.
+// Writes of a block or more bypass the buffer's block and must leave the bytes
+// of value-by-value writes (either order, pending writes, short writes).
 struct DirectCase {
   int endian, blockSize, count;
   int shortWrites;  // the space takes at most this many bytes a call (0: all)
@@ -213,8 +197,7 @@ struct DirectCase {
 
 class DirectWriteTest : public ::testing::TestWithParam<DirectCase> {};
 
-// A seek, a small write left pending, a large array of each type, a small
-// write behind it, then a read back of the first values.
+// A pending small write, a large array of each type, a small write, a read back.
 Bytes WriteThroughBuffer(const DirectCase& c, bool whole) {
   MemoryIOS space(c.endian);
   if (c.shortWrites > 0) space.LimitWritesFrom(1, c.shortWrites);
@@ -259,5 +242,129 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DirectWriteTest,
                          ::testing::Values(DirectCase{1, 64, 200, 0}, DirectCase{0, 64, 200, 0},
                                            DirectCase{1, 2048, 70000, 0}, DirectCase{1, 16, 4, 0},
                                            DirectCase{1, 64, 200, 5}, DirectCase{0, 4096, 40000, 1000}));
+
+// Three doubles through a 20-byte block take two windows; a block goes out whole.
+TEST(IOBufferTest, WindowsBlocksAndBigEndianConversion) {
+  MemoryIOS space;
+  qvt_IOBuffer buffer(space, 20);
+  ASSERT_TRUE(buffer.PrepWrite(8, 3));
+  EXPECT_EQ(buffer.WindowCount(), 2);
+  std::memset(buffer.Window(), 1, 16);
+  EXPECT_EQ(space.Writes(), 0);
+  ASSERT_TRUE(buffer.PrepWrite(8, 1));
+  EXPECT_EQ((std::vector<std::size_t>{static_cast<std::size_t>(buffer.WindowCount()),
+                                      static_cast<std::size_t>(space.Writes()), space.Bytes().size()}),
+            (std::vector<std::size_t>{1, 1, 16}));
+  buffer.Seek(0);
+  const double in[3] = {1.0, -2.5, 3.0};
+  buffer.WriteDoubleArray(in, 3);
+  const float f[2] = {1.5f, -0.5f};  // the doubles went past the block: it starts again at 24
+  buffer.WriteFloatArray(f, 2);
+  const int ints[4] = {1, -2, 3, -4};  // three fit before the block ends at 44
+  buffer.WriteIntArray(ints, 4);
+  buffer.Flush();
+  const Bytes& b = space.Bytes();
+  ASSERT_EQ(b.size(), 24u + 8u + 16u);
+  EXPECT_EQ((std::vector<double>{BEDouble(b, 0), BEDouble(b, 8), BEDouble(b, 16)}),
+            (std::vector<double>{1, -2.5, 3}));
+  EXPECT_EQ(Text(b).substr(24),
+            std::string("\x3F\xC0\0\0\xBF\0\0\0\0\0\0\1\xFF\xFF\xFF\xFE\0\0\0\3\xFF\xFF\xFF\xFC", 24));
+  MemoryIOS small;
+  qvt_IOBuffer tiny(small, 4);
+  QVT_EXPECT_THROW_TEXT(tiny.WriteDouble(1.0), nex_TextException, kQuantum);
+  QVT_EXPECT_THROW_TEXT(tiny.WriteString("z"), nex_TextException, kQuantum);
+  EXPECT_TRUE(small.Bytes().empty());
+}
+
+// Pending bytes go out before a read, on a seek elsewhere, on Extend and at the
+// end; a write after a read starts at the logical location; size 0 means 2 KiB.
+TEST(IOBufferTest, PendingBytesReachTheSpaceAtTheRightTime) {
+  MemoryIOS space;
+  space.Bytes().assign(20, 'o');
+  {
+    qvt_IOBuffer buffer(space, 64);
+    EXPECT_EQ(buffer.Write("0123456789", 10), 10);
+    EXPECT_EQ(space.Writes(), 0);
+    char bytes[4];
+    EXPECT_EQ(buffer.Read(bytes, 4), 4);
+    EXPECT_EQ(Text(space.Bytes()), "0123456789oooooooooo");
+    EXPECT_EQ(std::string(bytes, 4), "oooo");
+    buffer.Write("W", 1);
+  }
+  EXPECT_EQ(Text(space.Bytes()).substr(14, 2), "Wo");
+  space.Bytes().resize(4);
+  space.Seek(4);
+  qvt_IOBuffer buffer(space, 0);
+  EXPECT_EQ(buffer.Size(), 2048);
+  const int writes = space.Writes();
+  buffer.Write("abcdef", 6);
+  buffer.Seek(10);
+  EXPECT_EQ(space.Writes(), writes);
+  buffer.Seek(0);
+  EXPECT_EQ(space.Writes(), writes + 1);
+  EXPECT_EQ(Text(space.Bytes()), "0123abcdef");
+  buffer.Seek(10);
+  buffer.WriteInt(0x01020304);
+  EXPECT_TRUE(buffer.Extend(6));
+  EXPECT_EQ(Text(space.Bytes()).substr(10, 4), "\1\2\3\4");
+  EXPECT_EQ((std::vector<std::size_t>{space.Bytes().size(), static_cast<std::size_t>(space.Location())}),
+            (std::vector<std::size_t>{20, 14}));
+}
+
+// Counts below one move nothing, silently; null arrays, writes to a read-only
+// space and a write the space takes nothing of are refused.
+TEST(IOBufferTest, RefusalsAndTheirMessages) {
+  MemoryIOS space;
+  qvt_IOBuffer buffer(space, 8);
+  buffer.WriteIntArray(nullptr, 0);
+  buffer.WriteStringArray(nullptr, -1);
+  EXPECT_EQ((std::vector<int>{buffer.ReadDoubleArray(nullptr, -1), buffer.Read(nullptr, 0),
+                              buffer.Write(nullptr, 0), buffer.ReadStringArray(nullptr, 0)}),
+            (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(buffer.ReadFixedString(0), "");
+  EXPECT_TRUE(space.Bytes().empty());
+  QVT_EXPECT_THROW_TEXT(buffer.ReadIntArray(nullptr, 2), nex_TextException, kPointer);
+  QVT_EXPECT_THROW_TEXT(buffer.WriteDoubleArray(nullptr, 2), nex_TextException, kPointer);
+  space.Bytes().assign(16, 0);
+  space.SetReadOnly(true);
+  const int i = 1;
+  const float f = 1;
+  const double d = 1;
+  const cow_String s = "s";
+  MemoryIOS other;
+  qvt_IOBuffer source(other, 8);
+  QVT_EXPECT_THROW_TEXT(buffer.Write("a", 1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(buffer.WriteIntArray(&i, 1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(buffer.WriteFloatArray(&f, 1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(buffer.WriteDoubleArray(&d, 1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(buffer.WriteStringArray(&s, 1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(buffer.PrepWrite(1, 1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(buffer.Append(source), nex_TextException, kReadOnly);
+  EXPECT_EQ(buffer.ReadInt(), 0);
+  EXPECT_EQ(space.Writes(), 0);
+  // A write the space takes nothing of fails and keeps the bytes.
+  MemoryIOS stuck;
+  stuck.Bytes().assign(3, '-');  // the memory stream copies to data() even for 0 bytes
+  stuck.LimitWritesFrom(1, 0);
+  qvt_IOBuffer pending(stuck, 64);
+  pending.Write("abc", 3);
+  QVT_EXPECT_THROW_TEXT(pending.Flush(), nex_TextException, kWriteFailed);
+  stuck.LimitWritesFrom(0, 0);
+  pending.Flush();  // the bytes were kept and go out now
+  EXPECT_EQ(Text(stuck.Bytes()), "abc");
+}
+
+// Appending within one space copies what was there when it began, never its own writes.
+TEST(IOBufferTest, AppendIntoTheSameSpaceEnds) {
+  MemoryIOS source;
+  for (int i = 0; i < 100; ++i) source.Bytes().push_back(static_cast<unsigned char>(i));
+  qvt_IOBuffer from(source, 4), end(source, 4);
+  from.Seek(10);
+  end.Seek(100);
+  end.Append(from);
+  end.Flush();
+  ASSERT_EQ(source.Bytes().size(), 190u);
+  for (int i = 10; i < 100; ++i) ASSERT_EQ(source.Bytes()[static_cast<std::size_t>(i + 90)], i);
+}
 
 }  // namespace

@@ -1,8 +1,6 @@
-// One writer process and eight reader processes on one growing database,
-// plain and compressed, for QVT_READERS_SECONDS (3 unless set): no reader's
-// row count ever shrinks, every row read holds what was written at its
-// position, and every reader ends with everything the writer flushed. Plain
-// readers refresh with FileStatus and Snap; compressed readers reopen.
+// One writer and eight reader processes on a growing database, plain and
+// compressed, for QVT_READERS_SECONDS (3 unless set): row counts never shrink,
+// every row holds what was written, and every reader ends with every flush.
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -27,8 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr qvt_Handle kTable = 4;
 
-// Row r holds the int 7r + 1, the double r / 2 and the string "r<r>" (the
-// strings fill the pool as the readers follow).
+// Row r holds 7r + 1, r / 2 and "r<r>" (the strings grow the pool as readers follow).
 std::string RowText(int row) { return "r" + std::to_string(row); }
 
 int Seconds() {
@@ -36,8 +33,7 @@ int Seconds() {
   return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 3;
 }
 
-// A number in a small file, replaced whole by a rename so readers never see
-// half of it; -1 while absent.
+// A number in a small file, replaced whole by a rename; -1 while absent.
 void WriteNumber(const std::string& path, long long value) {
   { std::ofstream(path + ".tmp") << value; }
   if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0) throw std::runtime_error("rename " + path);
@@ -48,10 +44,8 @@ long long ReadNumber(const std::string& path) {
   return in >> value ? value : -1;
 }
 
-// Writes batches of 1 to 7 rows, each batch in a transaction ended by a
-// flush, until the time is up; answers the row count in <path>.final.
-// <path>.seq is odd while a transaction is open (a guard for compressed
-// readers, which reopen).
+// Batches of 1 to 7 rows, each in a transaction ended by a flush; the total goes to
+// <path>.final. <path>.seq is odd during a transaction: compressed readers reopen.
 int Writer(FileKind kind, const std::string& path, int seconds) {
   qvt_Database db = qvt_Database::Create(qvt_test::OpenFileOfKind(kind, path, 2), "ODB", "readers", 1);
   qvt_TableMetadata shape("rows", 1);
@@ -91,14 +85,12 @@ int CheckNew(qvt_Table& table, int seen) {
   for (int r = seen; r < rows; ++r) {
     qvt_Row row = table.ReadRow(r);
     if (row.ReadFieldInt("i") != r * 7 + 1 || row.ReadFieldDouble("d") != r * 0.5 ||
-        std::string(row.ReadFieldString("s").c_str()) != RowText(r)) {
+        std::string(row.ReadFieldString("s").c_str()) != RowText(r))
       throw std::runtime_error("row " + std::to_string(r) + " differs");
-    }
   }
   return rows;
 }
 
-// An opened database with its table.
 struct View {
   explicit View(qvt_Database opened) : db(opened), table((db.Bind(), db.Table(kTable, -1, -1))) {}
   qvt_Database db;
@@ -124,9 +116,8 @@ int Reader(FileKind kind, const std::string& path) {
     const long long final = ReadNumber(path + ".final");
     if (kind == FileKind::Local) {
       if (!view) view = TryOpen(kind, path);
-      if (view && view->db.FileStatus() != qvt_FileStatus::InTransaction && view->db.Snap() == 1) {
+      if (view && view->db.FileStatus() != qvt_FileStatus::InTransaction && view->db.Snap() == 1)
         view->table.Snap();
-      }
       if (view) seen = CheckNew(view->table, seen);
     } else {
       const long long seq = ReadNumber(path + ".seq");
@@ -152,9 +143,8 @@ TEST_P(ManyReaders, EveryReaderSeesEveryFlushInOrder) {
   const FileKind kind = GetParam();
   const int seconds = Seconds();
   std::vector<std::unique_ptr<qvt_test::ChildProcess>> readers;
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < 8; ++i)
     readers.push_back(std::make_unique<qvt_test::ChildProcess>([kind, path] { return Reader(kind, path); }));
-  }
   const auto writer = [kind, path, seconds] { return Writer(kind, path, seconds); };
   const qvt_test::ChildResult written = qvt_test::RunChild(writer, "", {}, (seconds + 30) * 1000);
   ASSERT_TRUE(written.Succeeded()) << written.err;
