@@ -1,13 +1,6 @@
-// Transactions across processes. A writer process and this process as its
-// reader: what FileStatus and Snap answer while the writer is inside a
-// transaction, after its flushes, after the file is replaced by a new
-// database and after it is deleted; an array's and a tagged stream's Snap;
-// the reader's own transaction guard. And the transaction lock as a local
-// file takes and releases it: the directory beside the file, read-only files
-// that never lock, the PAUSE_FOR_TRANSACTION prompts driven through a
-// child's standard input, and what the file's own check answers meanwhile.
+// Transactions across processes: a writer child and this process as its
+// reader, and the lock a local file takes, with its PAUSE_FOR_TRANSACTION prompts.
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,7 +12,6 @@
 #include "qvt_File.h"
 #include "qvt_FileRepr.h"
 #include "qvt_ReaderSemaphoreProxy.h"
-#include "qvt_Space.h"
 #include "qvt_StatusChild.h"
 #include "qvt_TaggedStream.h"
 #include "qvt_TestSupport.h"
@@ -30,20 +22,16 @@ namespace {
 
 using namespace qvt_test;
 
-// The writer's side: creates the database, then obeys
-//   lock / unlock   enter or leave a transaction guard
-//   write           a new 16-byte space; answers its handle
-//   flush           the database's Flush; answers the flush count
-//   objects / grow  an int array (10, 20, 30) and a tagged stream (1:100),
-//                   then more of each (40, 50; 2:200, 3:"three"); both
-//                   flushed, the database not
-//   close           closes the database
+// The writer's side: create, lock/unlock (a transaction guard), write (a new
+// 16-byte space: its handle), flush (the flush count), objects (an int array
+// 10,20,30 and a tagged stream 1:100) and grow (40,50; 2:200, 3:"three"),
+// both objects flushed but not the database, close.
 CommandedChild StartWriter(const std::string& name, long creationTime) {
-  struct Held {
-    std::unique_ptr<qvt_Database> db;
-    std::unique_ptr<qvt_ReaderSemaphoreProxy> proxy;
+  struct Held {  // released in this order
     std::unique_ptr<qvt_Array<int, 1>> array;
     std::unique_ptr<qvt_TaggedStream> stream;
+    std::unique_ptr<qvt_ReaderSemaphoreProxy> proxy;
+    std::unique_ptr<qvt_Database> db;
   };
   auto held = std::make_shared<Held>();
   return CommandedChild([name, creationTime, held](const std::string& command) -> std::string {
@@ -52,16 +40,10 @@ CommandedChild StartWriter(const std::string& name, long creationTime) {
       w.db = std::make_unique<qvt_Database>(qvt_Database::Create(
           qvt_File::Open(name, utl_FileAccessCreate, false), "ODB", "writer", creationTime));
       w.db->Flush();
-      return "created";
     }
-    if (command == "lock") {
-      w.proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*w.db);
-      return "locked";
-    }
-    if (command == "unlock") {
-      w.proxy.reset();
-      return "unlocked";
-    }
+    if (command == "lock") w.proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*w.db);
+    if (command == "unlock") w.proxy.reset();
+    if (command == "close") w = Held();
     if (command == "write") {
       qvt_Space space = w.db->Space(16);
       space.Write("0123456789abcdef", 16);
@@ -74,31 +56,18 @@ CommandedChild StartWriter(const std::string& name, long creationTime) {
     if (command == "objects") {
       w.array = std::make_unique<qvt_Array<int, 1>>(w.db->ArrayInt(1, 0, 0));
       w.stream = std::make_unique<qvt_TaggedStream>(w.db->TaggedStream(0));
-      const int values[] = {10, 20, 30};
-      w.array->Write(values, 3);
+      w.array->Write(std::vector<int>{10, 20, 30}.data(), 3);
       w.stream->WriteInt(1, 100);
-      return std::to_string(w.array->Flush() + w.stream->Flush());
     }
     if (command == "grow") {
-      const int values[] = {40, 50};
-      w.array->Write(values, 2);
+      w.array->Write(std::vector<int>{40, 50}.data(), 2);
       w.stream->WriteInt(2, 200);
       w.stream->WriteString(3, "three");
+    }
+    if (command == "objects" || command == "grow")
       return std::to_string(w.array->Flush() + w.stream->Flush());
-    }
-    if (command == "close") {
-      w.array.reset();
-      w.stream.reset();
-      w.proxy.reset();
-      w.db.reset();
-      return "closed";
-    }
-    return "unknown " + command;
+    return command;
   });
-}
-
-qvt_Database OpenReader(const std::string& name) {
-  return qvt_Database::Open(qvt_File::Open(name, utl_FileAccessRead, true), "ODB");
 }
 
 // One step of a scenario: a command to the writer (none when empty) and
@@ -124,15 +93,14 @@ class ReaderWriterTest : public ::testing::Test {
     }
     EXPECT_TRUE(writer.Finish().Succeeded());
   }
-  // open: opens the reader; s: FileStatus; n: Snap; c: GetFlushCount; vH:
-  // whether the 16-byte space H shows; rm: deletes the file; lock: whether
-  // the lock exists; guard: FileStatus and Snap inside a transaction guard
-  // of the reader's own, then whether the lock exists. On the writer's array (handle 4) and stream (5):
-  // objects: opens them, reads one value and answers the records; a, t:
-  // their Snap; at: the array's location and length; r: the new records;
-  // rest: the array's values from where it stands.
+  // s FileStatus, n Snap, c flush count, vH space H shows, rm delete, lock
+  // lock exists, guard s,n inside the reader's own guard then lock; on the
+  // writer's array (4) and stream (5): objects open both, a/t Snap, at the
+  // array's location,length, r new records, rest the array's values onward.
   std::string Do(const std::string& action) {
-    if (action == "open") m_Reader = std::make_unique<qvt_Database>(OpenReader(Name()));
+    if (action == "open")
+      m_Reader = std::make_unique<qvt_Database>(
+          qvt_Database::Open(qvt_File::Open(Name(), utl_FileAccessRead, true), "ODB"));
     if (action == "s") return std::to_string(m_Reader->FileStatus());
     if (action == "n") return std::to_string(m_Reader->Snap());
     if (action == "c") return std::to_string(m_Reader->GetFlushCount());
@@ -141,32 +109,31 @@ class ReaderWriterTest : public ::testing::Test {
     if (action == "rm") return utl_RemoveFile(Name()) ? "removed" : "kept";
     if (action == "lock") return utl_Stat(LockName()).exists ? "locked" : "unlocked";
     if (action == "guard") {
-      std::string inside;
-      {
-        qvt_ReaderSemaphoreProxy proxy(*m_Reader);
-        inside = std::to_string(m_Reader->FileStatus()) + "," + std::to_string(m_Reader->Snap()) + ",";
-      }
+      auto proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*m_Reader);
+      std::string inside = Do("s") + ",";  // in this order: Snap's check counts
+      inside += Do("n") + ",";
+      proxy.reset();
       return inside + Do("lock");
     }
     if (action == "objects") {
       m_Array = std::make_unique<qvt_Array<int, 1>>(m_Reader->ArrayInt(qvt_Handle(4), 0, 0));
       m_Stream = std::make_unique<qvt_TaggedStream>(m_Reader->TaggedStream(5, 0));
-      int value = 0;
-      m_Array->Read(&value, 1);
-      return std::to_string(value) + NewRecords();
+      return Read(1) + NewRecords();
     }
     if (action == "a") return std::to_string(m_Array->Snap());
     if (action == "t") return std::to_string(m_Stream->Snap());
     if (action == "at") return std::to_string(m_Array->Location()) + "," + std::to_string(m_Array->Length());
     if (action == "r") return NewRecords();
-    if (action == "rest") {
-      int values[8] = {};
-      const int got = m_Array->Read(values, 8);
-      std::string text;
-      for (int i = 0; i < got; ++i) text += (i ? "," : "") + std::to_string(values[i]);
-      return text;
-    }
+    if (action == "rest") return Read(8);
     return action == "open" ? "opened" : "unknown " + action;
+  }
+  // Up to count values of the array from where it stands, comma-separated.
+  std::string Read(int count) {
+    int values[8] = {};
+    const int got = m_Array->Read(values, count);
+    std::string text;
+    for (int i = 0; i < got; ++i) text += (i ? "," : "") + std::to_string(values[i]);
+    return text;
   }
   bool SpaceIsVisible(qvt_Handle handle) {
     try {
@@ -190,56 +157,46 @@ class ReaderWriterTest : public ::testing::Test {
   std::unique_ptr<qvt_TaggedStream> m_Stream;
 };
 
-// Inside the writer's transaction every check answers 4 and Snap does not
-// refresh, even after the writer flushed meanwhile; out of it, the flush
-// shows once (2, then 0). Snap's own check counts: a FileStatus right after
-// it answers 0. A reader's own transaction guard never locks, while the
-// writer's lock still counts for it. An object's Snap answers the writer's
-// flush count of it once, after the reader's database was refreshed, and
-// leaves the reader where it stood. The close flushes once more and removes
-// the lock.
+// Inside the writer's transaction checks answer 4 and Snap waits; after it
+// each flush shows once, to the database and then to each object's Snap.
 TEST_F(ReaderWriterTest, ReaderWaitsOutTheTransactionThenSeesEachFlushOnce) {
   CommandedChild writer = StartWriter(Name(), 1000);
-  Run(writer, {{"create", "created", "", ""},
+  Run(writer, {{"create", "create", "", ""},
                {"objects", "2", "", ""},
                {"flush", "2", "open objects a t n a guard", "opened 10,1:100 0 0 0 0 0,0,unlocked"},
                {"grow", "4", "a", "0"},
                {"flush", "3", "a n a a t at r", "0 1 2 0 2 1,5 ,2:200,3:0three"},
                {"flush", "4", "n a t rest c s", "1 0 0 20,30,40,50 4 0"},
-               {"lock", "locked", "s s n guard", "4 4 0 4,0,locked"},
+               {"lock", "lock", "s s n guard", "4 4 0 4,0,locked"},
                {"write", "9", "", ""},
                {"flush", "5", "s n c v9", "4 0 4 no"},
-               {"unlock", "unlocked", "s s n c v9 n", "2 0 1 5 yes 0"},
+               {"unlock", "unlock", "s s n c v9 n", "2 0 1 5 yes 0"},
                {"write", "10", "s", "0"},
                {"flush", "6", "s s v10 n v10", "2 0 no 1 yes"},
                {"flush", "7", "n s", "1 0"},
-               {"close", "closed", "lock s", "unlocked 2"}});
+               {"close", "close", "lock s", "unlocked 2"}});
 }
 
-// A database replaced under the same name answers Recreated on every call,
-// but the new writer's lock answers first; a deleted one answers
+// Replaced: Recreated on every call, the new writer's lock first; deleted:
 // CheckFailed, while Snap still refreshes from the file the reader holds.
 TEST_F(ReaderWriterTest, ReplacedOrDeletedDatabase) {
   CommandedChild first = StartWriter(Name(), 1000);
-  Run(first, {{"create", "created", "", ""}, {"close", "closed", "open s", "opened 0"}});
+  Run(first, {{"create", "create", "", ""}, {"close", "close", "open s", "opened 0"}});
   CommandedChild replacement = StartWriter(Name(), 2000);
-  Run(replacement, {{"create", "created", "s s s", "1 1 1"},
+  Run(replacement, {{"create", "create", "s s s", "1 1 1"},
                     {"flush", "2", "s", "1"},
-                    {"lock", "locked", "s", "4"},
-                    {"unlock", "unlocked", "s", "1"},
-                    {"close", "closed", "s", "1"}});
+                    {"lock", "lock", "s", "4"},
+                    {"unlock", "unlock", "s", "1"},
+                    {"close", "close", "s", "1"}});
   CommandedChild deleted = StartWriter(Name(), 3000);
-  Run(deleted, {{"create", "created", "open", "opened"}, {"close", "closed", "rm s s n", "removed 3 3 1"}});
+  Run(deleted, {{"create", "create", "open", "opened"}, {"close", "close", "rm s s n", "removed 3 3 1"}});
 }
 
 class TransactionLockTest : public ::testing::Test {
  protected:
   TransactionLockTest() { WriteStatusHeader(m_Name, 0, 1); }
-  // Opens the file (read-only, for update or created), sets the lock and
-  // says whether the lock and the flag are there and what the file's own
-  // check answers: a writer's own lock is a transaction but not another
-  // writer's, and a created file has no checker. Then clears the lock and
-  // says whether anything is left.
+  // Opens the file with access, sets the lock, prints whether it took and the
+  // file's own check, then clears it and prints whether anything is left.
   int LockAndSay(int access) const {
     qvt_File file = qvt_File::Open(m_Name, access, access == utl_FileAccessRead);
     qvt_FileRepr& repr = *file.Repr();
@@ -257,10 +214,8 @@ class TransactionLockTest : public ::testing::Test {
   const std::string m_Lock = m_Dir.File("run.lsm");
 };
 
-// A read-only file neither locks nor prompts, even when asked to; a lock
-// left behind does not stop the next writer; a created file locks too; input that ends, or one line
-// longer than the 9 characters a prompt reads (its first 9 end the first
-// wait, the rest the second), ends both pauses.
+// Read-only files never lock or prompt; a stale lock stops no writer; input
+// that ends, or one line longer than a prompt's 9 characters, ends both pauses.
 TEST_F(TransactionLockTest, EveryWriterLocksReadOnlyFilesNeverAndEndedInputEndsBothPauses) {
   const std::string prompts = "Before transaction: After transaction: ";
   const struct {
