@@ -1,7 +1,5 @@
-// Typed arrays on each file kind: the stored bytes; a seeded model of
-// writes, seeks, reads (also in direct steps), truncations, flushes and
-// copies through reopening; last rows cut short; every refusal; and Append
-// within one database, from the same space and between databases.
+// Typed arrays on each file kind: stored bytes, a seeded model through
+// reopening and copies, last rows cut short, refusals, and Append.
 #include "qvt_Array.h"
 
 #include <algorithm>
@@ -43,9 +41,7 @@ using StringArray = qvt_Array<cow_String, 6>;
 
 class ArrayTest : public DatabaseKindTest {};
 
-// The header and big-endian rows byte for byte, and the flush count stored
-// as it counts up; after reopening, extreme ints come back and a reader
-// refuses every change and keeps its rows.
+// Byte for byte as the flush count counts up; a reader refuses every change.
 TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndReadersRefuseChanges) {
   const std::vector<int> ints = {
       1, 2, 3, -1, 0x01020304, 7, std::numeric_limits<int>::max(), std::numeric_limits<int>::min(), 0};
@@ -82,20 +78,17 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndReadersRefuseChanges) {
   EXPECT_EQ(ai.Length(), 3);
 }
 
-// The implementation against a model of its values: seeded runs of writes,
-// reads of every size (through the block and past it), seeks, truncations
-// (also to more rows than it holds) and flushes, for several row shapes and
-// buffer sizes, checked at every step, again after reopening, and in
-// copies. scale makes the long transfers that many times longer; the object
-// must end with at least minBytes.
-// 1 to big values one time in often, else 1 to small. Drawn in two
-// statements: builds differ in the order they run two calls of one expression.
+// 1 to big one time in often, else 1 to small; two statements, as the order
+// of two calls in one expression differs between builds.
 int TransferSize(std::mt19937& rng, unsigned often, unsigned big, unsigned small) {
   const unsigned draw = static_cast<unsigned>(rng());
   const bool isLong = rng() % often == 0;
   return 1 + static_cast<int>(draw % (isLong ? big : small));
 }
 
+// Seeded writes, reads of every size, seeks, truncations and flushes
+// checked against a model at every step, after reopening and in copies;
+// scale lengthens the long transfers, and the object ends with minBytes.
 template <class T>
 void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize, unsigned seed, int scale = 1,
               std::size_t minBytes = 0) {
@@ -185,10 +178,8 @@ TEST_P(ArrayTest, RandomOperationsMatchTheModel) {
   RunModel<double>(DatabaseFiles(GetParam()), qvt_TypeDouble, 4, 65536, 20240709, 10, 1 << 20);
 }
 
-// A writer stopped mid-row, then mid-value, as a damaged file could end:
-// the length is the nearest whole row count, and reads through the block
-// or past it deliver whole values only; past the end of the space they
-// fail alike.
+// A file ending mid-row, then mid-value: whole rows counted, whole values
+// read, through the block or past it.
 TEST_P(ArrayTest, PartialLastRowDeliversItsWholeValues) {
   auto db = Files().Create();
   qvt_ArrayRepr a(db.get(), qvt_TypeInt, 3, 0, 0);
@@ -204,21 +195,20 @@ TEST_P(ArrayTest, PartialLastRowDeliversItsWholeValues) {
   for (int bufferSize : {0, 8, 64}) {
     qvt_ArrayRepr b(db.get(), a.Handle(), 0, bufferSize);
     EXPECT_EQ(b.Length(), 2);
-    int back[12];
-    std::fill(back, back + 12, -1);
-    EXPECT_EQ(b.Read(back, 3), 5);
-    EXPECT_EQ(std::vector<int>(back, back + 6), (std::vector<int>{1, 2, 3, 1, 2, -1}));
-    EXPECT_EQ((std::vector<int>{b.Location(), b.Read(back, 3)}), (std::vector<int>{2, 0}));
+    std::vector<int> back(12, -1);
+    EXPECT_EQ(b.Read(back.data(), 3), 5);
+    EXPECT_EQ(std::vector<int>(back.begin(), back.begin() + 6), (std::vector<int>{1, 2, 3, 1, 2, -1}));
+    EXPECT_EQ(b.Location(), 2);
+    EXPECT_EQ(b.Read(back.data(), 3), 0);
     b.Seek(5);
     QVT_EXPECT_THROW_TEXT(
-        b.Read(back, 1), nex_TextException,
+        b.Read(back.data(), 1), nex_TextException,
         "***ERROR: Invalid seek offset: 76.000000.  This is usually caused by depletion of free "
         "space on the filesystem on which the ODB file is being built.");
   }
 }
 
-// Nothing refused leaves an object behind, in this database or in the
-// destination of a copy.
+// Nothing refused leaves an object behind, here or in a copy's destination.
 TEST_P(ArrayTest, RefusalsNameTheirFault) {
   qvt_Database db = CreateDb();
   qvt_Database dest = CreateDb("dest.odb");
@@ -254,8 +244,7 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
       {[&] { ints.Write(values, -1); }, "rowCount > 0"},
   });
   EXPECT_EQ(ints.SpaceLength(), 16);  // nothing was written
-  // A stored type no array holds opens, and every row computation refuses
-  // it; neither such a type nor a bad field count is given a space.
+  // A stored type no array holds opens, but every row computation refuses it.
   auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
   ASSERT_NE(file, nullptr);
   qvt_ArrayRepr odd(file, SpaceOfWords(db, {kArrayMagic, 0, 5, 2}), 0, 0);
@@ -272,8 +261,7 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   EXPECT_EQ(dest.Space(-1).Handle(), 4u);
 }
 
-// Within one database every row of the other comes, wherever it stands,
-// both flushed on the way; copies need the same type and field count.
+// Every row of the other comes, wherever it stands; both are flushed.
 TEST_P(ArrayTest, AppendTakesEveryRowOfTheOther) {
   qvt_Database db = CreateDb();
   FloatArray to = db.ArrayFloat(2, 0, 0);
@@ -297,12 +285,8 @@ TEST_P(ArrayTest, AppendTakesEveryRowOfTheOther) {
   EXPECT_EQ(back, std::vector<float>(floats, floats + 10));
 }
 
-// Strings travel as text in batches: appending from another object on the
-// same space moves the rows there when the append began, once, never
-// chasing its own writes; from a read-only array of another database they
-// are pooled again there and the source is untouched. Run in a child whose
-// files cannot grow past 4 MiB, so that an append that chased its writes
-// would fail there instead of filling the disk.
+// An append from its own space doubles once, never chasing its writes (in a
+// child whose files stop at 4 MiB, not the disk); strings pooled again.
 TEST_P(ArrayTest, StringAppendsDoubleOnceAndPoolAgainInAnotherDatabase) {
   const ChildResult result = RunChild([this] {
     if (!LimitFileSize(4 << 20)) return 2;
