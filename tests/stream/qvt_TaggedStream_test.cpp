@@ -1,7 +1,4 @@
-// Tagged streams on a database file of each kind: the stored bytes of every
-// record kind, records cut off at every length, a round trip through close
-// and reopen with blocks smaller than a record, damaged headers and records,
-// flush counts and shared handles.
+// Tagged streams on each file kind: record bytes, cuts, reopening, damage.
 #include "qvt_TaggedStream.h"
 
 #include <string>
@@ -22,21 +19,16 @@ const std::string kOpen = "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: ";
 
 class TaggedStreamTest : public DatabaseKindTest {};
 
-// Behind the 8-byte header (magic, flush count): type, identifier, value; a
-// handle then a zero word; a fixed string's width, then its text padded to
-// a multiple of four. Cut at every length inside its fixed fields, a record
-// fails with the end-of-file message. Records written through a block
-// smaller than a record read back after a reopen.
+// Records cut at every length inside their fixed fields end the file;
+// records written through a block smaller than one read back after reopening.
 TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
   {
     qvt_Database db = CreateDb();
     qvt_TaggedStream s = db.TaggedStream(24);
-    EXPECT_EQ(s.Handle(), 4u);
-    EXPECT_FALSE(s.Next());
-    EXPECT_EQ(s.Flush(), 1);
-    s.WriteInt(5, 42);
-    EXPECT_EQ(s.GetType(), qvt_TypeInt);  // the record just written is the current one
-    EXPECT_EQ(s.GetInt(), 42);
+    EXPECT_EQ((std::vector<int>{static_cast<int>(s.Handle()), s.Next(), s.Flush()}),
+              (std::vector<int>{4, 0, 1}));
+    s.WriteInt(5, 42);  // the record just written is the current one
+    EXPECT_EQ((std::vector<int>{s.GetType(), s.GetInt()}), (std::vector<int>{qvt_TypeInt, 42}));
     s.WriteHandle(1, 0x01020304u);
     s.WriteFloat(3, 1.5f);
     s.WriteString(6, "text");
@@ -46,8 +38,7 @@ TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
     qvt_TaggedStream copy = s;  // copies share one current record
     copy.WriteDouble(8, 2.5);
     EXPECT_EQ(s.GetDouble(), 2.5);
-    EXPECT_EQ(s.Flush(), 2);
-    EXPECT_EQ(s.Snap(), 0);  // a writer never snaps
+    EXPECT_EQ((std::vector<int>{s.Flush(), s.Snap()}), (std::vector<int>{2, 0}));  // a writer never snaps
     const std::vector<unsigned char> whole = SpaceBytes(db, 4);
     ASSERT_EQ(whole.size(), 8u + 12u + 16u + 12u + 16u + 20u + 12u + 16u + 16u);
     EXPECT_EQ(Words(whole, 0, 15), (std::vector<std::uint32_t>{0xFAAFEBBEu, 2, 1, 5, 42, 2, 1, 0x01020304u, 0,
@@ -82,9 +73,8 @@ TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
     ASSERT_TRUE(s.Next());
     ExpectTaggedRecord(*s.Repr(), i);
   }
-  EXPECT_FALSE(s.Next());  // the last record stays current
-  EXPECT_EQ(s.GetString(), std::string(299 % 13, 'f'));
-  EXPECT_EQ(s.Flush(), 0);
+  EXPECT_EQ((std::vector<int>{s.Next(), s.Flush()}), (std::vector<int>{0, 0}));
+  EXPECT_EQ(s.GetString(), std::string(299 % 13, 'f'));  // the last record stays current
   EXPECT_EQ(s.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
   QVT_EXPECT_THROW_TEXT(s.WriteInt(1, 1), nex_TextException, kReadOnly);
 }
@@ -101,11 +91,9 @@ TEST_P(TaggedStreamTest, DamagedHeadersAndRecords) {
     qvt_TaggedStream s = db.TaggedStream(SpaceOfWords(db, {kStreamMagic, 0, type, 77, 1, 2, 3, 4}), 0);
     QVT_EXPECT_THROW_TEXT(s.Next(), nex_AssertException,
                           "qvt_TaggedStreamRepr::Next: Bad type from Tagged Stream.");
-    EXPECT_EQ(static_cast<int>(s.GetType()), type);
-    EXPECT_EQ(s.GetID(), 77);
+    EXPECT_EQ((std::vector<int>{s.GetType(), s.GetID()}), (std::vector<int>{type, 77}));
   }
-  // A fixed width beyond the space, as in a record cut inside its text,
-  // ends with the space; a negative one reads nothing.
+  // A fixed width beyond the space ends with it; a negative one reads nothing.
   qvt_TaggedStream wide =
       db.TaggedStream(SpaceOfWords(db, {kStreamMagic, 0, 7, 1, 0x7FFFFFF0, 0x41424344}), 0);
   ASSERT_TRUE(wide.Next());
