@@ -1,7 +1,4 @@
-// The metadata pool through the public database: records byte for byte,
-// binding new and stored classes, class versions, names, and damaged pools;
-// and table class shapes on their own: damaged records, lookups of absent
-// fields, natural order, copies and field handles.
+// The metadata pool through the public database, and table classes alone.
 #include <functional>
 #include <memory>
 
@@ -21,26 +18,20 @@ using namespace qvt_test;
 constexpr qvt_Handle kPoolHandle = 3;
 const char kNoHandle[] = "***ERROR: Can't find metadata with handle.";
 
-// Defined out of name order: indices follow the definitions, the stored
-// record follows the names.
+// Out of name order: indices follow the definitions, records the names.
 qvt_TableMetadata ThreeFields(const std::string& name) {
   return Shape(name, {{"z", qvt_TypeString}, {"x", qvt_TypeInt}, {"y", qvt_TypeFloat}});
 }
 
 class MetadataPoolTest : public DatabaseKindTest {};
 
-// Records land behind the pool's marker in the order bound, binding a known
-// class again writes nothing, and a reader of a local file finds a class
-// added after it opened once the writer flushed. Reopened, a stored class
-// is known by name but not by handle until bound, with the class version
-// the map holds at Bind.
+// Records land in bind order, once; a local reader sees a new class after
+// the flush; reopened, a class is found by name, by handle only once bound.
 TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   {
     qvt_Database db = CreateDb();
     db.Bind(ThreeFields("B"));
     db.Flush();
-    // A reader of a local file finds the class added after it opened once
-    // the writer flushed.
     std::unique_ptr<qvt_Database> reader;
     if (GetParam() == FileKind::Local) reader = std::make_unique<qvt_Database>(OpenDb());
     const qvt_TableMetadata& a = db.Bind(ThreeFields("A"));
@@ -71,9 +62,9 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
     EXPECT_EQ(SpaceBytes(db, kPoolHandle), pool);
   }
   qvt_Database db = OpenDb();
-  EXPECT_TRUE(db.HasTable("A"));
-  EXPECT_FALSE(db.HasTable("C"));
-  EXPECT_EQ(db.GetTableMetadataHandle("A"), 52);
+  EXPECT_EQ((std::vector<int>{db.HasTable("A"), db.HasTable("C"),
+                              static_cast<int>(db.GetTableMetadataHandle("A"))}),
+            (std::vector<int>{1, 0, 52}));
   const std::string nope = "***ERROR: Can't find table metadata, \"Nope\" in KELVOR database file.";
   ExpectRefusals({
       {[&] { db.GetTableMetadata(utl_FileOffset(52)); }, kNoHandle},
@@ -89,9 +80,8 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   db.InsertInMapClassName2ClassVersion("A", 4);
   EXPECT_EQ(db.GetMapClassName2ClassVersion().at("A"), 3);
   const qvt_TableMetadata& a = db.GetTableMetadata("A");
-  EXPECT_EQ(a.FieldCount(), 3);
-  EXPECT_EQ(a.ClassVersion(), 3);
-  EXPECT_EQ(db.GetTableMetadata("B").ClassVersion(), 1);
+  EXPECT_EQ((std::vector<int>{a.FieldCount(), a.ClassVersion(), db.GetTableMetadata("B").ClassVersion()}),
+            (std::vector<int>{3, 3, 1}));
   EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(0)).Name(), "x");
   EXPECT_EQ(a.GetFieldMD(qvt_FieldHandle(2)).Type(), qvt_TypeString);
   // A new class takes the mapped version over its own.
@@ -101,9 +91,8 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   EXPECT_EQ(fresh.Bind(Shape("B", {{"n", qvt_TypeInt}}, 5)).ClassVersion(), 5);
 }
 
-// The caller's fields keep their indices, stored ones it did not ask for
-// follow, and fields asked for but not stored are known, absent and take
-// no room in a row.
+// The caller's fields keep their indices, unasked stored ones follow, and
+// asked-for ones not stored are known, absent and take no room.
 TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   {
     qvt_Database db = CreateDb();
@@ -114,8 +103,7 @@ TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   QVT_EXPECT_THROW_TEXT(db.Bind(mismatched), nex_TextException, "***ERROR: Field type mismatch: y");
   QVT_EXPECT_THROW_TEXT(db.GetTableMetadata("S"), nex_TextException, kNoHandle);
   const qvt_TableMetadata& merged = db.Bind(Shape("S", {{"x", qvt_TypeInt}, {"y", qvt_TypeFloat}}, 2));
-  // A field known but not stored forbids copying into the shape storing
-  // it; a field of another type forbids copying either way.
+  // Copying into a shape storing a field only known here, or of another type, is refused.
   const qvt_TableMetadata full = ThreeFields("S");
   EXPECT_EQ((std::vector<int>{merged.ClassVersion(), full.CopyAllowed(merged), merged.CopyAllowed(full),
                               merged.CopyAllowed(mismatched)}),
@@ -175,10 +163,8 @@ TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
-// The type and lookup refusals of Verify are checked through rows; here an
-// index wins over a name, an absent field answers a placeholder, and a
-// duplicate definition changes nothing; then natural order, copies and
-// field handles.
+// An index wins over a name, an absent field answers a placeholder, a
+// duplicate definition changes nothing.
 TEST(TableMetadataTest, LookupsDuplicatesNaturalOrderCopiesAndFieldHandles) {
   qvt_TableMetadata md = Shape("T", {{"n", qvt_TypeInt}, {"s", qvt_TypeString}});
   EXPECT_NO_THROW(md.Verify(qvt_FieldHandle("nonsense", 0), qvt_TypeInt));

@@ -1,5 +1,4 @@
-// Tables: the row layout byte for byte, opening checks, row counts from the
-// space length, the current row, Flush, Snap, Extend and Truncate.
+// Tables: row layout, opening checks, row counts, Flush, Snap, Extend, Truncate.
 #include <functional>
 #include <vector>
 
@@ -46,8 +45,7 @@ TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
     row.WriteFieldString("c", "xyz");
     row.Nullify();
     EXPECT_EQ(table.Flush(), 1);
-    // 34 present fields take two bitmap ints; a handle is stored as its
-    // value, then four zero bytes.
+    // 34 fields take two bitmap ints; a handle is its value, then a zero word.
     qvt_Table wideTable = db.Table(wide, 0, -1);
     w = wideTable.Handle();
     EXPECT_EQ(wideTable.RowSize(), 8 + 33 * 4 + 8);
@@ -74,11 +72,8 @@ TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
   EXPECT_EQ(Words(bytes, 20 + 32 * 4, 3), (std::vector<std::uint32_t>{5, 0x01020304u, 0}));
 }
 
-// Opening refuses a short header, another object and a class rows cannot
-// hold (refused when made too, before a space is made). The row count is
-// the nearest whole row count of the stored bytes (rows of 20 bytes: 50
-// bytes make 3 rows, 48 make 2), and of a row cut short only what it holds
-// is answered. A class without stored fields holds no rows.
+// Rows of 20 bytes: 50 bytes make 3, 48 make 2, and a cut row answers only
+// what it holds. Refused classes are refused before a space is made.
 TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
   qvt_Database db = CreateDb();
   db.Bind(Shape("D", {{"d0", qvt_TypeDouble}, {"d1", qvt_TypeDouble}}));
@@ -102,8 +97,7 @@ TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
         (std::vector<int>{part.DataIsPresent("d0"), part.DataIsPresent("d1"), part.FieldIsPresent("d0")}),
         (std::vector<int>{0, 0, 1}));
   }
-  // A class whose record holds a fixed-string field, as a damaged or
-  // foreign file might.
+  // A fixed-string field, as a damaged or foreign file might hold.
   MemoryIOS record;
   StoreRawRecord(record, "Fixed", 24, {{qvt_TypeFixedString, "f"}});
   const qvt_TableMetadata fixedClass(record, 1);
@@ -165,12 +159,11 @@ TEST_P(TableTest, ReaderTableSnapTakesUpFlushedRows) {
   writer.Flush();
   EXPECT_EQ((std::vector<int>{reader.Snap(), read.Snap(), read.Length(), read.Snap()}),
             (std::vector<int>{1, 2, 15, 0}));
-  // Row 2 was dropped and is read again; the held row 3 stays as it was read.
+  // Row 2 is read again; the held row 3 stays as it was.
   EXPECT_EQ((std::vector<int>{read.ReadRow(2).ReadFieldInt("b"), held.ReadFieldInt("b"),
                               read.ReadRow(14).ReadFieldInt("b")}),
             (std::vector<int>{200, 3, 14}));
-  // The table's own count is read from the file as it is now, so it can run
-  // ahead of the linkage the reader holds; the rows still follow the linkage.
+  // The table's count, read from the file, runs ahead of the reader's linkage; its rows do not.
   written.NewRow().WriteFieldInt("b", 15);
   written.Flush();
   writer.Flush();
@@ -190,13 +183,9 @@ TEST_P(TableTest, ReaderTableSnapTakesUpFlushedRows) {
   EXPECT_EQ(read.Length(), 17);
 }
 
-// A row asked for at the end is a new one; a negative index uses and
-// advances the current row; rows that do not exist are refused and
-// reported. A flush without changes writes nothing; a change through a row
-// handle kept since the last flush still counts. Truncation keeps the rows
-// asked for and the handles on them, and refuses the rest; Extend reserves
-// room without adding rows; a space placed behind the table makes its
-// growth a chain.
+// A row at the end is new; a negative index uses and advances the current
+// row; a flush without changes writes nothing; truncation keeps the handles
+// on kept rows; Extend adds room, not rows.
 TEST_P(TableTest, CurrentRowFlushTruncateAndExtend) {
   qvt_Database db = CreateDb();
   qvt_Table table = db.Table(AbcClass(), 0, 4);
