@@ -1,22 +1,14 @@
 // Transactions across processes: a writer child and this process as its
 // reader, and the lock a local file takes, with its PAUSE_FOR_TRANSACTION prompts.
 #include <cstdio>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "qvt_Array.h"
-#include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
-#include "qvt_File.h"
 #include "qvt_FileRepr.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_StatusChild.h"
-#include "qvt_TaggedStream.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -229,9 +221,7 @@ TEST_F(TransactionLockTest, EveryWriterLocksReadOnlyFilesNeverAndEndedInputEndsB
       {utl_FileAccessCreate, false, "", "set locked, status 0\ncleared\n", prompts},
   };
   for (const auto& c : cases) {
-    if (c.leftBehind) {
-      ASSERT_TRUE(utl_MakeDirectory(m_Lock));
-    }
+    ASSERT_TRUE(!c.leftBehind || utl_MakeDirectory(m_Lock));
     const ChildResult result =
         RunChild([&] { return LockAndSay(c.access); }, c.input, {{"PAUSE_FOR_TRANSACTION", "1"}});
     EXPECT_TRUE(result.Succeeded()) << result.err;

@@ -1,15 +1,9 @@
 // Tagged streams on each file kind: record bytes, cuts, reopening, damage.
 #include "qvt_TaggedStream.h"
 
-#include <string>
-#include <vector>
-
-#include "nex_Exception.h"
-#include "qvt_Database.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_TablesFixture.h"
-#include "qvt_TestSupport.h"
 
 using namespace qvt_test;
 

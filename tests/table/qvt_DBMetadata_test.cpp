@@ -1,15 +1,7 @@
 // The metadata pool through the public database, and table classes alone.
-#include <functional>
-#include <memory>
 
-#include "nex_Exception.h"
-#include "qvt_Database.h"
-#include "qvt_MemoryIOS.h"
 #include "qvt_ObjectShapes.h"
-#include "qvt_TableMetadata.h"
 #include "qvt_TablesFixture.h"
-#include "qvt_TestSupport.h"
-#include <gtest/gtest.h>
 
 namespace {
 

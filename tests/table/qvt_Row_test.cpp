@@ -4,12 +4,8 @@
 #include <limits>
 #include <random>
 
-#include "nex_Exception.h"
-#include "qvt_Database.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
-#include "qvt_TestSupport.h"
-#include <gtest/gtest.h>
 
 namespace {
 

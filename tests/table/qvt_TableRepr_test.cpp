@@ -1,16 +1,9 @@
 // Tables: row layout, opening checks, row counts, Flush, Snap, Extend, Truncate.
-#include <functional>
-#include <vector>
 
-#include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
-#include "qvt_Database.h"
-#include "qvt_MemoryIOS.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_TablesFixture.h"
-#include "qvt_TestSupport.h"
-#include <gtest/gtest.h>
 
 namespace {
 
