@@ -1,5 +1,4 @@
-// Typed arrays on each file kind: stored bytes, a seeded model through
-// reopening and copies, last rows cut short, refusals, and Append.
+// Typed arrays on each file kind: bytes, a seeded model, cut rows, refusals and Append.
 #include "qvt_Array.h"
 
 #include <algorithm>
@@ -77,9 +76,7 @@ int TransferSize(std::mt19937& rng, unsigned often, unsigned big, unsigned small
   return 1 + static_cast<int>(draw % (isLong ? big : small));
 }
 
-// Seeded writes, reads of every size, seeks, truncations and flushes
-// checked against a model at every step, after reopening and in copies;
-// scale lengthens the long transfers, and the object ends with minBytes.
+// Seeded operations against a model, then reopened and copied; scale lengthens long transfers.
 template <class T>
 void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize, unsigned seed, int scale = 1,
               std::size_t minBytes = 0) {
@@ -143,8 +140,7 @@ void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize,
   }
   back.pop_back();
   EXPECT_TRUE(back == model);
-  // A copy, into another database and into the same one, holds the same
-  // bytes but starts its own flush count.
+  // A copy, here or in another database, holds the same bytes but its own flush count.
   auto other = files.Create("copy.odb");
   std::vector<unsigned char> bytes = ObjectBytes(*db, handle);
   EXPECT_GT(BE32(bytes, 4), 1u);
@@ -164,13 +160,11 @@ TEST_P(ArrayTest, RandomOperationsMatchTheModel) {
   RunModel<double>(DatabaseFiles(GetParam()), qvt_TypeDouble, 1, 16, seed++);
   RunModel<double>(DatabaseFiles(GetParam()), qvt_TypeDouble, 5, 64, seed++);
   RunModel<int>(DatabaseFiles(GetParam()), qvt_TypeInt, 4, 4096, seed++);
-  // Reads of up to 288000 bytes past a 64 KiB block: direct reads in steps;
-  // this seed ends with more than one chunk (1 MiB) to copy.
+  // Direct reads in steps past a 64 KiB block; this seed leaves over 1 MiB to copy.
   RunModel<double>(DatabaseFiles(GetParam()), qvt_TypeDouble, 4, 65536, 20240709, 10, 1 << 20);
 }
 
-// A file ending mid-row, then mid-value: whole rows counted, whole values
-// read, through the block or past it.
+// A file ending mid-row, then mid-value: whole rows counted, whole values read.
 TEST_P(ArrayTest, PartialLastRowDeliversItsWholeValues) {
   auto db = Files().Create();
   qvt_ArrayRepr a(db.get(), qvt_TypeInt, 3, 0, 0);
@@ -274,8 +268,7 @@ TEST_P(ArrayTest, AppendTakesEveryRowOfTheOther) {
   EXPECT_EQ(back, std::vector<float>(floats, floats + 10));
 }
 
-// An append from its own space doubles once, never chasing its writes (in a
-// child whose files stop at 4 MiB, not the disk); strings pooled again.
+// An append from its own space doubles once (files stop at 4 MiB, not the disk, if it chased its writes).
 TEST_P(ArrayTest, StringAppendsDoubleOnceAndPoolAgainInAnotherDatabase) {
   const ChildResult result = RunChild([this] {
     if (!LimitFileSize(4 << 20)) return 2;

@@ -1,5 +1,4 @@
-// The public database handle, its spaces and the library's start and end;
-// a file's statistics lines, extent counts and offset location reports.
+// The public database handle, spaces, library start and end, statistics and location reports.
 #include "qvt_Database.h"
 
 #include "qvt_BufferedSpace.h"
@@ -74,8 +73,7 @@ TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
   EXPECT_EQ(copy.GetFlushCount(), 2);
 }
 
-// A buffered space starts at its space's location and keeps its writes in
-// its block until a flush, its last copy going, or an assignment.
+// A buffered space starts where its space stands and holds writes until a flush, copy end or assignment.
 TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   qvt_Database db = CreateDb();
   qvt_Space space = db.Space(16);
@@ -87,9 +85,8 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   space.Extend(20);
   EXPECT_GE(space.Allocation(), 30);
   space.Seek(0);
-  EXPECT_EQ(space.ReadInt(), 0x01020304);
   char text[8] = {};
-  EXPECT_EQ(space.Read(text, 8), 6);
+  EXPECT_EQ((std::vector<int>{space.ReadInt(), space.Read(text, 8)}), (std::vector<int>{0x01020304, 6}));
   EXPECT_EQ(std::string(text), "abcdef");
   QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, kEof);
   space.Truncate(4);
@@ -97,9 +94,8 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
             (std::vector<utl_FileOffset>{4, 0}));
   space.Flush();
   EXPECT_EQ(db.Space(space.Handle(), 0).ReadInt(), 0x01020304);
-  std::vector<char> zeros(96, '\0');
   space.Seek(4);
-  space.Write(zeros.data(), 96);
+  space.Write(std::vector<char>(96).data(), 96);
   {
     qvt_BufferedSpace buffered(space);
     EXPECT_EQ((std::vector<utl_FileOffset>{buffered.Location(), buffered.Handle()}),
@@ -138,8 +134,7 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
-// Each initializer counts its calls; the finalizer undoes one, and one too
-// many changes nothing. Each pair runs up, up, down, down, down, twice.
+// Each finalizer call undoes one initializer call; one too many changes nothing.
 TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
   const struct {
     void (*up)(int&);
@@ -194,8 +189,7 @@ const Lines kNewDatabaseLines = {
     "String Pool Linkage_Count=1",
 };
 
-// Six lines for a new database, written or read; the string pool lines count
-// unflushed records, which once flushed take a second extent of the pool.
+// Six lines for a new database; the string pool's lines count unflushed records.
 TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFollowThePool) {
   CreateDatabase();
   m_Db->Flush();
@@ -225,9 +219,7 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               28672");
 }
 
-// Extent counts, the handle list (heads only, and a handle never placed),
-// and the object an offset names, counting earlier extents; a damaged chain
-// is refused by both reports.
+// Extent counts, the handle list (heads only), and the object an offset names across extents.
 TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   CreateDatabase();
   m_Db->StringPool().StringOffset("abc");
@@ -285,8 +277,7 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   qvt_DatabaseRepr& base = *m_Db;
   EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
             "Object location report not supported for this qvt database type.");
-  // As a damaged file could hold it: the last extent names itself, or a
-  // slot beyond the handed-out ones. Neither is walked.
+  // A last extent naming itself, or a slot beyond those handed out, is never walked.
   const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
   for (const qvt_Handle loop : {secondExtent, qvt_Handle(400)}) {
     m_Db->LinkageEntry(secondExtent).m_Next = loop;

@@ -1,5 +1,4 @@
-// Transactions across processes: a writer child and this process as its
-// reader, and the lock a local file takes, with its PAUSE_FOR_TRANSACTION prompts.
+// A writer child and this process as its reader; the transaction lock and its prompts.
 #include <cstdio>
 #include <sstream>
 
@@ -62,8 +61,7 @@ CommandedChild StartWriter(const std::string& name, long creationTime) {
   });
 }
 
-// One step of a scenario: a command to the writer (none when empty) and
-// its answer, then the reader's actions and their answers, space-separated.
+// A command to the writer (if any) and its reply, then the reader's actions and answers.
 struct Step {
   std::string command, reply, actions, answers;
 };
@@ -169,8 +167,7 @@ TEST_F(ReaderWriterTest, ReaderWaitsOutTheTransactionThenSeesEachFlushOnce) {
                {"close", "close", "lock s", "unlocked 2"}});
 }
 
-// Replaced: Recreated on every call, the new writer's lock first; deleted:
-// CheckFailed, while Snap still refreshes from the file the reader holds.
+// Replaced: Recreated, but the writer's lock first; deleted: CheckFailed, yet Snap still refreshes.
 TEST_F(ReaderWriterTest, ReplacedOrDeletedDatabase) {
   CommandedChild first = StartWriter(Name(), 1000);
   Run(first, {{"create", "create", "", ""}, {"close", "close", "open s", "opened 0"}});
@@ -187,8 +184,7 @@ TEST_F(ReaderWriterTest, ReplacedOrDeletedDatabase) {
 class TransactionLockTest : public ::testing::Test {
  protected:
   TransactionLockTest() { WriteStatusHeader(m_Name, 0, 1); }
-  // Opens the file with access, sets the lock, prints whether it took and the
-  // file's own check, then clears it and prints whether anything is left.
+  // Prints whether the lock took and the file's check, then whether clearing left anything.
   int LockAndSay(int access) const {
     qvt_File file = qvt_File::Open(m_Name, access, access == utl_FileAccessRead);
     qvt_FileRepr& repr = *file.Repr();

@@ -13,8 +13,7 @@ const std::string kOpen = "qvt_TaggedStreamRepr::qvt_TaggedStreamRepr: ";
 
 class TaggedStreamTest : public DatabaseKindTest {};
 
-// Records cut at every length inside their fixed fields end the file;
-// records written through a block smaller than one read back after reopening.
+// Cut records end the file; records written through a smaller block read back after reopening.
 TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
   {
     qvt_Database db = CreateDb();

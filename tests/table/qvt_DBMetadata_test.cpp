@@ -17,8 +17,7 @@ qvt_TableMetadata ThreeFields(const std::string& name) {
 
 class MetadataPoolTest : public DatabaseKindTest {};
 
-// Records land in bind order, once; a local reader sees a new class after
-// the flush; reopened, a class is found by name, by handle only once bound.
+// Records land in bind order, once; reopened, a class is found by handle only once bound.
 TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   {
     qvt_Database db = CreateDb();
@@ -83,8 +82,7 @@ TEST_P(MetadataPoolTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
   EXPECT_EQ(fresh.Bind(Shape("B", {{"n", qvt_TypeInt}}, 5)).ClassVersion(), 5);
 }
 
-// The caller's fields keep their indices, unasked stored ones follow, and
-// asked-for ones not stored are known, absent and take no room.
+// The caller's fields keep their indices, stored ones follow; unstored ones take no room.
 TEST_P(MetadataPoolTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   {
     qvt_Database db = CreateDb();
@@ -155,8 +153,7 @@ TEST_P(MetadataPoolTest, DamagedPoolsAreCorrupt) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MetadataPoolTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
-// An index wins over a name, an absent field answers a placeholder, a
-// duplicate definition changes nothing.
+// An index wins over a name, an absent field answers a placeholder, a duplicate changes nothing.
 TEST(TableMetadataTest, LookupsDuplicatesNaturalOrderCopiesAndFieldHandles) {
   qvt_TableMetadata md = Shape("T", {{"n", qvt_TypeInt}, {"s", qvt_TypeString}});
   EXPECT_NO_THROW(md.Verify(qvt_FieldHandle("nonsense", 0), qvt_TypeInt));

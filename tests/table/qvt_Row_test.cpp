@@ -1,5 +1,4 @@
-// Rows of every field type, shared row handles, appending tables, and a
-// seeded model of rows through caches, updates and reopening.
+// Rows of every field type, row handles, appending tables, and a seeded model of rows.
 #include <cmath>
 #include <limits>
 #include <random>
@@ -24,8 +23,7 @@ void ExpectExtremes(qvt_Row& row, const std::string& text, bool handle) {
   EXPECT_EQ(row.ReadFieldString("s"), text);
 }
 
-// Refusals come before anything is stored; Erase removes data, not the
-// field; a neutered pooled string keeps its old length.
+// Refusals store nothing; Erase removes data, not fields; a neutered string keeps its length.
 TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
   const std::string text("nul\0inside", 10);
   const std::string absent =
@@ -65,8 +63,7 @@ TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
         (std::vector<int>{0, 1, 1}));
     other.Erase();
     EXPECT_EQ(other.DataIsPresent("d"), 0);
-    // Copied here and into another database's pool; absent data copies
-    // nothing and marks nothing modified; handles are refused.
+    // Copied here and into another pool; absent data copies nothing and modifies nothing.
     qvt_Table near = db.Table(AllFieldTypes("To"), 0, -1);
     qvt_Table far = second.Table(AllFieldTypes("To"), 0, -1);
     for (qvt_Table* to : {&near, &far}) {
@@ -144,8 +141,7 @@ qvt_TableMetadata WithText(const std::string& name, bool extra) {
   return Shape(name, fields);
 }
 
-// Identical layouts copy by block (a table from itself doubles once),
-// compatible ones row by row with strings pooled again in the receiver.
+// Identical layouts copy by block, compatible ones row by row, strings pooled again.
 TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
   {
     qvt_Database source = CreateDb("source.odb");
@@ -225,9 +221,8 @@ TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
   }
 }
 
-// Writes the fields of value v by index (i, h, f, d, s: see AllFieldTypes),
-// or else answers what the row holds otherwise (empty when nothing). The int
-// is always there; bit k of mask set leaves field k absent.
+// Writes the fields of value v by index (see AllFieldTypes), or else answers what the row holds
+// otherwise (empty when nothing); the int is always there, bit k of mask leaves field k absent.
 std::string WriteOrCheck(qvt_Row& row, int v, bool write) {
   const int i = v * 7 - 3;
   const qvt_Handle h = static_cast<qvt_Handle>(v) * 2654435761u;
