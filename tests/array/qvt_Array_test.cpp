@@ -199,23 +199,17 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   IntArray ints = db.ArrayInt(intsHandle, 0, 0);
   const std::string corrupt = kOpen + "Array object in ODB/CAE file is corrupt.  File may be unusable.";
   int values[4] = {};
-  // Spaces of given words, opened or copied as int arrays.
-  const auto opening = [&](const std::vector<int>& header) -> std::function<void()> {
-    const qvt_Handle handle = SpaceOfWords(db, header);
-    return [&db, handle] { db.ArrayInt(handle, 0, 0); };
-  };
-  const auto copying = [&](const std::vector<int>& header) -> std::function<void()> {
-    const qvt_Handle handle = SpaceOfWords(db, header);
-    return [&db, &dest, handle] { IntArray::CreateCopy(dest, db, handle); };
-  };
   ExpectRefusals({
-      {opening({kArrayMagic, 0, 1}), corrupt},
-      {opening({kArrayMagic, 0, 1, 0}), corrupt},
-      {opening({kArrayMagic, 0, 4, 0x7FFFFFFF}), corrupt},
-      {opening({kStreamMagic, 0, 1, 1}), kOpen + kNotAnArray},
-      {copying({1, 2, 3, 4, 5}), "qvt_ArrayRepr::CreateCopy: " + std::string(kNotAnArray)},
-      {copying({kArrayMagic}), "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable."},
-      {copying({kArrayMagic, 0, qvt_TypeString, 1}), "data != qvt_TypeString"},
+      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 1})] { db.ArrayInt(h, 0, 0); }, corrupt},
+      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 1, 0})] { db.ArrayInt(h, 0, 0); }, corrupt},
+      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 4, 0x7FFFFFFF})] { db.ArrayInt(h, 0, 0); }, corrupt},
+      {[&, h = SpaceOfWords(db, {kStreamMagic, 0, 1, 1})] { db.ArrayInt(h, 0, 0); }, kOpen + kNotAnArray},
+      {[&, h = SpaceOfWords(db, {1, 2, 3, 4, 5})] { IntArray::CreateCopy(dest, db, h); },
+       "qvt_ArrayRepr::CreateCopy: " + std::string(kNotAnArray)},
+      {[&, h = SpaceOfWords(db, {kArrayMagic})] { IntArray::CreateCopy(dest, db, h); },
+       "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable."},
+      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, qvt_TypeString, 1})] { IntArray::CreateCopy(dest, db, h); },
+       "data != qvt_TypeString"},
       {[&] { db.ArrayDouble(intsHandle, 0, 0); }, "repr->Type() == type"},
       {[&] { ints.Seek(-1); }, "qvt_ArrayRepr::Seek - Invalid row index -1."},
       {[&] { ints.Truncate(-2); }, "qvt_ArrayRepr::Truncate - Invalid row count -2."},

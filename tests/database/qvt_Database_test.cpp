@@ -160,7 +160,6 @@ using Lines = std::vector<std::string>;
 
 class DatabaseStatisticsTest : public DatabaseFixture {
  protected:
-  std::string Name() const { return Path("stats.odb"); }
   // The database open on the file is closed first.
   void CreateDatabase() { m_Db.reset(), m_Db = Create("stats.odb", "ODB", "statistics", 42); }
   void Reopen() { m_Db.reset(), m_Db = Open("stats.odb", true, "ODB"); }
@@ -278,7 +277,8 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
             "Object location report not supported for this qvt database type.");
   // A last extent naming itself, or a slot beyond those handed out, is never walked.
-  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
+  const std::string corrupt =
+      "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path("stats.odb");
   for (const qvt_Handle loop : {secondExtent, qvt_Handle(400)}) {
     m_Db->LinkageEntry(secondExtent).m_Next = loop;
     QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(a->Handle()), nex_TextException, corrupt);

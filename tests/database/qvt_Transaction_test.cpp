@@ -27,11 +27,11 @@ CommandedChild StartWriter(const std::string& name, long creationTime) {
   auto held = std::make_shared<Held>();
   return CommandedChild([name, creationTime, held](const std::string& command) -> std::string {
     Held& w = *held;
-    if (command == "create") {
+    if (command == "create")
       w.db = std::make_unique<qvt_Database>(qvt_Database::Create(
           qvt_File::Open(name, utl_FileAccessCreate, false), "ODB", "writer", creationTime));
-      w.db->Flush();
-    }
+    if (command == "create" || command == "flush") w.db->Flush();
+    if (command == "flush") return std::to_string(w.db->GetFlushCount());
     if (command == "lock") w.proxy = std::make_unique<qvt_ReaderSemaphoreProxy>(*w.db);
     if (command == "unlock") w.proxy.reset();
     if (command == "close") w = Held();
@@ -39,10 +39,6 @@ CommandedChild StartWriter(const std::string& name, long creationTime) {
       qvt_Space space = w.db->Space(16);
       space.Write("0123456789abcdef", 16);
       return std::to_string(space.Handle());
-    }
-    if (command == "flush") {
-      w.db->Flush();
-      return std::to_string(w.db->GetFlushCount());
     }
     if (command == "objects") {
       w.array = std::make_unique<qvt_Array<int, 1>>(w.db->ArrayInt(1, 0, 0));

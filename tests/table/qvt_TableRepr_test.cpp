@@ -69,7 +69,8 @@ TEST_P(TableTest, RowLayoutIsBitmapThenPresentFieldsInNameOrder) {
 TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
   qvt_Database db = CreateDb();
   db.Bind(Shape("D", {{"d0", qvt_TypeDouble}, {"d1", qvt_TypeDouble}}));
-  const int md = static_cast<int>(db.GetTableMetadataHandle("D"));
+  const auto mdOf = [&db](const char* name) { return static_cast<int>(db.GetTableMetadataHandle(name)); };
+  const int md = mdOf("D");
   const unsigned char row[20] = {0, 0, 0, 3, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0x3F, 0xF0};  // both 1.0
   std::vector<unsigned char> rows;
   for (int r = 0; r < 3; ++r) rows.insert(rows.end(), row, row + 20);
@@ -100,18 +101,14 @@ TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
   const char* fixed =
       "qvt_TableRepr::Setup: An invalid field type for field 'f' has been specified for table 'Fixed'.";
   const qvt_Handle before = db.Space(-1).Handle();
-  const auto opening = [&db](const std::vector<int>& words) -> std::function<void()> {
-    const qvt_Handle handle = SpaceOfWords(db, words);
-    return [&db, handle] { db.Table(handle, 0, -1); };
-  };
   ExpectRefusals({
-      {opening({kTableMagic, 0}), corrupt},
-      {opening({1, 2, 3, 4}),
+      {[&, h = SpaceOfWords(db, {kTableMagic, 0})] { db.Table(h, 0, -1); }, corrupt},
+      {[&, h = SpaceOfWords(db, {1, 2, 3, 4})] { db.Table(h, 0, -1); },
        prefix + "Handle is not to a table object. This is not a valid KELVOR database."},
       {[&] { db.Table(fixedClass, 0, -1); }, fixed},
       // The class is stored by the refused Table above.
       {[&] {
-         opening({kTableMagic, 1, static_cast<int>(db.GetTableMetadataHandle("Fixed"))})();
+         db.Table(SpaceOfWords(db, {kTableMagic, 1, mdOf("Fixed")}), 0, -1);
        },
        fixed},
   });
