@@ -26,8 +26,6 @@ std::string BadFieldCount(int count) {
 }
 
 using IntArray = qvt_Array<int, 1>;
-using FloatArray = qvt_Array<float, 3>;
-using DoubleArray = qvt_Array<double, 4>;
 using StringArray = qvt_Array<cow_String, 6>;
 
 class ArrayTest : public DatabaseKindTest {};
@@ -125,8 +123,8 @@ void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize,
       } else {
         a.Flush();
       }
-      ASSERT_EQ(a.Length(), static_cast<int>(model.size() / static_cast<std::size_t>(fc)));
-      ASSERT_EQ(a.Location(), static_cast<int>(position));
+      ASSERT_EQ((std::vector<int>{a.Length(), a.Location()}),
+                (std::vector<int>{static_cast<int>(model.size()) / fc, static_cast<int>(position)}));
     }
     a.Flush();
   }
@@ -135,9 +133,7 @@ void RunModel(const DatabaseFiles& files, qvt_Type type, int fc, int bufferSize,
   const int rows = static_cast<int>(model.size()) / fc;
   ASSERT_EQ(a.Length(), rows);
   std::vector<T> back(model.size() + 1);
-  if (rows > 0) {
-    ASSERT_EQ(a.Read(back.data(), rows + 1), static_cast<int>(model.size()));
-  }
+  ASSERT_EQ(rows > 0 ? a.Read(back.data(), rows + 1) : 0, static_cast<int>(model.size()));
   back.pop_back();
   EXPECT_TRUE(back == model);
   // A copy, here or in another database, holds the same bytes but its own flush count.
@@ -241,8 +237,8 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
 // Every row of the other comes, wherever it stands; both are flushed.
 TEST_P(ArrayTest, AppendTakesEveryRowOfTheOther) {
   qvt_Database db = CreateDb();
-  FloatArray to = db.ArrayFloat(2, 0, 0);
-  FloatArray from = db.ArrayFloat(2, 0, 0);
+  auto to = db.ArrayFloat(2, 0, 0);
+  auto from = db.ArrayFloat(2, 0, 0);
   const float floats[] = {1, 2, 3, 4, 10, 20, 30, 40, 50, 60};
   to.Write(floats, 2);
   from.Write(floats + 4, 3);

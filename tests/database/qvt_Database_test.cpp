@@ -166,8 +166,7 @@ class DatabaseStatisticsTest : public DatabaseFixture {
   // A new space holding bytes bytes; answers its handle.
   qvt_Handle WriteSpace(int bytes, int increment) {
     std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(increment));
-    const std::vector<char> data(static_cast<std::size_t>(bytes), 'x');
-    EXPECT_EQ(space->Write(data.data(), bytes), bytes);
+    EXPECT_EQ(space->Write(std::string(static_cast<std::size_t>(bytes), 'x').data(), bytes), bytes);
     return space->Handle();
   }
   // The location report naming offset of handle.
@@ -240,8 +239,7 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   // No space: slot 0, slot 0 of block 1, a free slot, far outside.
   for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu})
     EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
-  const std::vector<std::pair<qvt_Handle, int>> extents = {{2, 1}, {h, 1}, {next, 1}, {a->Handle(), 2}};
-  for (const auto& e : extents)
+  for (const auto& e : std::vector<std::pair<qvt_Handle, int>>{{2, 1}, {h, 1}, {next, 1}, {a->Handle(), 2}})
     EXPECT_EQ(m_Db->GetObjStatistics(e.first), Lines{"Linkage_Count=" + std::to_string(e.second)}) << e.first;
   const std::vector<qvt_Handle> wanted{1, 2, 3, h, full, next, a->Handle(), b->Handle(), empty->Handle()};
   EXPECT_EQ(m_Db->ObjectHandles(), wanted);

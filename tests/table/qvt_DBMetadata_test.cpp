@@ -1,5 +1,4 @@
 // The metadata pool through the public database, and table classes alone.
-
 #include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
 

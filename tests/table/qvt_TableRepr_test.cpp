@@ -1,5 +1,4 @@
 // Tables: row layout, opening checks, row counts, Flush, Snap, Extend, Truncate.
-
 #include "qvt_ChildProcess.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
