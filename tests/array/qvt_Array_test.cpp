@@ -21,10 +21,6 @@ const std::string kOpen = "qvt_ArrayRepr::qvt_ArrayRepr: ";
 const char kNotAnArray[] = "Handle is not to an Array object in ODB/CAE file.  File may be unusable.";
 const char kIllegalType[] = "qvt_ArrayRepr::RowSize - illegal array type.";
 
-std::string BadFieldCount(int count) {
-  return kOpen + "Invalid field count " + std::to_string(count) + "; a row holds 1 to 268435455 values.";
-}
-
 using IntArray = qvt_Array<int, 1>;
 using StringArray = qvt_Array<cow_String, 6>;
 
@@ -66,8 +62,7 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndReadersRefuseChanges) {
   EXPECT_EQ(ai.Length(), 3);
 }
 
-// 1 to big one time in often, else 1 to small; two statements, as the order
-// of two calls in one expression differs between builds.
+// 1 to big one time in often, else 1 to small (two statements: builds order two calls differently).
 int TransferSize(std::mt19937& rng, unsigned often, unsigned big, unsigned small) {
   const unsigned draw = static_cast<unsigned>(rng());
   const bool isLong = rng() % often == 0;
@@ -227,8 +222,9 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
       {[&] { odd.RowSize(); }, kIllegalType},
       {[&] { odd.Length(); }, kIllegalType},
       {[&] { qvt_ArrayRepr(file, qvt_TypeHandle, 1, 0, 0); }, kIllegalType},
-      {[&] { db.ArrayInt(0, 0, 0); }, BadFieldCount(0)},
-      {[&] { db.ArrayInt(268435456, 0, 0); }, BadFieldCount(268435456)},
+      {[&] { db.ArrayInt(0, 0, 0); }, kOpen + "Invalid field count 0; a row holds 1 to 268435455 values."},
+      {[&] { db.ArrayInt(268435456, 0, 0); },
+       kOpen + "Invalid field count 268435456; a row holds 1 to 268435455 values."},
   });
   EXPECT_EQ(db.ArrayInt(1, 0, 0).Handle(), next + 1);
   EXPECT_EQ(dest.Space(-1).Handle(), 4u);

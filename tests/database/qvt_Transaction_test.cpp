@@ -13,10 +13,9 @@ namespace {
 
 using namespace qvt_test;
 
-// The writer's side: create, lock/unlock (a transaction guard), write (a new
-// 16-byte space: its handle), flush (the flush count), objects (an int array
-// 10,20,30 and a tagged stream 1:100) and grow (40,50; 2:200, 3:"three"),
-// both objects flushed but not the database, close.
+// The writer: create, lock/unlock (a transaction guard), write (a new 16-byte space: its handle), flush
+// (the flush count), objects (an int array 10,20,30 and a tagged stream 1:100) and grow (40,50; 2:200,
+// 3:"three"), both objects flushed but not the database, close.
 CommandedChild StartWriter(const std::string& name, long creationTime) {
   struct Held {  // released in this order
     std::unique_ptr<qvt_Array<int, 1>> array;
@@ -77,10 +76,9 @@ class ReaderWriterTest : public ::testing::Test {
     }
     EXPECT_TRUE(writer.Finish().Succeeded());
   }
-  // s FileStatus, n Snap, c flush count, vH space H shows, rm delete, lock
-  // lock exists, guard s,n inside the reader's own guard then lock; on the
-  // writer's array (4) and stream (5): objects open both, a/t Snap, at the
-  // array's location,length, r new records, rest the array's values onward.
+  // s FileStatus, n Snap, c flush count, vH space H shows, rm delete, lock lock exists, guard s,n inside
+  // the reader's own guard then lock; on the writer's array (4) and stream (5): objects open both, a/t
+  // Snap, at the array's location,length, r new records, rest the array's values onward.
   std::string Do(const std::string& action) {
     if (action == "open")
       m_Reader = std::make_unique<qvt_Database>(
@@ -140,8 +138,7 @@ class ReaderWriterTest : public ::testing::Test {
   std::unique_ptr<qvt_TaggedStream> m_Stream;
 };
 
-// Inside the writer's transaction checks answer 4 and Snap waits; after it
-// each flush shows once, to the database and then to each object's Snap.
+// In the writer's transaction checks answer 4 and Snap waits; after it each flush shows once.
 TEST_F(ReaderWriterTest, ReaderWaitsOutTheTransactionThenSeesEachFlushOnce) {
   CommandedChild writer = StartWriter(Name(), 1000);
   Run(writer, {{"create", "create", "", ""},
@@ -195,8 +192,7 @@ class TransactionLockTest : public ::testing::Test {
   const std::string m_Lock = m_Dir.File("run.lsm");
 };
 
-// Read-only files never lock or prompt; a stale lock stops no writer; input
-// that ends, or one line longer than a prompt's 9 characters, ends both pauses.
+// Read-only files never lock; a stale lock stops no writer; ended or overlong input ends both pauses.
 TEST_F(TransactionLockTest, EveryWriterLocksReadOnlyFilesNeverAndEndedInputEndsBothPauses) {
   const std::string prompts = "Before transaction: After transaction: ";
   const struct {
@@ -214,8 +210,7 @@ TEST_F(TransactionLockTest, EveryWriterLocksReadOnlyFilesNeverAndEndedInputEndsB
     const ChildResult result =
         RunChild([&] { return LockAndSay(c.access); }, c.input, {{"PAUSE_FOR_TRANSACTION", "1"}});
     EXPECT_TRUE(result.Succeeded()) << result.err;
-    EXPECT_EQ(result.out, c.out);
-    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ((std::vector<std::string>{result.out, result.err}), (std::vector<std::string>{c.out, c.err}));
     EXPECT_FALSE(utl_Stat(m_Lock).exists);
   }
   // Releasing a lock never taken is quiet.
