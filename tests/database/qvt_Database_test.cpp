@@ -197,15 +197,13 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   CreateDatabase();
   // Records of 4 + 4 and 4 + 8 bytes behind the marker; abc is known the second time.
   for (const char* text : {"abc", "hello", "abc"}) m_Db->StringPool().StringOffset(text);
-  Lines lines = m_Db->GetDBStatistics();
-  EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
-            (Lines{"String Pool Size (bytes)=                  24", "String Pool Count (number of strings)=2",
-                   "String Pool Linkage_Count=1"}));
-  m_Db->Flush();
-  lines = m_Db->GetDBStatistics();
-  EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
-            (Lines{"String Pool Size (bytes)=                  24", "String Pool Count (number of strings)=2",
-                   "String Pool Linkage_Count=2"}));
+  for (const std::string linkages : {"1", "2"}) {  // flushed, the records take a second extent
+    const Lines lines = m_Db->GetDBStatistics();
+    EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
+              (Lines{"String Pool Size (bytes)=                  24",
+                     "String Pool Count (number of strings)=2", "String Pool Linkage_Count=" + linkages}));
+    m_Db->Flush();
+  }
   Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics()[4], "String Pool Count (number of strings)=2");
   // Handles 1 to 3 are taken; 508 more fill block 0, the next opens block 1.
