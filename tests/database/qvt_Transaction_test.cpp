@@ -126,10 +126,9 @@ class ReaderWriterTest : public ::testing::Test {
   // The stream's records from its current one on, as ",id:int text".
   std::string NewRecords() {
     std::string seen;
-    while (m_Stream->Next()) {
+    while (m_Stream->Next())
       seen += "," + std::to_string(m_Stream->GetID()) + ":" + std::to_string(m_Stream->GetInt()) +
               m_Stream->GetString();
-    }
     return seen;
   }
   ScratchDir m_Dir;

@@ -42,7 +42,6 @@ TEST_P(TaggedStreamTest, RecordLayoutsCutsAndReopening) {
             7,           9, 8, hello, o,  7, 3, 0,           7, 4, 4, four,        4, 8, 0x40040000u, 0}));
     for (int i = 0; i < 300; ++i) WriteTaggedRecord(*s.Repr(), i);
     s.Flush();
-
     // A fixed text cut inside ends with the space, as a damaged width does.
     const std::size_t sizes[] = {12, 16, 12, 16, 20, 12, 16, 16};
     const std::size_t cutsUpTo[] = {12, 16, 12, 16, 12, 12, 12, 16};

@@ -205,8 +205,7 @@ TEST(TableMetadataTest, DamagedRecordsAreRefused) {
   // Cut short anywhere, a record ends the file or is corrupt.
   MemoryIOS whole;
   Shape("T", {{"a", qvt_TypeInt}, {"b", qvt_TypeInt}}).WriteTo(whole);
-  const std::size_t full = whole.Bytes().size();
-  for (std::size_t cut = 0; cut < full; ++cut) {
+  for (std::size_t cut = 0; cut < whole.Bytes().size(); ++cut) {
     MemoryIOS shorter;
     shorter.Pool() = whole.Pool();
     shorter.Bytes().assign(whole.Bytes().begin(), whole.Bytes().begin() + static_cast<long>(cut));
