@@ -49,7 +49,8 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
   qvt_Database db = qvt_Database::Open(file, "ABCDEF");
   EXPECT_EQ((std::vector<int>{db.ReadOnly(), db.GetFlushCount()}), (std::vector<int>{1, 1}));
   db.Bind();
-  ExpectRefusals({{[&] { db.Space(-1); }, kReadOnly}, {[&] { db.Table("Root", 0, -1); }, kReadOnly}});
+  QVT_EXPECT_THROW_TEXT(db.Space(-1), nex_TextException, kReadOnly);
+  QVT_EXPECT_THROW_TEXT(db.Table("Root", 0, -1), nex_TextException, kReadOnly);
   db.Flush();
   EXPECT_EQ(db.GetFlushCount(), 1);
 }
