@@ -1,24 +1,11 @@
-// The public database handle: creating and opening with object kinds by
-// handle and tables by class, sharing and closing, spaces and buffered
-// spaces, and the library's initializer and finalizer. Statistics lines and
-// location reports of a database file: exact texts of a new database,
-// extent counts, and which object a file offset names.
+// The public database handle, spaces, library start and end, statistics and location reports.
 #include "qvt_Database.h"
 
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "nex_Exception.h"
 #include "qvt_BufferedSpace.h"
-#include "qvt_DatabaseFixture.h"
-#include "qvt_DatabaseReprFile.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_StringManagerFile.h"
 #include "qvt_TablesFixture.h"
-#include "qvt_TestSupport.h"
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -30,10 +17,9 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
   {
     qvt_Database db =
         qvt_Database::Create(OpenFileOfKind(GetParam(), Path(), 2), "ABCDEF", "results of run 7", 1234);
-    EXPECT_FALSE(db.ReadOnly());
-    EXPECT_EQ(db.FileName(), Path());
-    EXPECT_EQ(db.GetFlushCount(), 0);
-    EXPECT_EQ(db.Description().c_str(), std::string("results of run 7"));
+    EXPECT_EQ((std::vector<std::string>{db.FileName(), db.Description().c_str()}),
+              (std::vector<std::string>{Path(), "results of run 7"}));
+    EXPECT_EQ((std::vector<int>{db.ReadOnly(), db.GetFlushCount()}), (std::vector<int>{0, 0}));
     db.Bind(Shape("Root", {{"n", qvt_TypeInt}}));
     qvt_Table first = db.Table("Root", 0, -1);
     qvt_Table second = db.Table(Shape("Other", {{"n", qvt_TypeInt}}), 0, -1);
@@ -61,8 +47,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
             (std::vector<bool>{true, true, false}));
   EXPECT_EQ(qvt_Database::GetCreationTime(file), 1234);
   qvt_Database db = qvt_Database::Open(file, "ABCDEF");
-  EXPECT_TRUE(db.ReadOnly());
-  EXPECT_EQ(db.GetFlushCount(), 1);
+  EXPECT_EQ((std::vector<int>{db.ReadOnly(), db.GetFlushCount()}), (std::vector<int>{1, 1}));
   db.Bind();
   QVT_EXPECT_THROW_TEXT(db.Space(-1), nex_TextException, kReadOnly);
   QVT_EXPECT_THROW_TEXT(db.Table("Root", 0, -1), nex_TextException, kReadOnly);
@@ -89,10 +74,7 @@ TEST_P(DatabaseTest, LastCopyClosesTheDatabase) {
   EXPECT_EQ(copy.GetFlushCount(), 2);
 }
 
-// A space reads and writes through the handle; a buffered space starts at
-// its space's location, keeps what it writes in its block until a flush or
-// its last copy goes, and an assignment writes the block into the old space
-// first.
+// A buffered space starts where its space stands and holds writes until a flush, copy end or assignment.
 TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   qvt_Database db = CreateDb();
   qvt_Space space = db.Space(16);
@@ -104,9 +86,8 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
   space.Extend(20);
   EXPECT_GE(space.Allocation(), 30);
   space.Seek(0);
-  EXPECT_EQ(space.ReadInt(), 0x01020304);
   char text[8] = {};
-  EXPECT_EQ(space.Read(text, 8), 6);
+  EXPECT_EQ((std::vector<int>{space.ReadInt(), space.Read(text, 8)}), (std::vector<int>{0x01020304, 6}));
   EXPECT_EQ(std::string(text), "abcdef");
   QVT_EXPECT_THROW_TEXT(space.ReadInt(), nex_TextException, kEof);
   space.Truncate(4);
@@ -114,21 +95,17 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
             (std::vector<utl_FileOffset>{4, 0}));
   space.Flush();
   EXPECT_EQ(db.Space(space.Handle(), 0).ReadInt(), 0x01020304);
-  std::vector<char> zeros(96, '\0');
   space.Seek(4);
-  space.Write(zeros.data(), 96);
+  space.Write(std::vector<char>(96).data(), 96);
   {
     qvt_BufferedSpace buffered(space);
-    EXPECT_EQ(buffered.Location(), 100);
-    EXPECT_EQ(buffered.Handle(), space.Handle());
-    const int ints[2] = {7, 8};
-    buffered.WriteIntArray(ints, 2);
-    const double d = 2.5;
-    buffered.WriteDoubleArray(&d, 1);
-    const float f = 1.25f;
-    buffered.WriteFloatArray(&f, 1);
-    EXPECT_EQ(buffered.Length(), 120);
-    EXPECT_EQ(space.Length(), 100);  // still in the block
+    EXPECT_EQ((std::vector<utl_FileOffset>{buffered.Location(), buffered.Handle()}),
+              (std::vector<utl_FileOffset>{100, space.Handle()}));
+    buffered.WriteIntArray(std::vector<int>{7, 8}.data(), 2);
+    buffered.WriteDoubleArray(std::vector<double>{2.5}.data(), 1);
+    buffered.WriteFloatArray(std::vector<float>{1.25f}.data(), 1);
+    EXPECT_EQ((std::vector<utl_FileOffset>{buffered.Length(), space.Length()}),
+              (std::vector<utl_FileOffset>{120, 100}));  // still in the block
     qvt_BufferedSpace shared = buffered;
     buffered.Flush();
     EXPECT_EQ(space.Length(), 120);
@@ -158,9 +135,7 @@ TEST_P(DatabaseTest, SpacesAndBufferedSpacesReadAndWriteThroughTheHandle) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(AllFileKinds()), KindParamName);
 
-// The interface's initializer counts itself and qvt_initialize; each
-// finalizer call undoes one, and one too many changes nothing. Each pair is
-// called up, up, down, down, down, twice.
+// Each finalizer call undoes one initializer call; one too many changes nothing.
 TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
   const struct {
     void (*up)(int&);
@@ -186,25 +161,16 @@ using Lines = std::vector<std::string>;
 
 class DatabaseStatisticsTest : public DatabaseFixture {
  protected:
-  std::string Name() const { return Path("stats.odb"); }
   // The database open on the file is closed first.
-  void CreateDatabase() {
-    m_Db.reset();
-    m_Db = Create("stats.odb", "ODB", "statistics", 42);
-  }
-  void Reopen() {
-    m_Db.reset();
-    m_Db = Open("stats.odb", true, "ODB");
-  }
+  void CreateDatabase() { m_Db.reset(), m_Db = Create("stats.odb", "ODB", "statistics", 42); }
+  void Reopen() { m_Db.reset(), m_Db = Open("stats.odb", true, "ODB"); }
   // A new space holding bytes bytes; answers its handle.
   qvt_Handle WriteSpace(int bytes, int increment) {
     std::unique_ptr<qvt_SpaceRepr> space(m_Db->Space(increment));
-    const std::vector<char> data(static_cast<std::size_t>(bytes), 'x');
-    EXPECT_EQ(space->Write(data.data(), bytes), bytes);
+    EXPECT_EQ(space->Write(std::string(static_cast<std::size_t>(bytes), 'x').data(), bytes), bytes);
     return space->Handle();
   }
-  // The location report of offset, as the handle and offset it names, or
-  // the text itself when it names nothing.
+  // The location report naming offset of handle.
   static std::string Located(qvt_Handle handle, long long offset) {
     char buf[80];
     std::snprintf(buf, sizeof buf, "Object: %08x - Offset: %20lld", handle, offset);
@@ -222,10 +188,7 @@ const Lines kNewDatabaseLines = {
     "String Pool Linkage_Count=1",
 };
 
-// A new database answers the same six lines after a flush and on a reader;
-// the string pool lines count records not yet flushed, and once flushed
-// behind the metadata pool's extent the records take a second extent of the
-// pool's chain. (The public handle's lines: the tool tests' qvtdb info.)
+// Six lines for a new database; the string pool's lines count unflushed records.
 TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFollowThePool) {
   CreateDatabase();
   m_Db->Flush();
@@ -233,17 +196,15 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics(), kNewDatabaseLines);
   CreateDatabase();
-  m_Db->StringPool().StringOffset("abc");    // record at 4: 4 + 4 bytes
-  m_Db->StringPool().StringOffset("hello");  // record at 12: 4 + 8 bytes
-  m_Db->StringPool().StringOffset("abc");    // known already
-  Lines lines = m_Db->GetDBStatistics();
-  EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
-            (Lines{"String Pool Size (bytes)=                  24", "String Pool Count (number of strings)=2",
-                   "String Pool Linkage_Count=1"}));
-  m_Db->Flush();
-  lines = m_Db->GetDBStatistics();
-  EXPECT_EQ(lines[3], "String Pool Size (bytes)=                  24");
-  EXPECT_EQ(lines[5], "String Pool Linkage_Count=2");
+  // Records of 4 + 4 and 4 + 8 bytes behind the marker; abc is known the second time.
+  for (const char* text : {"abc", "hello", "abc"}) m_Db->StringPool().StringOffset(text);
+  for (const std::string linkages : {"1", "2"}) {  // flushed, the records take a second extent
+    const Lines lines = m_Db->GetDBStatistics();
+    EXPECT_EQ(Lines(lines.begin() + 3, lines.end()),
+              (Lines{"String Pool Size (bytes)=                  24",
+                     "String Pool Count (number of strings)=2", "String Pool Linkage_Count=" + linkages}));
+    m_Db->Flush();
+  }
   Reopen();
   EXPECT_EQ(m_Db->GetDBStatistics()[4], "String Pool Count (number of strings)=2");
   // Handles 1 to 3 are taken; 508 more fill block 0, the next opens block 1.
@@ -255,14 +216,7 @@ TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFo
   EXPECT_EQ(m_Db->GetDBStatistics()[1], "Total Linkage Usage (bytes)=               28672");
 }
 
-// One database of spaces: each one's extent count, the handle list (each
-// space once, without its later extents, and a handle handed out but never
-// placed), and which object a file offset names: none in the header and
-// linkage blocks or behind a space's length; in a later extent the earlier
-// extents' lengths are counted; the next byte after a full space is the
-// next object's first. The string pool's marker sits in its head extent,
-// the first record (offset 4 of handle 1) in the next; the metadata pool's
-// marker is handle 3's. A damaged chain is refused by both.
+// Extent counts, the handle list (heads only), and the object an offset names across extents.
 TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   CreateDatabase();
   m_Db->StringPool().StringOffset("abc");
@@ -284,8 +238,7 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   // No space: slot 0, slot 0 of block 1, a free slot, far outside.
   for (const qvt_Handle none : {0u, 512u, 100u, 0xFFFFFFFFu})
     EXPECT_TRUE(m_Db->GetObjStatistics(none).empty());
-  const std::vector<std::pair<qvt_Handle, int>> extents = {{2, 1}, {h, 1}, {next, 1}, {a->Handle(), 2}};
-  for (const auto& e : extents)
+  for (const auto& e : std::vector<std::pair<qvt_Handle, int>>{{2, 1}, {h, 1}, {next, 1}, {a->Handle(), 2}})
     EXPECT_EQ(m_Db->GetObjStatistics(e.first), Lines{"Linkage_Count=" + std::to_string(e.second)}) << e.first;
   const std::vector<qvt_Handle> wanted{1, 2, 3, h, full, next, a->Handle(), b->Handle(), empty->Handle()};
   EXPECT_EQ(m_Db->ObjectHandles(), wanted);
@@ -320,9 +273,9 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   qvt_DatabaseRepr& base = *m_Db;
   EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
             "Object location report not supported for this qvt database type.");
-  // As a damaged file could hold it: the last extent names itself, or a
-  // slot beyond the handed-out ones. Neither is walked.
-  const std::string corrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Name();
+  // A last extent naming itself, or a slot beyond those handed out, is never walked.
+  const std::string corrupt =
+      "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path("stats.odb");
   for (const qvt_Handle loop : {secondExtent, qvt_Handle(400)}) {
     m_Db->LinkageEntry(secondExtent).m_Next = loop;
     QVT_EXPECT_THROW_TEXT(m_Db->GetObjStatistics(a->Handle()), nex_TextException, corrupt);
@@ -330,9 +283,7 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
   }
   m_Db->LinkageEntry(secondExtent).m_Next = 0;
   const qvt_Handle ha = a->Handle();
-  a.reset();
-  b.reset();
-  empty.reset();
+  for (auto* space : {&a, &b, &empty}) space->reset();
   Reopen();
   EXPECT_EQ(m_Db->GetObjStatistics(ha), Lines{"Linkage_Count=2"});
   EXPECT_EQ(m_Db->ObjectHandles(), wanted);

@@ -1,21 +1,10 @@
-// Rows: typed reads and writes of every field type, presence, Erase,
-// CopyField and NeuterFieldString, handle counting, the refusals of
-// read-only databases; and appending tables: block copy of identical
-// layouts, row by row for compatible ones with strings pooled again; and
-// rows of every field type through a whole life against a model: written
-// in bulk across many blocks, then seeded new rows, updates in place and
-// reads through caches of several sizes, updated again by a writer that
-// reopened the file, and read back in index order.
+// Rows of every field type, row handles, appending tables, and a seeded model of rows.
 #include <cmath>
 #include <limits>
 #include <random>
 
-#include "nex_Exception.h"
-#include "qvt_Database.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_TablesFixture.h"
-#include "qvt_TestSupport.h"
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -23,11 +12,15 @@ using namespace qvt_test;
 
 class RowTest : public DatabaseKindTest {};
 
-// Extreme values of every type, read by index while written, by name after
-// reopening and from copies made by CopyField; absent data names table and
-// field, a wrong type or an unknown field is refused before anything is
-// stored; Erase removes data, not the field; a pooled string neutered in
-// place keeps its old length; a reader refuses every change.
+// The extreme values written below but the handle, read by name.
+void ExpectExtremes(qvt_Row& row, const std::string& text) {
+  EXPECT_EQ(row.ReadFieldInt("i"), std::numeric_limits<int>::min());
+  EXPECT_EQ(row.ReadFieldFloat("f"), -0.15625f);
+  EXPECT_EQ(row.ReadFieldDouble("d"), std::nextafter(1.0, 2.0));
+  EXPECT_EQ(row.ReadFieldString("s"), text);
+}
+
+// Refusals store nothing; Erase removes data, not fields; a neutered string keeps its length.
 TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
   const std::string text("nul\0inside", 10);
   const std::string absent =
@@ -67,18 +60,13 @@ TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
         (std::vector<int>{0, 1, 1}));
     other.Erase();
     EXPECT_EQ(other.DataIsPresent("d"), 0);
-    // Each type is copied within a database and into another one, whose
-    // pool takes the string again; absent data copies nothing and marks
-    // nothing modified; handles are refused.
+    // Copied here and into another pool; absent data copies nothing and modifies nothing.
     qvt_Table near = db.Table(AllFieldTypes("To"), 0, -1);
     qvt_Table far = second.Table(AllFieldTypes("To"), 0, -1);
     for (qvt_Table* to : {&near, &far}) {
       qvt_Row target = to->NewRow();
       for (const char* name : {"i", "f", "d", "s"}) target.CopyField(row, name);
-      EXPECT_EQ(target.ReadFieldInt("i"), std::numeric_limits<int>::min());
-      EXPECT_EQ(target.ReadFieldFloat("f"), -0.15625f);
-      EXPECT_EQ(target.ReadFieldDouble("d"), std::nextafter(1.0, 2.0));
-      EXPECT_EQ(target.ReadFieldString("s"), text);
+      ExpectExtremes(target, text);
       QVT_EXPECT_THROW_TEXT(target.CopyField(row, "h"), nex_TextException,
                             "qvt_RowImpl::CopyField: Attempt to copy handle type field..  No can do.");
       const int flushes = to->Flush();
@@ -94,11 +82,8 @@ TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
   reader.Bind();
   qvt_Table table = reader.Table(qvt_Handle(4), 0, -1);
   qvt_Row row = table.ReadRow(0);
-  EXPECT_EQ(row.ReadFieldInt("i"), std::numeric_limits<int>::min());
+  ExpectExtremes(row, text);
   EXPECT_EQ(row.ReadFieldHandle("h"), 0xFFFFFFFFu);
-  EXPECT_EQ(row.ReadFieldFloat("f"), -0.15625f);
-  EXPECT_EQ(row.ReadFieldDouble("d"), std::nextafter(1.0, 2.0));
-  EXPECT_EQ(row.ReadFieldString("s"), text);
   EXPECT_EQ((std::vector<int>{row.Location(), static_cast<int>(row.FieldMetadataMap().size())}),
             (std::vector<int>{0, 5}));
   EXPECT_EQ(table.ReadRow(2).ReadFieldString("s"), "longer");
@@ -110,14 +95,13 @@ TEST_P(RowTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
       {[&] { table.UpdateRow(0); }, kReadOnly},
       {[&] { table.Truncate(0); }, "***ERROR: Attempt to truncate read only table."},
   });
-  EXPECT_EQ(row.ReadFieldInt("i"), std::numeric_limits<int>::min());
-  EXPECT_EQ(table.Length(), 3);
+  EXPECT_EQ((std::vector<int>{row.ReadFieldInt("i"), table.Length()}),
+            (std::vector<int>{std::numeric_limits<int>::min(), 3}));
   EXPECT_EQ(table.Flush(), table.GetFlushCount());
   table.Extend(10);  // nothing on a reader
 }
 
-// Rows held by handles stay in the cache while other rows come and go, and
-// outlive their table only as refusals (the table flushed them).
+// Held rows stay cached while others come and go; past their table, refused.
 TEST_P(RowTest, HandlesShareOneRow) {
   qvt_Database db = CreateDb();
   qvt_Row a, b, c;
@@ -128,17 +112,15 @@ TEST_P(RowTest, HandlesShareOneRow) {
     b.WriteFieldInt("i", 5);
     EXPECT_EQ(a.ReadFieldInt("i"), 5);
     c = a;
-    c = c;  // assignment to itself changes nothing
-    a.Nullify();
-    a.Nullify();  // releasing nothing is harmless
+    c = c;                                                // changes nothing
+    for (int twice = 0; twice < 2; ++twice) a.Nullify();  // releasing nothing is harmless
     const char* none = "qvt_Row: The row handle does not refer to a row.";
     ExpectRefusals({{[&] { a.ReadFieldInt("i"); }, none}, {[&] { a.DataIsPresent("i"); }, none}});
     for (int k = 0; k < 20; ++k) table.NewRow().WriteFieldInt("i", k);
     for (int k = 0; k < 20; ++k) EXPECT_EQ(table.ReadRow(k + 1).ReadFieldInt("i"), k);
     EXPECT_EQ(c.ReadFieldInt("i"), 5);
     b = table.ReadRow(3);
-    EXPECT_EQ(b.Location(), 3);
-    EXPECT_EQ(c.Location(), 0);
+    EXPECT_EQ((std::vector<int>{b.Location(), c.Location()}), (std::vector<int>{3, 0}));
   }
   const char gone[] =
       "qvt_Row: The row no longer exists in table 'All': it was truncated away or its table was closed.";
@@ -150,21 +132,14 @@ qvt_TableMetadata Plain(const std::string& name) {
   return Shape(name, {{"n", qvt_TypeInt}, {"v", qvt_TypeDouble}});
 }
 
-// A text and a count; the extra area sorts before the shared fields in name
-// order, so the two shapes share no common prefix.
+// The extra area sorts first, so the two shapes share no common prefix.
 qvt_TableMetadata WithText(const std::string& name, bool extra) {
   std::vector<std::pair<std::string, int>> fields = {{"label", qvt_TypeString}, {"n", qvt_TypeInt}};
   if (extra) fields.insert(fields.end(), {{"area", qvt_TypeFloat}, {"v", qvt_TypeDouble}});
   return Shape(name, fields);
 }
 
-// Identical layouts are copied by block, from another table, from an empty
-// one and from the table itself (which doubles once), absent data kept and
-// rows coming on after the copy. Compatible layouts are copied row by row,
-// also from themselves: fields the receiver lacks are left out, strings are
-// pooled again in the receiver's database (new ones and one it already
-// holds), absent data stays absent. Handles, incompatible layouts and
-// read-only receivers are refused; an empty source is never refused.
+// Identical layouts copy by block, compatible ones row by row, strings pooled again.
 TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
   {
     qvt_Database source = CreateDb("source.odb");
@@ -179,18 +154,13 @@ TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
       if (i % 3) row.WriteFieldDouble("v", i * 0.5);
     }
     ASSERT_EQ(to.CopyAllowed(from), 1);
-    to.Append(empty);
-    to.Append(from);
-    to.Append(to);
+    for (qvt_Table* other : {&empty, &from, &to}) to.Append(*other);
     ASSERT_EQ((std::vector<int>{to.Length(), from.Length()}), (std::vector<int>{1006, 500}));
     for (int i = 0; i < 1006; ++i) {
       const int k = i % 503 - 3;  // the row of from, or before them, a row of to
       qvt_Row row = to.ReadRow(i);
       ASSERT_EQ(row.ReadFieldInt("n"), k < 0 ? k + 3 : 1000 + k) << i;
-      ASSERT_EQ(row.DataIsPresent("v"), k >= 0 && k % 3 ? 1 : 0) << i;
-      if (k >= 0 && k % 3) {
-        ASSERT_EQ(row.ReadFieldDouble("v"), k * 0.5) << i;
-      }
+      ASSERT_EQ(row.DataIsPresent("v") ? row.ReadFieldDouble("v") : -1, k >= 0 && k % 3 ? k * 0.5 : -1) << i;
     }
     to.NewRow().WriteFieldInt("n", -1);
     qvt_Table wide = source.Table(WithText("Wide", true), 0, -1);
@@ -211,12 +181,9 @@ TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
     text.NewRow().WriteFieldString("label", "shared");
     ASSERT_EQ((std::vector<int>{text.CopyAllowed(wide), wide.CopyAllowed(text), text.CopyAllowed(same)}),
               (std::vector<int>{3, 0, 2}));
-    text.Append(wide);
-    text.Append(same);
+    for (qvt_Table* other : {&wide, &same}) text.Append(*other);
     EXPECT_EQ(text.ReadRow(1 + 7).ReadFieldString("label"), "shared");
-    qvt_TableMetadata handles("H", 1);
-    handles.DefineHandleField("h");
-    qvt_Table withHandle = source.Table(handles, 0, -1);
+    qvt_Table withHandle = source.Table(Shape("H", {{"h", qvt_TypeHandle}}), 0, -1);
     withHandle.NewRow().WriteFieldHandle("h", 5);
     const std::string incompatible = "qvt_TableRepr::Append - table being appended to \"";
     ExpectRefusals({
@@ -242,64 +209,47 @@ TEST_P(RowTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
   for (int i = 0; i < 900; ++i) {
     qvt_Row row = back.ReadRow(1 + i);
     ASSERT_EQ(row.ReadFieldInt("n"), i % 300);
-    if (i % 5 == 0) {
-      ASSERT_EQ(row.DataIsPresent("label"), 0);
-    } else {
-      ASSERT_EQ(row.ReadFieldString("label"),
-                i % 2 ? std::string("shared") : "label " + std::to_string(i % 300));
-    }
+    ASSERT_EQ(row.DataIsPresent("label") ? row.ReadFieldString("label") : "(absent)",
+              i % 5 == 0 ? "(absent)"
+              : i % 2    ? "shared"
+                         : "label " + std::to_string(i % 300));
   }
 }
 
-// What a row written from value v holds: a value per field, and which
-// fields are left absent, all functions of v.
-struct Expected {
-  explicit Expected(int v)
-      : i(v * 7 - 3),
-        h(static_cast<qvt_Handle>(v) * 2654435761u),
-        f(static_cast<float>(v) * 0.5f),
-        d(v / 3.0),
-        s("word" + std::to_string((v * 31) % 1000)),
-        mask(static_cast<unsigned>((v * 2654435761u) >> 27)) {}
-  bool Has(int field) const { return ((mask >> field) & 1u) == 0 || field == 0; }
-  int i;
-  qvt_Handle h;
-  float f;
-  double d;
-  std::string s;
-  unsigned mask;  // bit k set: field k left absent (the int is always there)
-};
-
-// Writes the fields of value v by index (i, h, f, d, s: see AllFieldTypes).
-void WriteRow(qvt_Row& row, int v) {
-  const Expected e(v);
-  row.WriteFieldInt(0, e.i);
-  if (e.Has(1)) row.WriteFieldHandle(1, e.h);
-  if (e.Has(2)) row.WriteFieldFloat(2, e.f);
-  if (e.Has(3)) row.WriteFieldDouble(3, e.d);
-  if (e.Has(4)) row.WriteFieldString(4, e.s);
-}
-
-// Empty when the row holds value v, else what differs.
-std::string CheckRow(qvt_Row& row, int v) {
-  const Expected e(v);
-  if (row.ReadFieldInt(0) != e.i) return "int";
+// Writes the fields of value v by index (see AllFieldTypes), or else answers what the row holds
+// otherwise (empty when nothing); the int is always there, bit k of mask leaves field k absent.
+std::string WriteOrCheck(qvt_Row& row, int v, bool write) {
+  const int i = v * 7 - 3;
+  const qvt_Handle h = static_cast<qvt_Handle>(v) * 2654435761u;
+  const float f = static_cast<float>(v) * 0.5f;
+  const double d = v / 3.0;
+  const std::string s = "word" + std::to_string((v * 31) % 1000);
+  const unsigned mask = static_cast<unsigned>((v * 2654435761u) >> 27);
+  const auto has = [mask](int field) { return field == 0 || ((mask >> field) & 1u) == 0; };
+  if (write) {
+    row.WriteFieldInt(0, i);
+    if (has(1)) row.WriteFieldHandle(1, h);
+    if (has(2)) row.WriteFieldFloat(2, f);
+    if (has(3)) row.WriteFieldDouble(3, d);
+    if (has(4)) row.WriteFieldString(4, s);
+    return std::string();
+  }
+  if (row.ReadFieldInt(0) != i) return "int";
   for (int field = 1; field < 5; ++field) {
-    if (row.DataIsPresent(field) != (e.Has(field) ? 1 : 0)) return "presence of " + std::to_string(field);
+    if (row.DataIsPresent(field) != (has(field) ? 1 : 0)) return "presence of " + std::to_string(field);
   }
-  if (e.Has(1) && row.ReadFieldHandle(1) != e.h) return "handle";
-  if (e.Has(2) && row.ReadFieldFloat(2) != e.f) return "float";
-  if (e.Has(3) && row.ReadFieldDouble(3) != e.d) return "double";
-  if (e.Has(4) && row.ReadFieldString(4) != e.s) return "string";
+  if (has(1) && row.ReadFieldHandle(1) != h) return "handle";
+  if (has(2) && row.ReadFieldFloat(2) != f) return "float";
+  if (has(3) && row.ReadFieldDouble(3) != d) return "double";
+  if (has(4) && row.ReadFieldString(4) != s) return "string";
   return std::string();
 }
 
 TEST_P(RowTest, RowsAgreeWithAModelThroughCachesUpdatesAndReopening) {
   constexpr int kBulk = 20000;
   const unsigned seed = 20240611u;
-  SCOPED_TRACE(::testing::Message() << "seed " << seed);
   for (int cacheSize : {0, 1, 2, 5, -1}) {
-    SCOPED_TRACE(::testing::Message() << "cache " << cacheSize);
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << ", cache " << cacheSize);
     std::mt19937 random(seed);
     std::vector<int> model;  // model[r]: the value row r was last written from
     const auto pick = [&] { return static_cast<int>(random() % model.size()); };
@@ -307,7 +257,7 @@ TEST_P(RowTest, RowsAgreeWithAModelThroughCachesUpdatesAndReopening) {
       qvt_Row row = table.UpdateRow(r);
       row.Erase();
       model[static_cast<std::size_t>(r)] = static_cast<int>(random() % 100000);
-      WriteRow(row, model[static_cast<std::size_t>(r)]);
+      WriteOrCheck(row, model[static_cast<std::size_t>(r)], true);
     };
     const std::string name = "cache" + std::to_string(cacheSize + 1) + ".odb";
     {
@@ -318,10 +268,9 @@ TEST_P(RowTest, RowsAgreeWithAModelThroughCachesUpdatesAndReopening) {
         if (choice == 0) {
           qvt_Row row = table.NewRow();
           model.push_back(step < kBulk ? step : static_cast<int>(random() % 100000));
-          WriteRow(row, model.back());
+          WriteOrCheck(row, model.back(), true);
           if (step == kBulk / 2) {
-            // The cache writes rows back as it refills, so its memory stays
-            // bounded: most rows are in the space before any flush.
+            // The cache writes back as it refills: most rows are stored unflushed.
             EXPECT_GT(table.SpaceLength(), static_cast<utl_FileOffset>(table.RowSize()) * step / 2);
             table.Flush();
           }
@@ -330,7 +279,7 @@ TEST_P(RowTest, RowsAgreeWithAModelThroughCachesUpdatesAndReopening) {
         } else if (choice == 2) {
           const int r = pick();
           qvt_Row row = table.ReadRow(r);
-          ASSERT_EQ(CheckRow(row, model[static_cast<std::size_t>(r)]), "") << "row " << r;
+          ASSERT_EQ(WriteOrCheck(row, model[static_cast<std::size_t>(r)], false), "") << "row " << r;
         } else if (random() % 8 == 0) {
           table.Flush();
         }
@@ -349,7 +298,7 @@ TEST_P(RowTest, RowsAgreeWithAModelThroughCachesUpdatesAndReopening) {
     for (int r = 0; r < table.Length(); ++r) {
       qvt_Row row = table.ReadRow(-1);
       ASSERT_EQ(row.Location(), r);
-      ASSERT_EQ(CheckRow(row, model[static_cast<std::size_t>(r)]), "") << "row " << r;
+      ASSERT_EQ(WriteOrCheck(row, model[static_cast<std::size_t>(r)], false), "") << "row " << r;
     }
   }
 }
