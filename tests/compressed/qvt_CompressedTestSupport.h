@@ -1,4 +1,4 @@
-// Helpers for the compressed-file tests: little-endian words in raw file
+// Helpers for the compressed-file tests: little-endian words of raw file
 // bytes, a codec that counts its calls, and seeded compressible data.
 #ifndef QVT_TESTS_COMPRESSED_QVT_COMPRESSEDTESTSUPPORT_H
 #define QVT_TESTS_COMPRESSED_QVT_COMPRESSEDTESTSUPPORT_H
@@ -14,24 +14,27 @@
 namespace qvt_ctest {
 
 constexpr std::int64_t kSector = 4096;
+constexpr int kS = 65536;  // the default segment size
+using Bytes = std::vector<char>;
+using Words = std::vector<std::uint32_t>;
 
 inline std::uint32_t LE32(const std::vector<unsigned char>& b, std::size_t o) {
   return static_cast<std::uint32_t>(b.at(o)) | static_cast<std::uint32_t>(b.at(o + 1)) << 8 |
          static_cast<std::uint32_t>(b.at(o + 2)) << 16 | static_cast<std::uint32_t>(b.at(o + 3)) << 24;
 }
 
-// Rewrites one little-endian word of a file in place.
-inline void PokeLE32(const std::string& path, std::size_t offset, std::uint32_t value) {
-  std::vector<unsigned char> bytes = qvt_test::ReadAll(path);
-  for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<unsigned char>(value >> (8 * i));
-  qvt_test::WriteAll(path, bytes);
+// The little-endian words at offsets of bytes.
+inline Words At(const std::vector<unsigned char>& bytes, const std::vector<std::int64_t>& offsets) {
+  Words words;
+  for (const std::int64_t o : offsets) words.push_back(LE32(bytes, static_cast<std::size_t>(o)));
+  return words;
 }
 
-// Bytes that compress to roughly a third: runs of a few letters and digits,
-// as database pages of numbers and names do.
-inline std::vector<char> CompressibleBytes(std::size_t size, std::uint32_t seed) {
+// Runs of a few letters and digits, as database pages of numbers and names:
+// they compress to roughly a third.
+inline Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 rng(seed);
-  std::vector<char> out(size);
+  Bytes out(size);
   std::size_t i = 0;
   while (i < size) {
     const int run = static_cast<int>(rng() % 12) + 1;

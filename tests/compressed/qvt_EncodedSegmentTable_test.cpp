@@ -1,7 +1,5 @@
-// Segments, the segment table and its buffer cache: the table header's
-// bytes, decode and encode counts, 1 MiB of buffers
-// reclaimed oldest first (a dirty one stored first, an armed one never), and
-// damaged tables and segments.
+// Segments, the segment table and its cache: header bytes, decode and encode counts, 1 MiB of
+// buffers reclaimed oldest first (a dirty one stored first, an armed one never), damaged segments.
 #include "qvt_EncodedSegmentTable.h"
 
 #include <memory>
@@ -14,27 +12,22 @@
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
 
-using qvt_ctest::CompressibleBytes;
-using qvt_ctest::kSector;
-using qvt_ctest::LE32;
-using qvt_test::ReadAll;
-
+namespace qvt_ctest {
 namespace {
 
-constexpr int kS = 65536;
-using Bytes = std::vector<char>;
+using qvt_test::ReadAll;
 
 class EncodedSegmentTableTest : public ::testing::Test {
  protected:
   std::string Path() const { return m_Dir.File("t.qvt"); }
   std::unique_ptr<qvt_EncodedSegmentTable> Create(int segmentSize = kS) {
-    return std::make_unique<qvt_EncodedSegmentTable>(
-        Path(), std::make_unique<qvt_ctest::CountingCodec>(&m_Encodes, &m_Decodes), segmentSize,
-        qvt_SectorArray::CreateTag{});
+    return std::make_unique<qvt_EncodedSegmentTable>(Path(),
+                                                     std::make_unique<CountingCodec>(&m_Encodes, &m_Decodes),
+                                                     segmentSize, qvt_SectorArray::CreateTag{});
   }
   std::unique_ptr<qvt_EncodedSegmentTable> Open(int access = 0) {
     return std::make_unique<qvt_EncodedSegmentTable>(
-        Path(), std::make_unique<qvt_ctest::CountingCodec>(&m_Encodes, &m_Decodes), access);
+        Path(), std::make_unique<CountingCodec>(&m_Encodes, &m_Decodes), access);
   }
   static void Put(qvt_EncodedSegmentTable& table, int index, const Bytes& bytes) {
     cow_CountedHld<qvt_EncodedSegment> segment = table.GetSegment(index);
@@ -65,19 +58,15 @@ class EncodedSegmentTableTest : public ::testing::Test {
 
 TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
   Create()->Flush();
-  std::vector<unsigned char> bytes = ReadAll(Path());
+  const std::vector<unsigned char> bytes = ReadAll(Path());
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kSector));
   // container entries, magic, version, segment size, segment count, length of the last one
-  const auto words = [&] {
-    return std::vector<std::uint32_t>{LE32(bytes, 16), LE32(bytes, 20), LE32(bytes, 24),
-                                      LE32(bytes, 28), LE32(bytes, 32), LE32(bytes, 36)};
-  };
-  EXPECT_EQ(words(), (std::vector<std::uint32_t>{0, 0x6141C1A5u, 1, 65536, 0, 65536}));
+  const std::vector<std::int64_t> header = {16, 20, 24, 28, 32, 36};
+  EXPECT_EQ(At(bytes, header), (Words{0, 0x6141C1A5u, 1, 65536, 0, 65536}));
   EXPECT_EQ(Open()->LogicalSize(), 0);
   MakeFile();
   EXPECT_EQ(m_Encodes, 2);
-  bytes = ReadAll(Path());
-  EXPECT_EQ(words(), (std::vector<std::uint32_t>{2, 0x6141C1A5u, 1, 65536, 2, 300}));
+  EXPECT_EQ(At(ReadAll(Path()), header), (Words{2, 0x6141C1A5u, 1, 65536, 2, 300}));
   m_Encodes = m_Decodes = 0;
   auto table = Open(1);
   EXPECT_EQ(table->SegmentSize(), kS);
@@ -105,8 +94,7 @@ TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
   EXPECT_FALSE(fresh->IsDirty());
 }
 
-// Arms, writes one byte at offset 0 of (when write), and disarms each
-// segment from first to last.
+// Arms, writes one byte at offset 0 of (when write), and disarms each segment from first to last.
 void Touch(qvt_EncodedSegmentTable& table, int first, int last, bool write) {
   for (int i = first; i <= last; ++i) {
     cow_CountedHld<qvt_EncodedSegment> segment = table.GetSegment(i);
@@ -166,8 +154,7 @@ TEST_F(EncodedSegmentTableTest, CacheKeepsOneMiBAndReclaimsTheOldestFirst) {
   EXPECT_EQ(table->LogicalSize(), 30 * kS);
 }
 
-// A clean victim is not stored; a re-armed segment moves to the end of the
-// recency list; an armed one is never reclaimed, and a seventeenth buffer
+// A clean victim is not stored; a re-armed segment becomes the most recent; a seventeenth buffer
 // comes only when all sixteen are armed.
 TEST_F(EncodedSegmentTableTest, CacheSparesArmedSegments) {
   auto table = Create();
@@ -205,10 +192,8 @@ TEST(SegmentBufferTest, ReuseKeepsTheMemoryItHolds) {
   EXPECT_EQ(small.Size(), 11);
 }
 
-// A segment zlib cannot restore is refused at arming and leaves nothing
-// armed or held; the others still read. A bad segment size at creation
-// leaves the path alone. (Every other damage: the compressed file's table
-// of damages.)
+// A segment zlib cannot restore leaves nothing armed or held; a bad segment size leaves the path
+// alone. Every other damage is in the compressed file's table of damages.
 TEST_F(EncodedSegmentTableTest, DamagedSegmentsAndBadSizesLeaveNothingBehind) {
   MakeFile();
   qvt_test::FlipByte(Path(), kSector + 4 + 10);  // inside segment 0's zlib stream
@@ -228,3 +213,4 @@ TEST_F(EncodedSegmentTableTest, DamagedSegmentsAndBadSizesLeaveNothingBehind) {
 }
 
 }  // namespace
+}  // namespace qvt_ctest

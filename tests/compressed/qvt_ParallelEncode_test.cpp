@@ -2,13 +2,12 @@
 // past the cache and back into segments being encoded, flushes, extensions,
 // cuts, closing in flight), read back segments whose stores wait, and report
 // a failed encoding once, by the store that needed it, which tries it again.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <random>
 
 #include "qvt_CompressedTestSupport.h"
 #include "qvt_FileReprEncoded.h"
+#include <gtest/gtest.h>
 
 namespace {
 constexpr int kS = qvt_FileReprEncoded::kDefaultSegmentSize;

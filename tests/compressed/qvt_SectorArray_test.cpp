@@ -10,21 +10,10 @@
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
 
-using qvt_ctest::CompressibleBytes;
-using qvt_ctest::kSector;
-using qvt_test::ReadAll;
-
+namespace qvt_ctest {
 namespace {
 
-using Bytes = std::vector<char>;
-using Words = std::vector<std::uint32_t>;
-
-// The little-endian words at offsets of bytes.
-Words At(const std::vector<unsigned char>& bytes, const std::vector<std::int64_t>& offsets) {
-  Words words;
-  for (const std::int64_t o : offsets) words.push_back(qvt_ctest::LE32(bytes, static_cast<std::size_t>(o)));
-  return words;
-}
+using qvt_test::ReadAll;
 
 class SectorArrayTest : public ::testing::Test {
  protected:
@@ -46,8 +35,7 @@ class SectorArrayTest : public ::testing::Test {
     EXPECT_EQ(reader.Read(bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
     return bytes;
   }
-  // Writes entries index -> payload in order, flushing after each group, and
-  // answers the closed file's bytes.
+  // Writes entries index -> payload, flushing after each group: the closed file's bytes.
   std::vector<unsigned char> Make(const std::vector<std::vector<std::pair<int, Bytes>>>& groups) {
     {
       auto array = Create();
@@ -89,7 +77,7 @@ TEST_F(SectorArrayTest, HeaderAndUserHeaderBytesAndReopen) {
   EXPECT_EQ(Get(*array, 3), CompressibleBytes(50000, 7));
   EXPECT_EQ(Get(*array, 0), Bytes{'x'});
 
-  // A partial trailing sector is ignored and overwritten.
+  // A partial trailing sector is overwritten.
   bytes = Make({{}});
   bytes.resize(kSector + 100, 0xEE);
   qvt_test::WriteAll(Path(), bytes);
@@ -108,8 +96,7 @@ TEST_F(SectorArrayTest, HeaderAndUserHeaderBytesAndReopen) {
 TEST_F(SectorArrayTest, DirectoryContinuesInLinkedSectorsAndReusesThem) {
   std::vector<unsigned char> bytes = Make({{{1013, {'a', 'b'}}}});  // entry: sector 1, directory: sector 2
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(3 * kSector));
-  for (std::size_t offset = 40; offset < 4092; offset += 4)
-    ASSERT_EQ(qvt_ctest::LE32(bytes, offset), 0u) << offset;
+  for (std::size_t offset = 40; offset < 4092; offset += 4) ASSERT_EQ(LE32(bytes, offset), 0u) << offset;
   // directory length, its next sector, entry 1013's sector, the end of the chain, its stored count
   EXPECT_EQ(At(bytes, {16, 4092, 2 * kSector, 2 * kSector + 4092, kSector}),
             (Words{1014, 2, 1, 0xFFFFFFFFu, 6}));
@@ -123,9 +110,7 @@ TEST_F(SectorArrayTest, DirectoryContinuesInLinkedSectorsAndReusesThem) {
   EXPECT_EQ(Get(*array, 1013), Bytes{'a'});
 }
 
-// 4088 payload bytes and the stored count fill one sector; one more links a
-// second sector holding that byte. Rewrites keep their chain and allocate
-// only past it.
+// 4088 payload bytes and the stored count fill one sector; rewrites keep their chain, growing past it.
 TEST_F(SectorArrayTest, EntryChainsAtTheSectorBoundaryAndRewrites) {
   for (const std::size_t size : {4088u, 4089u}) {
     SCOPED_TRACE(size);
@@ -138,7 +123,7 @@ TEST_F(SectorArrayTest, EntryChainsAtTheSectorBoundaryAndRewrites) {
     EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 4088, bytes.begin() + kSector + 4));
     if (two) {
       EXPECT_EQ(static_cast<char>(bytes[2 * kSector]), payload.back());
-      EXPECT_EQ(qvt_ctest::LE32(bytes, 2 * kSector + 4092), 0xFFFFFFFFu);
+      EXPECT_EQ(LE32(bytes, 2 * kSector + 4092), 0xFFFFFFFFu);
     }
     auto array = Open();
     qvt_SectorReader reader = array->OpenEntry(0);
@@ -172,8 +157,7 @@ TEST_F(SectorArrayTest, EntryChainsAtTheSectorBoundaryAndRewrites) {
   EXPECT_EQ(Get(*array, 3), Bytes{'q'});
 }
 
-// Files too short for the header, and a chain looping back found by a
-// rewrite (every other damage: the compressed file's table of damages).
+// Every other damage is in the compressed file's table of damages.
 TEST_F(SectorArrayTest, ShortFilesAndLoopingChainsAreRefused) {
   // Entry 0 of 100 bytes (sector 1), entry 1 of 9000 bytes (sectors 2, 3, 4).
   const std::vector<unsigned char> whole =
@@ -185,7 +169,7 @@ TEST_F(SectorArrayTest, ShortFilesAndLoopingChainsAreRefused) {
                           length < 8 ? "cnt == sizeof(magic)" : "cnt == sizeof(tmp)");
   }
   qvt_test::WriteAll(Path(), whole);
-  qvt_ctest::PokeLE32(Path(), 3 * kSector + 4092, 3);  // sector 3 links to itself
+  qvt_test::FlipByte(Path(), 3 * kSector + 4092, 4 ^ 3);  // sector 3 links to itself, not to 4
   auto array = Open(1);
   qvt_SectorWriter writer = array->CreateEntry(1);
   Bytes bytes(12000);
@@ -196,3 +180,4 @@ TEST_F(SectorArrayTest, ShortFilesAndLoopingChainsAreRefused) {
 }
 
 }  // namespace
+}  // namespace qvt_ctest
