@@ -1,21 +1,7 @@
-// Files written in batches, plain and compressed. A clean run writes the
-// bytes the library wrote before it had a journal and a writer lock (other
-// programs read these files, so the protection must leave no trace): the
-// sizes and CRC-32s below are those files', compressed by zlib; libdeflate
-// makes other zlib streams of the same database bytes. One writer at a time
-// holds a file, and a damaged linkage is reported as damage.
-//
-// A writer process killed before a chosen pwrite or ftruncate (whole, or
-// torn after its first page) loses nothing it flushed: a reader then finds
-// the batches of the last completed flush (or of the one under way, if it
-// got through), qvtdb check calls the file sound, and a new writer opens it
-// and goes on. ctest runs a sample of the kill points; QVT_KILL_SWEEP=all
-// (make soak) runs every one, with longer writers.
-//
-// The rollback journal on its own: a writer's in-place changes are saved
-// before they land, a recovery puts back exactly the saved bytes, and a
-// journal cut or damaged at any byte puts back only its whole, checked
-// records.
+// Files written in batches, plain and compressed. Other programs read these files, so a clean run
+// writes the bytes the library wrote before it had a journal and a writer lock (sizes and CRC-32s
+// of zlib's streams). A writer killed before any pwrite or ftruncate, whole or torn, loses nothing
+// it flushed; ctest samples the kill points, QVT_KILL_SWEEP=all (make soak) runs every one.
 #include <signal.h>
 
 #include <cstdio>
@@ -57,8 +43,7 @@ class BatchFile : public ::testing::TestWithParam<bool> {
   std::string m_Problem;  // what CountSoundBatches finds wrong
 };
 
-// The file forced to the disk at each flush, with the default engine, holds
-// the same database bytes.
+// Synced, with the default engine (libdeflate makes other streams), the same database bytes.
 TEST_P(BatchFile, CleanRunWritesTheReferenceBytesAcrossAReopenSyncedOrNot) {
   {
     const qvt_test::ScopedEnv zlib("QVT_ZIP_ENGINE", "zlib");
@@ -78,9 +63,7 @@ TEST_P(BatchFile, CleanRunWritesTheReferenceBytesAcrossAReopenSyncedOrNot) {
   EXPECT_EQ(CountSoundBatches(m_Path, &m_Problem), 300) << m_Problem;
 }
 
-// A second writer, here or in another process, is refused and changes
-// nothing. A linkage whose next block lay beyond the end of a compressed file
-// once failed the compressed file's seek check, whose text reached the caller.
+// A linkage past the end of a compressed file once failed its seek check, whose text reached the caller.
 TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
   WriteBatches(m_Path, GetParam(), true, 3);
   const std::string refusal = "*** ERROR: Another writer has the file open for writing:\n  " + m_Path;
@@ -133,12 +116,10 @@ long Last(const std::string& out, const std::string& word) {
   return at == std::string::npos ? -1 : std::stol(out.substr(at + word.size() + 1));
 }
 
-// Compressed; torn; continued from a file of kBaseBatches (growing into
-// linkage block 1), else from nothing.
+// Compressed; torn; continued from a file of kBaseBatches (growing into linkage block 1), else new.
 class KillSweep : public ::testing::TestWithParam<std::tuple<bool, bool, bool>> {
  protected:
-  // Runs the writer on a fresh copy of the start file, killed before write
-  // number killAt (0: never).
+  // Runs the writer on a fresh copy of the start file, killed before write number killAt (0: never).
   qvt_test::ChildResult RunWriter(long killAt) {
     const auto [compressed, torn, continued] = GetParam();
     static std::map<bool, std::vector<unsigned char>> bases;  // written once per kind
@@ -148,8 +129,7 @@ class KillSweep : public ::testing::TestWithParam<std::tuple<bool, bool, bool>> 
     }
     (void)std::remove(m_Path.c_str());
     if (continued) qvt_test::WriteAll(m_Path, bases[compressed]);
-    // Under the sanitizers the shim is loaded ahead of their runtime, which
-    // they accept only when told to.
+    // The sanitizers accept the shim loaded ahead of their runtime only when told to.
     std::map<std::string, std::string> env = {{"LD_PRELOAD", QVT_KILL_SHIM},
                                               {"QVT_KILL_AT", std::to_string(killAt)},
                                               {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
