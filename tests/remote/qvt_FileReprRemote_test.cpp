@@ -1,9 +1,6 @@
-// The remote file through the local route: every database the tests make,
-// plain and compressed, reads as the local file does with small pages and a
-// cache too small for it, also while a writer flushes; the launch plans; each
-// way the assistant can fail or lie ends in the file exception with its
-// reason; and through a real OpenSSH server on 127.0.0.1 (skipped, with the
-// reason, only where sshd cannot be started) the relay carries reads and failures.
+// The remote file reads as the local file does, also while a writer flushes; each way the assistant
+// can fail or lie ends in the file exception with its reason; a real sshd on 127.0.0.1 (skipped only
+// where it cannot start) carries reads and failures through the relay.
 #include "qvt_FileReprRemote.h"
 
 #include <pwd.h>
@@ -46,8 +43,7 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   WriteSampleDatabase(path, GetParam().compressed);  // every object kind
   std::vector<double> values(300000);
   qvt_Handle bigArray;
-  {
-    // And a double array large enough (2.4 MB) that a 1 MiB cache must reuse pages.
+  {  // and 2.4 MB of doubles, so that a 1 MiB cache must reuse pages
     qvt_Database db = qvt_Database::Open(qvt_File::Open(path, utl_FileAccessUpdate, false), "");
     qvt_Array<double, 4> big = db.ArrayDouble(1, -1, 0);
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i) * 0.5;
@@ -88,14 +84,10 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   remote.Repr()->Seek(-1);
   EXPECT_THROW(remote.Repr()->Read(&byte, 1), qvt_FileBadParameterExc);
   if (GetParam().compressed) return;  // served as the decoded view opened at the start
-  // Following a writer: a page read ahead before a flush is not served after
-  // it, held pages that changed are dropped, the status tells of a
-  // transaction, a flush, deletion and re-creation, and Snap takes up the
-  // new values.
+  // Following a writer: no page read ahead of a flush is served after it.
   qvt_Database db = qvt_Database::Open(remote, "");
   qvt_Array<double, 4> big = db.ArrayDouble(bigArray, -1, 0);
-  {
-    // The assistant is another process: a writer in this one is a writer to it.
+  {  // the assistant is another process: a writer in this one is a writer to it
     qvt_Database writer = qvt_Database::Open(qvt_File::Open(path, utl_FileAccessUpdate, false), "");
     qvt_Array<double, 4> rewritten = writer.ArrayDouble(bigArray, -1, 0);
     const auto rewrite = [&](double fill) {
