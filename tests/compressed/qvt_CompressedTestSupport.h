@@ -1,15 +1,10 @@
-// Helpers for the compressed-file tests: little-endian words of raw file
-// bytes, a codec that counts its calls, and seeded compressible data.
+// Helpers for the compressed-file tests: little-endian words of raw file bytes and seeded compressible data.
 #ifndef QVT_TESTS_COMPRESSED_QVT_COMPRESSEDTESTSUPPORT_H
 #define QVT_TESTS_COMPRESSED_QVT_COMPRESSEDTESTSUPPORT_H
 
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
-
-#include "qvt_CodecZip.h"
-#include "qvt_TestSupport.h"
 
 namespace qvt_ctest {
 
@@ -43,24 +38,6 @@ inline Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
   }
   return out;
 }
-
-// The zlib codec, counting its calls.
-class CountingCodec : public qvt_CodecZip {
- public:
-  CountingCodec(int* encodes, int* decodes) : m_Encodes(encodes), m_Decodes(decodes) {}
-  void Encode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in, int length) override {
-    ++*m_Encodes;
-    qvt_CodecZip::Encode(out, in, length);
-  }
-  int Decode(qvt_SegmentBuffer& out, const qvt_SegmentBuffer& in) override {
-    ++*m_Decodes;
-    return qvt_CodecZip::Decode(out, in);
-  }
-
- private:
-  int* m_Encodes;
-  int* m_Decodes;
-};
 
 }  // namespace qvt_ctest
 
