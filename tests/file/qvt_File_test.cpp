@@ -16,14 +16,9 @@
 #include "utl_File.h"
 #include <gtest/gtest.h>
 
+namespace qvt_test {
 namespace {
 
-using qvt_test::FileSize;
-using qvt_test::ReadAll;
-using qvt_test::ScopedEnv;
-using qvt_test::StderrCapture;
-using qvt_test::WriteAll;
-using qvt_test::WriteStatusHeader;
 using Bytes = std::vector<unsigned char>;
 using State = std::vector<long long>;
 
@@ -49,14 +44,11 @@ class LocalFileTest : public ::testing::Test {
   void ExpectRecord(bool sound) {
     qvt_File f = OpenRead();
     f.Repr()->Seek(33);
-    if (sound) {
-      f.Repr()->CheckSizeRecord(500);
-    } else {
-      QVT_EXPECT_THROW_TEXT(f.Repr()->CheckSizeRecord(500), nex_TextException, kCorrupt);
-    }
+    if (sound) f.Repr()->CheckSizeRecord(500);
+    if (!sound) QVT_EXPECT_THROW_TEXT(f.Repr()->CheckSizeRecord(500), nex_TextException, kCorrupt);
     EXPECT_EQ(f.Repr()->Location(), 33);
   }
-  qvt_test::ScratchDir m_Dir;
+  ScratchDir m_Dir;
 };
 
 // In a child that is not root (root passes every permission check) and may grow files to 1.5 MB.
@@ -65,8 +57,8 @@ TEST_F(LocalFileTest, RefusalsOfTheOperatingSystemAreReportedWithTheirTexts) {
   std::filesystem::permissions(m_Dir.Path(), std::filesystem::perms::all);
   std::filesystem::permissions(Name("locked.odb"), std::filesystem::perms::none);
   const std::string name = Name("locked.odb"), grown = Name();
-  const qvt_test::ChildResult r = qvt_test::RunChild([&] {
-    if (!qvt_test::DropRootPrivileges() || !qvt_test::LimitFileSize(1500000)) return 2;
+  const ChildResult r = RunChild([&] {
+    if (!DropRootPrivileges() || !LimitFileSize(1500000)) return 2;
     qvt_File f = qvt_File::Open(grown, 2, false);
     if (!f.Repr()->ExtendFile(1)) return 3;
     const std::function<void()> opens[] = {[&] { qvt_File::Open(name, 0, true); },
@@ -314,7 +306,7 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
   EXPECT_EQ(bytes.size(), 1024u);
   EXPECT_EQ(Bytes(bytes.begin() + 500, bytes.begin() + 512),
             (Bytes{0, 0, 0, 0, 0x40, 0x90, 0, 0, 0, 0, 0, 0}));  // 1024.0
-  EXPECT_EQ(qvt_test::BE32(bytes, 1000), 77u);
+  EXPECT_EQ(BE32(bytes, 1000), 77u);
   ExpectRecord(true);
   {
     qvt_File f = OpenUpdate();
@@ -323,7 +315,7 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
     f.Repr()->WriteSizeRecord(500);
     f.Repr()->CheckSizeRecord(500);
   }
-  EXPECT_EQ(qvt_test::BEDouble(ReadAll(Name()), 504), 2097152.0);
+  EXPECT_EQ(BEDouble(ReadAll(Name()), 504), 2097152.0);
 
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -343,8 +335,8 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
     SCOPED_TRACE(::testing::Message()
                  << c.value << " marker " << std::hex << c.marker << " length " << c.length);
     Bytes record(1024, 0x55);
-    qvt_test::PutBE32(record, 500, c.marker);
-    qvt_test::PutBEDouble(record, 504, c.value);
+    PutBE32(record, 500, c.marker);
+    PutBEDouble(record, 504, c.value);
     record.resize(c.length);
     WriteAll(Name(), record);
     ExpectRecord(c.sound);
@@ -405,7 +397,7 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
       utl_RemoveFile(Name("run.odb"));
     else
       WriteStatusHeader(Name("run.odb"), step.flushes, step.time);
-    if (step.cutTo >= 0) qvt_test::TruncateTo(Name("run.odb"), step.cutTo);
+    if (step.cutTo >= 0) TruncateTo(Name("run.odb"), step.cutTo);
     if (step.lock) utl_MakeDirectory(Name("run.lsm"));
     if (!step.lock) utl_RemoveDirectory(Name("run.lsm"));
     EXPECT_EQ(checker.CheckStatus(), step.status);
@@ -442,11 +434,11 @@ TEST_F(LocalFileTest, OnlyADirectoryNamedAsTheLockCounts) {
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
-  const std::pair<const char*, const char*> names[] = {{"/data/x.y/run.odb", "/data/x.y/run.lsm"},
+  const std::pair<const char*, const char*> names[] = {{"x.y/run.odb", "x.y/run.lsm"},
                                                        {"run.ODB", "run.ODB.lsm"},
                                                        {"data", "data.lsm"},
-                                                       {"run.odb.bak", "run.odb.bak.lsm"},
                                                        {"run.odbx", "run.odbx.lsm"},
+                                                       {"run.odb.bak", "run.odb.bak.lsm"},
                                                        {".odb", ".lsm"},
                                                        {"", ".lsm"},
                                                        {"dir.odb/run", "dir.odb/run.lsm"}};
@@ -454,3 +446,4 @@ TEST_F(LocalFileTest, OnlyADirectoryNamedAsTheLockCounts) {
 }
 
 }  // namespace
+}  // namespace qvt_test
