@@ -31,13 +31,13 @@ constexpr int kS = 65536;  // the default segment size
 using Bytes = std::vector<char>;
 using Words = std::vector<std::uint32_t>;
 
-inline std::uint32_t LE32(const std::vector<unsigned char>& b, std::size_t o) {
+std::uint32_t LE32(const std::vector<unsigned char>& b, std::size_t o) {
   return static_cast<std::uint32_t>(b.at(o)) | static_cast<std::uint32_t>(b.at(o + 1)) << 8 |
          static_cast<std::uint32_t>(b.at(o + 2)) << 16 | static_cast<std::uint32_t>(b.at(o + 3)) << 24;
 }
 
 // The little-endian words at offsets of bytes.
-inline Words At(const std::vector<unsigned char>& bytes, const std::vector<std::int64_t>& offsets) {
+Words At(const std::vector<unsigned char>& bytes, const std::vector<std::int64_t>& offsets) {
   Words words;
   for (const std::int64_t o : offsets) words.push_back(LE32(bytes, static_cast<std::size_t>(o)));
   return words;
@@ -45,7 +45,7 @@ inline Words At(const std::vector<unsigned char>& bytes, const std::vector<std::
 
 // Runs of a few letters and digits, as database pages of numbers and names:
 // they compress to roughly a third.
-inline Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
+Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out(size);
   std::size_t i = 0;
@@ -57,9 +57,15 @@ inline Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-class SectorArrayTest : public ::testing::Test {
+// A scratch folder, and the path of the file under test in it.
+class ScratchTest : public ::testing::Test {
  protected:
   std::string Path() const { return m_Dir.File("c.qvt"); }
+  ScratchDir m_Dir;
+};
+
+class SectorArrayTest : public ScratchTest {
+ protected:
   std::unique_ptr<qvt_SectorArray> Create() {
     return std::make_unique<qvt_SectorArray>(Path(), 20, qvt_SectorArray::CreateTag{});
   }
@@ -88,8 +94,6 @@ class SectorArrayTest : public ::testing::Test {
     }
     return ReadAll(Path());
   }
-
-  ScratchDir m_Dir;
 };
 
 TEST_F(SectorArrayTest, HeaderAndUserHeaderBytesAndReopen) {
@@ -199,7 +203,7 @@ TEST_F(SectorArrayTest, EntryChainsAtTheSectorBoundaryAndRewrites) {
   EXPECT_EQ(Get(*array, 3), Bytes{'q'});
 }
 
-// Every other damage is in the compressed file's table of damages.
+// Every other damage is in the table of damaged files.
 TEST_F(SectorArrayTest, ShortFilesAndLoopingChainsAreRefused) {
   // Entry 0 of 100 bytes (sector 1), entry 1 of 9000 bytes (sectors 2, 3, 4).
   const std::vector<unsigned char> whole =
@@ -233,10 +237,9 @@ struct CountingCodec : qvt_CodecZip {
   }
 };
 
-class EncodedSegmentTableTest : public ::testing::Test {
+class EncodedSegmentTableTest : public ScratchTest {
  protected:
   EncodedSegmentTableTest() { g_Encodes = g_Decodes = 0; }
-  std::string Path() const { return m_Dir.File("t.qvt"); }
   std::unique_ptr<qvt_EncodedSegmentTable> Create(int segmentSize = kS) {
     return std::make_unique<qvt_EncodedSegmentTable>(Path(), std::make_unique<CountingCodec>(), segmentSize,
                                                      qvt_SectorArray::CreateTag{});
@@ -265,8 +268,6 @@ class EncodedSegmentTableTest : public ::testing::Test {
     Put(*table, 1, CompressibleBytes(300, 6));
     table->Flush();
   }
-
-  ScratchDir m_Dir;
 };
 
 TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
@@ -405,8 +406,7 @@ TEST(SegmentBufferTest, ReuseKeepsTheMemoryItHolds) {
   EXPECT_EQ(small.Size(), 11);
 }
 
-// A segment zlib cannot restore leaves nothing armed or held; a bad segment size leaves the path
-// alone. Every other damage is in the compressed file's table of damages.
+// A segment zlib cannot restore leaves nothing armed or held; a bad segment size leaves the path alone.
 TEST_F(EncodedSegmentTableTest, DamagedSegmentsAndBadSizesLeaveNothingBehind) {
   MakeFile();
   FlipByte(Path(), kSector + 4 + 10);  // inside segment 0's zlib stream
@@ -425,15 +425,8 @@ TEST_F(EncodedSegmentTableTest, DamagedSegmentsAndBadSizesLeaveNothingBehind) {
   EXPECT_EQ(ReadAll(Path()), before);
 }
 
-class EncodedFileTest : public ::testing::Test {
+class EncodedFileTest : public ScratchTest {
  protected:
-  std::string Name() const { return m_Dir.File("c.mdb"); }
-  // A compressed file holding bytes, closed.
-  void Make(const Bytes& bytes) {
-    qvt_File file = qvt_File::CreateCompressed(Name());
-    ASSERT_EQ(file.Repr()->Write(bytes.data(), static_cast<int>(bytes.size())),
-              static_cast<int>(bytes.size()));
-  }
   static Bytes ReadBack(qvt_File& file) {
     Bytes bytes(static_cast<std::size_t>(file.Repr()->Length()));
     file.Repr()->Seek(0);
@@ -444,8 +437,6 @@ class EncodedFileTest : public ::testing::Test {
   static std::string BadParameter(const std::string& method) {
     return "*** ERROR: Bad parameter passed to file method: qvt_FileReprEncoded::" + method + ".";
   }
-
-  ScratchDir m_Dir;
 };
 
 // Refusals, reading to the end (more segments than the cache holds), an update without changes and
@@ -453,24 +444,28 @@ class EncodedFileTest : public ::testing::Test {
 TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   char byte = 'x';
   {
-    qvt_File file = qvt_File::CreateCompressed(Name());
+    qvt_File file = qvt_File::CreateCompressed(Path());
     QVT_EXPECT_THROW_TEXT(file.Repr()->Read(&byte, -1), qvt_FileBadParameterExc, BadParameter("Read"));
     QVT_EXPECT_THROW_TEXT(file.Repr()->Read(nullptr, 1), qvt_FileBadParameterExc, BadParameter("Read"));
     QVT_EXPECT_THROW_TEXT(file.Repr()->Write(nullptr, 1), qvt_FileBadParameterExc, BadParameter("Write"));
   }
-  const std::vector<unsigned char> empty = ReadAll(Name());  // one sector, one segment of length 0
+  const std::vector<unsigned char> empty = ReadAll(Path());  // one sector, one segment of length 0
   ASSERT_EQ(empty.size(), static_cast<std::size_t>(kSector));
   EXPECT_EQ(std::string(empty.begin(), empty.begin() + 8), "KVRTSA00");
   EXPECT_EQ(At(empty, {28, 32, 36}), (Words{65536, 1, 0}));
   const Bytes bytes = CompressibleBytes(20 * kS + 11, 9);
-  Make(bytes);
-  const std::vector<unsigned char> before = ReadAll(Name());
+  {
+    qvt_File file = qvt_File::CreateCompressed(Path());
+    ASSERT_EQ(file.Repr()->Write(bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
+  }
+  const std::vector<unsigned char> before = ReadAll(Path());
   EXPECT_LT(before.size(), bytes.size() / 2);  // really compressed
   {
-    qvt_File file = qvt_File::Open(Name(), 0, true);
+    qvt_File file = qvt_File::Open(Path(), 0, true);
     EXPECT_EQ(ReadBack(file), bytes);
     EXPECT_EQ(file.Repr()->Read(&byte, 1), 0);
-    const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + Name();
+    const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + Path();
     QVT_EXPECT_THROW_TEXT(file.Repr()->Write(&byte, 1), qvt_FileReadOnlyExc, text);
     QVT_EXPECT_THROW_TEXT(file.Repr()->Flush(), qvt_FileReadOnlyExc, text);
     QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(1), qvt_FileReadOnlyExc, text);
@@ -478,7 +473,7 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
     QVT_EXPECT_THROW_TEXT(file.Repr()->TrimToLength(), qvt_FileReadOnlyExc, text);
   }
   {
-    qvt_File file = qvt_File::Open(Name(), 1, false);
+    qvt_File file = qvt_File::Open(Path(), 1, false);
     EXPECT_EQ(ReadBack(file), bytes);
     file.Repr()->Seek(20 * kS + 11);  // the end, but not beyond
     file.Repr()->Seek(10);
@@ -491,7 +486,7 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
     file.Repr()->TrimToLength();
     EXPECT_EQ(file.Repr()->Location(), 10);
   }
-  EXPECT_EQ(ReadAll(Name()), before);
+  EXPECT_EQ(ReadAll(Path()), before);
 }
 
 // The ".cdb" files of tests/corpus: each layer refuses its damage with its text.
@@ -524,7 +519,7 @@ TEST_P(RandomOperationsTest, MatchAPlainModel) {
   int mostBuffers = 0;
   zip_Engine engine = zip_Engine::Zlib;
   auto file = std::make_unique<qvt_FileReprEncoded>(
-      Name(), std::make_unique<qvt_CodecZip>(qvt_CodecZip::kDefaultLevel, engine), segmentSize);
+      Path(), std::make_unique<qvt_CodecZip>(qvt_CodecZip::kDefaultLevel, engine), segmentSize);
   for (int step = 0; step < 600; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
     const unsigned op = rng() % 100;
@@ -564,7 +559,7 @@ TEST_P(RandomOperationsTest, MatchAPlainModel) {
       file.reset();
       engine = engine == zip_Engine::Zlib ? zip_Codec::Fastest() : zip_Engine::Zlib;
       file = std::make_unique<qvt_FileReprEncoded>(
-          Name(), 1, std::make_unique<qvt_CodecZip>(qvt_CodecZip::kDefaultLevel, engine));
+          Path(), 1, std::make_unique<qvt_CodecZip>(qvt_CodecZip::kDefaultLevel, engine));
       position = 0;
     }
     ASSERT_EQ(file->Length(), static_cast<std::int64_t>(model.size()));
@@ -573,7 +568,7 @@ TEST_P(RandomOperationsTest, MatchAPlainModel) {
   }
   EXPECT_GE(mostBuffers, file->Table().Cache().Limit());
   file.reset();
-  qvt_File reopened = qvt_File::Open(Name(), 0, true);
+  qvt_File reopened = qvt_File::Open(Path(), 0, true);
   EXPECT_EQ(ReadBack(reopened), model);
 }
 
