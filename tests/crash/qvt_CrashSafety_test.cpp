@@ -30,10 +30,11 @@ namespace {
 
 class BatchFile : public ::testing::TestWithParam<bool> {
  protected:
-  // Batches [0, first) in a new file, then up to last after a reopen.
-  void Write(const std::string& path, int first, int last) {
-    WriteBatches(path, GetParam(), true, first);
-    WriteBatches(path, GetParam(), false, last);
+  // Batches [0, 200) in a new file, then up to 300 after a reopen, with key set to value.
+  void Write(const std::string& path, const char* key, const char* value) {
+    const ScopedEnv env(key, value);
+    WriteBatches(path, GetParam(), true, 200);
+    WriteBatches(path, GetParam(), false, 300);
   }
   ScratchDir m_Dir;
   const std::string m_Path = m_Dir.File("batches.odb");
@@ -42,15 +43,9 @@ class BatchFile : public ::testing::TestWithParam<bool> {
 
 // Synced, with the default engine (libdeflate makes other streams), the same database bytes.
 TEST_P(BatchFile, CleanRunWritesTheReferenceBytesAcrossAReopenSyncedOrNot) {
-  {
-    const ScopedEnv zlib("QVT_ZIP_ENGINE", "zlib");
-    Write(m_Path, 200, 300);
-  }
   const std::string synced = m_Dir.File("synced");
-  {
-    const ScopedEnv sync("KVR_QVT_SYNC", "1");
-    Write(synced, 200, 300);
-  }
+  Write(m_Path, "QVT_ZIP_ENGINE", "zlib");
+  Write(synced, "KVR_QVT_SYNC", "1");
   EXPECT_TRUE(GetParam() ? LogicalBytes(synced) == LogicalBytes(m_Path) : ReadAll(synced) == ReadAll(m_Path));
   const std::vector<unsigned char> bytes = ReadAll(m_Path);
   EXPECT_EQ(bytes.size(), GetParam() ? 1421312u : 5499092u);

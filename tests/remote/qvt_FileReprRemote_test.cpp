@@ -81,15 +81,13 @@ TEST_F(FileCache, ExhaustedUntilAPageIsReleasedThenReusesItsSlot) {
   EXPECT_EQ(cache.PagesMade(), 2);
 }
 
-// An invalidated page is dropped unless looked up again, and a fill whose
-// bytes break off leaves a page holding nothing.
+// An invalidated page is dropped unless looked up again; a fill that breaks off leaves nothing.
 TEST_F(FileCache, InvalidatedOrBrokenOffPageHoldsNothing) {
   ResetPageCache("1024", "4");
   qvt_FileCache cache(m_Dir.Path());
   qvt_FileCacheMap map;
   for (std::int64_t offset : {0 * kMiB, 1 * kMiB, 2 * kMiB}) cache.Release(cache.Lookup(offset, map));
-  qvt_FileCachePage* page = map.at(kMiB);
-  page->valid = 100;
+  map.at(kMiB)->valid = 100;
   cache.Invalidate(kMiB, map);
   cache.Invalidate(2 * kMiB, map);
   EXPECT_EQ(map.at(kMiB), nullptr);
