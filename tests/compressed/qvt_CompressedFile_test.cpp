@@ -1,7 +1,6 @@
-// The compressed file's three layers: the sector container's exact bytes of header, directory and
-// entry chains; the segment table and its cache of 1 MiB of buffers, reclaimed oldest first (a dirty
-// one stored first, an armed one never); and the file through qvt_File: refusals, damaged files,
-// seeded random operations against a plain model, a medium that runs out of room, worker threads.
+// The compressed file's layers: the sector container's exact bytes; the segment table and its 1 MiB
+// cache, reclaimed oldest first (a dirty buffer stored first, an armed one never); and the file through
+// qvt_File: refusals, damage, random operations against a model, a full medium, worker threads.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +35,6 @@ std::uint32_t LE32(const std::vector<unsigned char>& b, std::size_t o) {
          static_cast<std::uint32_t>(b.at(o + 2)) << 16 | static_cast<std::uint32_t>(b.at(o + 3)) << 24;
 }
 
-// The little-endian words at offsets of bytes.
 Words At(const std::vector<unsigned char>& bytes, const std::vector<std::int64_t>& offsets) {
   Words words;
   for (const std::int64_t o : offsets) words.push_back(LE32(bytes, static_cast<std::size_t>(o)));
@@ -57,7 +55,6 @@ Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-// A scratch folder, and the path of the file under test in it.
 class ScratchTest : public ::testing::Test {
  protected:
   std::string Path() const { return m_Dir.File("c.qvt"); }
@@ -308,7 +305,7 @@ TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
   EXPECT_FALSE(fresh->IsDirty());
 }
 
-// Arms, writes one byte at offset 0 of (when write), and disarms each segment from first to last.
+// Arms, writes one byte at offset 0 of (when write) and disarms each segment from first to last.
 void Touch(qvt_EncodedSegmentTable& table, int first, int last, bool write) {
   for (int i = first; i <= last; ++i) {
     cow_CountedHld<qvt_EncodedSegment> segment = table.GetSegment(i);
@@ -439,8 +436,7 @@ class EncodedFileTest : public ScratchTest {
   }
 };
 
-// Refusals, reading to the end (more segments than the cache holds), an update without changes and
-// the size-record calls leave the file and the position alone.
+// Refusals, reading past the segments the cache holds and an update without changes leave the file alone.
 TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
   char byte = 'x';
   {
@@ -576,10 +572,9 @@ INSTANTIATE_TEST_SUITE_P(SegmentSizes, RandomOperationsTest, ::testing::Values(4
 
 // A child writes under file-size limits at the points where the container grows: each run succeeds
 // or passes on the system's refusal, and the file left behind reads or is refused, never crashes.
-TEST(EncodedFileFaultTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
+TEST_F(EncodedFileTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   constexpr long long kMiB = 1 << 20;
-  ScratchDir dir;
-  const std::string name = dir.File("full.mdb");
+  const std::string name = Path();
   std::mt19937 rng(99);
   Bytes data(static_cast<std::size_t>(3 * kMiB));  // noise zlib cannot shrink
   for (char& c : data) c = static_cast<char>(rng());
@@ -620,10 +615,9 @@ TEST(EncodedFileFaultTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   }
 }
 
-// Worker threads store what the writer's thread alone stores (seeded writes past the cache and back
-// into segments being encoded, flushes, extensions, cuts, closing in flight), read back segments whose
-// stores wait, and report a failed encoding once, by the store that needed it, which tries it again.
-struct OneThreadCodec : qvt_CodecZip {};  // derived, so it gives no copies
+// Worker threads store what the writer's thread alone stores (seeded writes past the cache and into
+// segments being encoded, flushes, cuts, closing in flight), read back segments whose stores wait, and
+// report a failed encoding once, by the store that needed it, which tries it again.
 // The zlib codec and its copies, failing the encode that brings the count to 0.
 struct FailingCodec : qvt_CodecZip {
   explicit FailingCodec(std::atomic<int>* left) : m_Left(left) {}
@@ -634,11 +628,10 @@ struct FailingCodec : qvt_CodecZip {
   std::unique_ptr<qvt_Codec> CopyForThread() const override { return std::make_unique<FailingCodec>(m_Left); }
   std::atomic<int>* m_Left;
 };
-TEST(ParallelEncodeTest, StoresTheBytesAndReportsTheErrorsOfOneThread) {
-  ScratchDir dir;
+TEST_F(EncodedFileTest, WorkerThreadsStoreTheBytesAndReportTheErrorsOfOneThread) {
   for (const bool alone : {false, true}) {
-    qvt_FileReprEncoded file(dir.File(alone ? "1" : "0"),
-                             std::unique_ptr<qvt_Codec>(alone ? new OneThreadCodec : new qvt_CodecZip), kS);
+    qvt_FileReprEncoded file(m_Dir.File(alone ? "1" : "0"),
+                             std::unique_ptr<qvt_Codec>(alone ? new CountingCodec : new qvt_CodecZip), kS);
     std::mt19937 rng(4242);
     for (int step = 0; step < 300; ++step) {
       const std::uint32_t op = rng() % 10, n = rng() % 250000;
@@ -649,11 +642,12 @@ TEST(ParallelEncodeTest, StoresTheBytesAndReportsTheErrorsOfOneThread) {
         op < 9 ? file.Flush() : (void)file.ExtendFile(n % 2 ? n / 8 : -(n * 8 % (file.Location() + 1)));
     }
   }
-  EXPECT_TRUE(ReadAll(dir.File("0")) == ReadAll(dir.File("1")));
+  EXPECT_TRUE(ReadAll(m_Dir.File("0")) == ReadAll(m_Dir.File("1")));
   std::atomic<int> left(30);
   const std::vector<char> bytes = CompressibleBytes(60 * kS, 5);
   std::string failures;
-  auto file = std::make_unique<qvt_FileReprEncoded>(dir.File("f"), std::make_unique<FailingCodec>(&left), kS);
+  auto file =
+      std::make_unique<qvt_FileReprEncoded>(m_Dir.File("f"), std::make_unique<FailingCodec>(&left), kS);
   for (int i = 0; i < 60; ++i) {
     try {
       file->Write(bytes.data() + i * kS, kS);
