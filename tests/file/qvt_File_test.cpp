@@ -343,7 +343,6 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
   }
 }
 
-// Records every notification, in order.
 class RecordingChecker : public qvt_DBStatusCheckerFile {
  public:
   explicit RecordingChecker(const cow_String& name) : qvt_DBStatusCheckerFile(name) {}

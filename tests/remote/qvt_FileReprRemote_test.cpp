@@ -33,8 +33,7 @@
 namespace qvt_test {
 namespace {
 
-// The page cache: page size and limit from the command-line keys and the free space, exhaustion and
-// reuse of released pages, invalidation and the dropped offsets a file reports next.
+// The page cache; its destructor leaves the keys absent again.
 constexpr std::int64_t kMiB = 0x100000;
 
 class FileCache : public ::testing::Test {
