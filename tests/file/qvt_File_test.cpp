@@ -331,7 +331,7 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
       {0, inf, 1024, false},         {0, nan, 1024, false},          {0, 9.3e18, 1024, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message()
-                 << c.value << " marker " << std::hex << c.marker << " length " << c.length);
+                 << c.value << " length " << c.length << " marker " << std::hex << c.marker);
     Bytes record(1024, 0x55);
     PutBE32(record, 500, c.marker);
     PutBEDouble(record, 504, c.value);

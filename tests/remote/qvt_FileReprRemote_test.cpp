@@ -110,6 +110,16 @@ TEST_F(FileCache, InvalidatedOrBrokenOffPageHoldsNothing) {
   EXPECT_EQ(map.size(), 1u);
 }
 
+// The same count of the same bytes read at, and the same position after.
+bool SameRead(qvt_File& local, qvt_File& remote, std::int64_t at, std::int64_t count) {
+  std::vector<char> l(static_cast<std::size_t>(count)), r(l.size());
+  local.Repr()->Seek(at);
+  remote.Repr()->Seek(at);
+  const int n = local.Repr()->Read(l.data(), static_cast<int>(count));
+  return remote.Repr()->Read(r.data(), static_cast<int>(count)) == n && l == r &&
+         remote.Repr()->Location() == local.Repr()->Location();
+}
+
 struct RouteCase {
   bool compressed;
   int pageKiB;
@@ -136,15 +146,7 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   EXPECT_TRUE(remote.ReadOnly());
   ASSERT_EQ(remote.Repr()->Length(), local.Repr()->Length());
   const std::int64_t length = local.Repr()->Length();
-  // The same count of the same bytes read at, and the same position after.
-  const auto same = [&](std::int64_t at, std::int64_t count) {
-    std::vector<char> l(static_cast<std::size_t>(count)), r(l.size());
-    local.Repr()->Seek(at);
-    remote.Repr()->Seek(at);
-    const int n = local.Repr()->Read(l.data(), static_cast<int>(count));
-    return remote.Repr()->Read(r.data(), static_cast<int>(count)) == n && l == r &&
-           remote.Repr()->Location() == local.Repr()->Location();
-  };
+  const auto same = [&](std::int64_t at, std::int64_t count) { return SameRead(local, remote, at, count); };
   std::mt19937 random(7);
   // Sequential passes then random seeks, in chunks that straddle pages.
   for (int round = 0; round < 400; ++round) {
@@ -375,10 +377,7 @@ TEST(RemoteRoute, ReadsPlainAndCompressedDatabasesAndCarriesTheRelaysAndTheAssis
         compressed && path.rfind("/tmp/", 0) == 0 ? "/SCRATCHDIR_RHOST" + path.substr(4) : path;
     qvt_File local = qvt_File::Open(path, 0, true);
     qvt_File remote = qvt_File::Open(url(name, port), "");
-    std::vector<char> a(static_cast<std::size_t>(local.Repr()->Length()) + 10), b(a.size());
-    const int n = local.Repr()->Read(a.data(), static_cast<int>(a.size()));
-    ASSERT_EQ(remote.Repr()->Read(b.data(), static_cast<int>(b.size())), n);
-    EXPECT_EQ(a, b);
+    EXPECT_TRUE(SameRead(local, remote, 0, local.Repr()->Length() + 10));
   }
   const std::string path = dir.File("p.odb");
   env.Configure("secret", "s3cret");
