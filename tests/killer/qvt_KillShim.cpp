@@ -20,7 +20,6 @@ void Count(const std::function<void()>& beforeDying = nullptr) {
   ::kill(::getpid(), SIGKILL);
   ::pause();
 }
-
 }  // namespace
 
 // Only the two calls utl_File makes; built without _FILE_OFFSET_BITS, it never calls pwrite64.
