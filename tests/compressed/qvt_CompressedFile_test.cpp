@@ -30,14 +30,11 @@ constexpr int kS = 65536;  // the default segment size
 using Bytes = std::vector<char>;
 using Words = std::vector<std::uint32_t>;
 
-std::uint32_t LE32(const std::vector<unsigned char>& b, std::size_t o) {
-  return static_cast<std::uint32_t>(b.at(o)) | static_cast<std::uint32_t>(b.at(o + 1)) << 8 |
-         static_cast<std::uint32_t>(b.at(o + 2)) << 16 | static_cast<std::uint32_t>(b.at(o + 3)) << 24;
-}
-
-Words At(const std::vector<unsigned char>& bytes, const std::vector<std::int64_t>& offsets) {
+// The little-endian words of b at offsets.
+Words At(const std::vector<unsigned char>& b, const std::vector<std::int64_t>& offsets) {
   Words words;
-  for (const std::int64_t o : offsets) words.push_back(LE32(bytes, static_cast<std::size_t>(o)));
+  for (const std::int64_t o : offsets)
+    words.push_back(b.at(o) | b.at(o + 1) << 8 | b.at(o + 2) << 16 | std::uint32_t{b.at(o + 3)} << 24);
   return words;
 }
 
@@ -139,7 +136,8 @@ TEST_F(SectorArrayTest, HeaderAndUserHeaderBytesAndReopen) {
 TEST_F(SectorArrayTest, DirectoryContinuesInLinkedSectorsAndReusesThem) {
   std::vector<unsigned char> bytes = Make({{{1013, {'a', 'b'}}}});  // entry: sector 1, directory: sector 2
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(3 * kSector));
-  for (std::size_t offset = 40; offset < 4092; offset += 4) ASSERT_EQ(LE32(bytes, offset), 0u) << offset;
+  for (std::int64_t offset = 40; offset < 4092; offset += 4)
+    ASSERT_EQ(At(bytes, {offset}), Words{0}) << offset;
   // directory length, its next sector, entry 1013's sector, the end of the chain, its stored count
   EXPECT_EQ(At(bytes, {16, 4092, 2 * kSector, 2 * kSector + 4092, kSector}),
             (Words{1014, 2, 1, 0xFFFFFFFFu, 6}));
@@ -166,7 +164,7 @@ TEST_F(SectorArrayTest, EntryChainsAtTheSectorBoundaryAndRewrites) {
     EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 4088, bytes.begin() + kSector + 4));
     if (two) {
       EXPECT_EQ(static_cast<char>(bytes[2 * kSector]), payload.back());
-      EXPECT_EQ(LE32(bytes, 2 * kSector + 4092), 0xFFFFFFFFu);
+      EXPECT_EQ(At(bytes, {2 * kSector + 4092}), Words{0xFFFFFFFFu});
     }
     auto array = Open();
     qvt_SectorReader reader = array->OpenEntry(0);
