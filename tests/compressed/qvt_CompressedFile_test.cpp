@@ -572,17 +572,16 @@ INSTANTIATE_TEST_SUITE_P(SegmentSizes, RandomOperationsTest, ::testing::Values(4
 // or passes on the system's refusal, and the file left behind reads or is refused, never crashes.
 TEST_F(EncodedFileTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   constexpr long long kMiB = 1 << 20;
-  const std::string name = Path();
   std::mt19937 rng(99);
   Bytes data(static_cast<std::size_t>(3 * kMiB));  // noise zlib cannot shrink
   for (char& c : data) c = static_cast<char>(rng());
   for (const long long limit : {kMiB - 1, 2 * kMiB + 100000, 3 * kMiB + 5, 8 * kMiB}) {
     SCOPED_TRACE("limit " + std::to_string(limit));
-    WriteAll(name, {});
+    WriteAll(Path(), {});
     const ChildResult result = RunChild([&] {
       if (!LimitFileSize(limit)) return 2;
       try {
-        qvt_File file = qvt_File::CreateCompressed(name);
+        qvt_File file = qvt_File::CreateCompressed(Path());
         for (std::size_t at = 0; at < data.size(); at += 65536) {
           file.Repr()->Write(data.data() + at, 65536);
           if (at % (8 * 65536) == 0) file.Repr()->Flush();
@@ -597,17 +596,17 @@ TEST_F(EncodedFileTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
     ASSERT_TRUE(result.Succeeded()) << result.exitCode << " " << result.signal << " " << result.err;
     if (limit > 4 * kMiB) {
       EXPECT_EQ(result.out, "done\n");
-      EXPECT_TRUE(LogicalBytes(name) == data);
+      EXPECT_TRUE(LogicalBytes(Path()) == data);
       continue;
     }
-    const std::string tooLarge = "***ERROR: resize failed for file " + name + ": File too large";
+    const std::string tooLarge = "***ERROR: resize failed for file " + Path() + ": File too large";
     EXPECT_EQ(result.out, tooLarge + "\n");
     // Closing flushes again, which may fail the same way: reported, not thrown.
     const std::string warning =
-        "*** WARNING: Closing compressed file '" + name + "' failed: " + tooLarge + "\n";
+        "*** WARNING: Closing compressed file '" + Path() + "' failed: " + tooLarge + "\n";
     EXPECT_TRUE(result.err.empty() || result.err == warning) << result.err;
     try {
-      LogicalBytes(name);
+      LogicalBytes(Path());
     } catch (const nex_Exception&) {
     }
   }
