@@ -568,8 +568,7 @@ TEST_P(RandomOperationsTest, MatchAPlainModel) {
 
 INSTANTIATE_TEST_SUITE_P(SegmentSizes, RandomOperationsTest, ::testing::Values(4096, 65536, 1000));
 
-// A child writes under file-size limits at the points where the container grows: each run succeeds
-// or passes on the system's refusal, and the file left behind reads or is refused, never crashes.
+// At each point where the container grows, the system's refusal is passed on and nothing crashes.
 TEST_F(EncodedFileTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   constexpr long long kMiB = 1 << 20;
   std::mt19937 rng(99);
@@ -612,9 +611,8 @@ TEST_F(EncodedFileTest, RunningOutOfRoomIsAClearFailureAtEveryGrowthPoint) {
   }
 }
 
-// Worker threads store what the writer's thread alone stores (seeded writes past the cache and into
-// segments being encoded, flushes, cuts, closing in flight), read back segments whose stores wait, and
-// report a failed encoding once, by the store that needed it, which tries it again.
+// Worker threads store what the writer's thread alone stores, and report a failed encoding once, by
+// the store that needed it, which tries it again.
 // The zlib codec and its copies, failing the encode that brings the count to 0.
 struct FailingCodec : qvt_CodecZip {
   explicit FailingCodec(std::atomic<int>* left) : m_Left(left) {}

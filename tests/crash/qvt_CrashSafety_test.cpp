@@ -1,7 +1,5 @@
-// Files written in batches, plain and compressed. Other programs read these files, so a clean run
-// writes the bytes the library wrote before it had a journal and a writer lock (sizes and CRC-32s
-// of zlib's streams). A writer killed before any pwrite or ftruncate, whole or torn, loses nothing
-// it flushed; ctest samples the kill points, QVT_KILL_SWEEP=all (make soak) runs every one.
+// Batches written plain and compressed. Other programs read these files, so the journal and the lock
+// must leave no trace; a killed writer loses nothing it flushed (QVT_KILL_SWEEP=all tries every kill).
 #include <signal.h>
 
 #include <cstdio>

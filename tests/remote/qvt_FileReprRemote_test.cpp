@@ -1,6 +1,5 @@
-// The remote file reads as the local file does, also while a writer flushes; each way the assistant
-// can fail or lie ends in the file exception with its reason; a real sshd on 127.0.0.1 (skipped only
-// where it cannot start) carries reads and failures through the relay.
+// The remote file reads as the local file does, and each way the assistant can fail or lie ends in
+// the file exception with its reason, also through the relay and a real sshd where one can start.
 #include "qvt_FileReprRemote.h"
 
 #include <pwd.h>
