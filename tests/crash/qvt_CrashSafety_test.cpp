@@ -77,8 +77,7 @@ TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
   EXPECT_TRUE(ReadAll(m_Path) == before);
   WriteBatches(m_Path, GetParam(), false, 4);  // free again once the first one closed
   EXPECT_EQ(CountSoundBatches(m_Path, &m_Problem), 4) << m_Problem;
-  {
-    // Entry 0 of linkage block 0 (at 1024) names the next block at 16.
+  {  // entry 0 of linkage block 0 (at 1024) names the next block at 16
     qvt_File file = qvt_File::Open(m_Path, 1, true);
     std::vector<unsigned char> farAway(8);
     PutBEDouble(farAway, 0, 1e9);
