@@ -1,21 +1,5 @@
-// Files written in batches, plain and compressed. A clean run writes the
-// bytes the library wrote before it had a journal and a writer lock (other
-// programs read these files, so the protection must leave no trace): the
-// sizes and CRC-32s below are those files', compressed by zlib; libdeflate
-// makes other zlib streams of the same database bytes. One writer at a time
-// holds a file, and a damaged linkage is reported as damage.
-//
-// A writer process killed before a chosen pwrite or ftruncate (whole, or
-// torn after its first page) loses nothing it flushed: a reader then finds
-// the batches of the last completed flush (or of the one under way, if it
-// got through), qvtdb check calls the file sound, and a new writer opens it
-// and goes on. ctest runs a sample of the kill points; QVT_KILL_SWEEP=all
-// (make soak) runs every one, with longer writers.
-//
-// The rollback journal on its own: a writer's in-place changes are saved
-// before they land, a recovery puts back exactly the saved bytes, and a
-// journal cut or damaged at any byte puts back only its whole, checked
-// records.
+// Batches written plain and compressed. Other programs read these files, so the journal and the lock
+// must leave no trace; a killed writer loses nothing it flushed (QVT_KILL_SWEEP=all tries every kill).
 #include <signal.h>
 
 #include <cstdio>
@@ -39,38 +23,28 @@
 #include "zip_Compress.h"
 #include <gtest/gtest.h>
 
+namespace qvt_test {
 namespace {
-
-using qvt_test::CountSoundBatches;
-using qvt_test::ReadAll;
-using qvt_test::WriteBatches;
 
 class BatchFile : public ::testing::TestWithParam<bool> {
  protected:
-  // Batches [0, first) in a new file, then up to last after a reopen.
-  void Write(const std::string& path, int first, int last) {
-    WriteBatches(path, GetParam(), true, first);
-    WriteBatches(path, GetParam(), false, last);
+  // Batches [0, 200) in a new file, then up to 300 after a reopen, with key set to value.
+  void Write(const std::string& path, const char* key, const char* value) {
+    const ScopedEnv env(key, value);
+    WriteBatches(path, GetParam(), true, 200);
+    WriteBatches(path, GetParam(), false, 300);
   }
-  qvt_test::ScratchDir m_Dir;
+  ScratchDir m_Dir;
   const std::string m_Path = m_Dir.File("batches.odb");
   std::string m_Problem;  // what CountSoundBatches finds wrong
 };
 
-// The file forced to the disk at each flush, with the default engine, holds
-// the same database bytes.
+// Synced, with the default engine (libdeflate makes other streams), the same database bytes.
 TEST_P(BatchFile, CleanRunWritesTheReferenceBytesAcrossAReopenSyncedOrNot) {
-  {
-    const qvt_test::ScopedEnv zlib("QVT_ZIP_ENGINE", "zlib");
-    Write(m_Path, 200, 300);
-  }
   const std::string synced = m_Dir.File("synced");
-  {
-    const qvt_test::ScopedEnv sync("KVR_QVT_SYNC", "1");
-    Write(synced, 200, 300);
-  }
-  EXPECT_TRUE(GetParam() ? qvt_test::LogicalBytes(synced) == qvt_test::LogicalBytes(m_Path)
-                         : ReadAll(synced) == ReadAll(m_Path));
+  Write(m_Path, "QVT_ZIP_ENGINE", "zlib");
+  Write(synced, "KVR_QVT_SYNC", "1");
+  EXPECT_TRUE(GetParam() ? LogicalBytes(synced) == LogicalBytes(m_Path) : ReadAll(synced) == ReadAll(m_Path));
   const std::vector<unsigned char> bytes = ReadAll(m_Path);
   EXPECT_EQ(bytes.size(), GetParam() ? 1421312u : 5499092u);
   EXPECT_EQ(zip_crc32(0, bytes.data(), static_cast<unsigned long>(bytes.size())),
@@ -78,9 +52,7 @@ TEST_P(BatchFile, CleanRunWritesTheReferenceBytesAcrossAReopenSyncedOrNot) {
   EXPECT_EQ(CountSoundBatches(m_Path, &m_Problem), 300) << m_Problem;
 }
 
-// A second writer, here or in another process, is refused and changes
-// nothing. A linkage whose next block lay beyond the end of a compressed file
-// once failed the compressed file's seek check, whose text reached the caller.
+// A linkage past the end of a compressed file once failed its seek check, whose text reached the caller.
 TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
   WriteBatches(m_Path, GetParam(), true, 3);
   const std::string refusal = "*** ERROR: Another writer has the file open for writing:\n  " + m_Path;
@@ -90,7 +62,7 @@ TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
     QVT_EXPECT_THROW_TEXT(qvt_File::Open(m_Path, 1, true), qvt_FileWriterLockedExc, refusal);
     QVT_EXPECT_THROW_TEXT(GetParam() ? qvt_File::CreateCompressed(m_Path) : qvt_File::Open(m_Path, 2, false),
                           qvt_FileWriterLockedExc, refusal);
-    const qvt_test::ChildResult child = qvt_test::RunChild([&] {
+    const ChildResult child = RunChild([&] {
       try {
         qvt_File::Open(m_Path, 1, true);
       } catch (const qvt_FileWriterLockedExc& e) {
@@ -105,11 +77,10 @@ TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
   EXPECT_TRUE(ReadAll(m_Path) == before);
   WriteBatches(m_Path, GetParam(), false, 4);  // free again once the first one closed
   EXPECT_EQ(CountSoundBatches(m_Path, &m_Problem), 4) << m_Problem;
-  {
-    // Entry 0 of linkage block 0 (at 1024) names the next block at 16.
+  {  // entry 0 of linkage block 0 (at 1024) names the next block at 16
     qvt_File file = qvt_File::Open(m_Path, 1, true);
     std::vector<unsigned char> farAway(8);
-    qvt_test::PutBEDouble(farAway, 0, 1e9);
+    PutBEDouble(farAway, 0, 1e9);
     file.Repr()->Seek(1024 + 16);
     ASSERT_EQ(file.Repr()->Write(reinterpret_cast<const char*>(farAway.data()), 8), 8);
   }
@@ -133,13 +104,11 @@ long Last(const std::string& out, const std::string& word) {
   return at == std::string::npos ? -1 : std::stol(out.substr(at + word.size() + 1));
 }
 
-// Compressed; torn; continued from a file of kBaseBatches (growing into
-// linkage block 1), else from nothing.
+// Compressed; torn; continued from a file of kBaseBatches (growing into linkage block 1), else new.
 class KillSweep : public ::testing::TestWithParam<std::tuple<bool, bool, bool>> {
  protected:
-  // Runs the writer on a fresh copy of the start file, killed before write
-  // number killAt (0: never).
-  qvt_test::ChildResult RunWriter(long killAt) {
+  // Runs the writer on a fresh copy of the start file, killed before write number killAt (0: never).
+  ChildResult RunWriter(long killAt) {
     const auto [compressed, torn, continued] = GetParam();
     static std::map<bool, std::vector<unsigned char>> bases;  // written once per kind
     if (continued && bases.count(compressed) == 0) {
@@ -147,33 +116,32 @@ class KillSweep : public ::testing::TestWithParam<std::tuple<bool, bool, bool>> 
       bases[compressed] = ReadAll(m_Path);
     }
     (void)std::remove(m_Path.c_str());
-    if (continued) qvt_test::WriteAll(m_Path, bases[compressed]);
-    // Under the sanitizers the shim is loaded ahead of their runtime, which
-    // they accept only when told to.
+    if (continued) WriteAll(m_Path, bases[compressed]);
+    // The sanitizers accept the shim loaded ahead of their runtime only when told to.
     std::map<std::string, std::string> env = {{"LD_PRELOAD", QVT_KILL_SHIM},
                                               {"QVT_KILL_AT", std::to_string(killAt)},
                                               {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
     if (torn) env["QVT_KILL_TORN"] = "1";
     // A new file: creation, first flushes and growth past the first MiB.
     const int last = continued ? kBaseBatches + (WholeSweep() ? 30 : 12) : (WholeSweep() ? 40 : 20);
-    return qvt_test::RunProgram({QVT_BATCH_WRITER, m_Path, compressed ? "compressed" : "plain",
-                                 continued ? "open" : "create", std::to_string(last)},
-                                env);
+    return RunProgram({QVT_BATCH_WRITER, m_Path, compressed ? "compressed" : "plain",
+                       continued ? "open" : "create", std::to_string(last)},
+                      env);
   }
 
-  qvt_test::ScratchDir m_Dir;
+  ScratchDir m_Dir;
   const std::string m_Path = m_Dir.File("killed.odb");
 };
 
 TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
-  const qvt_test::ChildResult full = RunWriter(0);
+  const ChildResult full = RunWriter(0);
   ASSERT_TRUE(full.Succeeded()) << full.err;
   const long calls = Last(full.out, "calls");
   ASSERT_GT(calls, 0);
   for (long n = 1; n <= calls; ++n) {
     if (!WholeSweep() && n > 2 && n != calls && n % (calls / kSamplePoints + 1) != 0) continue;
     SCOPED_TRACE("killed before write " + std::to_string(n) + " of " + std::to_string(calls));
-    const qvt_test::ChildResult killed = RunWriter(n);
+    const ChildResult killed = RunWriter(n);
     ASSERT_EQ(killed.signal, SIGKILL) << killed.out << killed.err;
     const long flushed = Last(killed.out, "flushed");
     if (flushed < 0) continue;  // killed before its first flush: a new file holds nothing yet
@@ -182,7 +150,7 @@ TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
     ASSERT_TRUE(found == flushed || found == flushed + 1)
         << "found " << found << ", flushed " << flushed << ": " << problem;
 #ifdef QVTDB_BINARY
-    const qvt_test::ChildResult check = qvt_test::RunProgram({QVTDB_BINARY, "check", m_Path});
+    const ChildResult check = RunProgram({QVTDB_BINARY, "check", m_Path});
     ASSERT_EQ(check.exitCode, 0) << check.out << check.err;
 #endif
     WriteBatches(m_Path, std::get<0>(GetParam()), false, found + 2);
@@ -205,11 +173,11 @@ constexpr int kFirst = 100;    // first change: 300 bytes at 100
 constexpr int kSecond = 5000;  // second change: 20 bytes at 5000, then growth past the end
 
 TEST(Journal, SavesEachRangeOnceAndRecoveryPutsBackOnlyItsWholeCheckedRecords) {
-  qvt_test::ScratchDir dir;
+  ScratchDir dir;
   const std::string path = dir.File("j.odb");
   Bytes committed;
   for (int i = 0; i < kCommitted; ++i) committed.push_back(static_cast<unsigned char>(i * 7));
-  qvt_test::WriteAll(path, committed);
+  WriteAll(path, committed);
   {
     // A writer that dies before its next flush would: the journal is left behind.
     utl_File file(path, utl_FileAccessUpdate);
@@ -221,20 +189,20 @@ TEST(Journal, SavesEachRangeOnceAndRecoveryPutsBackOnlyItsWholeCheckedRecords) {
     journal.Write(kSecond, twos.data(), 20);
     journal.Write(kCommitted - 10, twos.data(), 4000);  // partly past the committed end
   }
-  const Bytes changed = qvt_test::ReadAll(path), saved = qvt_test::ReadAll(path + "-journal");
+  const Bytes changed = ReadAll(path), saved = ReadAll(path + "-journal");
   // Header, then one record per changed range: 300 bytes, 20 bytes, 10 bytes.
   ASSERT_EQ(saved.size(), 32u + 3 * 16 + 300 + 20 + 10);
-  EXPECT_EQ(qvt_test::BE32(saved, 32 + 4), static_cast<std::uint32_t>(kFirst));
-  EXPECT_EQ(qvt_test::BE32(saved, 32 + 8), 300u);
+  EXPECT_EQ(BE32(saved, 32 + 4), static_cast<std::uint32_t>(kFirst));
+  EXPECT_EQ(BE32(saved, 32 + 8), 300u);
   EXPECT_TRUE(std::equal(saved.begin() + 48, saved.begin() + 348, committed.begin() + kFirst));
   EXPECT_EQ(changed.size(), static_cast<std::size_t>(kCommitted - 10 + 4000));
   // What recovery leaves with this journal in place of the saved one.
   const auto recovered = [&](const Bytes& journalBytes) {
-    qvt_test::WriteAll(path, changed);
-    qvt_test::WriteAll(path + "-journal", journalBytes);
+    WriteAll(path, changed);
+    WriteAll(path + "-journal", journalBytes);
     utl_File file(path, utl_FileAccessUpdate);
     qvt_Journal(path, file).Recover();
-    return qvt_test::ReadAll(path);
+    return ReadAll(path);
   };
   // What recovery should leave when the journal's first `sound` bytes are whole.
   const std::size_t firstEnd = 32 + 16 + 300, secondEnd = firstEnd + 16 + 20;
@@ -249,12 +217,12 @@ TEST(Journal, SavesEachRangeOnceAndRecoveryPutsBackOnlyItsWholeCheckedRecords) {
     SCOPED_TRACE("journal cut to " + std::to_string(cut) + " bytes");
     ASSERT_TRUE(recovered({saved.begin(), saved.begin() + cut}) == expected(cut));
   }
-  EXPECT_EQ(qvt_test::FileSize(path + "-journal"), 0);
+  EXPECT_EQ(FileSize(path + "-journal"), 0);
   {
     utl_File file(path, utl_FileAccessUpdate);
     qvt_Journal(path, file).Recover();  // nothing left to apply twice
   }
-  EXPECT_TRUE(qvt_test::ReadAll(path) == committed);
+  EXPECT_TRUE(ReadAll(path) == committed);
   // In the header, and in the second record's header and data.
   for (const std::size_t flipped : {std::size_t{3}, std::size_t{20}, firstEnd + 7, firstEnd + 21}) {
     SCOPED_TRACE("journal byte " + std::to_string(flipped) + " flipped");
@@ -265,3 +233,4 @@ TEST(Journal, SavesEachRangeOnceAndRecoveryPutsBackOnlyItsWholeCheckedRecords) {
 }
 
 }  // namespace
+}  // namespace qvt_test

@@ -1,10 +1,5 @@
-// The file handle and the local file behind it: path tests and their
-// exceptions with their exact texts, the choice of kind, the informational
-// lines, sharing between handle copies, Copy, and the release of the file
-// with the last handle; growth in 1 MiB steps, trimming, the size record,
-// raw transfers and the refusals of a read-only file. The status check on
-// raw files whose header bytes the tests write: the answers 0 to 4, what is
-// kept between checks, and the notifications.
+// The local file and its handle: opens and refusals with exact texts, sharing and Copy,
+// growth and trimming, the size record, and the status check on written headers.
 #include "qvt_File.h"
 
 #include <exception>
@@ -21,22 +16,16 @@
 #include "utl_File.h"
 #include <gtest/gtest.h>
 
+namespace qvt_test {
 namespace {
 
-using qvt_test::FileSize;
-using qvt_test::ReadAll;
-using qvt_test::ScopedEnv;
-using qvt_test::StderrCapture;
-using qvt_test::WriteAll;
-using qvt_test::WriteStatusHeader;
 using Bytes = std::vector<unsigned char>;
 using State = std::vector<long long>;
 
 const char kLog[] = "KVR_QVT_LOGIFY";
 const char kCorrupt[] =
     "***ERROR: The KELVOR database file is corrupt. If this file was transferred from another machine using "
-    "FTP or "
-    "equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
+    "FTP or equivalent, ensure that the file was copied using the binary mode instead of ASCII mode.";
 
 class LocalFileTest : public ::testing::Test {
  protected:
@@ -55,26 +44,21 @@ class LocalFileTest : public ::testing::Test {
   void ExpectRecord(bool sound) {
     qvt_File f = OpenRead();
     f.Repr()->Seek(33);
-    if (sound) {
-      f.Repr()->CheckSizeRecord(500);
-    } else {
-      QVT_EXPECT_THROW_TEXT(f.Repr()->CheckSizeRecord(500), nex_TextException, kCorrupt);
-    }
+    if (sound) f.Repr()->CheckSizeRecord(500);
+    if (!sound) QVT_EXPECT_THROW_TEXT(f.Repr()->CheckSizeRecord(500), nex_TextException, kCorrupt);
     EXPECT_EQ(f.Repr()->Location(), 33);
   }
-  qvt_test::ScratchDir m_Dir;
+  ScratchDir m_Dir;
 };
 
-// The operating system's refusals, in a child that is not root (root passes
-// every permission check) and may grow files to 1.5 MB at most: opens
-// without permission, and a resize past the limit, which changes no field.
+// In a child that is not root (root passes every permission check) and may grow files to 1.5 MB.
 TEST_F(LocalFileTest, RefusalsOfTheOperatingSystemAreReportedWithTheirTexts) {
   Make("locked.odb", "data");
   std::filesystem::permissions(m_Dir.Path(), std::filesystem::perms::all);
   std::filesystem::permissions(Name("locked.odb"), std::filesystem::perms::none);
   const std::string name = Name("locked.odb"), grown = Name();
-  const qvt_test::ChildResult r = qvt_test::RunChild([&] {
-    if (!qvt_test::DropRootPrivileges() || !qvt_test::LimitFileSize(1500000)) return 2;
+  const ChildResult r = RunChild([&] {
+    if (!DropRootPrivileges() || !LimitFileSize(1500000)) return 2;
     qvt_File f = qvt_File::Open(grown, 2, false);
     if (!f.Repr()->ExtendFile(1)) return 3;
     const std::function<void()> opens[] = {[&] { qvt_File::Open(name, 0, true); },
@@ -106,12 +90,8 @@ TEST_F(LocalFileTest, RefusalsOfTheOperatingSystemAreReportedWithTheirTexts) {
   EXPECT_EQ(FileSize(grown), 1048576);
 }
 
-// A missing file, a name with a zero byte, a URL opened for a change and
-// an unknown access are refused, print nothing (even with the log switch)
-// and touch nothing; a directory is no database file in any access. The
-// informational lines come only with the log switch set (to anything, even
-// empty) and name the kind: only the six magic bytes make a compressed file,
-// and only when opening: create never sniffs and empties the file.
+// Refusals print and touch nothing; the lines come with the log switch set (even empty) and name
+// the kind: only the six magic bytes make a compressed file, and create never sniffs.
 TEST_F(LocalFileTest, RefusedOpensPrintNothingAndInformationalLinesNameTheKind) {
   const std::string name = Name("missing.odb");
   const std::string zero = Name() + std::string(1, '\0') + "tail";
@@ -174,10 +154,7 @@ std::ptrdiff_t OpenDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
-// Copies of a handle share the open file; Copy moves the rest of the
-// source to the target's position, and refuses a read-only target or
-// itself. The source, opened for update and never written, is left as it
-// was, and the last handle of each file closes it.
+// Copy moves the rest of the source to the target's position; the last handle closes the file.
 TEST_F(LocalFileTest, CopiesShareTheFileAndCopyMovesTheRestOfTheSource) {
   Bytes bytes(10000);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i % 251);
@@ -213,9 +190,11 @@ TEST_F(LocalFileTest, CopiesShareTheFileAndCopyMovesTheRestOfTheSource) {
   EXPECT_EQ(ReadAll(Name("ro.odb")), (Bytes{'k', 'e', 'e', 'p'}));
 }
 
-// Throw never returns; anything but Exc escapes and fails the test.
+// The exact text; thrown through a base reference, the class itself with its text and place (Throw
+// never returns; anything but Exc escapes and fails the test).
 template <class Exc>
-void ExpectCaughtAsItself(Exc exc) {
+void ExpectTextAndThrownAsItself(Exc exc, const char* text) {
+  EXPECT_EQ(exc.AsString(), text);
   try {
     static_cast<nex_Exception&>(exc).Throw(__FILE__, 42);
   } catch (const Exc& e) {
@@ -228,25 +207,17 @@ void ExpectCaughtAsItself(Exc exc) {
   }
 }
 
-// The texts the other tests do not raise: empty and null arguments leave
-// nothing between the words. Raised through a base reference, the
-// most-derived class is still what is thrown, with its text and place.
+// Empty and null arguments leave nothing between the words.
 TEST(FileExceptions, MessagesAreExactAndEachClassIsCaughtAsItself) {
-  const std::pair<cow_String, const char*> cases[] = {
-      {qvt_FileException("plain text").AsString(), "plain text"},
-      {qvt_FileNotReadable("").AsString(), "*** ERROR: No permission to read: ."},
-      {qvt_FileBadParameterExc(nullptr).AsString(), "*** ERROR: Bad parameter passed to file method: ."},
-      {qvt_FileFailExc("", "").AsString(), "*** ERROR: Lost connection to remote file:\n, reason:\n"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.first, c.second);
-  ExpectCaughtAsItself(qvt_FileException("m"));
-  ExpectCaughtAsItself(qvt_FileNotReadable("a.odb"));
-  ExpectCaughtAsItself(qvt_FileFailExc("x", "y"));
+  ExpectTextAndThrownAsItself(qvt_FileException("plain text"), "plain text");
+  ExpectTextAndThrownAsItself(qvt_FileNotReadable(""), "*** ERROR: No permission to read: .");
+  ExpectTextAndThrownAsItself(qvt_FileBadParameterExc(nullptr),
+                              "*** ERROR: Bad parameter passed to file method: .");
+  ExpectTextAndThrownAsItself(qvt_FileFailExc("", ""),
+                              "*** ERROR: Lost connection to remote file:\n, reason:\n");
 }
 
-// Growth in whole mebibytes from the allocation, Extend forwarding to
-// ExtendFile, trimming to the logical length, and writes that move the
-// allocation only, never lowering it.
+// Growth in whole mebibytes; writes move the allocation only, never lowering it.
 TEST_F(LocalFileTest, GrowthTrimAndWritesMoveTheRightLengths) {
   qvt_File f = Create();
   qvt_FileRepr* r = f.Repr();
@@ -276,10 +247,7 @@ TEST_F(LocalFileTest, GrowthTrimAndWritesMoveTheRightLengths) {
   EXPECT_EQ(StateOf(r), (State{1050676, 1050676, 2097152, 11, 2097152}));
 }
 
-// Bad arguments, and every change through a read-only file, are refused and
-// change nothing. Reopening takes the size as length and allocation; reads
-// stop at the end and past it. (The order of typed values is the stream's,
-// tested there.)
+// Refusals change nothing; a reopened file takes its size as length and allocation.
 TEST_F(LocalFileTest, RefusalsChangeNothingAndAReopenedFileStartsFromItsSize) {
   qvt_File f = Create();
   qvt_FileRepr* r = f.Repr();
@@ -315,17 +283,12 @@ TEST_F(LocalFileTest, RefusalsChangeNothingAndAReopenedFileStartsFromItsSize) {
   f = qvt_File();  // the writer leaves
   qvt_File u = OpenUpdate();
   EXPECT_EQ(StateOf(u.Repr()), (State{6, 6, 6, 0, 6}));
-  // The first claim of an update rounds the grown length up to a whole step.
   EXPECT_TRUE(u.Repr()->ExtendFile(10));
   EXPECT_EQ(StateOf(u.Repr()), (State{16, 16, 1048576, 0, 1048576}));
 }
 
-// The record is a marker and the allocation as a big-endian double, written
-// and checked without moving the position. The check compares the size,
-// rounded to the nearest byte, with the current allocation: a zero size
-// passes only with one of two markers, any other size whatever the marker;
-// a file grown since, one byte short (as after a text-mode transfer) or cut
-// inside the record is corrupt.
+// A marker and the allocation as a big-endian double, never moving the position. The size, rounded,
+// must match the allocation; a zero size passes only with one of two markers.
 TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
   {
     qvt_File f = Create();
@@ -341,7 +304,7 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
   EXPECT_EQ(bytes.size(), 1024u);
   EXPECT_EQ(Bytes(bytes.begin() + 500, bytes.begin() + 512),
             (Bytes{0, 0, 0, 0, 0x40, 0x90, 0, 0, 0, 0, 0, 0}));  // 1024.0
-  EXPECT_EQ(qvt_test::BE32(bytes, 1000), 77u);
+  EXPECT_EQ(BE32(bytes, 1000), 77u);
   ExpectRecord(true);
   {
     qvt_File f = OpenUpdate();
@@ -350,48 +313,34 @@ TEST_F(LocalFileTest, SizeRecordIsWrittenAndCheckedAgainstTheAllocation) {
     f.Repr()->WriteSizeRecord(500);
     f.Repr()->CheckSizeRecord(500);
   }
-  EXPECT_EQ(qvt_test::BEDouble(ReadAll(Name()), 504), 2097152.0);
+  EXPECT_EQ(BEDouble(ReadAll(Name()), 504), 2097152.0);
 
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const struct {
-    Bytes marker;
+    std::uint32_t marker;
     double value;
     std::size_t length;
     bool sound;
   } cases[] = {
-      {{0x0A, 0x00, 0x0D, 0x0A}, 0.0, 1024, true},
-      {{0, 0, 0, 0}, 0.0, 1024, true},
-      {{0x0A, 0x0D, 0x0A, 0x00}, 0.0, 1024, false},
-      {{0, 0, 0, 1}, 0.0, 1024, false},
-      {{0x0D, 0x0A, 0x0D, 0x0A}, 0.0, 1024, false},
-      {{9, 9, 9, 9}, 1023.6, 1024, true},
-      {{0, 0, 0, 0}, 1024.4, 1024, true},
-      {{0, 0, 0, 0}, 1024.5, 1024, false},
-      {{0, 0, 0, 0}, 1024.0, 1023, false},
-      {{0, 0, 0, 0}, 1023.0, 511, false},
-      {{0, 0, 0, 0}, 0.0, 500, false},
-      {{0, 0, 0, 0}, 0.4, 1024, true},
-      {{0, 0, 0, 0}, -5.0, 1024, false},
-      {{0, 0, 0, 0}, 1e300, 1024, false},
-      {{0, 0, 0, 0}, -1e300, 1024, false},
-      {{0, 0, 0, 0}, inf, 1024, false},
-      {{0, 0, 0, 0}, nan, 1024, false},
-      {{0, 0, 0, 0}, 9.3e18, 1024, false},
-  };
+      {0x0A000D0A, 0.0, 1024, true}, {0, 0.0, 1024, true},           {0x0A0D0A00, 0.0, 1024, false},
+      {1, 0.0, 1024, false},         {0x0D0A0D0A, 0.0, 1024, false}, {0x09090909, 1023.6, 1024, true},
+      {0, 1024.4, 1024, true},       {0, 1024.5, 1024, false},       {0, 1024.0, 1023, false},
+      {0, 1023.0, 511, false},       {0, 0.0, 500, false},           {0, 0.4, 1024, true},
+      {0, -5.0, 1024, false},        {0, 1e300, 1024, false},        {0, -1e300, 1024, false},
+      {0, inf, 1024, false},         {0, nan, 1024, false},          {0, 9.3e18, 1024, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message()
-                 << c.value << " marker " << int(c.marker[0]) << int(c.marker[3]) << " length " << c.length);
+                 << c.value << " length " << c.length << " marker " << std::hex << c.marker);
     Bytes record(1024, 0x55);
-    std::copy(c.marker.begin(), c.marker.end(), record.begin() + 500);
-    qvt_test::PutBEDouble(record, 504, c.value);
+    PutBE32(record, 500, c.marker);
+    PutBEDouble(record, 504, c.value);
     record.resize(c.length);
     WriteAll(Name(), record);
     ExpectRecord(c.sound);
   }
 }
 
-// Records every notification, in order.
 class RecordingChecker : public qvt_DBStatusCheckerFile {
  public:
   explicit RecordingChecker(const cow_String& name) : qvt_DBStatusCheckerFile(name) {}
@@ -407,14 +356,8 @@ class RecordingChecker : public qvt_DBStatusCheckerFile {
   void FlushCountChanged() override { ++flushChanges; }
 };
 
-// One checker through a sequence of changes of the file: each row the
-// header written (or the file removed), a cut, whether the lock directory
-// is there, the answer and the flush count kept after it. A new flush count
-// answers Updated once and is kept; a new creation time answers Recreated
-// on every call and keeps nothing; a missing or short file answers
-// CheckFailed; the lock directory answers InTransaction before anything
-// else. A failing notification turns the answer into CheckFailed, notified
-// after the plain answer, never an exception.
+// Each row: the header written (or the file removed), a cut, the lock, the answer and the flush count
+// kept. A failing notification turns the answer into CheckFailed, never an exception.
 TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges) {
   QVT_EXPECT_THROW_TEXT(RecordingChecker checker(Name("run.odb")), utl_FileExceptionNoFile,
                         "***ERROR: No such file: " + Name("run.odb") + ".");
@@ -430,22 +373,20 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
     int flushes, time, cutTo;
     bool lock;
     int status, flushCount;
-  } steps[] = {
-      {"unchanged", 3, 99, -1, false, 0, 3},
-      {"cut to 519", 3, 99, 519, false, 3, 3},
-      {"cut to 520", 3, 99, 520, false, 0, 3},
-      {"flushed", 4, 99, -1, false, 2, 4},
-      {"fewer flushes", 1, 99, -1, false, 2, 1},
-      {"removed", kRemoved, 0, -1, false, 3, 1},
-      {"the same values back", 1, 99, -1, false, 0, 1},
-      {"recreated", 0, 100, -1, false, 1, 1},
-      {"recreated and flushed", 5, 100, -1, false, 1, 1},
-      {"lock taken", 1, 99, -1, true, 4, 1},
-      {"flushed under the lock", 4, 99, -1, true, 4, 1},
-      {"removed under the lock", kRemoved, 0, -1, true, 4, 1},
-      {"lock released", 4, 99, -1, false, 2, 4},
-      {"after the lock", 4, 99, -1, false, 0, 4},
-  };
+  } steps[] = {{"unchanged", 3, 99, -1, false, 0, 3},
+               {"cut to 519", 3, 99, 519, false, 3, 3},
+               {"cut to 520", 3, 99, 520, false, 0, 3},
+               {"flushed", 4, 99, -1, false, 2, 4},
+               {"fewer flushes", 1, 99, -1, false, 2, 1},
+               {"removed", kRemoved, 0, -1, false, 3, 1},
+               {"the same values back", 1, 99, -1, false, 0, 1},
+               {"recreated", 0, 100, -1, false, 1, 1},
+               {"recreated and flushed", 5, 100, -1, false, 1, 1},
+               {"lock taken", 1, 99, -1, true, 4, 1},
+               {"flushed under the lock", 4, 99, -1, true, 4, 1},
+               {"removed under the lock", kRemoved, 0, -1, true, 4, 1},
+               {"lock released", 4, 99, -1, false, 2, 4},
+               {"after the lock", 4, 99, -1, false, 0, 4}};
   std::vector<int> statuses;
   for (const auto& step : steps) {
     SCOPED_TRACE(step.what);
@@ -453,7 +394,7 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
       utl_RemoveFile(Name("run.odb"));
     else
       WriteStatusHeader(Name("run.odb"), step.flushes, step.time);
-    if (step.cutTo >= 0) qvt_test::TruncateTo(Name("run.odb"), step.cutTo);
+    if (step.cutTo >= 0) TruncateTo(Name("run.odb"), step.cutTo);
     if (step.lock) utl_MakeDirectory(Name("run.lsm"));
     if (!step.lock) utl_RemoveDirectory(Name("run.lsm"));
     EXPECT_EQ(checker.CheckStatus(), step.status);
@@ -471,8 +412,7 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
   EXPECT_EQ(RecordingChecker(Name("run.odb")).CheckStatus(), qvt_FileStatus::Unchanged);
 }
 
-// Only a directory named as the lock counts, never for a URL; the lock's
-// name replaces only an ending of exactly ".odb", the text from the last dot.
+// Only a directory counts, never for a URL; the lock's name replaces only an ending of exactly ".odb".
 TEST_F(LocalFileTest, OnlyADirectoryNamedAsTheLockCounts) {
   WriteStatusHeader(Name("run.odb"), 3, 99);
   RecordingChecker checker(Name("run.odb"));
@@ -491,17 +431,16 @@ TEST_F(LocalFileTest, OnlyADirectoryNamedAsTheLockCounts) {
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
-  const std::pair<const char*, const char*> names[] = {
-      {"/data/x.y/run.odb", "/data/x.y/run.lsm"},
-      {"run.ODB", "run.ODB.lsm"},
-      {"data", "data.lsm"},
-      {"run.odb.bak", "run.odb.bak.lsm"},
-      {"run.odbx", "run.odbx.lsm"},
-      {".odb", ".lsm"},
-      {"", ".lsm"},
-      {"dir.odb/run", "dir.odb/run.lsm"},
-  };
+  const std::pair<const char*, const char*> names[] = {{"x.y/run.odb", "x.y/run.lsm"},
+                                                       {"run.ODB", "run.ODB.lsm"},
+                                                       {"data", "data.lsm"},
+                                                       {"run.odbx", "run.odbx.lsm"},
+                                                       {"run.odb.bak", "run.odb.bak.lsm"},
+                                                       {".odb", ".lsm"},
+                                                       {"", ".lsm"},
+                                                       {"dir.odb/run", "dir.odb/run.lsm"}};
   for (const auto& n : names) EXPECT_EQ(qvt_FileRepr::TransactionLockName(n.first), n.second) << n.first;
 }
 
 }  // namespace
+}  // namespace qvt_test

@@ -1,10 +1,7 @@
-// The writer processes of the kill sweep and the Python tests:
-//   qvt_batch_writer PATH plain|compressed create|open LAST
-// writes batches until the file holds LAST, printing "flushed K" once the
-// flush that completes K batches has returned, and at the end "calls N"
-// with the writes and resizes the kill shim counted (-1 without the shim);
-//   qvt_batch_writer PATH plain|compressed sample
-// writes the tool tests' sample database. A failure ends it by an uncaught exception.
+// The writer of the kill sweep and the Python tests. "PATH plain|compressed create|open LAST" writes
+// batches until the file holds LAST, printing "flushed K" once the flush completing K batches has
+// returned, then "calls N" as the kill shim counted them (-1 without it); "PATH plain|compressed
+// sample" writes the tool tests' sample database. A failure ends it by an uncaught exception.
 #include <dlfcn.h>
 
 #include <cstdio>

@@ -1,9 +1,6 @@
-// Test-only preload library: kills its own process with SIGKILL just before
-// the N-th pwrite or ftruncate (N from QVT_KILL_AT, counted from 1 over
-// every descriptor), as a scheduler or the out-of-memory killer would. With
-// QVT_KILL_TORN set, a pwrite that spans more than one page first lets the
-// bytes up to the first page boundary land, as the kernel may on a fatal
-// signal. qvt_KillShimCalls answers the calls counted so far.
+// Test-only preload library: SIGKILL just before the N-th pwrite or ftruncate (QVT_KILL_AT, from 1),
+// as the out-of-memory killer would. With QVT_KILL_TORN, a pwrite over a page boundary first lets
+// its first page land, as the kernel may. qvt_KillShimCalls answers the calls counted so far.
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,9 +11,7 @@
 #include <sys/types.h>
 
 namespace {
-
 long g_Calls = 0;
-
 // Counts one call; the fatal one kills the process.
 void Count(const std::function<void()>& beforeDying = nullptr) {
   static const long killAt = std::getenv("QVT_KILL_AT") ? std::atol(std::getenv("QVT_KILL_AT")) : 0;
@@ -25,7 +20,6 @@ void Count(const std::function<void()>& beforeDying = nullptr) {
   ::kill(::getpid(), SIGKILL);
   ::pause();
 }
-
 }  // namespace
 
 // Only the two calls utl_File makes; built without _FILE_OFFSET_BITS, it never calls pwrite64.
