@@ -83,13 +83,6 @@ TEST_F(OsFile, AccessModesPathTestsAndDirectories) {
             (std::vector<bool>{true, false, true, true, true, false, false}));
 }
 
-TEST(Offsets, DifferenceMustFitThirtyTwoBits) {
-  EXPECT_EQ(utl_DiffAsInt32(10, 3), 7);
-  EXPECT_EQ(utl_DiffAsInt32(0, 2147483648LL), INT32_MIN);
-  EXPECT_THROW(utl_DiffAsInt32(2147483648LL, 0), nex_AssertException);
-  EXPECT_THROW(utl_DiffAsInt32(0, 2147483649LL), nex_AssertException);
-}
-
 using P = utl_UrlParser;
 
 TEST(UrlParser, RecognisesUrlsAndSplitsThem) {
@@ -147,13 +140,13 @@ TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
                           "-x=", "positional", "-last", "-a", "12x", "-b", "99999999999", "-c", " 5"})
     argv.push_back(arg);
   line.Set(static_cast<int>(argv.size()), argv.data());
-  EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 64);
-  EXPECT_EQ(line.ConstGetValueAsInt("nodb_cache_limit"), 10);
-  EXPECT_EQ(line.ConstGetValueAsInt("depth"), -3);
-  EXPECT_EQ(line.ConstGetValue("verbose"), "");
-  EXPECT_EQ(line.ConstGetValue("x"), "");
-  EXPECT_TRUE(line.IsMember("last"));
-  EXPECT_FALSE(line.IsMember("positional") || line.IsMember("host"));
+  EXPECT_EQ((std::vector<int>{line.ConstGetValueAsInt("nodb_page_size"),
+                              line.ConstGetValueAsInt("nodb_cache_limit"), line.ConstGetValueAsInt("depth")}),
+            (std::vector<int>{64, 10, -3}));
+  EXPECT_EQ((std::vector<cow_String>{line.ConstGetValue("verbose"), line.ConstGetValue("x")}),
+            std::vector<cow_String>(2));
+  EXPECT_EQ((std::vector<bool>{line.IsMember("last"), line.IsMember("positional"), line.IsMember("host")}),
+            (std::vector<bool>{true, false, false}));
   line.SetValue("nodb_page_size", "0");
   EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 0);
   line.Remove("nodb_page_size");
@@ -218,8 +211,13 @@ TEST(AtrTranslate, FormatsLikePrintfWithPositionsAndNeverRescans) {
   EXPECT_EQ(t.Result(), "hello, world: 7");
 }
 
-// Every byte differs: the stored layouts hold mostly small values, and none the little-endian pair.
-TEST(Swapper, FixedOrderHelpersPutEveryByteInItsPlace) {
+// Every byte differs: the stored layouts hold mostly small values, and none the little-endian pair;
+// an offset difference must fit 32 bits.
+TEST(FixedWidth, ByteOrderHelpersAndOffsetDifferences) {
+  EXPECT_EQ((std::vector<int>{utl_DiffAsInt32(10, 3), utl_DiffAsInt32(0, 2147483648LL)}),
+            (std::vector<int>{7, INT32_MIN}));
+  EXPECT_THROW(utl_DiffAsInt32(2147483648LL, 0), nex_AssertException);
+  EXPECT_THROW(utl_DiffAsInt32(0, 2147483649LL), nex_AssertException);
   unsigned char b[8];
   omi_Bytes::PutBE32(b, 0xA1B2C3D4u);
   EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
