@@ -42,8 +42,8 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr std::size_t kPools = 1024 + 14336;  // the first extent, behind linkage block 0
 
-std::string Text(const Bytes& bytes, std::size_t offset, std::size_t count) {
-  return std::string(reinterpret_cast<const char*>(bytes.data()) + offset, count);
+std::string Text(const Bytes& bytes, std::size_t count = std::string::npos) {
+  return std::string(bytes.begin(), bytes.end()).substr(0, count);
 }
 
 // A reader's file that runs step once, before its countdown-th read.
@@ -69,11 +69,10 @@ TEST_F(DatabaseHeaderTest, HeaderAndFlushCountsByteByByte) {
   std::string header =
       "WOXRTEST" + std::string("\0\0\0\x0c", 4) + "results of run 7" + std::string(996, '\0');
   header.replace(516, 4, std::string("\0\x12\xD6\x87", 4));  // the creation time; flush count 0 at 512
-  EXPECT_EQ(Text(b, 0, 1024), header);
+  EXPECT_EQ(Text(b, 1024), header);
   db->Flush();
-  EXPECT_EQ(db->GetFlushCount(), 1);
-  b = ReadAll(Path());
-  EXPECT_EQ(BE32(b, 512), 1u);
+  EXPECT_EQ((std::vector<std::uint32_t>{std::uint32_t(db->GetFlushCount()), BE32(ReadAll(Path()), 512)}),
+            (std::vector<std::uint32_t>{1, 1}));
   db.reset();  // the close flushes again and trims to the logical length
   b = ReadAll(Path());
   EXPECT_EQ(
@@ -104,7 +103,7 @@ TEST_F(DatabaseHeaderTest, TypeCodeRules) {
   };
   for (const std::string code : {"AB", "ABCDEF", ""}) {
     Create(code + ".odb", code).reset();
-    EXPECT_EQ(Text(ReadAll(Path(code + ".odb")), 0, 8), "WOXR" + (code + std::string(4, '\0')).substr(0, 4));
+    EXPECT_EQ(Text(ReadAll(Path(code + ".odb")), 8), "WOXR" + (code + std::string(4, '\0')).substr(0, 4));
   }
   for (const std::string code : {"AB", ""}) EXPECT_NO_THROW(Open("AB.odb", true, code));
   for (const std::string code : {"ABC", "A", "XB"}) wrongMagic(code, "AB.odb");
@@ -296,10 +295,7 @@ class SpaceTest : public DatabaseFixture {
  protected:
   void SetUp() override { m_Db = Create(); }
   qvt_StringManagerFile& Pool() { return m_Db->StringPool(); }
-  std::string PoolBytes() {
-    const Bytes bytes = ObjectBytes(*m_Db, 1);
-    return std::string(bytes.begin(), bytes.end());
-  }
+  std::string PoolBytes() { return Text(ObjectBytes(*m_Db, 1)); }
   std::string Damaged(int from) const {
     return "qvt_StringManagerFile::String - String pool is damaged from offset " + std::to_string(from) + ".";
   }
@@ -372,10 +368,10 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
   auto zero = NewSpace(0);
   auto big = NewSpace(100);
   WriteBytes(*zero, 1);
-  EXPECT_EQ(m_Db->LinkageEntry(zero->Handle()).m_Allocation, 4);
-  EXPECT_EQ(m_Db->LinkageEntry(zero->Handle()).m_Length, 1);
   WriteBytes(*big, 1);
-  EXPECT_EQ(big->Allocation(), 100);
+  const qvt_LinkageEntry& entry = m_Db->LinkageEntry(zero->Handle());
+  EXPECT_EQ((std::vector<utl_FileOffset>{entry.m_Allocation, entry.m_Length, big->Allocation()}),
+            (std::vector<utl_FileOffset>{4, 1, 100}));
   // Alternate growth chains extents on the next handles; lone growth stays in place.
   auto a = NewSpace();
   auto b = NewSpace();
@@ -528,9 +524,9 @@ TEST_F(StringPoolTest, NeuterStringKeepsTheRecordSize) {
                         kNotAvailable);
   m_Db.reset();
   auto reader = Open();
-  EXPECT_EQ(reader->StringPool().String(4), "");
-  EXPECT_EQ(reader->StringPool().String(8), "");
-  EXPECT_EQ(reader->StringPool().String(16), "after");
+  qvt_StringManagerFile& pool = reader->StringPool();
+  EXPECT_EQ((std::vector<cow_String>{pool.String(4), pool.String(8), pool.String(16)}),
+            (std::vector<cow_String>{"", "", "after"}));
 }
 
 // A bad length stops the scan; a writer on a damaged pool adds behind everything.
