@@ -40,6 +40,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+const std::string kCorrupt = "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  ";
 constexpr std::size_t kPools = 1024 + 14336;  // the first extent, behind linkage block 0
 
 std::string Text(const Bytes& bytes, std::size_t count = std::string::npos) {
@@ -173,9 +174,8 @@ TEST_F(DatabaseHeaderTest, SnapTakesNothingUpFromALinkageChangedWhileItWasRead) 
   }
 }
 
-// Each damage is found at Open, at a space's open or at its read, and a space
-// it does not touch reads whole; each file would fail an earlier check if the
-// header's checks ran out of order.
+// Each damage is found at Open, at a space's open or at its read, and a space it does not touch reads whole;
+// each file would fail an earlier check if the header's checks ran out of order.
 TEST(DamagedDatabaseCorpusTest, EachDamageIsFoundWhereItIsMet) {
   const std::vector<CorpusFile> files = CorpusFiles(".odb");
   EXPECT_GE(files.size(), 28u);
@@ -226,8 +226,7 @@ TEST_F(DamagedLinkageTest, LoopMadeInMemoryStopsEveryWalk) {
     ASSERT_NE(second, 0u);
     db->LinkageEntry(second).m_Next = 4;
     std::vector<char> bytes(4096);
-    const std::string corrupt =
-        "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path(name);
+    const std::string corrupt = kCorrupt + Path(name);
     using Walk = std::function<void()>;
     const std::vector<Walk> walks =
         flushed
@@ -365,16 +364,14 @@ TEST_F(SpaceTest, HandlesAndLinkageBlocks) {
 }
 
 TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
-  auto zero = NewSpace(0);
-  auto big = NewSpace(100);
+  auto zero = NewSpace(0), big = NewSpace(100);
   WriteBytes(*zero, 1);
   WriteBytes(*big, 1);
   const qvt_LinkageEntry& entry = m_Db->LinkageEntry(zero->Handle());
   EXPECT_EQ((std::vector<utl_FileOffset>{entry.m_Allocation, entry.m_Length, big->Allocation()}),
             (std::vector<utl_FileOffset>{4, 1, 100}));
   // Alternate growth chains extents on the next handles; lone growth stays in place.
-  auto a = NewSpace();
-  auto b = NewSpace();
+  auto a = NewSpace(), b = NewSpace();
   for (int round = 0; round < 3; ++round) {
     WriteBytes(*a, 4, 'a');
     WriteBytes(*b, 4, 'b');
@@ -408,8 +405,7 @@ TEST_F(SpaceTest, IncrementsGrowthChainsAndTruncation) {
 
 // A failed seek keeps the old place for reading and writing; reads stop at the end.
 TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
-  auto a = NewSpace();
-  auto b = NewSpace();
+  auto a = NewSpace(), b = NewSpace();
   WriteBytes(*a, 4, '1');
   WriteBytes(*b, 4, '-');
   WriteBytes(*a, 6, '2');
@@ -454,8 +450,7 @@ TEST_F(SpaceTest, SeekReadExtendAndTheirRefusals) {
     QVT_EXPECT_THROW_TEXT(m_Db->Space(h, -1), nex_TextException, kInvalidDatabase);
   }
   for (qvt_Handle h : {100u, 512u, 2048u})
-    QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(h), nex_TextException,
-                          "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + Path());
+    QVT_EXPECT_THROW_TEXT(m_Db->LinkageEntry(h), nex_TextException, kCorrupt + Path());
 }
 
 TEST(FileOffsetCodecTest, DoublesRoundToTheNearestOffset) {
