@@ -293,9 +293,8 @@ TEST(NameWatch, StartsOnlyWhereEveryChangeIsSeenAndFollowsTheName) {
   const fs::path lock = dir / "run.odb.lock";
   const fs::path other = dir / "other";
   // Not where a change could go unseen: a missing parent, a file system without disk or memory, no leaf.
-  EXPECT_EQ(utl_NameWatch::Start(lock.string()), nullptr);
-  EXPECT_EQ(utl_NameWatch::Start("/proc/run.odb.lock"), nullptr);
-  EXPECT_EQ(utl_NameWatch::Start(scratch.Path() + "/"), nullptr);
+  for (const std::string& where : {lock.string(), std::string("/proc/run.odb.lock"), scratch.Path() + "/"})
+    EXPECT_EQ(utl_NameWatch::Start(where), nullptr) << where;
   fs::create_directory(dir);
   fs::create_directory(lock);
   std::unique_ptr<utl_NameWatch> watch = utl_NameWatch::Start(lock.string());
