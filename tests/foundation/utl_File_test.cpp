@@ -1,9 +1,13 @@
-// Operating-system files, paths, directories, URLs, scratch files and the
-// command line; name ordering and message formatting; fixed-order byte helpers
-// and the two compression engines, which must read each other's zlib streams.
+// Operating-system files, paths, directories, URLs, scratch files, the lock watch and the command
+// line; name ordering and message formatting; fixed-order byte helpers and the two compression
+// engines, which must read each other's zlib streams.
 #include "utl_File.h"
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <string>
@@ -12,9 +16,11 @@
 #include "atr_translate.h"
 #include "cow_String.h"
 #include "omi_Swapper.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_TestSupport.h"
 #include "utl_CommandLine.h"
 #include "utl_FileOffset.h"
+#include "utl_NameWatch.h"
 #include "utl_TempFile.h"
 #include "utl_UrlParser.h"
 #include "zip_Codec.h"
@@ -25,6 +31,7 @@ namespace {
 
 using qvt_test::ReadAll;
 using Bytes = std::vector<unsigned char>;
+namespace fs = std::filesystem;
 
 class OsFile : public ::testing::Test {
  protected:
@@ -83,13 +90,6 @@ TEST_F(OsFile, AccessModesPathTestsAndDirectories) {
             (std::vector<bool>{true, false, true, true, true, false, false}));
 }
 
-TEST(Offsets, DifferenceMustFitThirtyTwoBits) {
-  EXPECT_EQ(utl_DiffAsInt32(10, 3), 7);
-  EXPECT_EQ(utl_DiffAsInt32(0, 2147483648LL), INT32_MIN);
-  EXPECT_THROW(utl_DiffAsInt32(2147483648LL, 0), nex_AssertException);
-  EXPECT_THROW(utl_DiffAsInt32(0, 2147483649LL), nex_AssertException);
-}
-
 using P = utl_UrlParser;
 
 TEST(UrlParser, RecognisesUrlsAndSplitsThem) {
@@ -135,7 +135,7 @@ TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
     EXPECT_TRUE(utl_RemoveFile(inDefaultFolder.Name()));
     EXPECT_EQ(inDefaultFolder.OpenIfPresent(), -1);
   }
-  EXPECT_FALSE(std::filesystem::exists(first));
+  EXPECT_FALSE(fs::exists(first));
   EXPECT_THROW(utl_TempFile("/nonexistent/folder"), nex_TextException);
 }
 
@@ -147,13 +147,13 @@ TEST(CommandLine, KeysFromEveryArgumentFormAndTheirIntegerValues) {
                           "-x=", "positional", "-last", "-a", "12x", "-b", "99999999999", "-c", " 5"})
     argv.push_back(arg);
   line.Set(static_cast<int>(argv.size()), argv.data());
-  EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 64);
-  EXPECT_EQ(line.ConstGetValueAsInt("nodb_cache_limit"), 10);
-  EXPECT_EQ(line.ConstGetValueAsInt("depth"), -3);
-  EXPECT_EQ(line.ConstGetValue("verbose"), "");
-  EXPECT_EQ(line.ConstGetValue("x"), "");
-  EXPECT_TRUE(line.IsMember("last"));
-  EXPECT_FALSE(line.IsMember("positional") || line.IsMember("host"));
+  EXPECT_EQ((std::vector<int>{line.ConstGetValueAsInt("nodb_page_size"),
+                              line.ConstGetValueAsInt("nodb_cache_limit"), line.ConstGetValueAsInt("depth")}),
+            (std::vector<int>{64, 10, -3}));
+  EXPECT_EQ((std::vector<cow_String>{line.ConstGetValue("verbose"), line.ConstGetValue("x")}),
+            std::vector<cow_String>(2));
+  EXPECT_EQ((std::vector<bool>{line.IsMember("last"), line.IsMember("positional"), line.IsMember("host")}),
+            (std::vector<bool>{true, false, false}));
   line.SetValue("nodb_page_size", "0");
   EXPECT_EQ(line.ConstGetValueAsInt("nodb_page_size"), 0);
   line.Remove("nodb_page_size");
@@ -218,8 +218,13 @@ TEST(AtrTranslate, FormatsLikePrintfWithPositionsAndNeverRescans) {
   EXPECT_EQ(t.Result(), "hello, world: 7");
 }
 
-// Every byte differs: the stored layouts hold mostly small values, and none the little-endian pair.
-TEST(Swapper, FixedOrderHelpersPutEveryByteInItsPlace) {
+// Every byte differs: the stored layouts hold mostly small values, and none the little-endian pair;
+// an offset difference must fit 32 bits.
+TEST(FixedWidth, ByteOrderHelpersAndOffsetDifferences) {
+  EXPECT_EQ((std::vector<int>{utl_DiffAsInt32(10, 3), utl_DiffAsInt32(0, 2147483648LL)}),
+            (std::vector<int>{7, INT32_MIN}));
+  EXPECT_THROW(utl_DiffAsInt32(2147483648LL, 0), nex_AssertException);
+  EXPECT_THROW(utl_DiffAsInt32(0, 2147483649LL), nex_AssertException);
   unsigned char b[8];
   omi_Bytes::PutBE32(b, 0xA1B2C3D4u);
   EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
@@ -277,6 +282,58 @@ TEST(ZipCodec, EachEngineRestoresWhatTheOtherWroteAndRefusesDamage) {
     EXPECT_EQ(Restore(codec, stream, 999).first, zip_BUF_ERROR);
     stream[stream.size() / 2] ^= 0x5A;
     EXPECT_NE(Restore(codec, stream, 1000).first, zip_OK);
+  }
+}
+
+// The watch answers what a lookup would after every way the name can come and go, and falls back
+// to lookups when its parent goes.
+TEST(NameWatch, StartsOnlyWhereEveryChangeIsSeenAndFollowsTheName) {
+  qvt_test::ScratchDir scratch;
+  const fs::path dir = fs::path(scratch.Path()) / "d";
+  const fs::path lock = dir / "run.odb.lock";
+  const fs::path other = dir / "other";
+  // Not where a change could go unseen: a missing parent, a file system without disk or memory, no leaf.
+  for (const std::string& where : {lock.string(), std::string("/proc/run.odb.lock"), scratch.Path() + "/"})
+    EXPECT_EQ(utl_NameWatch::Start(where), nullptr) << where;
+  fs::create_directory(dir);
+  fs::create_directory(lock);
+  std::unique_ptr<utl_NameWatch> watch = utl_NameWatch::Start(lock.string());
+  if (!watch) GTEST_SKIP() << "no change notices for " << dir << " on this machine";
+  EXPECT_TRUE(watch->IsDirectory()) << "present when the watch started";
+  const struct {
+    const char* change;
+    std::function<void()> make;
+    bool expected;
+  } steps[] = {
+      {"removed", [&] { fs::remove(lock); }, false},
+      {"made", [&] { fs::create_directory(lock); }, true},
+      {"removed and made again unseen", [&] { fs::remove(lock), fs::create_directory(lock); }, true},
+      {"removed again", [&] { fs::remove(lock); }, false},
+      {"a plain file", [&] { std::ofstream(lock.string()) << "x"; }, false},
+      {"the file removed", [&] { fs::remove(lock); }, false},
+      {"another name made", [&] { fs::create_directory(other); }, false},
+      {"renamed into place", [&] { fs::rename(other, lock); }, true},
+      {"renamed away", [&] { fs::rename(lock, other); }, false},
+      {"a link to a directory", [&] { fs::create_directory_symlink(other, lock); }, true},
+      {"the link removed", [&] { fs::remove(lock); }, false},
+      // A child shares the notices: it must answer without taking them.
+      {"made while a forked child asks",
+       [&] {
+         const auto child = qvt_test::RunChild([&] {
+           fs::create_directory(lock);
+           return watch->IsDirectory() ? 0 : 1;
+         });
+         EXPECT_TRUE(child.Succeeded()) << child.err;
+       },
+       true},
+      {"removed", [&] { fs::remove(lock); }, false},
+      // With the parent gone no notice can come: lookups from then on.
+      {"the parent removed", [&] { fs::remove_all(dir); }, false},
+      {"the parent and the name made again", [&] { fs::create_directories(lock); }, true},
+  };
+  for (const auto& step : steps) {
+    step.make();
+    EXPECT_EQ(watch->IsDirectory(), step.expected) << step.change;
   }
 }
 

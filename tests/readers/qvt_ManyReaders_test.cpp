@@ -40,8 +40,7 @@ void WriteNumber(const std::string& path, long long value) {
 }
 long long ReadNumber(const std::string& path) {
   long long value = -1;
-  std::ifstream in(path);
-  return in >> value ? value : -1;
+  return std::ifstream(path) >> value ? value : -1;
 }
 
 // Batches of 1 to 7 rows, each in a transaction ended by a flush; the total goes to
@@ -145,8 +144,8 @@ TEST_P(ManyReaders, EveryReaderSeesEveryFlushInOrder) {
   std::vector<std::unique_ptr<qvt_test::ChildProcess>> readers;
   for (int i = 0; i < 8; ++i)
     readers.push_back(std::make_unique<qvt_test::ChildProcess>([kind, path] { return Reader(kind, path); }));
-  const auto writer = [kind, path, seconds] { return Writer(kind, path, seconds); };
-  const qvt_test::ChildResult written = qvt_test::RunChild(writer, "", {}, (seconds + 30) * 1000);
+  const qvt_test::ChildResult written = qvt_test::RunChild(
+      [kind, path, seconds] { return Writer(kind, path, seconds); }, "", {}, (seconds + 30) * 1000);
   ASSERT_TRUE(written.Succeeded()) << written.err;
   EXPECT_GT(ReadNumber(path + ".final"), 0);
   for (int i = 0; i < 8; ++i) {
