@@ -1,4 +1,4 @@
-// qvtdb run as a child process for the tool's tests, and helpers on its text.
+// qvtdb run as a child process for the tool's tests, helpers on its text, and what every tool test uses.
 #ifndef QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 #define QVT_TESTS_TOOLS_QVT_QVTDBRUNNER_H
 
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "qvt_ChildProcess.h"
+#include "qvt_TestSupport.h"
+#include "qvt_ToolSampleDatabase.h"
 #include <gtest/gtest.h>
 
 namespace qvt_test {

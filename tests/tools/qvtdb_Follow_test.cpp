@@ -5,17 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "qvt_BatchWorkload.h"
-#include "qvt_ChildProcess.h"
 #include "qvt_Database.h"
 #include "qvt_File.h"
 #include "qvt_QvtdbRunner.h"
 #include "qvt_RemoteTestSupport.h"
-#include "qvt_TestSupport.h"
-#include <gtest/gtest.h>
 
 namespace qvt_test {
 namespace {
