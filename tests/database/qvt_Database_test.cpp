@@ -1,6 +1,8 @@
 // The public database handle, spaces, library start and end, statistics and location reports.
 #include "qvt_Database.h"
 
+#include <tuple>
+
 #include "qvt_BufferedSpace.h"
 #include "qvt_ObjectShapes.h"
 #include "qvt_SpaceRepr.h"
@@ -137,22 +139,16 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DatabaseTest, ::testing::ValuesIn(AllFileKinds()
 
 // Each finalizer call undoes one initializer call; one too many changes nothing.
 TEST(LibraryStartTest, CountsItsCallsAndRestoresTheCaller) {
-  const struct {
-    void (*up)(int&);
-    void (*down)(int&);
-    int start;
-    std::vector<int> seen;
-  } pairs[] = {{UTI_QvtInterface_initialize, UTI_QvtInterface_finalize, 10, {12, 12, 12, 10, 10}},
-               {qvt_initialize, qvt_finalize, 0, {1, 1, 1, 0, 0}}};
-  for (const auto& pair : pairs) {
+  using Call = void (*)(int&);
+  const std::tuple<Call, Call, int, std::vector<int>> pairs[] = {
+      {UTI_QvtInterface_initialize, UTI_QvtInterface_finalize, 10, {12, 12, 12, 10, 10}},
+      {qvt_initialize, qvt_finalize, 0, {1, 1, 1, 0, 0}}};
+  for (const auto& [up, down, start, expected] : pairs) {
     for (int round = 0; round < 2; ++round) {  // the extra finalize left nothing behind
-      int counter = pair.start;
+      int counter = start;
       std::vector<int> seen;
-      for (const auto call : {pair.up, pair.up, pair.down, pair.down, pair.down}) {
-        call(counter);
-        seen.push_back(counter);
-      }
-      EXPECT_EQ(seen, pair.seen) << round;
+      for (const Call call : {up, up, down, down, down}) call(counter), seen.push_back(counter);
+      EXPECT_EQ(seen, expected) << round;
     }
   }
 }
