@@ -1,6 +1,5 @@
-// Tables: row layout, opening checks, row counts, Flush, Snap, Extend, Truncate; rows of every field type,
-// row handles, appending tables, and a seeded model of rows; the metadata pool and table classes alone;
-// typed arrays on each file kind: bytes, a seeded model, cut rows, refusals and Append.
+// Tables, rows, table classes, the metadata pool and typed arrays on each file kind: byte layouts, seeded
+// models, damaged records, refusals, Append, Flush, Snap, Extend and Truncate.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

@@ -1,8 +1,5 @@
-// qvtdb run as a child process: its commands on a sample with one object of every kind, on damaged files and
-// through the assistant, with their exact text; a failure is one line on standard error, status 2 for bad
-// usage, 1 for a refusal or the library's message; a refused conversion leaves no target, a round trip keeps
-// every byte; demo, watch and unlock beside a writer process: every frame followed once, each refresh
-// reported, and a dead writer's lock told from a live one's.
+// qvtdb as a child process: every command's exact text on a sample, damaged files and URLs; one-line failures
+// with their status; demo, watch and unlock beside a writer process.
 #include <signal.h>
 #include <unistd.h>
 
