@@ -598,9 +598,8 @@ std::string WriteOrCheck(qvt_Row& row, int v, bool write) {
     return std::string();
   }
   if (row.ReadFieldInt(0) != i) return "int";
-  for (int field = 1; field < 5; ++field) {
+  for (int field = 1; field < 5; ++field)
     if (row.DataIsPresent(field) != (has(field) ? 1 : 0)) return "presence of " + std::to_string(field);
-  }
   if (has(1) && row.ReadFieldHandle(1) != h) return "handle";
   if (has(2) && row.ReadFieldFloat(2) != f) return "float";
   if (has(3) && row.ReadFieldDouble(3) != d) return "double";
