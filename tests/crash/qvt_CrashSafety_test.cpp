@@ -88,10 +88,8 @@ TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
                         "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + m_Path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, BatchFile, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& kind) {
-                           return kind.param ? "Compressed" : "Plain";
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, BatchFile, ::testing::Bool(),
+                         [](const auto& kind) { return kind.param ? "Compressed" : "Plain"; });
 
 constexpr int kBaseBatches = 250;  // a file near the end of linkage block 0
 constexpr int kSamplePoints = 10;
@@ -159,13 +157,11 @@ TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, KillSweep,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool(), ::testing::Bool()),
-                         [](const ::testing::TestParamInfo<KillSweep::ParamType>& sweep) {
-                           return std::string(std::get<0>(sweep.param) ? "Compressed" : "Plain") +
-                                  (std::get<1>(sweep.param) ? "Torn" : "Whole") +
-                                  (std::get<2>(sweep.param) ? "Continued" : "Created");
-                         });
+using ::testing::Bool;
+INSTANTIATE_TEST_SUITE_P(Writers, KillSweep, ::testing::Combine(Bool(), Bool(), Bool()), [](const auto& s) {
+  return std::string(std::get<0>(s.param) ? "Compressed" : "Plain") +
+         (std::get<1>(s.param) ? "Torn" : "Whole") + (std::get<2>(s.param) ? "Continued" : "Created");
+});
 
 using Bytes = std::vector<unsigned char>;
 constexpr int kCommitted = 8192;

@@ -11,7 +11,6 @@
 #include "qvt_DBStatusCheckerFileLocal.h"
 #include "qvt_FileException.h"
 #include "qvt_FileRepr.h"
-#include "qvt_FileReprLocal.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
 #include <gtest/gtest.h>
@@ -407,18 +406,12 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
   statuses.insert(statuses.end(), {qvt_FileStatus::Unchanged, qvt_FileStatus::CheckFailed});
   EXPECT_EQ(checker.statuses, statuses);
   EXPECT_EQ(checker.flushChanges, 3);
-  // A fresh checker on a re-created file starts from its values.
+  // A fresh checker on a re-created file starts from its values; as the lock only a directory counts,
+  // never for a URL, and the lock's name replaces only an ending of exactly ".odb".
   WriteStatusHeader(Name("run.odb"), 0, 100);
-  EXPECT_EQ(RecordingChecker(Name("run.odb")).CheckStatus(), qvt_FileStatus::Unchanged);
-}
-
-// Only a directory counts, never for a URL; the lock's name replaces only an ending of exactly ".odb".
-TEST_F(LocalFileTest, OnlyADirectoryNamedAsTheLockCounts) {
-  WriteStatusHeader(Name("run.odb"), 3, 99);
-  RecordingChecker checker(Name("run.odb"));
   WriteAll(Name("run.lsm"), {'x'});
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists(Name("run.odb")));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
+  EXPECT_EQ(RecordingChecker(Name("run.odb")).CheckStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_RemoveFile(Name("run.lsm")));
   ASSERT_TRUE(utl_MakeDirectory(Name("run.lsm")));
   EXPECT_TRUE(qvt_DBStatusCheckerFile::TransactionLockExists(Name("run.odb")));
