@@ -104,8 +104,7 @@ TEST_F(SectorArrayTest, HeaderAndUserHeaderBytesAndReopen) {
   {
     auto array = Open(1);
     char user[32] = {};
-    EXPECT_EQ(array->UserHeaderSize(), 20);
-    EXPECT_EQ(array->ReadUserHeader(user, 32), 20);
+    EXPECT_EQ(std::make_pair(array->UserHeaderSize(), array->ReadUserHeader(user, 32)), std::pair(20, 20));
     EXPECT_STREQ(user, "0123456789abcdefghi");
     Put(*array, 3, CompressibleBytes(50000, 7));
     Put(*array, 0, {'x'});
