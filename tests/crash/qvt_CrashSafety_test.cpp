@@ -188,8 +188,7 @@ TEST(Journal, SavesEachRangeOnceAndRecoveryPutsBackOnlyItsWholeCheckedRecords) {
   const Bytes changed = ReadAll(path), saved = ReadAll(path + "-journal");
   // Header, then one record per changed range: 300 bytes, 20 bytes, 10 bytes.
   ASSERT_EQ(saved.size(), 32u + 3 * 16 + 300 + 20 + 10);
-  EXPECT_EQ(BE32(saved, 32 + 4), static_cast<std::uint32_t>(kFirst));
-  EXPECT_EQ(BE32(saved, 32 + 8), 300u);
+  EXPECT_EQ(std::make_pair(BE32(saved, 32 + 4), BE32(saved, 32 + 8)), std::pair(std::uint32_t{kFirst}, 300u));
   EXPECT_TRUE(std::equal(saved.begin() + 48, saved.begin() + 348, committed.begin() + kFirst));
   EXPECT_EQ(changed.size(), static_cast<std::size_t>(kCommitted - 10 + 4000));
   // What recovery leaves with this journal in place of the saved one.
