@@ -88,10 +88,8 @@ TEST_P(BatchFile, SecondWriterIsRefusedAndALinkagePastTheEndIsReportedCorrupt) {
                         "***ERROR: Unable to procede.  KELVOR database file is corrupt:\n  " + m_Path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, BatchFile, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& kind) {
-                           return kind.param ? "Compressed" : "Plain";
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, BatchFile, ::testing::Bool(),
+                         [](const auto& kind) { return kind.param ? "Compressed" : "Plain"; });
 
 constexpr int kBaseBatches = 250;  // a file near the end of linkage block 0
 constexpr int kSamplePoints = 10;
@@ -159,13 +157,11 @@ TEST_P(KillSweep, ReaderFindsTheLastFlushAndANewWriterGoesOn) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, KillSweep,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool(), ::testing::Bool()),
-                         [](const ::testing::TestParamInfo<KillSweep::ParamType>& sweep) {
-                           return std::string(std::get<0>(sweep.param) ? "Compressed" : "Plain") +
-                                  (std::get<1>(sweep.param) ? "Torn" : "Whole") +
-                                  (std::get<2>(sweep.param) ? "Continued" : "Created");
-                         });
+using ::testing::Bool;
+INSTANTIATE_TEST_SUITE_P(Writers, KillSweep, ::testing::Combine(Bool(), Bool(), Bool()), [](const auto& s) {
+  return std::string(std::get<0>(s.param) ? "Compressed" : "Plain") +
+         (std::get<1>(s.param) ? "Torn" : "Whole") + (std::get<2>(s.param) ? "Continued" : "Created");
+});
 
 using Bytes = std::vector<unsigned char>;
 constexpr int kCommitted = 8192;
@@ -192,8 +188,7 @@ TEST(Journal, SavesEachRangeOnceAndRecoveryPutsBackOnlyItsWholeCheckedRecords) {
   const Bytes changed = ReadAll(path), saved = ReadAll(path + "-journal");
   // Header, then one record per changed range: 300 bytes, 20 bytes, 10 bytes.
   ASSERT_EQ(saved.size(), 32u + 3 * 16 + 300 + 20 + 10);
-  EXPECT_EQ(BE32(saved, 32 + 4), static_cast<std::uint32_t>(kFirst));
-  EXPECT_EQ(BE32(saved, 32 + 8), 300u);
+  EXPECT_EQ(std::make_pair(BE32(saved, 32 + 4), BE32(saved, 32 + 8)), std::pair(std::uint32_t{kFirst}, 300u));
   EXPECT_TRUE(std::equal(saved.begin() + 48, saved.begin() + 348, committed.begin() + kFirst));
   EXPECT_EQ(changed.size(), static_cast<std::size_t>(kCommitted - 10 + 4000));
   // What recovery leaves with this journal in place of the saved one.

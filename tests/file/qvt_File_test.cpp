@@ -11,7 +11,6 @@
 #include "qvt_DBStatusCheckerFileLocal.h"
 #include "qvt_FileException.h"
 #include "qvt_FileRepr.h"
-#include "qvt_FileReprLocal.h"
 #include "qvt_TestSupport.h"
 #include "utl_File.h"
 #include <gtest/gtest.h>
@@ -217,12 +216,22 @@ TEST(FileExceptions, MessagesAreExactAndEachClassIsCaughtAsItself) {
                               "*** ERROR: Lost connection to remote file:\n, reason:\n");
 }
 
-// Growth in whole mebibytes; writes move the allocation only, never lowering it.
-TEST_F(LocalFileTest, GrowthTrimAndWritesMoveTheRightLengths) {
+// Growth in whole mebibytes; writes move the allocation only, never lowering it. Refusals change
+// nothing; a reopened file takes its size as length and allocation.
+TEST_F(LocalFileTest, GrowthTrimWritesAndRefusalsMoveTheRightLengths) {
   qvt_File f = Create();
   qvt_FileRepr* r = f.Repr();
   EXPECT_FALSE(r->ReadOnly());
   EXPECT_EQ(r->CheckNODBCache(), "");  // only a remote file has a cache to report on
+  char buf[8];
+  const char readText[] = "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Read.";
+  const char writeText[] = "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Write.";
+  QVT_EXPECT_THROW_TEXT(r->Read(buf, -1), qvt_FileBadParameterExc, readText);
+  QVT_EXPECT_THROW_TEXT(r->Read(nullptr, 0), qvt_FileBadParameterExc, readText);
+  QVT_EXPECT_THROW_TEXT(r->Write(nullptr, 1), qvt_FileBadParameterExc, writeText);
+  QVT_EXPECT_THROW_TEXT(r->Write(buf, -1), qvt_FileBadParameterExc, writeText);
+  EXPECT_EQ(r->Read(buf, 0), 0);
+  EXPECT_EQ(r->Write(buf, 0), 0);
   EXPECT_EQ(StateOf(r), (State{0, 0, 0, 0, 0}));
   EXPECT_TRUE(r->ExtendFile(1));
   EXPECT_EQ(StateOf(r), (State{1, 1, 1048576, 0, 1048576}));
@@ -245,22 +254,10 @@ TEST_F(LocalFileTest, GrowthTrimAndWritesMoveTheRightLengths) {
   r->Seek(10);
   r->Write("y", 1);
   EXPECT_EQ(StateOf(r), (State{1050676, 1050676, 2097152, 11, 2097152}));
-}
-
-// Refusals change nothing; a reopened file takes its size as length and allocation.
-TEST_F(LocalFileTest, RefusalsChangeNothingAndAReopenedFileStartsFromItsSize) {
-  qvt_File f = Create();
-  qvt_FileRepr* r = f.Repr();
-  char buf[8];
-  const char readText[] = "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Read.";
-  const char writeText[] = "*** ERROR: Bad parameter passed to file method: qvt_FileReprLocal::Write.";
-  QVT_EXPECT_THROW_TEXT(r->Read(buf, -1), qvt_FileBadParameterExc, readText);
-  QVT_EXPECT_THROW_TEXT(r->Read(nullptr, 0), qvt_FileBadParameterExc, readText);
-  QVT_EXPECT_THROW_TEXT(r->Write(nullptr, 1), qvt_FileBadParameterExc, writeText);
-  QVT_EXPECT_THROW_TEXT(r->Write(buf, -1), qvt_FileBadParameterExc, writeText);
-  EXPECT_EQ(r->Read(buf, 0), 0);
-  EXPECT_EQ(r->Write(buf, 0), 0);
+  r->Seek(0);
   r->Write("abcdef", 6);
+  r->ExtendFile(6 - 1050676);
+  r->TrimToLength();
   const Bytes before = ReadAll(Name());
   qvt_File ro = OpenRead();
   r = ro.Repr();
@@ -407,18 +404,12 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
   statuses.insert(statuses.end(), {qvt_FileStatus::Unchanged, qvt_FileStatus::CheckFailed});
   EXPECT_EQ(checker.statuses, statuses);
   EXPECT_EQ(checker.flushChanges, 3);
-  // A fresh checker on a re-created file starts from its values.
+  // A fresh checker on a re-created file starts from its values; as the lock only a directory counts,
+  // never for a URL, and the lock's name replaces only an ending of exactly ".odb".
   WriteStatusHeader(Name("run.odb"), 0, 100);
-  EXPECT_EQ(RecordingChecker(Name("run.odb")).CheckStatus(), qvt_FileStatus::Unchanged);
-}
-
-// Only a directory counts, never for a URL; the lock's name replaces only an ending of exactly ".odb".
-TEST_F(LocalFileTest, OnlyADirectoryNamedAsTheLockCounts) {
-  WriteStatusHeader(Name("run.odb"), 3, 99);
-  RecordingChecker checker(Name("run.odb"));
   WriteAll(Name("run.lsm"), {'x'});
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists(Name("run.odb")));
-  EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::Unchanged);
+  EXPECT_EQ(RecordingChecker(Name("run.odb")).CheckStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_RemoveFile(Name("run.lsm")));
   ASSERT_TRUE(utl_MakeDirectory(Name("run.lsm")));
   EXPECT_TRUE(qvt_DBStatusCheckerFile::TransactionLockExists(Name("run.odb")));
