@@ -6,6 +6,7 @@
 
 #include "qvt_Database.h"
 #include "qvt_File.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 
 namespace qvt_test {
@@ -24,12 +25,10 @@ bool Large(int batch) { return batch % 8 == 5 && (batch < 24 || batch >= 250); }
 int Rows(int batch) { return Large(batch) ? 37500 : Texts(batch); }
 
 qvt_TableMetadata BatchClass() {
-  qvt_TableMetadata shape("batches", 1);
-  shape.DefineIntField("n");
-  shape.DefineStringField("label");
-  shape.DefineHandleField("doubles");
-  shape.DefineHandleField("strings");
-  return shape;
+  return Shape("batches", {{"n", qvt_TypeInt},
+                           {"label", qvt_TypeString},
+                           {"doubles", qvt_TypeHandle},
+                           {"strings", qvt_TypeHandle}});
 }
 
 void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int batch) {

@@ -37,6 +37,9 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// Sets name to value, or removes it when value is null.
+void SetEnv(const char* name, const char* value) { value ? ::setenv(name, value, 1) : ::unsetenv(name); }
+
 long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -197,23 +200,14 @@ bool LimitFileSize(long long bytes) {
   return ::sigaction(SIGXFSZ, &ignore, nullptr) == 0 && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) : m_Name(name) {
-  if (const char* old = std::getenv(name)) {
-    m_HadValue = true;
-    m_OldValue = old;
-  }
-  if (value)
-    ::setenv(name, value, 1);
-  else
-    ::unsetenv(name);
+ScopedEnv::ScopedEnv(const char* name, const char* value)
+    : m_Name(name),
+      m_HadValue(std::getenv(name) != nullptr),
+      m_OldValue(m_HadValue ? std::getenv(name) : "") {
+  SetEnv(name, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (m_HadValue)
-    ::setenv(m_Name.c_str(), m_OldValue.c_str(), 1);
-  else
-    ::unsetenv(m_Name.c_str());
-}
+ScopedEnv::~ScopedEnv() { SetEnv(m_Name.c_str(), m_HadValue ? m_OldValue.c_str() : nullptr); }
 
 CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler) {
   m_Child = std::make_unique<ChildProcess>([handler] {

@@ -1,13 +1,9 @@
 // Helpers for the array and tagged-stream suites.
 #include "qvt_ObjectTestSupport.h"
 
-#include <cstring>
-
 #include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
-#include "qvt_FileRepr.h"
 #include "qvt_FileReprLocal.h"
-#include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TaggedStreamRepr.h"
 #include "qvt_TestSupport.h"
@@ -62,17 +58,22 @@ class FaultyFile : public qvt_FileReprLocal {
   bool m_Fired = false;
 };
 
+qvt_Handle TaggedHandle(int i) { return static_cast<qvt_Handle>(i * 513 + 4); }
+float TaggedFloat(int i) { return static_cast<float>(i) * 0.25f; }
+// The text of record i, "" unless it is of a string kind.
+std::string TaggedText(int i) {
+  return i % 6 == 4 ? "pooled " + std::to_string(i % 11)
+                    : std::string(i % 6 == 5 ? static_cast<std::size_t>(i % 13) : 0, 'f');
+}
+
 }  // namespace
 
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
-  const auto length = static_cast<std::size_t>(space->Length());
-  std::vector<unsigned char> bytes(length);
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(space->Length()));
+  const int length = static_cast<int>(bytes.size());
   space->Seek(0);
-  if (length > 0) {
-    const int got = space->Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(length));
-    EXPECT_EQ(static_cast<std::size_t>(got), length);
-  }
+  EXPECT_EQ(length > 0 ? space->Read(reinterpret_cast<char*>(bytes.data()), length) : 0, length);
   return bytes;
 }
 
@@ -134,20 +135,13 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
 }
 
 void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
-  switch (i % 6) {
-    case 0:
-      return s.WriteInt(i, -i);
-    case 1:
-      return s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
-    case 2:
-      return s.WriteFloat(i, static_cast<float>(i) * 0.25f);
-    case 3:
-      return s.WriteDouble(i, i / 7.0);
-    case 4:
-      return s.WriteString(i, "pooled " + std::to_string(i % 11));
-    default:
-      return s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
-  }
+  const int kind = i % 6;
+  if (kind == 0) s.WriteInt(i, -i);
+  if (kind == 1) s.WriteHandle(i, TaggedHandle(i));
+  if (kind == 2) s.WriteFloat(i, TaggedFloat(i));
+  if (kind == 3) s.WriteDouble(i, i / 7.0);
+  if (kind == 4) s.WriteString(i, TaggedText(i));
+  if (kind == 5) s.WriteFixedString(i, TaggedText(i));
 }
 
 void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
@@ -157,13 +151,10 @@ void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
   ASSERT_EQ(s.GetType(), kTypes[kind]) << "record " << i;
   EXPECT_EQ(s.GetID(), i);
   EXPECT_EQ(s.GetInt(), kind == 0 ? -i : 0);
-  EXPECT_EQ(s.GetHandle(), kind == 1 ? static_cast<qvt_Handle>(i * 513 + 4) : 0u);
-  EXPECT_EQ(s.GetFloat(), kind == 2 ? static_cast<float>(i) * 0.25f : 0.0f);
+  EXPECT_EQ(s.GetHandle(), kind == 1 ? TaggedHandle(i) : 0u);
+  EXPECT_EQ(s.GetFloat(), kind == 2 ? TaggedFloat(i) : 0.0f);
   EXPECT_EQ(s.GetDouble(), kind == 3 ? i / 7.0 : 0.0);
-  const std::string text = kind == 4   ? "pooled " + std::to_string(i % 11)
-                           : kind == 5 ? std::string(static_cast<std::size_t>(i % 13), 'f')
-                                       : "";
-  EXPECT_EQ(s.GetString(), text);
+  EXPECT_EQ(s.GetString(), TaggedText(i));
 }
 
 }  // namespace qvt_test
