@@ -1,9 +1,8 @@
-// Child processes for tests that need a second process (a reader beside a
-// writer, a prompt waiting on standard input), standard-error capture and
-// scoped environment variables. A child runs a function with its standard
-// streams piped to the parent and leaves through _exit with its return
-// value (no atexit handlers, no gtest reporting); an exception escaping it
-// is printed on the child's standard error and gives exit code 98.
+// Child processes for tests that need a second process, standard-error
+// capture and scoped environment variables. A child runs a function with its
+// standard streams piped to the parent and leaves through _exit with its
+// return value (no atexit handlers, no gtest reporting), or 98 when an
+// exception escapes it, printed on its standard error.
 #ifndef QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 #define QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 
@@ -34,17 +33,12 @@ class ChildProcess {
  public:
   // env entries are set in the child (an empty value sets "").
   explicit ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env = {});
-  ~ChildProcess();  // kills and reaps a child still running
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();  // kills and reaps a child still running; copies are refused by m_Process
 
   pid_t Pid() const;
-  // Writes to the child's standard input; false once the pipe is closed.
-  bool WriteStdin(const std::string& text);
+  bool WriteStdin(const std::string& text);  // false once the pipe is closed
   // Collects output until done() holds or timeoutMs passes; answers done().
   bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
-  // ... until the child's standard output (or error) holds text, which
-  // stays collected.
   bool WaitForStdout(const std::string& text, int timeoutMs) {
     return WaitUntil([&] { return m_Out.find(text) != std::string::npos; }, timeoutMs);
   }
@@ -54,7 +48,7 @@ class ChildProcess {
   const std::string& OutSoFar() const { return m_Out; }
   const std::string& ErrSoFar() const { return m_Err; }
   // Closes standard input, collects the rest of the output and reaps the
-  // child, killing it once it runs past timeoutMs.
+  // child, killed once it runs past timeoutMs.
   ChildResult Wait(int timeoutMs = 20000);
 
  private:
@@ -68,13 +62,12 @@ class ChildProcess {
   std::string m_Err;
 };
 
-// Runs body in a child with input on its standard input and answers how
-// it ended.
+// Runs body in a child with input on its standard input.
 ChildResult RunChild(std::function<int()> body, const std::string& input = "",
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
 
-// Runs the program argv[0] with the arguments after it (env set first);
-// exit code 127 when it could not be started.
+// Runs the program argv[0] with the arguments after it; exit code 127 when
+// it could not be started.
 ChildResult RunProgram(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& env = {}, int timeoutMs = 60000);
 
@@ -83,9 +76,7 @@ ChildResult RunProgram(const std::vector<std::string>& argv,
 class StderrCapture {
  public:
   StderrCapture();
-  ~StderrCapture() { Stop(); }
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
+  ~StderrCapture() { Stop(); }  // copies are refused by m_File
   std::string Stop();
 
  private:
@@ -95,11 +86,11 @@ class StderrCapture {
 };
 
 // In a child run by root: becomes user and group "nobody" (65534) so that
-// permission checks apply; false when that failed, true when not root.
+// permission checks apply; false when that failed.
 bool DropRootPrivileges();
 
-// In a child: files may grow to bytes at most, and writes beyond fail with
-// EFBIG instead of raising SIGXFSZ. False when the limit could not be set.
+// In a child: files may grow to bytes at most, writes beyond failing with
+// EFBIG instead of raising SIGXFSZ; false when that could not be set.
 bool LimitFileSize(long long bytes);
 
 // Sets (or, value null, removes) an environment variable while alive.

@@ -1,6 +1,5 @@
-// The damaged files of tests/corpus that the library's own tests open (the
-// README lines starting "* "; those starting "- " are qvtdb check's), so
-// that a table of damage is a folder of files with one line each.
+// The damaged files of tests/corpus that the library's tests open (README
+// lines "* "; those starting "- " are qvtdb check's).
 #ifndef QVT_TESTS_SUPPORT_QVT_CORPUS_H
 #define QVT_TESTS_SUPPORT_QVT_CORPUS_H
 
@@ -16,8 +15,8 @@ struct CorpusFile {
 };
 
 // The files whose names end with extension, from the README lines
-// "* <file>: <what is damaged> => <answer>". Only a test target knows
-// QVT_TEST_CORPUS_DIR, so this is defined where it is included.
+// "* <file>: <damage> => <answer>"; inline, as only test targets know
+// QVT_TEST_CORPUS_DIR.
 inline std::vector<CorpusFile> CorpusFiles(const std::string& extension) {
   std::vector<CorpusFile> files;
   std::ifstream readme(std::string(QVT_TEST_CORPUS_DIR) + "/README.md");

@@ -1,7 +1,5 @@
-// An in-memory typed stream with a small string pool, for testing code
-// written against qvt_IO / qvt_IOS without a database file. The stream can
-// be made read-only and can be told to take fewer bytes than asked from the
-// N-th Write on, to exercise short-write handling.
+// An in-memory typed stream with a string pool, for code written against
+// qvt_IOS, that can be made read-only or to write short.
 #ifndef QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
 #define QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
 
@@ -14,9 +12,8 @@
 
 namespace qvt_test {
 
-// References are 8 bytes: the 1-based index of the string in the pool,
-// big-endian. Index 0 stands for the empty string and is never stored; an
-// equal string is stored once.
+// References are the 1-based index of the string, 8 bytes big-endian; 0
+// stands for the empty string, an equal string is stored once.
 class MemoryStringPool : public qvt_StringManager {
  public:
   void Flush() override {}

@@ -1,7 +1,6 @@
-// For tests of remote files: the build's assistant and relay put where the
-// library looks for them, a fresh assistant configuration folder, the page
-// cache rebuilt with chosen keys, and fake assistants written as shell
-// scripts that speak (or break) the pipe protocol.
+// For tests of remote files: the build's assistant where the library looks
+// for it, the page cache rebuilt with chosen keys, and fake assistants
+// written as shell scripts.
 #ifndef QVT_TESTS_SUPPORT_QVT_REMOTETESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_REMOTETESTSUPPORT_H
 
@@ -39,9 +38,8 @@ extern const char kShHandshake[];
 extern const char kShSizeReply[];
 extern const char kShTakePageRequest[];
 
-// Sets the command-line keys "nodb_page_size" and "nodb_cache_limit" ("":
-// absent) and destroys the process-wide page cache, so that its next use
-// builds it with them.
+// Sets the keys "nodb_page_size" and "nodb_cache_limit" ("": absent) and
+// destroys the page cache, so that its next use builds it with them.
 void ResetPageCache(const std::string& pageKiB, const std::string& limitMiB);
 
 }  // namespace qvt_test

@@ -27,8 +27,7 @@ struct SampleDatabase {
   }
 };
 
-// Writes the sample database into path (a compressed file when compressed)
-// and closes it.
+// Writes the sample database into path and closes it.
 SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed);
 
 // The handles of the extents of a space, head first.
