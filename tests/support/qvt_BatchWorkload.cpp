@@ -110,9 +110,8 @@ int CountSoundBatches(const std::string& path, std::string* problem) {
              "arrays of the wrong length");
       int i = 0;
       while (i < Rows(batch) && values[2 * i] == Value(batch, i) && values[2 * i + 1] == -Value(batch, i) &&
-             (i >= Texts(batch) || texts[i] == Label(batch + i))) {
+             (i >= Texts(batch) || texts[i] == Label(batch + i)))
         ++i;
-      }
       expect(i == Rows(batch), "array values differ in row " + std::to_string(i));
       expect(stream.Next() && stream.GetID() == batch && stream.GetInt() == batch * 7 && stream.Next() &&
                  stream.GetID() == batch && stream.GetString() == Label(batch),

@@ -9,10 +9,9 @@
 
 namespace qvt_test {
 
-// Creates path (compressed or plain) or opens it for update, and writes
-// batches until it holds lastBatch of them; the same calls write the same
-// bytes. flushed hears the number of batches stored after each database
-// Flush (0 for the one after creating).
+// Creates path (compressed or plain) or opens it for update, and writes the
+// same bytes each time until it holds lastBatch batches. flushed hears the
+// number stored after each database Flush (0 for the one after creating).
 void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,
                   const std::function<void(int)>& flushed = nullptr);
 

@@ -1,5 +1,4 @@
-// Forked children, waited for and killed through the library's own process
-// handle; standard-error capture; scoped environment variables.
+// Children forked here, waited for and killed through the library's process handle.
 #include "qvt_ChildProcess.h"
 
 #include <fcntl.h>

@@ -47,32 +47,26 @@ class ChildProcess {
   }
   const std::string& OutSoFar() const { return m_Out; }
   const std::string& ErrSoFar() const { return m_Err; }
-  // Closes standard input, collects the rest of the output and reaps the
-  // child, killed once it runs past timeoutMs.
+  // Closes standard input, collects the output and reaps the child, killed past timeoutMs.
   ChildResult Wait(int timeoutMs = 20000);
 
  private:
   bool Pump(int timeoutMs);  // false once both pipes are closed
 
   std::unique_ptr<uti_Spawn> m_Process;
-  int m_In = -1;
-  int m_OutFd = -1;
-  int m_ErrFd = -1;
-  std::string m_Out;
-  std::string m_Err;
+  int m_In = -1, m_OutFd = -1, m_ErrFd = -1;
+  std::string m_Out, m_Err;
 };
 
 // Runs body in a child with input on its standard input.
 ChildResult RunChild(std::function<int()> body, const std::string& input = "",
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
 
-// Runs the program argv[0] with the arguments after it; exit code 127 when
-// it could not be started.
+// Runs the program argv[0] with the arguments after it; exit code 127 when it cannot start.
 ChildResult RunProgram(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& env = {}, int timeoutMs = 60000);
 
-// Sends this process's standard error (descriptor 2) to a scratch file
-// until Stop, which restores it and answers what was written meanwhile.
+// Sends standard error (descriptor 2) to a scratch file until Stop, which answers what came.
 class StderrCapture {
  public:
   StderrCapture();
@@ -85,8 +79,7 @@ class StderrCapture {
   std::string m_Text;
 };
 
-// In a child run by root: becomes user and group "nobody" (65534) so that
-// permission checks apply; false when that failed.
+// In a child run by root: becomes "nobody" (65534) so that permission checks apply; false on failure.
 bool DropRootPrivileges();
 
 // In a child: files may grow to bytes at most, writes beyond failing with

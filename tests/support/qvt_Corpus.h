@@ -14,9 +14,8 @@ struct CorpusFile {
   std::string answer;  // what must be answered, "<path>" replaced by path, "\\n" by a line break
 };
 
-// The files whose names end with extension, from the README lines
-// "* <file>: <damage> => <answer>"; inline, as only test targets know
-// QVT_TEST_CORPUS_DIR.
+// The files whose names end with extension, from the README lines "* <file>:
+// <damage> => <answer>"; inline, as only test targets know QVT_TEST_CORPUS_DIR.
 inline std::vector<CorpusFile> CorpusFiles(const std::string& extension) {
   std::vector<CorpusFile> files;
   std::ifstream readme(std::string(QVT_TEST_CORPUS_DIR) + "/README.md");

@@ -1,5 +1,4 @@
-// Database files of a chosen kind in a scratch folder, public databases
-// over them, and byte views of their spaces.
+// Database files of a chosen kind, public databases over them, their bytes.
 #include "qvt_DatabaseFixture.h"
 
 #include <stdexcept>

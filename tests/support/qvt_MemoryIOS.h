@@ -46,8 +46,7 @@ class MemoryIOS : public qvt_IOS {
   std::vector<unsigned char>& Bytes() { return m_Bytes; }
   MemoryStringPool& Pool() { return m_Pool; }
   void SetReadOnly(bool on) { m_ReadOnly = on; }
-  // From the writeNumber-th Write on (1-based), each Write takes at most
-  // limit bytes. 0 switches the fault off.
+  // From the writeNumber-th Write on (1-based; 0: never), each takes at most limit bytes.
   void LimitWritesFrom(int writeNumber, int limit) {
     m_LimitFrom = writeNumber;
     m_Limit = limit;
@@ -59,10 +58,8 @@ class MemoryIOS : public qvt_IOS {
   std::vector<unsigned char> m_Bytes;
   utl_FileOffset m_Position = 0;
   bool m_ReadOnly = false;
-  int m_LimitFrom = 0;
-  int m_Limit = 0;
-  int m_Reads = 0;
-  int m_Writes = 0;
+  int m_LimitFrom = 0, m_Limit = 0;  // the short-write fault
+  int m_Reads = 0, m_Writes = 0;
   MemoryStringPool m_Pool;
 };
 

@@ -19,8 +19,7 @@ inline constexpr int kTableMagic = static_cast<int>(0xAAAFBBBEu);
 inline constexpr int kArrayMagic = static_cast<int>(0xFFFAEEEBu);
 inline constexpr int kStreamMagic = static_cast<int>(0xFAAFEBBEu);
 
-// A class named name whose fields (name, type) are defined in the order
-// given, so that their indices follow the list.
+// A class whose fields (name, type) are defined, and so indexed, in order.
 inline qvt_TableMetadata Shape(const std::string& name,
                                const std::vector<std::pair<std::string, int>>& fields, int version = 1) {
   using Define = int (qvt_TableMetadata::*)(const cow_String&);

@@ -15,10 +15,9 @@ namespace {
 
 constexpr const char* kFailure = "injected failure of the file";
 
-// A local file that works until its N-th change (write, growth, trim, size
-// record) and fails every change from then on, as a full or dead disk
-// would; reads keep working. A change counts once, not the writes it makes
-// itself.
+// A local file whose every change (write, growth, trim, size record) from
+// the N-th on fails, as on a full or dead disk; reads keep working. A change
+// counts once, not the writes it makes itself.
 class FaultyFile : public qvt_FileReprLocal {
  public:
   FaultyFile(const std::string& path, int failFrom)
@@ -99,9 +98,8 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
     int created = -1;  // the flush count a completed creation stored
     {
       StderrCapture closingReports;
-      std::unique_ptr<qvt_DatabaseReprFile> db;
+      auto db = std::make_unique<qvt_DatabaseReprFile>();
       try {
-        db = std::make_unique<qvt_DatabaseReprFile>();
         db->Create(file, "TEST", "faults", 1);
         created = db->GetFlushCount();
         write(*db, &flushes);
@@ -109,14 +107,12 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
         EXPECT_EQ(e.AsString(), kFailure);
       }
       db.reset();  // closing reports what fails on standard error
-      closingReports.Stop();
     }
     const bool fired = faulty->Fired();
     file = qvt_File();
     if (!fired) break;
-    std::unique_ptr<qvt_DatabaseReprFile> reader;
+    auto reader = std::make_unique<qvt_DatabaseReprFile>();
     try {
-      reader = std::make_unique<qvt_DatabaseReprFile>();
       reader->Open(qvt_File::Open(path, 0, true), "");
     } catch (const nex_Exception& e) {
       EXPECT_EQ(flushes, 0) << e.AsString();

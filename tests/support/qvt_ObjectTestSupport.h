@@ -36,8 +36,7 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
 // Tagged record i of a set: the six kinds in turn (int, handle, float,
 // double, pooled string, fixed string), identifier i.
 void WriteTaggedRecord(qvt_TaggedStreamRepr& stream, int i);
-// Expects the current record to be record i, zero from the getters of the
-// other kinds.
+// Expects the current record to be record i, zero from the other getters.
 void ExpectTaggedRecord(const qvt_TaggedStreamRepr& stream, int i);
 
 }  // namespace qvt_test

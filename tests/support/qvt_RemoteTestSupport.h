@@ -34,9 +34,11 @@ class RemoteEnvironment {
 
 // Fake assistant pieces: the handshake with an empty password; one size
 // request answered with status 0 and size 4096; one page request taken.
-extern const char kShHandshake[];
-extern const char kShSizeReply[];
-extern const char kShTakePageRequest[];
+inline constexpr char kShHandshake[] =
+    "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000'\ndd bs=1 count=6 status=none >/dev/null\n";
+inline constexpr char kShSizeReply[] =
+    "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000\\000\\020\\000\\000\\000\\000\\000\\000'\n";
+inline constexpr char kShTakePageRequest[] = "dd bs=1 count=15 status=none >/dev/null\n";
 
 // Sets the keys "nodb_page_size" and "nodb_cache_limit" ("": absent) and
 // destroys the page cache, so that its next use builds it with them.

@@ -16,8 +16,7 @@ class CommandedChild {
   // In a child: answers each line of standard input with handler(line) as
   // "<n>:<answer>" (n from 1) until the line "quit" or the end of input.
   explicit CommandedChild(std::function<std::string(const std::string&)> handler);
-  // Sends command and answers the child's answer, or "<no answer>" with
-  // what the child wrote when none came within timeoutMs.
+  // The child's answer to command, or "<no answer>" and what it wrote when none came in time.
   std::string Ask(const std::string& command, int timeoutMs = 20000);
   // Sends "quit" and reaps the child.
   ChildResult Finish();

@@ -29,8 +29,7 @@ class ScratchDir {
 };
 
 std::vector<unsigned char> ReadAll(const std::string& path);
-// The bytes a file holds as the database sees them: a compressed file's
-// decoded content, a plain file's bytes.
+// The bytes of a file as the database sees them (a compressed file decoded).
 std::vector<char> LogicalBytes(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes);
 void FlipByte(const std::string& path, std::int64_t offset, unsigned char mask = 0xFF);
