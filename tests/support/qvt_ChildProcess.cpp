@@ -171,14 +171,12 @@ std::string StderrCapture::Stop() {
   ::dup2(m_Saved, 2);
   CloseFd(m_Saved);
   const std::vector<unsigned char> bytes = ReadAll(m_File.Name());
-  m_Text.assign(bytes.begin(), bytes.end());
-  return m_Text;
+  return m_Text.assign(bytes.begin(), bytes.end());
 }
 
 bool DropRootPrivileges() {
   const uid_t nobody = 65534;
-  if (::geteuid() != 0) return true;
-  return ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+  return ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0);
 }
 
 bool LimitFileSize(long long bytes) {
@@ -186,14 +184,12 @@ bool LimitFileSize(long long bytes) {
   return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
-ScopedEnv::ScopedEnv(const char* name, const char* value)
-    : m_Name(name),
-      m_HadValue(std::getenv(name) != nullptr),
-      m_OldValue(m_HadValue ? std::getenv(name) : "") {
+ScopedEnv::ScopedEnv(const char* name, const char* value) : m_Name(name) {
+  if (const char* old = std::getenv(name)) m_Old = std::make_unique<const std::string>(old);
   SetEnv(name, value);
 }
 
-ScopedEnv::~ScopedEnv() { SetEnv(m_Name.c_str(), m_HadValue ? m_OldValue.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() { SetEnv(m_Name.c_str(), m_Old ? m_Old->c_str() : nullptr); }
 
 CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler) {
   m_Child = std::make_unique<ChildProcess>([handler] {

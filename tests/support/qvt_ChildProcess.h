@@ -91,13 +91,10 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value);
   ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   std::string m_Name;
-  bool m_HadValue = false;
-  std::string m_OldValue;
+  std::unique_ptr<const std::string> m_Old;  // null when unset; refuses copies
 };
 
 }  // namespace qvt_test

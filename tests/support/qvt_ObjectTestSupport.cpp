@@ -85,11 +85,7 @@ std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::s
 
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check) {
   int failFrom = 1;
-  for (;; ++failFrom) {
-    if (failFrom >= 100000) {
-      ADD_FAILURE() << "the fault sweep does not end";
-      return failFrom;
-    }
+  for (; failFrom < 100000; ++failFrom) {
     SCOPED_TRACE("failing from change " + std::to_string(failFrom));
     utl_RemoveFile(path);
     auto* faulty = new FaultyFile(path, failFrom);
@@ -110,7 +106,7 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
     }
     const bool fired = faulty->Fired();
     file = qvt_File();
-    if (!fired) break;
+    if (!fired) return failFrom - 1;
     auto reader = std::make_unique<qvt_DatabaseReprFile>();
     try {
       reader->Open(qvt_File::Open(path, 0, true), "");
@@ -127,7 +123,8 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
     }
     check(*reader, announced);
   }
-  return failFrom - 1;
+  ADD_FAILURE() << "the fault sweep does not end";
+  return failFrom;
 }
 
 void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
