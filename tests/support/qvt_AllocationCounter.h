@@ -15,21 +15,21 @@ long AllocationCount();
 
 // The replacement pairs malloc with free on purpose; GCC cannot see that
 // through the inlined operators, so its mismatch warning is silenced here.
-#define QVT_DEFINE_ALLOCATION_COUNTER()                                                                    \
-  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmismatched-new-delete\"") namespace { \
-    std::atomic<long> qvt_allocations_{0};                                                                 \
-  }                                                                                                        \
-  long qvt_test::AllocationCount() { return qvt_allocations_.load(); }                                     \
-  void* operator new(std::size_t size) {                                                                   \
-    ++qvt_allocations_;                                                                                    \
-    if (void* p = std::malloc(size ? size : 1)) return p;                                                  \
-    throw std::bad_alloc();                                                                                \
-  }                                                                                                        \
-  void* operator new[](std::size_t size) { return operator new(size); }                                    \
-  void operator delete(void* p) noexcept { std::free(p); }                                                 \
-  void operator delete[](void* p) noexcept { std::free(p); }                                               \
-  void operator delete(void* p, std::size_t) noexcept { std::free(p); }                                    \
-  void operator delete[](void* p, std::size_t) noexcept { std::free(p); }                                  \
+#define QVT_DEFINE_ALLOCATION_COUNTER()                                              \
+  _Pragma("GCC diagnostic push")                                                     \
+  _Pragma("GCC diagnostic ignored \"-Wmismatched-new-delete\"")                      \
+  static std::atomic<long> qvt_allocations_{0};                                      \
+  long qvt_test::AllocationCount() { return qvt_allocations_.load(); }               \
+  void* operator new(std::size_t size) {                                             \
+    ++qvt_allocations_;                                                              \
+    if (void* p = std::malloc(size ? size : 1)) return p;                            \
+    throw std::bad_alloc();                                                          \
+  }                                                                                  \
+  void* operator new[](std::size_t size) { return operator new(size); }              \
+  void operator delete(void* p) noexcept { std::free(p); }                           \
+  void operator delete[](void* p) noexcept { std::free(p); }                         \
+  void operator delete(void* p, std::size_t) noexcept { std::free(p); }              \
+  void operator delete[](void* p, std::size_t) noexcept { std::free(p); }            \
   _Pragma("GCC diagnostic pop")
 
 #endif  // QVT_TESTS_SUPPORT_QVT_ALLOCATIONCOUNTER_H

@@ -12,7 +12,6 @@
 namespace qvt_test {
 
 namespace {
-
 constexpr qvt_Handle kTableHandle = 4;
 constexpr qvt_Handle kStreamHandle = 5;
 
@@ -57,7 +56,6 @@ void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int 
   stream.Flush();
   db.Flush();
 }
-
 }  // namespace
 
 void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,

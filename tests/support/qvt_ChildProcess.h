@@ -39,12 +39,8 @@ class ChildProcess {
   bool WriteStdin(const std::string& text);  // false once the pipe is closed
   // Collects output until done() holds or timeoutMs passes; answers done().
   bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
-  bool WaitForStdout(const std::string& text, int timeoutMs) {
-    return WaitUntil([&] { return m_Out.find(text) != std::string::npos; }, timeoutMs);
-  }
-  bool WaitForStderr(const std::string& text, int timeoutMs) {
-    return WaitUntil([&] { return m_Err.find(text) != std::string::npos; }, timeoutMs);
-  }
+  bool WaitForStdout(const std::string& text, int timeoutMs) { return WaitFor(m_Out, text, timeoutMs); }
+  bool WaitForStderr(const std::string& text, int timeoutMs) { return WaitFor(m_Err, text, timeoutMs); }
   const std::string& OutSoFar() const { return m_Out; }
   const std::string& ErrSoFar() const { return m_Err; }
   // Closes standard input, collects the output and reaps the child, killed past timeoutMs.
@@ -52,6 +48,9 @@ class ChildProcess {
 
  private:
   bool Pump(int timeoutMs);  // false once both pipes are closed
+  bool WaitFor(const std::string& stream, const std::string& text, int timeoutMs) {
+    return WaitUntil([&] { return stream.find(text) != std::string::npos; }, timeoutMs);
+  }
 
   std::unique_ptr<uti_Spawn> m_Process;
   int m_In = -1, m_OutFd = -1, m_ErrFd = -1;

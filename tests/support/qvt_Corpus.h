@@ -22,12 +22,11 @@ inline std::vector<CorpusFile> CorpusFiles(const std::string& extension) {
   for (std::string line; std::getline(readme, line);) {
     const std::size_t colon = line.find(": ");
     const std::size_t arrow = line.find(" => ");
-    if (line.rfind("* ", 0) != 0 || colon == std::string::npos || arrow == std::string::npos) continue;
-    const std::string name = line.substr(2, colon - 2);
-    if (name.size() < extension.size() ||
-        name.compare(name.size() - extension.size(), extension.size(), extension))
+    if (line.rfind("* ", 0) != 0 || colon == std::string::npos || arrow == std::string::npos ||
+        colon < 2 + extension.size() || line.compare(colon - extension.size(), extension.size(), extension))
       continue;
-    CorpusFile file{std::string(QVT_TEST_CORPUS_DIR) + "/" + name, line.substr(arrow + 4)};
+    CorpusFile file{std::string(QVT_TEST_CORPUS_DIR) + "/" + line.substr(2, colon - 2),
+                    line.substr(arrow + 4)};
     for (std::size_t at; (at = file.answer.find("<path>")) != std::string::npos;)
       file.answer.replace(at, 6, file.path);
     for (std::size_t at; (at = file.answer.find("\\n")) != std::string::npos;)

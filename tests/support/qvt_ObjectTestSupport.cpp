@@ -12,7 +12,6 @@
 namespace qvt_test {
 
 namespace {
-
 constexpr const char* kFailure = "injected failure of the file";
 
 // A local file whose every change (write, growth, trim, size record) from
@@ -64,7 +63,6 @@ std::string TaggedText(int i) {
   return i % 6 == 4 ? "pooled " + std::to_string(i % 11)
                     : std::string(i % 6 == 5 ? static_cast<std::size_t>(i % 13) : 0, 'f');
 }
-
 }  // namespace
 
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {

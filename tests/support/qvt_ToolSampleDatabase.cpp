@@ -72,7 +72,6 @@ SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
 }
 
 namespace {
-
 std::int64_t Quantity(const std::vector<unsigned char>& bytes, std::size_t offset) {
   return static_cast<std::int64_t>(BEDouble(bytes, offset) + 0.5);
 }
@@ -94,7 +93,6 @@ Entry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
   return {Quantity(bytes, at + qvt_LinkageLengthOffset), Quantity(bytes, at + qvt_LinkageLocationOffset),
           BE32(bytes, at + qvt_LinkageNextOffset)};
 }
-
 }  // namespace
 
 std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
