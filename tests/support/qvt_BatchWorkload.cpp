@@ -36,10 +36,7 @@ void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int 
   qvt_Array<cow_String, 6> strings = db.ArrayString(1, -1, 0);
   std::vector<double> values;
   std::vector<cow_String> texts;
-  for (int i = 0; i < Rows(batch); ++i) {
-    values.push_back(Value(batch, i));
-    values.push_back(-Value(batch, i));
-  }
+  for (int i = 0; i < Rows(batch); ++i) values.insert(values.end(), {Value(batch, i), -Value(batch, i)});
   for (int i = 0; i < Texts(batch); ++i) texts.push_back(Label(batch + i));
   doubles.Write(values.data(), Rows(batch));
   strings.Write(texts.data(), Texts(batch));

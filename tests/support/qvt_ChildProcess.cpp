@@ -16,7 +16,6 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "qvt_StatusChild.h"
 #include "qvt_TestSupport.h"
 #include "uti_Spawn.h"
 #include <sys/resource.h>

@@ -1,8 +1,7 @@
-// Child processes for tests that need a second process, standard-error
-// capture and scoped environment variables. A child runs a function with its
-// standard streams piped to the parent and leaves through _exit with its
-// return value (no atexit handlers, no gtest reporting), or 98 when an
-// exception escapes it, printed on its standard error.
+// Child processes, standard-error capture and scoped environment variables.
+// A child runs a function with its standard streams piped to the parent and
+// leaves through _exit with its return value (no atexit handlers, no gtest
+// reporting), or 98 when an exception escapes it, told on standard error.
 #ifndef QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 #define QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 
@@ -55,6 +54,22 @@ class ChildProcess {
   std::unique_ptr<uti_Spawn> m_Process;
   int m_In = -1, m_OutFd = -1, m_ErrFd = -1;
   std::string m_Out, m_Err;
+};
+
+// A child driven one command line at a time, so that a test can hold a
+// writer in any state while it checks a reader.
+class CommandedChild {
+ public:
+  // In a child: answers each line of standard input with handler(line) as
+  // "<n>:<answer>" (n from 1) until the line "quit" or the end of input.
+  explicit CommandedChild(std::function<std::string(const std::string&)> handler);
+  // The child's answer to command, or "<no answer>" and what it wrote when none came in time.
+  std::string Ask(const std::string& command, int timeoutMs = 20000);
+  ChildResult Finish();  // sends "quit" and reaps the child
+
+ private:
+  std::unique_ptr<ChildProcess> m_Child;
+  int m_Asked = 0;
 };
 
 // Runs body in a child with input on its standard input.

@@ -88,10 +88,9 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
     utl_RemoveFile(path);
     auto* faulty = new FaultyFile(path, failFrom);
     qvt_File file(faulty);
-    int flushes = 0;
-    int created = -1;  // the flush count a completed creation stored
+    int flushes = 0, created = -1;  // created: the flush count a completed creation stored
     {
-      StderrCapture closingReports;
+      StderrCapture closingReports;  // outlives db, whose closing reports what fails
       auto db = std::make_unique<qvt_DatabaseReprFile>();
       try {
         db->Create(file, "TEST", "faults", 1);
@@ -100,11 +99,9 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
       } catch (const nex_TextException& e) {
         EXPECT_EQ(e.AsString(), kFailure);
       }
-      db.reset();  // closing reports what fails on standard error
     }
-    const bool fired = faulty->Fired();
-    file = qvt_File();
-    if (!fired) return failFrom - 1;
+    if (!faulty->Fired()) return failFrom - 1;
+    file = qvt_File();  // closed before it is read
     auto reader = std::make_unique<qvt_DatabaseReprFile>();
     try {
       reader->Open(qvt_File::Open(path, 0, true), "");

@@ -4,13 +4,11 @@
 #define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "qvt_DatabaseFixture.h"
 #include "qvt_DatabaseReprFile.h"
-#include <gtest/gtest.h>
 
 class qvt_TaggedStreamRepr;
 

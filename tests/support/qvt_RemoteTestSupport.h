@@ -1,6 +1,5 @@
 // For tests of remote files: the build's assistant where the library looks
-// for it, the page cache rebuilt with chosen keys, and fake assistants
-// written as shell scripts.
+// for it, the page cache rebuilt with chosen keys, fake assistant scripts.
 #ifndef QVT_TESTS_SUPPORT_QVT_REMOTETESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_REMOTETESTSUPPORT_H
 

@@ -3,13 +3,8 @@
 #ifndef QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "qvt_Database.h"
-#include "qvt_DatabaseFixture.h"
-#include <gtest/gtest.h>
+#include "qvt_DatabaseFixture.h"  // with the standard headers and GoogleTest
 
 namespace qvt_test {
 
