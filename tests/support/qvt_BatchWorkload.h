@@ -9,9 +9,9 @@
 
 namespace qvt_test {
 
-// Creates path (compressed or plain) or opens it for update, and writes the
-// same bytes each time until it holds lastBatch batches. flushed hears the
-// number stored after each database Flush (0 for the one after creating).
+// Creates path (compressed or plain) or opens it for update, and writes
+// batches, the same bytes for the same calls, until it holds lastBatch. flushed
+// hears the number stored after each database Flush (0 after creating).
 void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,
                   const std::function<void(int)>& flushed = nullptr);
 
