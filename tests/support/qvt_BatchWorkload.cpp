@@ -6,12 +6,12 @@
 
 #include "qvt_Database.h"
 #include "qvt_File.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 
 namespace qvt_test {
 
 namespace {
-
 constexpr qvt_Handle kTableHandle = 4;
 constexpr qvt_Handle kStreamHandle = 5;
 
@@ -24,12 +24,10 @@ bool Large(int batch) { return batch % 8 == 5 && (batch < 24 || batch >= 250); }
 int Rows(int batch) { return Large(batch) ? 37500 : Texts(batch); }
 
 qvt_TableMetadata BatchClass() {
-  qvt_TableMetadata shape("batches", 1);
-  shape.DefineIntField("n");
-  shape.DefineStringField("label");
-  shape.DefineHandleField("doubles");
-  shape.DefineHandleField("strings");
-  return shape;
+  return Shape("batches", {{"n", qvt_TypeInt},
+                           {"label", qvt_TypeString},
+                           {"doubles", qvt_TypeHandle},
+                           {"strings", qvt_TypeHandle}});
 }
 
 void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int batch) {
@@ -38,10 +36,7 @@ void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int 
   qvt_Array<cow_String, 6> strings = db.ArrayString(1, -1, 0);
   std::vector<double> values;
   std::vector<cow_String> texts;
-  for (int i = 0; i < Rows(batch); ++i) {
-    values.push_back(Value(batch, i));
-    values.push_back(-Value(batch, i));
-  }
+  for (int i = 0; i < Rows(batch); ++i) values.insert(values.end(), {Value(batch, i), -Value(batch, i)});
   for (int i = 0; i < Texts(batch); ++i) texts.push_back(Label(batch + i));
   doubles.Write(values.data(), Rows(batch));
   strings.Write(texts.data(), Texts(batch));
@@ -58,7 +53,6 @@ void WriteOne(qvt_Database& db, qvt_Table& table, qvt_TaggedStream& stream, int 
   stream.Flush();
   db.Flush();
 }
-
 }  // namespace
 
 void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,
@@ -111,9 +105,8 @@ int CountSoundBatches(const std::string& path, std::string* problem) {
              "arrays of the wrong length");
       int i = 0;
       while (i < Rows(batch) && values[2 * i] == Value(batch, i) && values[2 * i + 1] == -Value(batch, i) &&
-             (i >= Texts(batch) || texts[i] == Label(batch + i))) {
+             (i >= Texts(batch) || texts[i] == Label(batch + i)))
         ++i;
-      }
       expect(i == Rows(batch), "array values differ in row " + std::to_string(i));
       expect(stream.Next() && stream.GetID() == batch && stream.GetInt() == batch * 7 && stream.Next() &&
                  stream.GetID() == batch && stream.GetString() == Label(batch),

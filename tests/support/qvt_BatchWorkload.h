@@ -1,7 +1,6 @@
-// A writer that stores numbered batches and a reader that checks them, for
-// the tests that kill a writer or compare a clean run's bytes: each batch is
-// one transaction (a table row with a pooled string, a new double array and
-// a new string array, two tagged-stream records) ended by a Flush.
+// A writer of numbered batches and a reader that checks them, for the tests
+// that kill a writer: each batch is one transaction (a table row, a double
+// and a string array, two tagged-stream records) ended by a Flush.
 #ifndef QVT_TESTS_SUPPORT_QVT_BATCHWORKLOAD_H
 #define QVT_TESTS_SUPPORT_QVT_BATCHWORKLOAD_H
 
@@ -10,16 +9,14 @@
 
 namespace qvt_test {
 
-// Creates path (compressed or plain) when create, else opens it for update,
-// and writes batches until the table holds lastBatch of them; then closes
-// the database. Deterministic: the same calls write the same bytes.
-// flushed, when given, hears the number of batches stored after each
-// database Flush has returned (0 for the flush after creating).
+// Creates path (compressed or plain) or opens it for update, and writes
+// batches, the same bytes for the same calls, until it holds lastBatch. flushed
+// hears the number stored after each database Flush (0 after creating).
 void WriteBatches(const std::string& path, bool compressed, bool create, int lastBatch,
                   const std::function<void(int)>& flushed = nullptr);
 
-// Opens path for reading and checks every stored batch in full. Answers the
-// number of batches, or -1 with what is wrong in *problem.
+// Checks every batch stored in path; answers their number, or -1 with what
+// is wrong in *problem.
 int CountSoundBatches(const std::string& path, std::string* problem);
 
 }  // namespace qvt_test

@@ -1,24 +1,21 @@
-// Forked children with piped standard streams, waited for and killed
-// through the library's own process handle; standard-error capture; scoped
-// environment variables.
+// Children forked here, waited for and killed through the library's process handle.
 #include "qvt_ChildProcess.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
 
-#include "qvt_StatusChild.h"
 #include "qvt_TestSupport.h"
 #include "uti_Spawn.h"
 #include <sys/resource.h>
@@ -27,8 +24,7 @@ namespace qvt_test {
 
 namespace {
 // uti_Spawn's bounded reaping, for a child forked here.
-class Forked : public uti_Spawn {
- public:
+struct Forked : uti_Spawn {
   explicit Forked(pid_t pid) : uti_Spawn(pid) {}
 };
 
@@ -37,25 +33,25 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// Sets name to value, or removes it when value is null.
+void SetEnv(const char* name, const char* value) { value ? ::setenv(name, value, 1) : ::unsetenv(name); }
+
 long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 }  // namespace
 
 ChildProcess::ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env) {
   int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
-  }
   std::fflush(nullptr);  // nothing buffered in the parent is written twice
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
+    const int streams[] = {in[0], out[1], err[1]};
+    for (int fd = 0; fd < 3; ++fd) ::dup2(streams[fd], fd);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
     int code = 98;
     try {
@@ -87,27 +83,22 @@ pid_t ChildProcess::Pid() const { return m_Process->ProcessId(); }
 
 bool ChildProcess::WriteStdin(const std::string& text) {
   if (m_In < 0) return false;
-  // A child that has gone must not kill the test with SIGPIPE.
-  struct sigaction ignore {
-  }, old{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGPIPE, &ignore, &old);
+  const auto old = std::signal(SIGPIPE, SIG_IGN);  // a child that has gone must not kill the test
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(m_In, text.data() + done, text.size() - done);
     if (n < 0 && errno != EINTR) break;
     if (n > 0) done += static_cast<std::size_t>(n);
   }
-  ::sigaction(SIGPIPE, &old, nullptr);
+  std::signal(SIGPIPE, old);
   return done == text.size();
 }
 
 bool ChildProcess::Pump(int timeoutMs) {
   pollfd fds[2];
   int n = 0;
-  for (int fd : {m_OutFd, m_ErrFd}) {
+  for (int fd : {m_OutFd, m_ErrFd})
     if (fd >= 0) fds[n++] = {fd, POLLIN, 0};
-  }
   if (n == 0) return false;
   if (::poll(fds, static_cast<nfds_t>(n), timeoutMs) <= 0) return true;
   for (int i = 0; i < n; ++i) {
@@ -115,11 +106,10 @@ bool ChildProcess::Pump(int timeoutMs) {
     char buf[4096];
     const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
     const bool isOut = fds[i].fd == m_OutFd;
-    if (got > 0) {
+    if (got > 0)
       (isOut ? m_Out : m_Err).append(buf, static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
+    else if (got == 0 || errno != EINTR)
       CloseFd(isOut ? m_OutFd : m_ErrFd);
-    }
   }
   return true;
 }
@@ -180,40 +170,25 @@ std::string StderrCapture::Stop() {
   ::dup2(m_Saved, 2);
   CloseFd(m_Saved);
   const std::vector<unsigned char> bytes = ReadAll(m_File.Name());
-  m_Text.assign(bytes.begin(), bytes.end());
-  return m_Text;
+  return m_Text.assign(bytes.begin(), bytes.end());
 }
 
 bool DropRootPrivileges() {
   const uid_t nobody = 65534;
-  if (::geteuid() != 0) return true;
-  return ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+  return ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0);
 }
 
 bool LimitFileSize(long long bytes) {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
   const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-  return ::sigaction(SIGXFSZ, &ignore, nullptr) == 0 && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : m_Name(name) {
-  if (const char* old = std::getenv(name)) {
-    m_HadValue = true;
-    m_OldValue = old;
-  }
-  if (value)
-    ::setenv(name, value, 1);
-  else
-    ::unsetenv(name);
+  if (const char* old = std::getenv(name)) m_Old = std::make_unique<const std::string>(old);
+  SetEnv(name, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (m_HadValue)
-    ::setenv(m_Name.c_str(), m_OldValue.c_str(), 1);
-  else
-    ::unsetenv(m_Name.c_str());
-}
+ScopedEnv::~ScopedEnv() { SetEnv(m_Name.c_str(), m_Old ? m_Old->c_str() : nullptr); }
 
 CommandedChild::CommandedChild(std::function<std::string(const std::string&)> handler) {
   m_Child = std::make_unique<ChildProcess>([handler] {
@@ -229,17 +204,15 @@ CommandedChild::CommandedChild(std::function<std::string(const std::string&)> ha
 }
 
 std::string CommandedChild::Ask(const std::string& command, int timeoutMs) {
-  // Every earlier answer was read whole, so this one starts where the
-  // output ends now.
+  // Every earlier answer was read whole, so this one starts where the output ends now.
   const std::string& out = m_Child->OutSoFar();
   const std::size_t start = out.size();
   const std::string tag = std::to_string(++m_Asked) + ":";
   if (!m_Child->WriteStdin(command + "\n")) return "<no answer> " + m_Child->ErrSoFar();
   (void)m_Child->WaitUntil([&] { return out.find('\n', start) != std::string::npos; }, timeoutMs);
   const std::size_t end = out.find('\n', start);
-  if (end == std::string::npos || out.compare(start, tag.size(), tag) != 0) {
+  if (end == std::string::npos || out.compare(start, tag.size(), tag) != 0)
     return "<no answer> " + out.substr(start) + " " + m_Child->ErrSoFar();
-  }
   return out.substr(start + tag.size(), end - start - tag.size());
 }
 

@@ -1,9 +1,7 @@
-// Child processes for tests that need a second process (a reader beside a
-// writer, a prompt waiting on standard input), standard-error capture and
-// scoped environment variables. A child runs a function with its standard
-// streams piped to the parent and leaves through _exit with its return
-// value (no atexit handlers, no gtest reporting); an exception escaping it
-// is printed on the child's standard error and gives exit code 98.
+// Child processes, standard-error capture and scoped environment variables.
+// A child runs a function with its standard streams piped to the parent and
+// leaves through _exit with its return value (no atexit handlers, no gtest
+// reporting), or 98 when an exception escapes it, told on standard error.
 #ifndef QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 #define QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 
@@ -34,58 +32,59 @@ class ChildProcess {
  public:
   // env entries are set in the child (an empty value sets "").
   explicit ChildProcess(std::function<int()> body, const std::map<std::string, std::string>& env = {});
-  ~ChildProcess();  // kills and reaps a child still running
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();  // kills and reaps a child still running; copies are refused by m_Process
 
   pid_t Pid() const;
-  // Writes to the child's standard input; false once the pipe is closed.
-  bool WriteStdin(const std::string& text);
+  bool WriteStdin(const std::string& text);  // false once the pipe is closed
   // Collects output until done() holds or timeoutMs passes; answers done().
   bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
-  // ... until the child's standard output (or error) holds text, which
-  // stays collected.
-  bool WaitForStdout(const std::string& text, int timeoutMs) {
-    return WaitUntil([&] { return m_Out.find(text) != std::string::npos; }, timeoutMs);
-  }
-  bool WaitForStderr(const std::string& text, int timeoutMs) {
-    return WaitUntil([&] { return m_Err.find(text) != std::string::npos; }, timeoutMs);
-  }
+  bool WaitForStdout(const std::string& text, int timeoutMs) { return WaitFor(m_Out, text, timeoutMs); }
+  bool WaitForStderr(const std::string& text, int timeoutMs) { return WaitFor(m_Err, text, timeoutMs); }
   const std::string& OutSoFar() const { return m_Out; }
   const std::string& ErrSoFar() const { return m_Err; }
-  // Closes standard input, collects the rest of the output and reaps the
-  // child, killing it once it runs past timeoutMs.
+  // Closes standard input, collects the output and reaps the child, killed past timeoutMs.
   ChildResult Wait(int timeoutMs = 20000);
 
  private:
   bool Pump(int timeoutMs);  // false once both pipes are closed
+  bool WaitFor(const std::string& stream, const std::string& text, int timeoutMs) {
+    return WaitUntil([&] { return stream.find(text) != std::string::npos; }, timeoutMs);
+  }
 
   std::unique_ptr<uti_Spawn> m_Process;
-  int m_In = -1;
-  int m_OutFd = -1;
-  int m_ErrFd = -1;
-  std::string m_Out;
-  std::string m_Err;
+  int m_In = -1, m_OutFd = -1, m_ErrFd = -1;
+  std::string m_Out, m_Err;
 };
 
-// Runs body in a child with input on its standard input and answers how
-// it ended.
+// A child driven one command line at a time, so that a test can hold a
+// writer in any state while it checks a reader.
+class CommandedChild {
+ public:
+  // In a child: answers each line of standard input with handler(line) as
+  // "<n>:<answer>" (n from 1) until the line "quit" or the end of input.
+  explicit CommandedChild(std::function<std::string(const std::string&)> handler);
+  // The child's answer to command, or "<no answer>" and what it wrote when none came in time.
+  std::string Ask(const std::string& command, int timeoutMs = 20000);
+  ChildResult Finish();  // sends "quit" and reaps the child
+
+ private:
+  std::unique_ptr<ChildProcess> m_Child;
+  int m_Asked = 0;
+};
+
+// Runs body in a child with input on its standard input.
 ChildResult RunChild(std::function<int()> body, const std::string& input = "",
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
 
-// Runs the program argv[0] with the arguments after it (env set first);
-// exit code 127 when it could not be started.
+// Runs the program argv[0] with the arguments after it; exit code 127 when it cannot start.
 ChildResult RunProgram(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& env = {}, int timeoutMs = 60000);
 
-// Sends this process's standard error (descriptor 2) to a scratch file
-// until Stop, which restores it and answers what was written meanwhile.
+// Sends standard error (descriptor 2) to a scratch file until Stop, which answers what came.
 class StderrCapture {
  public:
   StderrCapture();
-  ~StderrCapture() { Stop(); }
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
+  ~StderrCapture() { Stop(); }  // copies are refused by m_File
   std::string Stop();
 
  private:
@@ -94,12 +93,11 @@ class StderrCapture {
   std::string m_Text;
 };
 
-// In a child run by root: becomes user and group "nobody" (65534) so that
-// permission checks apply; false when that failed, true when not root.
+// In a child run by root: becomes "nobody" (65534) so that permission checks apply; false on failure.
 bool DropRootPrivileges();
 
-// In a child: files may grow to bytes at most, and writes beyond fail with
-// EFBIG instead of raising SIGXFSZ. False when the limit could not be set.
+// In a child: files may grow to bytes at most, writes beyond failing with
+// EFBIG instead of raising SIGXFSZ; false when that could not be set.
 bool LimitFileSize(long long bytes);
 
 // Sets (or, value null, removes) an environment variable while alive.
@@ -107,13 +105,10 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value);
   ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   std::string m_Name;
-  bool m_HadValue = false;
-  std::string m_OldValue;
+  std::unique_ptr<const std::string> m_Old;  // null when unset; refuses copies
 };
 
 }  // namespace qvt_test

@@ -1,10 +1,10 @@
-// Database files of a chosen kind in a scratch folder, public databases
-// over them, and byte views of their spaces.
+// Database files of a chosen kind, public databases over them, their bytes.
 #include "qvt_DatabaseFixture.h"
 
 #include <stdexcept>
 
 #include "nex_Exception.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ObjectTestSupport.h"
 #include "qvt_TablesFixture.h"
 
@@ -67,13 +67,11 @@ std::vector<unsigned char> SpaceBytes(qvt_Database& db, qvt_Handle handle) {
 }
 
 qvt_TableMetadata AllFieldTypes(const std::string& name) {
-  qvt_TableMetadata md(name, 1);
-  md.DefineIntField("i");
-  md.DefineHandleField("h");
-  md.DefineFloatField("f");
-  md.DefineDoubleField("d");
-  md.DefineStringField("s");
-  return md;
+  return Shape(name, {{"i", qvt_TypeInt},
+                      {"h", qvt_TypeHandle},
+                      {"f", qvt_TypeFloat},
+                      {"d", qvt_TypeDouble},
+                      {"s", qvt_TypeString}});
 }
 
 std::int64_t StringReference(qvt_Database& db, const std::string& text) {

@@ -1,6 +1,5 @@
-// A database file in a scratch folder, created and reopened through one
-// function that takes the kind of file, so that the same test can run on
-// every kind (local now, compressed when it is built in).
+// Database files of every kind in a scratch folder, so that the same test
+// can run on each kind.
 #ifndef QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
 
@@ -17,8 +16,7 @@ namespace qvt_test {
 
 enum class FileKind { Local, Compressed };
 
-// access: 0 read, 1 update, 2 create. Creating a compressed file ignores
-// nothing else; opening sniffs the kind from the file as the library does.
+// access: 0 read, 1 update, 2 create; opening finds the kind in the file.
 qvt_File OpenFileOfKind(FileKind kind, const std::string& path, int access);
 
 // Creates and opens databases by name inside one scratch folder.
@@ -45,9 +43,8 @@ class DatabaseFiles {
 // GoogleTest fixture over DatabaseFiles for the local kind.
 class DatabaseFixture : public ::testing::Test, public DatabaseFiles {};
 
-// A suite run once per file kind (INSTANTIATE_TEST_SUITE_P over
-// AllFileKinds(), named by KindParamName). A kind this build cannot create
-// is skipped, with the reason, rather than failed.
+// A suite run once per kind of AllFileKinds(), named by KindParamName; a
+// kind this build cannot create is skipped, with the reason.
 class KindTest : public ::testing::TestWithParam<FileKind> {
  protected:
   KindTest() : m_Files(GetParam()) {}

@@ -45,8 +45,7 @@ bool MemoryIOS::Extend(utl_FileOffset increment) {
 int MemoryIOS::Read(char* buffer, int count) {
   ++m_Reads;
   if (count <= 0 || m_Position >= Length()) return 0;
-  const utl_FileOffset left = Length() - m_Position;
-  const int n = left < count ? static_cast<int>(left) : count;
+  const int n = static_cast<int>(std::min<utl_FileOffset>(Length() - m_Position, count));
   std::memcpy(buffer, m_Bytes.data() + m_Position, static_cast<std::size_t>(n));
   m_Position += n;
   return n;
@@ -56,10 +55,8 @@ int MemoryIOS::Write(const char* buffer, int count) {
   ++m_Writes;
   if (m_ReadOnly) throw std::logic_error("write to a read-only memory stream");
   if (count <= 0) return 0;
-  int n = count;
-  if (m_LimitFrom > 0 && m_Writes >= m_LimitFrom && n > m_Limit) n = m_Limit;
-  const std::size_t end = static_cast<std::size_t>(m_Position) + static_cast<std::size_t>(n);
-  if (end > m_Bytes.size()) m_Bytes.resize(end);
+  const int n = m_LimitFrom > 0 && m_Writes >= m_LimitFrom ? std::min(count, m_Limit) : count;
+  if (m_Position + n > Length()) m_Bytes.resize(static_cast<std::size_t>(m_Position + n));
   std::memcpy(m_Bytes.data() + m_Position, buffer, static_cast<std::size_t>(n));
   m_Position += n;
   return n;

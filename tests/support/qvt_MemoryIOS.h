@@ -1,7 +1,5 @@
-// An in-memory typed stream with a small string pool, for testing code
-// written against qvt_IO / qvt_IOS without a database file. The stream can
-// be made read-only and can be told to take fewer bytes than asked from the
-// N-th Write on, to exercise short-write handling.
+// An in-memory typed stream with a string pool, for code written against
+// qvt_IOS, that can be made read-only or to write short.
 #ifndef QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
 #define QVT_TESTS_SUPPORT_QVT_MEMORYIOS_H
 
@@ -14,9 +12,8 @@
 
 namespace qvt_test {
 
-// References are 8 bytes: the 1-based index of the string in the pool,
-// big-endian. Index 0 stands for the empty string and is never stored; an
-// equal string is stored once.
+// References are the 1-based index of the string, 8 bytes big-endian; 0
+// stands for the empty string, an equal string is stored once.
 class MemoryStringPool : public qvt_StringManager {
  public:
   void Flush() override {}
@@ -49,8 +46,7 @@ class MemoryIOS : public qvt_IOS {
   std::vector<unsigned char>& Bytes() { return m_Bytes; }
   MemoryStringPool& Pool() { return m_Pool; }
   void SetReadOnly(bool on) { m_ReadOnly = on; }
-  // From the writeNumber-th Write on (1-based), each Write takes at most
-  // limit bytes. 0 switches the fault off.
+  // From the writeNumber-th Write on (1-based; 0: never), each takes at most limit bytes.
   void LimitWritesFrom(int writeNumber, int limit) {
     m_LimitFrom = writeNumber;
     m_Limit = limit;
@@ -62,10 +58,8 @@ class MemoryIOS : public qvt_IOS {
   std::vector<unsigned char> m_Bytes;
   utl_FileOffset m_Position = 0;
   bool m_ReadOnly = false;
-  int m_LimitFrom = 0;
-  int m_Limit = 0;
-  int m_Reads = 0;
-  int m_Writes = 0;
+  int m_LimitFrom = 0, m_Limit = 0;  // the short-write fault
+  int m_Reads = 0, m_Writes = 0;
   MemoryStringPool m_Pool;
 };
 

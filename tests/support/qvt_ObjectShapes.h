@@ -1,6 +1,5 @@
-// Table classes defined from a list of fields or as raw records, and spaces written word by
-// word to stand for stored objects (whole, cut short or damaged), for the
-// table, array, tagged-stream and database suites.
+// Table classes from a list of fields or as raw records, and spaces written
+// word by word to stand for stored objects, whole or damaged.
 #ifndef QVT_TESTS_SUPPORT_QVT_OBJECTSHAPES_H
 #define QVT_TESTS_SUPPORT_QVT_OBJECTSHAPES_H
 
@@ -20,8 +19,7 @@ inline constexpr int kTableMagic = static_cast<int>(0xAAAFBBBEu);
 inline constexpr int kArrayMagic = static_cast<int>(0xFFFAEEEBu);
 inline constexpr int kStreamMagic = static_cast<int>(0xFAAFEBBEu);
 
-// A class named name whose fields (name, type) are defined in the order
-// given, so that their indices follow the list.
+// A class whose fields (name, type) are defined, and so indexed, in order.
 inline qvt_TableMetadata Shape(const std::string& name,
                                const std::vector<std::pair<std::string, int>>& fields, int version = 1) {
   using Define = int (qvt_TableMetadata::*)(const cow_String&);
@@ -35,9 +33,8 @@ inline qvt_TableMetadata Shape(const std::string& name,
   return md;
 }
 
-// A raw class record at the start of stream: length, name, then (type,
-// name) pairs, as a damaged or foreign file might hold it; the stream is
-// left at its start.
+// A raw class record, as a damaged or foreign file might hold it, at the
+// start of stream, which is left there: length, name, (type, name) pairs.
 inline void StoreRawRecord(MemoryIOS& stream, const std::string& name, int length,
                            const std::vector<std::pair<int, std::string>>& fields) {
   stream.Bytes().clear();
@@ -51,8 +48,7 @@ inline void StoreRawRecord(MemoryIOS& stream, const std::string& name, int lengt
   stream.Seek(0);
 }
 
-// A new space holding the given big-endian ints, then the given bytes;
-// answers its handle.
+// The handle of a new space holding words, big-endian, then bytes.
 inline qvt_Handle SpaceOfWords(qvt_Database& db, const std::vector<int>& words,
                                const std::vector<unsigned char>& bytes = {}) {
   qvt_Space space = db.Space(-1);

@@ -1,13 +1,9 @@
 // Helpers for the array and tagged-stream suites.
 #include "qvt_ObjectTestSupport.h"
 
-#include <cstring>
-
 #include "nex_Exception.h"
 #include "qvt_ChildProcess.h"
-#include "qvt_FileRepr.h"
 #include "qvt_FileReprLocal.h"
-#include "qvt_Linkage.h"
 #include "qvt_SpaceRepr.h"
 #include "qvt_TaggedStreamRepr.h"
 #include "qvt_TestSupport.h"
@@ -16,13 +12,11 @@
 namespace qvt_test {
 
 namespace {
-
 constexpr const char* kFailure = "injected failure of the file";
 
-// A local file that works until its N-th change (write, growth, trim, size
-// record) and fails every change from then on, as a full or dead disk
-// would; reads keep working. A change counts once, not the writes it makes
-// itself.
+// A local file whose every change (write, growth, trim, size record) from
+// the N-th on fails, as on a full or dead disk; reads keep working. A change
+// counts once, not the writes it makes itself.
 class FaultyFile : public qvt_FileReprLocal {
  public:
   FaultyFile(const std::string& path, int failFrom)
@@ -62,17 +56,21 @@ class FaultyFile : public qvt_FileReprLocal {
   bool m_Fired = false;
 };
 
+qvt_Handle TaggedHandle(int i) { return static_cast<qvt_Handle>(i * 513 + 4); }
+float TaggedFloat(int i) { return static_cast<float>(i) * 0.25f; }
+// The text of record i, "" unless it is of a string kind.
+std::string TaggedText(int i) {
+  return i % 6 == 4 ? "pooled " + std::to_string(i % 11)
+                    : std::string(i % 6 == 5 ? static_cast<std::size_t>(i % 13) : 0, 'f');
+}
 }  // namespace
 
 std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle handle) {
   std::unique_ptr<qvt_SpaceRepr> space(db.Space(handle, -1));
-  const auto length = static_cast<std::size_t>(space->Length());
-  std::vector<unsigned char> bytes(length);
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(space->Length()));
+  const int length = static_cast<int>(bytes.size());
   space->Seek(0);
-  if (length > 0) {
-    const int got = space->Read(reinterpret_cast<char*>(bytes.data()), static_cast<int>(length));
-    EXPECT_EQ(static_cast<std::size_t>(got), length);
-  }
+  EXPECT_EQ(length > 0 ? space->Read(reinterpret_cast<char*>(bytes.data()), length) : 0, length);
   return bytes;
 }
 
@@ -85,37 +83,27 @@ std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::s
 
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check) {
   int failFrom = 1;
-  for (;; ++failFrom) {
-    if (failFrom >= 100000) {
-      ADD_FAILURE() << "the fault sweep does not end";
-      return failFrom;
-    }
+  for (; failFrom < 100000; ++failFrom) {
     SCOPED_TRACE("failing from change " + std::to_string(failFrom));
     utl_RemoveFile(path);
     auto* faulty = new FaultyFile(path, failFrom);
     qvt_File file(faulty);
-    int flushes = 0;
-    int created = -1;  // the flush count a completed creation stored
+    int flushes = 0, created = -1;  // created: the flush count a completed creation stored
     {
-      StderrCapture closingReports;
-      std::unique_ptr<qvt_DatabaseReprFile> db;
+      StderrCapture closingReports;  // outlives db, whose closing reports what fails
+      auto db = std::make_unique<qvt_DatabaseReprFile>();
       try {
-        db = std::make_unique<qvt_DatabaseReprFile>();
         db->Create(file, "TEST", "faults", 1);
         created = db->GetFlushCount();
         write(*db, &flushes);
       } catch (const nex_TextException& e) {
         EXPECT_EQ(e.AsString(), kFailure);
       }
-      db.reset();  // closing reports what fails on standard error
-      closingReports.Stop();
     }
-    const bool fired = faulty->Fired();
-    file = qvt_File();
-    if (!fired) break;
-    std::unique_ptr<qvt_DatabaseReprFile> reader;
+    if (!faulty->Fired()) return failFrom - 1;
+    file = qvt_File();  // closed before it is read
+    auto reader = std::make_unique<qvt_DatabaseReprFile>();
     try {
-      reader = std::make_unique<qvt_DatabaseReprFile>();
       reader->Open(qvt_File::Open(path, 0, true), "");
     } catch (const nex_Exception& e) {
       EXPECT_EQ(flushes, 0) << e.AsString();
@@ -130,24 +118,18 @@ int SweepFileFaults(const std::string& path, const FaultWriter& write, const Fau
     }
     check(*reader, announced);
   }
-  return failFrom - 1;
+  ADD_FAILURE() << "the fault sweep does not end";
+  return failFrom;
 }
 
 void WriteTaggedRecord(qvt_TaggedStreamRepr& s, int i) {
-  switch (i % 6) {
-    case 0:
-      return s.WriteInt(i, -i);
-    case 1:
-      return s.WriteHandle(i, static_cast<qvt_Handle>(i * 513 + 4));
-    case 2:
-      return s.WriteFloat(i, static_cast<float>(i) * 0.25f);
-    case 3:
-      return s.WriteDouble(i, i / 7.0);
-    case 4:
-      return s.WriteString(i, "pooled " + std::to_string(i % 11));
-    default:
-      return s.WriteFixedString(i, std::string(static_cast<std::size_t>(i % 13), 'f'));
-  }
+  const int kind = i % 6;
+  if (kind == 0) s.WriteInt(i, -i);
+  if (kind == 1) s.WriteHandle(i, TaggedHandle(i));
+  if (kind == 2) s.WriteFloat(i, TaggedFloat(i));
+  if (kind == 3) s.WriteDouble(i, i / 7.0);
+  if (kind == 4) s.WriteString(i, TaggedText(i));
+  if (kind == 5) s.WriteFixedString(i, TaggedText(i));
 }
 
 void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
@@ -157,13 +139,10 @@ void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
   ASSERT_EQ(s.GetType(), kTypes[kind]) << "record " << i;
   EXPECT_EQ(s.GetID(), i);
   EXPECT_EQ(s.GetInt(), kind == 0 ? -i : 0);
-  EXPECT_EQ(s.GetHandle(), kind == 1 ? static_cast<qvt_Handle>(i * 513 + 4) : 0u);
-  EXPECT_EQ(s.GetFloat(), kind == 2 ? static_cast<float>(i) * 0.25f : 0.0f);
+  EXPECT_EQ(s.GetHandle(), kind == 1 ? TaggedHandle(i) : 0u);
+  EXPECT_EQ(s.GetFloat(), kind == 2 ? TaggedFloat(i) : 0.0f);
   EXPECT_EQ(s.GetDouble(), kind == 3 ? i / 7.0 : 0.0);
-  const std::string text = kind == 4   ? "pooled " + std::to_string(i % 11)
-                           : kind == 5 ? std::string(static_cast<std::size_t>(i % 13), 'f')
-                                       : "";
-  EXPECT_EQ(s.GetString(), text);
+  EXPECT_EQ(s.GetString(), TaggedText(i));
 }
 
 }  // namespace qvt_test

@@ -4,13 +4,11 @@
 #define QVT_TESTS_SUPPORT_QVT_OBJECTTESTSUPPORT_H
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "qvt_DatabaseFixture.h"
 #include "qvt_DatabaseReprFile.h"
-#include <gtest/gtest.h>
 
 class qvt_TaggedStreamRepr;
 
@@ -22,24 +20,21 @@ std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle hand
 std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
                                  std::size_t count);
 
-// Runs write on a new local database whose file fails from its N-th change
-// on (every write, growth, trim and size record from then), for N = 1, 2,
-// ... until a run ends without a failure. write counts in *flushes the
-// database flushes it completed. Each run must end in success or the
-// injected failure; the file is then reopened read-only and handed to
-// check with the number of flushes it announces (those completed, or one
-// more when a flush failed after storing its count), unless no flush
-// completed and the file does not open. Answers the number of failure
-// points swept.
+// Runs write on a new local database whose file fails every change (write,
+// growth, trim, size record) from its N-th on, for N = 1, 2, ... until a run
+// ends without failure; write counts in *flushes the flushes it completed.
+// Each run must end in success or the injected failure; the file, reopened
+// read-only, goes to check with the flushes it announces (one more when a
+// flush failed after storing its count), unless no flush completed and it
+// does not open. Answers the number of failure points swept.
 using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
 using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);
 
-// Tagged record i of a seeded set: the six kinds in turn (int, handle,
-// float, double, pooled string, fixed string), identifier i.
+// Tagged record i of a set: the six kinds in turn (int, handle, float,
+// double, pooled string, fixed string), identifier i.
 void WriteTaggedRecord(qvt_TaggedStreamRepr& stream, int i);
-// Expects the current record to be record i: its kind, identifier and
-// value, and zero from the getters of the other kinds.
+// Expects the current record to be record i, zero from the other getters.
 void ExpectTaggedRecord(const qvt_TaggedStreamRepr& stream, int i);
 
 }  // namespace qvt_test

@@ -10,14 +10,6 @@
 
 namespace qvt_test {
 
-const char kShHandshake[] =
-    "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000'\n"
-    "dd bs=1 count=6 status=none >/dev/null\n";
-const char kShSizeReply[] =
-    "dd bs=1 count=1 status=none >/dev/null\n"
-    "printf '\\001\\000\\000\\020\\000\\000\\000\\000\\000\\000'\n";
-const char kShTakePageRequest[] = "dd bs=1 count=15 status=none >/dev/null\n";
-
 namespace {
 std::string BuildDir(const char* sub) {
   const char* dir = std::getenv("QVT_TEST_BINARY_DIR");

@@ -1,7 +1,5 @@
-// For tests of remote files: the build's assistant and relay put where the
-// library looks for them, a fresh assistant configuration folder, the page
-// cache rebuilt with chosen keys, and fake assistants written as shell
-// scripts that speak (or break) the pipe protocol.
+// For tests of remote files: the build's assistant where the library looks
+// for it, the page cache rebuilt with chosen keys, fake assistant scripts.
 #ifndef QVT_TESTS_SUPPORT_QVT_REMOTETESTSUPPORT_H
 #define QVT_TESTS_SUPPORT_QVT_REMOTETESTSUPPORT_H
 
@@ -35,13 +33,14 @@ class RemoteEnvironment {
 
 // Fake assistant pieces: the handshake with an empty password; one size
 // request answered with status 0 and size 4096; one page request taken.
-extern const char kShHandshake[];
-extern const char kShSizeReply[];
-extern const char kShTakePageRequest[];
+inline constexpr char kShHandshake[] =
+    "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000'\ndd bs=1 count=6 status=none >/dev/null\n";
+inline constexpr char kShSizeReply[] =
+    "dd bs=1 count=1 status=none >/dev/null\nprintf '\\001\\000\\000\\020\\000\\000\\000\\000\\000\\000'\n";
+inline constexpr char kShTakePageRequest[] = "dd bs=1 count=15 status=none >/dev/null\n";
 
-// Sets the command-line keys "nodb_page_size" and "nodb_cache_limit" ("":
-// absent) and destroys the process-wide page cache, so that its next use
-// builds it with them.
+// Sets the keys "nodb_page_size" and "nodb_cache_limit" ("": absent) and
+// destroys the page cache, so that its next use builds it with them.
 void ResetPageCache(const std::string& pageKiB, const std::string& limitMiB);
 
 }  // namespace qvt_test

@@ -1,18 +1,10 @@
-// Public databases of a chosen file kind in a scratch folder, for the table,
-// row, array, stream and database suites. Suites derive from
-// DatabaseKindTest and are instantiated over AllFileKinds(), so a kind
-// added there runs every suite.
+// Public databases of every file kind in a scratch folder, for the suites
+// of the public objects.
 #ifndef QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "qvt_Database.h"
-#include "qvt_DatabaseFixture.h"
+#include "qvt_DatabaseFixture.h"  // with the standard headers and GoogleTest
 
 namespace qvt_test {
 
@@ -22,9 +14,8 @@ class DatabaseKindTest : public KindTest {
   qvt_Database OpenDb(const std::string& name = "test.odb", bool readOnly = true) const;
 };
 
-// A class of version 1 named name with one field of each type, in this
-// order (so with these indices): i int, h handle, f float, d double,
-// s string.
+// A class of version 1 with one field of each type, in this order (so with
+// these indices): i int, h handle, f float, d double, s string.
 qvt_TableMetadata AllFieldTypes(const std::string& name);
 
 // Every byte of a space, read through a fresh space object.

@@ -14,10 +14,8 @@
 
 namespace qvt_test {
 
-ScratchDir::ScratchDir() {
-  std::string name = (std::filesystem::temp_directory_path() / "qvt_test_XXXXXX").string();
-  if (!::mkdtemp(&name[0])) throw std::runtime_error("mkdtemp failed");
-  m_Path = name;
+ScratchDir::ScratchDir() : m_Path((std::filesystem::temp_directory_path() / "qvt_test_XXXXXX").string()) {
+  if (!::mkdtemp(&m_Path[0])) throw std::runtime_error("mkdtemp failed");
 }
 
 ScratchDir::~ScratchDir() {

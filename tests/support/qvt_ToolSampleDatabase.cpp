@@ -6,26 +6,23 @@
 #include "qvt_Database.h"
 #include "qvt_DatabaseLayout.h"
 #include "qvt_File.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_TestSupport.h"
 
 namespace qvt_test {
 
 SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
-  SampleDatabase sample;
-  sample.path = path;
   qvt_File file = compressed ? qvt_File::CreateCompressed(path) : qvt_File::Open(path, 2, false);
   qvt_Database db = qvt_Database::Create(file, "SMPL", "sample database for the tool", 1700000000);
-  {
-    qvt_TableMetadata samples("samples", 1);
-    samples.DefineIntField("i");
-    samples.DefineFloatField("f");
-    samples.DefineDoubleField("d");
-    samples.DefineStringField("s");
-    samples.DefineHandleField("h");
-    qvt_TableMetadata empty("empty", 1);
-    empty.DefineIntField("n");
-    qvt_Table table = db.Table(samples, -1, -1);
-    qvt_Table emptyTable = db.Table(empty, -1, -1);
+  SampleDatabase sample{path};
+  {  // every object is closed before the database's last flush
+    qvt_Table table = db.Table(Shape("samples", {{"i", qvt_TypeInt},
+                                                 {"f", qvt_TypeFloat},
+                                                 {"d", qvt_TypeDouble},
+                                                 {"s", qvt_TypeString},
+                                                 {"h", qvt_TypeHandle}}),
+                               -1, -1);
+    qvt_Table emptyTable = db.Table(Shape("empty", {{"n", qvt_TypeInt}}), -1, -1);
     qvt_Array<int, 1> ints = db.ArrayInt(2, -1, 0);
     qvt_Array<float, 3> floats = db.ArrayFloat(1, -1, 0);
     qvt_Array<double, 4> doubles = db.ArrayDouble(3, -1, 0);
@@ -40,7 +37,6 @@ SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
     sample.stringArray = strings.Handle();
     sample.stream = stream.Handle();
     sample.space = space.Handle();
-
     const char* texts[] = {"zero", "one", "", "he said \"hi\", then\nleft", "four"};
     for (int r = 0; r < 5; ++r) {
       qvt_Row row = table.NewRow();
@@ -76,34 +72,28 @@ SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed) {
 }
 
 namespace {
-
 std::int64_t Quantity(const std::vector<unsigned char>& bytes, std::size_t offset) {
   return static_cast<std::int64_t>(BEDouble(bytes, offset) + 0.5);
 }
 
-}  // namespace
+// What the linkage entry of an extent holds: its length, its offset in the
+// file and the handle of the next extent (0 for the last).
+struct Entry {
+  std::int64_t length, location;
+  qvt_Handle next;
+};
 
-RawEntry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
+Entry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
   auto block = static_cast<std::size_t>(qvt_LinkageFirstBlock);
   for (std::uint32_t i = 0; i < handle / qvt_LinkageSlots; ++i) {
     block = static_cast<std::size_t>(Quantity(bytes, block + qvt_LinkageLocationOffset));
     if (block == 0) throw std::runtime_error("no such linkage block");
   }
-  RawEntry entry;
-  entry.offset = block + (handle % qvt_LinkageSlots) * qvt_LinkageEntryBytes;
-  entry.allocation = Quantity(bytes, entry.offset + qvt_LinkageAllocationOffset);
-  entry.length = Quantity(bytes, entry.offset + qvt_LinkageLengthOffset);
-  entry.location = Quantity(bytes, entry.offset + qvt_LinkageLocationOffset);
-  entry.next = BE32(bytes, entry.offset + qvt_LinkageNextOffset);
-  return entry;
+  const std::size_t at = block + (handle % qvt_LinkageSlots) * qvt_LinkageEntryBytes;
+  return {Quantity(bytes, at + qvt_LinkageLengthOffset), Quantity(bytes, at + qvt_LinkageLocationOffset),
+          BE32(bytes, at + qvt_LinkageNextOffset)};
 }
-
-void WriteEntry(std::vector<unsigned char>& bytes, const RawEntry& entry) {
-  PutBEDouble(bytes, entry.offset + qvt_LinkageAllocationOffset, static_cast<double>(entry.allocation));
-  PutBEDouble(bytes, entry.offset + qvt_LinkageLengthOffset, static_cast<double>(entry.length));
-  PutBEDouble(bytes, entry.offset + qvt_LinkageLocationOffset, static_cast<double>(entry.location));
-  PutBE32(bytes, entry.offset + qvt_LinkageNextOffset, entry.next);
-}
+}  // namespace
 
 std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle) {
   std::vector<qvt_Handle> chain;
@@ -115,7 +105,7 @@ std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt
 std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle,
                          std::int64_t spaceOffset) {
   for (const qvt_Handle at : ExtentChain(bytes, handle)) {
-    const RawEntry e = ReadEntry(bytes, at);
+    const Entry e = ReadEntry(bytes, at);
     if (spaceOffset < e.length) return static_cast<std::size_t>(e.location + spaceOffset);
     spaceOffset -= e.length;
   }

@@ -1,6 +1,6 @@
 // For the qvtdb tests: a sample database holding one object of every kind
-// with known contents, and the raw linkage of a database file so that tests
-// can damage a sound file at a chosen place.
+// with known contents, and where a space lies in the bytes of a plain file,
+// so that tests can damage a sound file at a chosen place.
 #ifndef QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H
 #define QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H
 
@@ -27,26 +27,14 @@ struct SampleDatabase {
   }
 };
 
-// Writes the sample database into path (a compressed file when compressed)
-// and closes it.
+// Writes the sample database into path and closes it.
 SampleDatabase WriteSampleDatabase(const std::string& path, bool compressed);
 
-// Linkage entry of a handle in the bytes of a plain database file.
-struct RawEntry {
-  std::size_t offset = 0;  // of the linkage entry in the file
-  std::int64_t allocation = 0;
-  std::int64_t length = 0;
-  std::int64_t location = 0;
-  std::uint32_t next = 0;
-};
-
-// Follows the chain of linkage blocks to the entry of handle.
-RawEntry ReadEntry(const std::vector<unsigned char>& bytes, qvt_Handle handle);
-void WriteEntry(std::vector<unsigned char>& bytes, const RawEntry& entry);
 // The handles of the extents of a space, head first.
 std::vector<qvt_Handle> ExtentChain(const std::vector<unsigned char>& bytes, qvt_Handle handle);
 // The file offset of the byte at spaceOffset of the space of handle.
-std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle, std::int64_t spaceOffset);
+std::size_t FileOffsetOf(const std::vector<unsigned char>& bytes, qvt_Handle handle,
+                         std::int64_t spaceOffset);
 
 }  // namespace qvt_test
 
