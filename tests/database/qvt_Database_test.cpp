@@ -11,7 +11,7 @@
 #include "qvt_ObjectShapes.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 #include "qvt_SpaceRepr.h"
-#include "qvt_StatusChild.h"
+#include "qvt_ChildProcess.h"
 #include "qvt_StringManagerFile.h"
 #include "qvt_TablesFixture.h"
 #include "utl_File.h"
