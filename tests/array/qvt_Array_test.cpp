@@ -52,12 +52,10 @@ TEST_P(ArrayTest, HeaderAndRowsAreStoredBigEndianAndReadersRefuseChanges) {
   EXPECT_EQ(iv, ints);
   EXPECT_EQ(ai.GetObjStatistics(), (std::vector<cow_String>{"Linkage_Count=1"}));
   EXPECT_GE(ai.SpaceAllocation(), ai.SpaceLength());
-  ExpectRefusals({
-      {[&] { ai.Truncate(1); }, "***ERROR: Attempt to truncate read only array."},
-      {[&] { ai.Append(ai); }, "qvt_ArrayRepr::Append - Attempt to append to read only array."},
-      {[&] { ai.Write(ints.data(), 1); }, kReadOnly},
-      {[&] { IntArray::CreateCopy(db, db, 4); }, kReadOnly},
-  });
+  ExpectRefusals({{[&] { ai.Truncate(1); }, "***ERROR: Attempt to truncate read only array."},
+                  {[&] { ai.Append(ai); }, "qvt_ArrayRepr::Append - Attempt to append to read only array."},
+                  {[&] { ai.Write(ints.data(), 1); }, kReadOnly},
+                  {[&] { IntArray::CreateCopy(db, db, 4); }, kReadOnly}});
   EXPECT_EQ(ai.Length(), 3);
 }
 
@@ -189,27 +187,26 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   IntArray ints = db.ArrayInt(intsHandle, 0, 0);
   const std::string corrupt = kOpen + "Array object in ODB/CAE file is corrupt.  File may be unusable.";
   int values[4] = {};
-  ExpectRefusals({
-      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 1})] { db.ArrayInt(h, 0, 0); }, corrupt},
-      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 1, 0})] { db.ArrayInt(h, 0, 0); }, corrupt},
-      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 4, 0x7FFFFFFF})] { db.ArrayInt(h, 0, 0); }, corrupt},
-      {[&, h = SpaceOfWords(db, {kStreamMagic, 0, 1, 1})] { db.ArrayInt(h, 0, 0); }, kOpen + kNotAnArray},
-      {[&, h = SpaceOfWords(db, {1, 2, 3, 4, 5})] { IntArray::CreateCopy(dest, db, h); },
-       "qvt_ArrayRepr::CreateCopy: " + std::string(kNotAnArray)},
-      {[&, h = SpaceOfWords(db, {kArrayMagic})] { IntArray::CreateCopy(dest, db, h); },
-       "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable."},
-      {[&, h = SpaceOfWords(db, {kArrayMagic, 0, qvt_TypeString, 1})] { IntArray::CreateCopy(dest, db, h); },
-       "data != qvt_TypeString"},
-      {[&] { db.ArrayDouble(intsHandle, 0, 0); }, "repr->Type() == type"},
-      {[&] { ints.Seek(-1); }, "qvt_ArrayRepr::Seek - Invalid row index -1."},
-      {[&] { ints.Truncate(-2); }, "qvt_ArrayRepr::Truncate - Invalid row count -2."},
-      {[&] { ints.Write(&kArrayMagic, 1 << 30); },
-       "qvt_ArrayRepr: Row count 1073741824 is too large for one transfer."},
-      {[&] { ints.Append(ints); }, "&other != this"},
-      {[&] { ints.Write(nullptr, 1); }, "data != NULL"},
-      {[&] { ints.Write(values, 0); }, "rowCount > 0"},
-      {[&] { ints.Write(values, -1); }, "rowCount > 0"},
-  });
+  ExpectRefusals(
+      {{[&, h = SpaceOfWords(db, {kArrayMagic, 0, 1})] { db.ArrayInt(h, 0, 0); }, corrupt},
+       {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 1, 0})] { db.ArrayInt(h, 0, 0); }, corrupt},
+       {[&, h = SpaceOfWords(db, {kArrayMagic, 0, 4, 0x7FFFFFFF})] { db.ArrayInt(h, 0, 0); }, corrupt},
+       {[&, h = SpaceOfWords(db, {kStreamMagic, 0, 1, 1})] { db.ArrayInt(h, 0, 0); }, kOpen + kNotAnArray},
+       {[&, h = SpaceOfWords(db, {1, 2, 3, 4, 5})] { IntArray::CreateCopy(dest, db, h); },
+        "qvt_ArrayRepr::CreateCopy: " + std::string(kNotAnArray)},
+       {[&, h = SpaceOfWords(db, {kArrayMagic})] { IntArray::CreateCopy(dest, db, h); },
+        "qvt_ArrayRepr::CreateCopy: Array read failed. (1)  File may be unusable."},
+       {[&, h = SpaceOfWords(db, {kArrayMagic, 0, qvt_TypeString, 1})] { IntArray::CreateCopy(dest, db, h); },
+        "data != qvt_TypeString"},
+       {[&] { db.ArrayDouble(intsHandle, 0, 0); }, "repr->Type() == type"},
+       {[&] { ints.Seek(-1); }, "qvt_ArrayRepr::Seek - Invalid row index -1."},
+       {[&] { ints.Truncate(-2); }, "qvt_ArrayRepr::Truncate - Invalid row count -2."},
+       {[&] { ints.Write(&kArrayMagic, 1 << 30); },
+        "qvt_ArrayRepr: Row count 1073741824 is too large for one transfer."},
+       {[&] { ints.Append(ints); }, "&other != this"},
+       {[&] { ints.Write(nullptr, 1); }, "data != NULL"},
+       {[&] { ints.Write(values, 0); }, "rowCount > 0"},
+       {[&] { ints.Write(values, -1); }, "rowCount > 0"}});
   EXPECT_EQ(ints.SpaceLength(), 16);  // nothing was written
   // A stored type no array holds opens, but every row computation refuses it.
   auto* file = dynamic_cast<qvt_DatabaseReprFile*>(db.Repr());
@@ -217,14 +214,13 @@ TEST_P(ArrayTest, RefusalsNameTheirFault) {
   qvt_ArrayRepr odd(file, SpaceOfWords(db, {kArrayMagic, 0, 5, 2}), 0, 0);
   EXPECT_EQ(static_cast<int>(odd.Type()), 5);
   const qvt_Handle next = db.Space(-1).Handle();
-  ExpectRefusals({
-      {[&] { odd.RowSize(); }, kIllegalType},
-      {[&] { odd.Length(); }, kIllegalType},
-      {[&] { qvt_ArrayRepr(file, qvt_TypeHandle, 1, 0, 0); }, kIllegalType},
-      {[&] { db.ArrayInt(0, 0, 0); }, kOpen + "Invalid field count 0; a row holds 1 to 268435455 values."},
-      {[&] { db.ArrayInt(268435456, 0, 0); },
-       kOpen + "Invalid field count 268435456; a row holds 1 to 268435455 values."},
-  });
+  ExpectRefusals(
+      {{[&] { odd.RowSize(); }, kIllegalType},
+       {[&] { odd.Length(); }, kIllegalType},
+       {[&] { qvt_ArrayRepr(file, qvt_TypeHandle, 1, 0, 0); }, kIllegalType},
+       {[&] { db.ArrayInt(0, 0, 0); }, kOpen + "Invalid field count 0; a row holds 1 to 268435455 values."},
+       {[&] { db.ArrayInt(268435456, 0, 0); },
+        kOpen + "Invalid field count 268435456; a row holds 1 to 268435455 values."}});
   EXPECT_EQ(db.ArrayInt(1, 0, 0).Handle(), next + 1);
   EXPECT_EQ(dest.Space(-1).Handle(), 4u);
 }

@@ -38,8 +38,7 @@ Words At(const std::vector<unsigned char>& b, const std::vector<std::int64_t>& o
   return words;
 }
 
-// Runs of a few letters and digits, as database pages of numbers and names:
-// they compress to roughly a third.
+// Runs of a few letters and digits, as database pages of numbers and names: they compress to roughly a third.
 Bytes CompressibleBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out(size);
@@ -113,8 +112,8 @@ TEST_F(SectorArrayTest, HeaderAndUserHeaderBytesAndReopen) {
   auto array = Open();
   EXPECT_EQ(array->EntryCount(), 4);
   for (int i : {-1, 0, 1, 2, 3, 4}) EXPECT_EQ(array->HasEntry(i), i == 0 || i == 3) << i;
-  EXPECT_EQ(Get(*array, 3), CompressibleBytes(50000, 7));
-  EXPECT_EQ(Get(*array, 0), Bytes{'x'});
+  EXPECT_EQ((std::vector<Bytes>{Get(*array, 3), Get(*array, 0)}),
+            (std::vector<Bytes>{CompressibleBytes(50000, 7), {'x'}}));
 
   // A partial trailing sector is overwritten.
   bytes = Make({{}});
@@ -146,8 +145,7 @@ TEST_F(SectorArrayTest, DirectoryContinuesInLinkedSectorsAndReusesThem) {
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(5 * kSector));
   EXPECT_EQ(At(bytes, {4092, 2 * kSector + 4092, 4 * kSector + 464 * 4}), (Words{2, 4, 3}));
   auto array = Open();
-  EXPECT_EQ(Get(*array, 2500), Bytes{'b'});
-  EXPECT_EQ(Get(*array, 1013), Bytes{'a'});
+  EXPECT_EQ((std::vector<Bytes>{Get(*array, 2500), Get(*array, 1013)}), (std::vector<Bytes>{{'b'}, {'a'}}));
 }
 
 // 4088 payload bytes and the stored count fill one sector; rewrites keep their chain, growing past it.
@@ -275,8 +273,8 @@ TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
   EXPECT_EQ(At(ReadAll(Path()), header), (Words{2, 0x6141C1A5u, 1, 65536, 2, 300}));
   g_Encodes = g_Decodes = 0;
   auto table = Open(1);
-  EXPECT_EQ(table->SegmentSize(), kS);
-  EXPECT_EQ(table->LogicalSize(), kS + 300);
+  EXPECT_EQ((std::vector<std::int64_t>{table->SegmentSize(), table->LogicalSize()}),
+            (std::vector<std::int64_t>{kS, kS + 300}));
   EXPECT_EQ(Get(*table, 1), CompressibleBytes(300, 6));
   // Decoded once however often armed, encoded only when changed.
   cow_CountedHld<qvt_EncodedSegment> segment = table->GetSegment(0);
@@ -292,8 +290,7 @@ TEST_F(EncodedSegmentTableTest, HeaderWordsOfEmptyAndStoredTables) {
   EXPECT_FALSE(segment->IsDirty());
   segment->SetDecodedLength(50);
   EXPECT_TRUE(segment->IsDirty());
-  table->Flush();
-  table->Flush();
+  for (int twice = 0; twice < 2; ++twice) table->Flush();
   EXPECT_EQ(g_Encodes, 1);
   cow_CountedHld<qvt_EncodedSegment> fresh = table->GetSegment(3);
   fresh->SetDecodedLength(100);
@@ -312,18 +309,16 @@ void Touch(qvt_EncodedSegmentTable& table, int first, int last, bool write) {
 }
 
 TEST_F(EncodedSegmentTableTest, CacheKeepsOneMiBAndReclaimsTheOldestFirst) {
-  EXPECT_EQ(qvt_SegmentBufferCache(4096).Limit(), 256);
-  EXPECT_EQ(qvt_SegmentBufferCache(1000).Limit(), 1048);
-  EXPECT_EQ(qvt_SegmentBufferCache(0x100000).Limit(), 1);
   auto table = Create();
-  EXPECT_EQ(table->Cache().Limit(), 16);
-  EXPECT_EQ(table->Cache().BufferSize(), kS);
+  EXPECT_EQ((std::vector<int>{qvt_SegmentBufferCache(4096).Limit(), qvt_SegmentBufferCache(1000).Limit(),
+                              qvt_SegmentBufferCache(0x100000).Limit(), table->Cache().Limit(),
+                              table->Cache().BufferSize()}),
+            (std::vector<int>{256, 1048, 1, 16, kS}));
   Touch(*table, 0, 15, true);
   EXPECT_EQ(g_Encodes, 0);
   for (int i = 0; i < 16; ++i) EXPECT_TRUE(table->Cache().IsParked(i)) << i;
   Touch(*table, 16, 16, false);
-  EXPECT_EQ(table->Cache().BufferCount(), 16);
-  EXPECT_EQ(g_Encodes, 1);
+  EXPECT_EQ((std::vector<int>{table->Cache().BufferCount(), g_Encodes}), (std::vector<int>{16, 1}));
   // stored, never stored; segment 0 loaded, dirty, parked
   EXPECT_EQ((std::vector<bool>{table->HasEntry(0), table->HasEntry(1), table->GetSegment(0)->IsLoaded(),
                                table->GetSegment(0)->IsDirty(), table->Cache().IsParked(0)}),
@@ -332,12 +327,10 @@ TEST_F(EncodedSegmentTableTest, CacheKeepsOneMiBAndReclaimsTheOldestFirst) {
   EXPECT_EQ(g_Decodes, 1);
   EXPECT_FALSE(table->GetSegment(1)->IsLoaded());  // the next oldest made room for it
   // A long walk stays within 1 MiB and every byte comes back.
-  table.reset();
-  table = Create();
+  table.reset(), table = Create();
   g_Encodes = g_Decodes = 0;
   Touch(*table, 0, 200, true);
-  EXPECT_EQ(table->Cache().BufferCount(), 16);
-  EXPECT_EQ(g_Encodes, 201 - 16);
+  EXPECT_EQ(std::make_tuple(table->Cache().BufferCount(), g_Encodes), std::make_tuple(16, 201 - 16));
   table->Flush();
   EXPECT_EQ(g_Encodes, 201);
   for (int i = 0; i <= 200; i += 37) EXPECT_EQ(Get(*table, i)[0], static_cast<char>('A' + i % 26)) << i;
@@ -352,8 +345,7 @@ TEST_F(EncodedSegmentTableTest, CacheKeepsOneMiBAndReclaimsTheOldestFirst) {
   // Their stored bytes never come back, here or after reopening.
   table->Flush();
   for (int i = 4; i < 20; ++i) EXPECT_EQ(Get(*table, i), Bytes(kS, 0)) << i;
-  table.reset();
-  table = Open(1);
+  table.reset(), table = Open(1);
   for (int i = 4; i < 20; ++i) EXPECT_EQ(Get(*table, i), Bytes(kS, 0)) << i;
   table->Truncate(30);  // the new last segment, not in hand, counts as full
   EXPECT_EQ(table->LogicalSize(), 30 * kS);
@@ -368,8 +360,7 @@ TEST_F(EncodedSegmentTableTest, CacheSparesArmedSegments) {
   Touch(*table, 1, 15, false);
   Touch(*table, 1, 1, false);  // segment 1 is now the most recent
   Touch(*table, 16, 21, false);
-  EXPECT_EQ(g_Encodes + g_Decodes, 0);
-  EXPECT_EQ(table->Cache().BufferCount(), 16);
+  EXPECT_EQ(std::make_tuple(g_Encodes + g_Decodes, table->Cache().BufferCount()), std::make_tuple(0, 16));
   for (int i = 0; i <= 21; ++i) EXPECT_EQ(table->GetSegment(i)->IsLoaded(), i < 2 || i > 7) << i;
   std::vector<cow_CountedHld<qvt_EncodedSegment>> armed;
   for (int i = 1; i <= 16; ++i) {
@@ -455,11 +446,10 @@ TEST_F(EncodedFileTest, RefusalsAndReadingLeaveTheFileAlone) {
     EXPECT_EQ(ReadBack(file), bytes);
     EXPECT_EQ(file.Repr()->Read(&byte, 1), 0);
     const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + Path();
-    QVT_EXPECT_THROW_TEXT(file.Repr()->Write(&byte, 1), qvt_FileReadOnlyExc, text);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->Flush(), qvt_FileReadOnlyExc, text);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->ExtendFile(1), qvt_FileReadOnlyExc, text);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->Extend(-1), qvt_FileReadOnlyExc, text);
-    QVT_EXPECT_THROW_TEXT(file.Repr()->TrimToLength(), qvt_FileReadOnlyExc, text);
+    ExpectEachThrows<qvt_FileReadOnlyExc>(
+        text, {[&] { file.Repr()->Write(&byte, 1); }, [&] { file.Repr()->Flush(); },
+               [&] { file.Repr()->ExtendFile(1); }, [&] { file.Repr()->Extend(-1); },
+               [&] { file.Repr()->TrimToLength(); }});
   }
   {
     qvt_File file = qvt_File::Open(Path(), 1, false);

@@ -352,9 +352,8 @@ TEST_F(SpaceTest, HandlesAndLinkageBlocks) {
     std::unique_ptr<qvt_SpaceRepr> r(reader->Space(513, -1));
     EXPECT_EQ(r->Length(), 20);
     char bytes[4] = {};
-    QVT_EXPECT_THROW_TEXT(r->Write(bytes, 4), nex_TextException, kReadOnly);
-    QVT_EXPECT_THROW_TEXT(r->Extend(4), nex_TextException, kReadOnly);
-    QVT_EXPECT_THROW_TEXT(r->Truncate(0), nex_TextException, kReadOnly);
+    ExpectEachThrows<nex_TextException>(
+        kReadOnly, {[&] { r->Write(bytes, 4); }, [&] { r->Extend(4); }, [&] { r->Truncate(0); }});
   }
   auto writer = Open("test.odb", false);
   EXPECT_EQ(writer->LinkageBlockCount(), 2);

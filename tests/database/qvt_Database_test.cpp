@@ -42,8 +42,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
         {{kArrayMagic, 0, 6, 1}, qvt_TypeString},
         {{kArrayMagic, 0, 99, 1}, qvt_TypeOther},  // a damaged array
         {{1, 2, 3}, qvt_TypeOther},
-        {{}, qvt_TypeOther},
-    };
+        {{}, qvt_TypeOther}};
     for (const auto& c : cases)
       EXPECT_EQ(db.HandleType(SpaceOfWords(db, c.first)), c.second) << ::testing::PrintToString(c.first);
     EXPECT_EQ((std::vector<int>{db.HandleType(second.Handle()), db.HandleType(1), db.HandleType(3)}),
@@ -58,8 +57,7 @@ TEST_P(DatabaseTest, CreateThenOpenThroughThePublicHandle) {
   qvt_Database db = qvt_Database::Open(file, "ABCDEF");
   EXPECT_EQ((std::vector<int>{db.ReadOnly(), db.GetFlushCount()}), (std::vector<int>{1, 1}));
   db.Bind();
-  QVT_EXPECT_THROW_TEXT(db.Space(-1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(db.Table("Root", 0, -1), nex_TextException, kReadOnly);
+  ExpectEachThrows<nex_TextException>(kReadOnly, {[&] { db.Space(-1); }, [&] { db.Table("Root", 0, -1); }});
   db.Flush();
   EXPECT_EQ(db.GetFlushCount(), 1);
 }
@@ -182,14 +180,12 @@ class DatabaseStatisticsTest : public DatabaseFixture {
   std::unique_ptr<qvt_DatabaseReprFile> m_Db;
 };
 
-const Lines kNewDatabaseLines = {
-    "Block 0 Size (bytes)=1024",
-    "Total Linkage Usage (bytes)=               14336",
-    "Metadata Pool Size (bytes)=                   4",
-    "String Pool Size (bytes)=                   4",
-    "String Pool Count (number of strings)=0",
-    "String Pool Linkage_Count=1",
-};
+const Lines kNewDatabaseLines = {"Block 0 Size (bytes)=1024",
+                                 "Total Linkage Usage (bytes)=               14336",
+                                 "Metadata Pool Size (bytes)=                   4",
+                                 "String Pool Size (bytes)=                   4",
+                                 "String Pool Count (number of strings)=0",
+                                 "String Pool Linkage_Count=1"};
 
 // Six lines for a new database; the string pool's lines count unflushed records.
 TEST_F(DatabaseStatisticsTest, NewDatabaseAnswersTheSixLinesAndStringPoolLinesFollowThePool) {
@@ -270,8 +266,7 @@ TEST_F(DatabaseStatisticsTest, ExtentCountsAndLocationReportsFollowTheChains) {
       {at(1) + 3, Located(1, 3)},
       {records, "Object: 00000001 - Offset:                    4"},
       {records + 7, Located(1, 11)},
-      {at(3), Located(3, 0)},
-  };
+      {at(3), Located(3, 0)}};
   for (const auto& r : reports) EXPECT_EQ(m_Db->GetObjectLocationReport(r.first), r.second) << r.first;
   qvt_DatabaseRepr& base = *m_Db;
   EXPECT_EQ(base.qvt_DatabaseRepr::GetObjectLocationReport(0),
@@ -477,12 +472,10 @@ TEST_F(TransactionLockTest, EveryWriterLocksReadOnlyFilesNeverAndEndedInputEndsB
     int access;
     bool leftBehind;
     std::string input, out, err;
-  } cases[] = {
-      {utl_FileAccessRead, false, "", "set unlocked, status 0\ncleared\n", ""},
-      {utl_FileAccessUpdate, true, "", "set locked, status 4\ncleared\n", prompts},
-      {utl_FileAccessUpdate, false, "0123456789abc\n", "set locked, status 4\ncleared\n", prompts},
-      {utl_FileAccessCreate, false, "", "set locked, status 0\ncleared\n", prompts},
-  };
+  } cases[] = {{utl_FileAccessRead, false, "", "set unlocked, status 0\ncleared\n", ""},
+               {utl_FileAccessUpdate, true, "", "set locked, status 4\ncleared\n", prompts},
+               {utl_FileAccessUpdate, false, "0123456789abc\n", "set locked, status 4\ncleared\n", prompts},
+               {utl_FileAccessCreate, false, "", "set locked, status 0\ncleared\n", prompts}};
   for (const auto& c : cases) {
     ASSERT_TRUE(!c.leftBehind || utl_MakeDirectory(m_Lock));
     const ChildResult result =
@@ -502,8 +495,7 @@ TEST_F(TransactionLockTest, PauseHoldsTheWriterAtBothEdgesOfTheTransaction) {
   EXPECT_EQ(child.ErrSoFar(), "Before transaction: ");
   EXPECT_FALSE(child.WaitForStdout("set", 300));
   EXPECT_FALSE(utl_Stat(m_Lock).exists);
-  ASSERT_TRUE(child.WriteStdin("go\n"));
-  ASSERT_TRUE(child.WaitForStdout("set locked, status 4\n", 20000));
+  ASSERT_TRUE(child.WriteStdin("go\n") && child.WaitForStdout("set locked, status 4\n", 20000));
   // After the lock is removed, it prompts and waits again.
   ASSERT_TRUE(child.WaitForStderr("After transaction: ", 20000));
   EXPECT_FALSE(utl_Stat(m_Lock).exists);

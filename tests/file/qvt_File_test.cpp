@@ -115,9 +115,9 @@ TEST_F(LocalFileTest, RefusedOpensPrintNothingAndInformationalLinesNameTheKind) 
   }
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, cow_String("pw")), qvt_FileNoSuchFile,
                         "*** ERROR: No such file: " + name + ".");
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 2, false), qvt_FileReadOnlyExc, urlReadOnly);
-  QVT_EXPECT_THROW_TEXT(qvt_File::Open(url, 1, false), qvt_FileReadOnlyExc, urlReadOnly);
-  QVT_EXPECT_THROW_TEXT(qvt_File::CreateCompressed(url), qvt_FileReadOnlyExc, urlReadOnly);
+  ExpectEachThrows<qvt_FileReadOnlyExc>(
+      urlReadOnly, {[&] { qvt_File::Open(url, 2, false); }, [&] { qvt_File::Open(url, 1, false); },
+                    [&] { qvt_File::CreateCompressed(url); }});
   QVT_EXPECT_THROW_TEXT(qvt_File::Open(name, 3, false), nex_AssertException, "Incorrect file access.");
   EXPECT_EQ(qvt_File::Open(Name("short.odb"), 0, true).Repr()->Length(), 5);
   EXPECT_EQ(qvt_File::Open(Name("other.odb"), 1, false).Repr()->Length(), 17);
@@ -136,11 +136,10 @@ TEST_F(LocalFileTest, RefusedOpensPrintNothingAndInformationalLinesNameTheKind) 
             "*** Informational: Opening Compressed File based MDB.\n"
             "*** Informational: Updating Compressed File based MDB.\n"
             "*** Informational: Creating File based ODB.\n");
-  EXPECT_EQ(f.Repr()->Length(), 0);
-  EXPECT_EQ(FileSize(Name("packed.odb")), 0);
+  EXPECT_EQ((std::vector<std::int64_t>{f.Repr()->Length(), FileSize(Name("packed.odb"))}),
+            (std::vector<std::int64_t>{0, 0}));
   EXPECT_THROW(qvt_File::Open(zero, 2, false), nex_TextException);
-  EXPECT_FALSE(std::filesystem::exists(name));
-  EXPECT_FALSE(std::filesystem::exists("http:"));
+  EXPECT_FALSE(std::filesystem::exists(name) || std::filesystem::exists("http:"));
   EXPECT_EQ(ReadAll(Name()), (Bytes{'k', 'e', 'e', 'p'}));
   const std::string folder = Name("folder.odb");
   std::filesystem::create_directory(folder);
@@ -171,8 +170,8 @@ TEST_F(LocalFileTest, CopiesShareTheFileAndCopyMovesTheRestOfTheSource) {
     EXPECT_EQ(dst.Repr()->Location(), 4);
     src.Repr()->Seek(100);
     dst.Copy(src);
-    EXPECT_EQ(src.Repr()->Location(), 10000);
-    EXPECT_EQ(dst.Repr()->Location(), 4 + 9900);
+    EXPECT_EQ((std::vector<std::int64_t>{src.Repr()->Location(), dst.Repr()->Location()}),
+              (std::vector<std::int64_t>{10000, 4 + 9900}));
     dst.Copy(src);  // from a source at its end nothing more is copied
     EXPECT_EQ(ReadAll(Name("dst.odb")), expected);
     qvt_File ro = qvt_File::Open(Name("ro.odb"), 0, true);
@@ -184,9 +183,8 @@ TEST_F(LocalFileTest, CopiesShareTheFileAndCopyMovesTheRestOfTheSource) {
     QVT_EXPECT_THROW_TEXT(src.Copy(same), qvt_FileBadParameterExc,
                           "*** ERROR: Bad parameter passed to file method: qvt_File::Copy.");
   }
-  EXPECT_EQ(OpenDescriptors(), descriptors);
-  EXPECT_EQ(ReadAll(Name("src.odb")), bytes);
-  EXPECT_EQ(ReadAll(Name("ro.odb")), (Bytes{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(std::make_tuple(OpenDescriptors(), ReadAll(Name("src.odb")), ReadAll(Name("ro.odb"))),
+            std::make_tuple(descriptors, bytes, Bytes{'k', 'e', 'e', 'p'}));
 }
 
 // The exact text; thrown through a base reference, the class itself with its text and place (Throw
@@ -197,8 +195,7 @@ void ExpectTextAndThrownAsItself(Exc exc, const char* text) {
   try {
     static_cast<nex_Exception&>(exc).Throw(__FILE__, 42);
   } catch (const Exc& e) {
-    EXPECT_EQ(e.AsString(), exc.AsString());
-    EXPECT_EQ(e.UserReport(), exc.AsString());
+    EXPECT_EQ(std::make_tuple(e.AsString(), e.UserReport()), std::make_tuple(exc.AsString(), exc.AsString()));
     EXPECT_NE(e.DeveloperReport().find(exc.AsString()), cow_String::npos);
     EXPECT_EQ(cow_String(static_cast<const std::exception&>(e).what()), exc.AsString());
     EXPECT_EQ(e.SourceLine(), 42);
@@ -230,14 +227,12 @@ TEST_F(LocalFileTest, GrowthTrimWritesAndRefusalsMoveTheRightLengths) {
   QVT_EXPECT_THROW_TEXT(r->Read(nullptr, 0), qvt_FileBadParameterExc, readText);
   QVT_EXPECT_THROW_TEXT(r->Write(nullptr, 1), qvt_FileBadParameterExc, writeText);
   QVT_EXPECT_THROW_TEXT(r->Write(buf, -1), qvt_FileBadParameterExc, writeText);
-  EXPECT_EQ(r->Read(buf, 0), 0);
-  EXPECT_EQ(r->Write(buf, 0), 0);
+  EXPECT_EQ((std::vector<int>{r->Read(buf, 0), r->Write(buf, 0)}), (std::vector<int>{0, 0}));
   EXPECT_EQ(StateOf(r), (State{0, 0, 0, 0, 0}));
   EXPECT_TRUE(r->ExtendFile(1));
   EXPECT_EQ(StateOf(r), (State{1, 1, 1048576, 0, 1048576}));
-  EXPECT_FALSE(r->ExtendFile(1048575));
-  EXPECT_TRUE(r->Extend(1));
-  EXPECT_FALSE(r->Extend(10));
+  EXPECT_EQ((std::vector<bool>{r->ExtendFile(1048575), r->Extend(1), r->Extend(10)}),
+            (std::vector<bool>{false, true, false}));
   EXPECT_EQ(StateOf(r), (State{1048587, 1048587, 2097152, 0, 2097152}));
   r->ExtendFile(-1048587 + 3000);
   r->TrimToLength();
@@ -262,21 +257,15 @@ TEST_F(LocalFileTest, GrowthTrimWritesAndRefusalsMoveTheRightLengths) {
   qvt_File ro = OpenRead();
   r = ro.Repr();
   const std::string text = "*** ERROR: Attempt to write to read-only file:\n  " + Name();
-  QVT_EXPECT_THROW_TEXT(r->Write("x", 1), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(r->ExtendFile(1), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(r->Extend(1), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(r->TrimToLength(), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(r->WriteSizeRecord(0), qvt_FileReadOnlyExc, text);
-  QVT_EXPECT_THROW_TEXT(r->WriteInt(1), qvt_FileReadOnlyExc, text);
-  EXPECT_EQ(StateOf(r), (State{6, 6, 6, 0, 6}));
-  EXPECT_EQ(ReadAll(Name()), before);
+  ExpectEachThrows<qvt_FileReadOnlyExc>(
+      text, {[&] { r->Write("x", 1); }, [&] { r->ExtendFile(1); }, [&] { r->Extend(1); },
+             [&] { r->TrimToLength(); }, [&] { r->WriteSizeRecord(0); }, [&] { r->WriteInt(1); }});
+  EXPECT_EQ(std::make_tuple(StateOf(r), ReadAll(Name())), std::make_tuple((State{6, 6, 6, 0, 6}), before));
   r->Seek(3);
-  EXPECT_EQ(r->Read(buf, 8), 3);
-  EXPECT_EQ(r->Read(buf, 8), 0);
-  EXPECT_EQ(r->Location(), 6);
+  EXPECT_EQ((std::vector<std::int64_t>{r->Read(buf, 8), r->Read(buf, 8), r->Location()}),
+            (std::vector<std::int64_t>{3, 0, 6}));
   r->Seek(100);
-  EXPECT_EQ(r->Read(buf, 8), 0);
-  EXPECT_EQ(r->Location(), 100);
+  EXPECT_EQ((std::vector<std::int64_t>{r->Read(buf, 8), r->Location()}), (std::vector<std::int64_t>{0, 100}));
   f = qvt_File();  // the writer leaves
   qvt_File u = OpenUpdate();
   EXPECT_EQ(StateOf(u.Repr()), (State{6, 6, 6, 0, 6}));
@@ -395,23 +384,21 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
     if (step.lock) utl_MakeDirectory(Name("run.lsm"));
     if (!step.lock) utl_RemoveDirectory(Name("run.lsm"));
     EXPECT_EQ(checker.CheckStatus(), step.status);
-    EXPECT_EQ(checker.FlushCount(), step.flushCount);
-    EXPECT_EQ(checker.CreationTime(), 99);
+    EXPECT_EQ((std::vector<int>{checker.FlushCount(), checker.CreationTime()}),
+              (std::vector<int>{step.flushCount, 99}));
     statuses.push_back(step.status);
   }
   checker.throwOnNotify = true;
   EXPECT_EQ(checker.CheckStatus(), qvt_FileStatus::CheckFailed);
   statuses.insert(statuses.end(), {qvt_FileStatus::Unchanged, qvt_FileStatus::CheckFailed});
-  EXPECT_EQ(checker.statuses, statuses);
-  EXPECT_EQ(checker.flushChanges, 3);
+  EXPECT_EQ(std::make_tuple(checker.statuses, checker.flushChanges), std::make_tuple(statuses, 3));
   // A fresh checker on a re-created file starts from its values; as the lock only a directory counts,
   // never for a URL, and the lock's name replaces only an ending of exactly ".odb".
   WriteStatusHeader(Name("run.odb"), 0, 100);
   WriteAll(Name("run.lsm"), {'x'});
   EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists(Name("run.odb")));
   EXPECT_EQ(RecordingChecker(Name("run.odb")).CheckStatus(), qvt_FileStatus::Unchanged);
-  ASSERT_TRUE(utl_RemoveFile(Name("run.lsm")));
-  ASSERT_TRUE(utl_MakeDirectory(Name("run.lsm")));
+  ASSERT_TRUE(utl_RemoveFile(Name("run.lsm")) && utl_MakeDirectory(Name("run.lsm")));
   EXPECT_TRUE(qvt_DBStatusCheckerFile::TransactionLockExists(Name("run.odb")));
   const std::string name = m_Dir.File("data.bin");
   WriteStatusHeader(name, 1, 2);
@@ -420,8 +407,8 @@ TEST_F(LocalFileTest, AnswersKeptValuesAndNotificationsThroughASequenceOfChanges
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::Unchanged);
   ASSERT_TRUE(utl_MakeDirectory(m_Dir.File("data.bin.lsm")));
   EXPECT_EQ(local.CheckStatus(), qvt_FileStatus::InTransaction);
-  EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("ftp://host/run.odb"));
-  EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists("http://user:pw@host:80/data"));
+  for (const char* url : {"ftp://host/run.odb", "http://user:pw@host:80/data"})
+    EXPECT_FALSE(qvt_DBStatusCheckerFile::TransactionLockExists(url)) << url;
   const std::pair<const char*, const char*> names[] = {{"x.y/run.odb", "x.y/run.lsm"},
                                                        {"run.ODB", "run.ODB.lsm"},
                                                        {"data", "data.lsm"},

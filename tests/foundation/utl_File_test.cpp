@@ -289,14 +289,11 @@ TEST(ZipCodec, EachEngineRestoresWhatTheOtherWroteAndRefusesDamage) {
 // to lookups when its parent goes.
 TEST(NameWatch, StartsOnlyWhereEveryChangeIsSeenAndFollowsTheName) {
   qvt_test::ScratchDir scratch;
-  const fs::path dir = fs::path(scratch.Path()) / "d";
-  const fs::path lock = dir / "run.odb.lock";
-  const fs::path other = dir / "other";
+  const fs::path dir = fs::path(scratch.Path()) / "d", lock = dir / "run.odb.lock", other = dir / "other";
   // Not where a change could go unseen: a missing parent, a file system without disk or memory, no leaf.
   for (const std::string& where : {lock.string(), std::string("/proc/run.odb.lock"), scratch.Path() + "/"})
     EXPECT_EQ(utl_NameWatch::Start(where), nullptr) << where;
-  fs::create_directory(dir);
-  fs::create_directory(lock);
+  fs::create_directories(lock);
   std::unique_ptr<utl_NameWatch> watch = utl_NameWatch::Start(lock.string());
   if (!watch) GTEST_SKIP() << "no change notices for " << dir << " on this machine";
   EXPECT_TRUE(watch->IsDirectory()) << "present when the watch started";
@@ -329,8 +326,7 @@ TEST(NameWatch, StartsOnlyWhereEveryChangeIsSeenAndFollowsTheName) {
       {"removed", [&] { fs::remove(lock); }, false},
       // With the parent gone no notice can come: lookups from then on.
       {"the parent removed", [&] { fs::remove_all(dir); }, false},
-      {"the parent and the name made again", [&] { fs::create_directories(lock); }, true},
-  };
+      {"the parent and the name made again", [&] { fs::create_directories(lock); }, true}};
   for (const auto& step : steps) {
     step.make();
     EXPECT_EQ(watch->IsDirectory(), step.expected) << step.change;

@@ -18,9 +18,8 @@
 #include "qvt_TestSupport.h"
 #include <gtest/gtest.h>
 
-// Every heap allocation of this executable, counted. The replacement pairs
-// malloc with free on purpose; GCC cannot see that through the inlined
-// operators.
+// Every heap allocation of this executable, counted. The replacement pairs malloc with free on purpose; GCC
+// cannot see that through the inlined operators.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 static std::atomic<long> g_Allocations{0};
@@ -110,8 +109,7 @@ TEST(TypedStream, PartialLastElementIsDroppedAndEndFailsOnlyScalars) {
   MemoryIOS io;
   int v = 42;
   EXPECT_EQ((std::vector<int>{io.ReadIntArray(&v, 1), v}), (std::vector<int>{0, 42}));
-  QVT_EXPECT_THROW_TEXT(io.ReadInt(), nex_TextException, kEof);
-  QVT_EXPECT_THROW_TEXT(io.ReadFloat(), nex_TextException, kEof);
+  ExpectEachThrows<nex_TextException>(kEof, {[&] { io.ReadInt(); }, [&] { io.ReadFloat(); }});
   const int values[3] = {7, 8, 9};
   io.WriteIntArray(values, 3);
   io.Seek(2);                 // 10 bytes remain
@@ -316,8 +314,7 @@ TEST(IOBufferTest, PendingBytesReachTheSpaceAtTheRightTime) {
   buffer.Seek(10);
   EXPECT_EQ(space.Writes(), writes);
   buffer.Seek(0);
-  EXPECT_EQ(space.Writes(), writes + 1);
-  EXPECT_EQ(Text(space.Bytes()), "0123abcdef");
+  EXPECT_EQ(std::make_tuple(space.Writes(), Text(space.Bytes())), std::make_tuple(writes + 1, "0123abcdef"));
   buffer.Seek(10);
   buffer.WriteInt(0x01020304);
   EXPECT_TRUE(buffer.Extend(6));
@@ -348,13 +345,11 @@ TEST(IOBufferTest, RefusalsAndTheirMessages) {
   const cow_String s = "s";
   MemoryIOS other;
   qvt_IOBuffer source(other, 8);
-  QVT_EXPECT_THROW_TEXT(buffer.Write("a", 1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(buffer.WriteIntArray(&i, 1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(buffer.WriteFloatArray(&f, 1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(buffer.WriteDoubleArray(&d, 1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(buffer.WriteStringArray(&s, 1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(buffer.PrepWrite(1, 1), nex_TextException, kReadOnly);
-  QVT_EXPECT_THROW_TEXT(buffer.Append(source), nex_TextException, kReadOnly);
+  ExpectEachThrows<nex_TextException>(
+      kReadOnly, {[&] { buffer.Write("a", 1); }, [&] { buffer.WriteIntArray(&i, 1); },
+                  [&] { buffer.WriteFloatArray(&f, 1); }, [&] { buffer.WriteDoubleArray(&d, 1); },
+                  [&] { buffer.WriteStringArray(&s, 1); }, [&] { buffer.PrepWrite(1, 1); },
+                  [&] { buffer.Append(source); }});
   EXPECT_EQ((std::vector<int>{buffer.ReadInt(), space.Writes()}), std::vector<int>(2, 0));
   // A write the space takes nothing of fails and keeps the bytes.
   MemoryIOS stuck;

@@ -15,6 +15,7 @@
 #include "qvt_DBStatusCheckerFile.h"
 #include "qvt_Database.h"
 #include "qvt_DatabaseFixture.h"
+#include "qvt_ObjectShapes.h"
 #include "qvt_ReaderSemaphoreProxy.h"
 #include <gtest/gtest.h>
 
@@ -47,11 +48,8 @@ long long ReadNumber(const std::string& path) {
 // <path>.final. <path>.seq is odd during a transaction: compressed readers reopen.
 int Writer(FileKind kind, const std::string& path, int seconds) {
   qvt_Database db = qvt_Database::Create(qvt_test::OpenFileOfKind(kind, path, 2), "ODB", "readers", 1);
-  qvt_TableMetadata shape("rows", 1);
-  shape.DefineIntField("i");
-  shape.DefineDoubleField("d");
-  shape.DefineStringField("s");
-  qvt_Table table = db.Table(shape, 64, -1);
+  qvt_Table table = db.Table(
+      qvt_test::Shape("rows", {{"i", qvt_TypeInt}, {"d", qvt_TypeDouble}, {"s", qvt_TypeString}}), 64, -1);
   if (table.Handle() != kTable) throw std::runtime_error("unexpected handle");
   db.Flush();
   const auto end = Clock::now() + std::chrono::seconds(seconds);

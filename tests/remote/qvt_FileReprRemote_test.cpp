@@ -75,8 +75,7 @@ TEST_F(FileCache, ExhaustedUntilAPageIsReleasedThenReusesItsSlot) {
   EXPECT_EQ(cache.Lookup(0, b), first);
   EXPECT_EQ(a.at(0), nullptr);  // its former entry stays, holding no page
   EXPECT_EQ(cache.TakeDropped(a, 10), std::vector<utl_FileOffset>{0});
-  EXPECT_EQ(a.count(0), 0u);
-  EXPECT_EQ(cache.PagesMade(), 2);
+  EXPECT_EQ(std::make_tuple(a.count(0), cache.PagesMade()), std::make_tuple(0u, 2));
 }
 
 // An invalidated page is dropped unless looked up again; a fill that breaks off leaves nothing.
@@ -86,8 +85,7 @@ TEST_F(FileCache, InvalidatedOrBrokenOffPageHoldsNothing) {
   qvt_FileCacheMap map;
   for (std::int64_t offset : {0 * kMiB, 1 * kMiB, 2 * kMiB}) cache.Release(cache.Lookup(offset, map));
   map.at(kMiB)->valid = 100;
-  cache.Invalidate(kMiB, map);
-  cache.Invalidate(2 * kMiB, map);
+  for (std::int64_t offset : {1 * kMiB, 2 * kMiB}) cache.Invalidate(offset, map);
   EXPECT_EQ(map.at(kMiB), nullptr);
   // The next lookup takes the most recently invalidated page, emptied.
   qvt_FileCachePage* again = cache.Lookup(kMiB, map);
@@ -157,9 +155,9 @@ TEST_P(LocalRoute, ReadsEveryByteAsTheLocalFileDoes) {
   EXPECT_EQ(remote.Repr()->CheckNODBCache(), "");
   const std::string readOnly =
       "*** ERROR: Attempt to write to read-only file:\n  " + RemoteEnvironment::Url(path);
-  QVT_EXPECT_THROW_TEXT(remote.Repr()->Write("x", 1), qvt_FileReadOnlyExc, readOnly);
-  QVT_EXPECT_THROW_TEXT(remote.Repr()->ExtendFile(1), qvt_FileReadOnlyExc, readOnly);
-  QVT_EXPECT_THROW_TEXT(remote.Repr()->WriteSizeRecord(500), qvt_FileReadOnlyExc, readOnly);
+  ExpectEachThrows<qvt_FileReadOnlyExc>(
+      readOnly, {[&] { remote.Repr()->Write("x", 1); }, [&] { remote.Repr()->ExtendFile(1); },
+                 [&] { remote.Repr()->WriteSizeRecord(500); }});
   char byte;
   QVT_EXPECT_THROW_TEXT(remote.Repr()->Read(&byte, -1), nex_TextException,
                         "qvt_FileReprRemote::Read: Invalid length when reading file.");

@@ -1,7 +1,6 @@
-// Child processes, standard-error capture and scoped environment variables.
-// A child runs a function with its standard streams piped to the parent and
-// leaves through _exit with its return value (no atexit handlers, no gtest
-// reporting), or 98 when an exception escapes it, told on standard error.
+// Child processes, standard-error capture and scoped environment variables. A child runs a function with its
+// standard streams piped to the parent and leaves through _exit with its return value (no atexit handlers, no
+// gtest reporting), or 98 when an exception escapes it, told on standard error.
 #ifndef QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 #define QVT_TESTS_SUPPORT_QVT_CHILDPROCESS_H
 

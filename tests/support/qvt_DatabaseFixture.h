@@ -1,5 +1,4 @@
-// Database files of every kind in a scratch folder, so that the same test
-// can run on each kind.
+// Database files of every kind in a scratch folder, so that the same test can run on each kind.
 #ifndef QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_DATABASEFIXTURE_H
 

@@ -14,9 +14,8 @@ namespace qvt_test {
 namespace {
 constexpr const char* kFailure = "injected failure of the file";
 
-// A local file whose every change (write, growth, trim, size record) from
-// the N-th on fails, as on a full or dead disk; reads keep working. A change
-// counts once, not the writes it makes itself.
+// A local file whose every change (write, growth, trim, size record) from the N-th on fails, as on a full or
+// dead disk; reads keep working. A change counts once, not the writes it makes itself.
 class FaultyFile : public qvt_FileReprLocal {
  public:
   FaultyFile(const std::string& path, int failFrom)
@@ -137,12 +136,10 @@ void ExpectTaggedRecord(const qvt_TaggedStreamRepr& s, int i) {
                                     qvt_TypeDouble, qvt_TypeString, qvt_TypeFixedString};
   const int kind = i % 6;
   ASSERT_EQ(s.GetType(), kTypes[kind]) << "record " << i;
-  EXPECT_EQ(s.GetID(), i);
-  EXPECT_EQ(s.GetInt(), kind == 0 ? -i : 0);
-  EXPECT_EQ(s.GetHandle(), kind == 1 ? TaggedHandle(i) : 0u);
-  EXPECT_EQ(s.GetFloat(), kind == 2 ? TaggedFloat(i) : 0.0f);
-  EXPECT_EQ(s.GetDouble(), kind == 3 ? i / 7.0 : 0.0);
-  EXPECT_EQ(s.GetString(), TaggedText(i));
+  EXPECT_EQ(std::make_tuple(s.GetID(), s.GetInt(), s.GetHandle(), s.GetFloat(), s.GetDouble(), s.GetString()),
+            std::make_tuple(i, kind == 0 ? -i : 0, kind == 1 ? TaggedHandle(i) : 0u,
+                            kind == 2 ? TaggedFloat(i) : 0.0f, kind == 3 ? i / 7.0 : 0.0, TaggedText(i)))
+      << "record " << i;
 }
 
 }  // namespace qvt_test

@@ -20,13 +20,11 @@ std::vector<unsigned char> ObjectBytes(qvt_DatabaseReprFile& db, qvt_Handle hand
 std::vector<std::uint32_t> Words(const std::vector<unsigned char>& bytes, std::size_t offset,
                                  std::size_t count);
 
-// Runs write on a new local database whose file fails every change (write,
-// growth, trim, size record) from its N-th on, for N = 1, 2, ... until a run
-// ends without failure; write counts in *flushes the flushes it completed.
-// Each run must end in success or the injected failure; the file, reopened
-// read-only, goes to check with the flushes it announces (one more when a
-// flush failed after storing its count), unless no flush completed and it
-// does not open. Answers the number of failure points swept.
+// Runs write on a new local database whose file fails every change (write, growth, trim, size record) from
+// its N-th on, for N = 1, 2, ... until a run ends without failure; write counts in *flushes the flushes it
+// completed. Each run must end in success or the injected failure; the file, reopened read-only, goes to
+// check with the flushes it announces (one more when a flush failed after storing its count), unless no flush
+// completed and it does not open. Answers the number of failure points swept.
 using FaultWriter = std::function<void(qvt_DatabaseReprFile& db, int* flushes)>;
 using FaultChecker = std::function<void(qvt_DatabaseReprFile& db, int flushes)>;
 int SweepFileFaults(const std::string& path, const FaultWriter& write, const FaultChecker& check);

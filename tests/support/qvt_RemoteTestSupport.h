@@ -11,9 +11,8 @@
 
 namespace qvt_test {
 
-// While alive: PATH starts with the build's bin/, KEV_PATH is its kev/,
-// QVT_ASSISTANT_CONFIG an empty folder, and the page cache is built with
-// these keys (0: absent); without keys again at the end.
+// While alive: PATH starts with the build's bin/, KEV_PATH is its kev/, QVT_ASSISTANT_CONFIG an empty folder,
+// and the page cache is built with these keys (0: absent); without keys again at the end.
 class RemoteEnvironment {
  public:
   explicit RemoteEnvironment(int pageKiB = 0, int limitMiB = 0);

@@ -1,5 +1,4 @@
-// Public databases of every file kind in a scratch folder, for the suites
-// of the public objects.
+// Public databases of every file kind in a scratch folder, for the suites of the public objects.
 #ifndef QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 #define QVT_TESTS_SUPPORT_QVT_TABLESFIXTURE_H
 

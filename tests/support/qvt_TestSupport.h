@@ -71,6 +71,13 @@ inline void ExpectRefusals(const std::vector<Refusal>& rows) {
     EXPECT_EQ(ThrownTextOf(rows[i].first), rows[i].second) << "refusal row " << i;
 }
 
+// Calls that must each throw ExcType with the same text; another class escapes and fails the test.
+template <class ExcType>
+void ExpectEachThrows(const std::string& text, const std::vector<std::function<void()>>& calls) {
+  for (std::size_t i = 0; i < calls.size(); ++i)
+    EXPECT_EQ(ThrownTextOf<ExcType>(calls[i]), text) << "call " << i;
+}
+
 }  // namespace qvt_test
 
 // Expects statement to throw ExcType whose AsString() is exactly text.

@@ -1,6 +1,5 @@
-// For the qvtdb tests: a sample database holding one object of every kind
-// with known contents, and where a space lies in the bytes of a plain file,
-// so that tests can damage a sound file at a chosen place.
+// For the qvtdb tests: a sample database holding one object of every kind with known contents, and where a
+// space lies in the bytes of a plain file, so that tests can damage a sound file at a chosen place.
 #ifndef QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H
 #define QVT_TESTS_SUPPORT_QVT_TOOLSAMPLEDATABASE_H
 

@@ -108,17 +108,15 @@ TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
   const char* fixed =
       "qvt_TableRepr::Setup: An invalid field type for field 'f' has been specified for table 'Fixed'.";
   const qvt_Handle before = db.Space(-1).Handle();
-  ExpectRefusals({
-      {[&, h = SpaceOfWords(db, {kTableMagic, 0})] { db.Table(h, 0, -1); }, corrupt},
-      {[&, h = SpaceOfWords(db, {1, 2, 3, 4})] { db.Table(h, 0, -1); },
-       prefix + "Handle is not to a table object. This is not a valid KELVOR database."},
-      {[&] { db.Table(fixedClass, 0, -1); }, fixed},
-      // The class is stored by the refused Table above.
-      {[&] {
-         db.Table(SpaceOfWords(db, {kTableMagic, 1, mdOf("Fixed")}), 0, -1);
-       },
-       fixed},
-  });
+  ExpectRefusals({{[&, h = SpaceOfWords(db, {kTableMagic, 0})] { db.Table(h, 0, -1); }, corrupt},
+                  {[&, h = SpaceOfWords(db, {1, 2, 3, 4})] { db.Table(h, 0, -1); },
+                   prefix + "Handle is not to a table object. This is not a valid KELVOR database."},
+                  {[&] { db.Table(fixedClass, 0, -1); }, fixed},
+                  // The class is stored by the refused Table above.
+                  {[&] {
+                     db.Table(SpaceOfWords(db, {kTableMagic, 1, mdOf("Fixed")}), 0, -1);
+                   },
+                   fixed}});
   EXPECT_EQ(db.Space(-1).Handle(), before + 4);  // three raw spaces, none for the refused table
   db.Bind(qvt_TableMetadata("Empty", 1));
   qvt_Table empty = db.Table("Empty", 0, -1);
@@ -130,9 +128,8 @@ TEST_P(TableTest, OpeningChecksAndRowCountsFromTheStoredBytes) {
 }
 
 TEST_P(TableTest, ReaderTableSnapTakesUpFlushedRows) {
-  if (GetParam() == FileKind::Compressed) {
+  if (GetParam() == FileKind::Compressed)
     GTEST_SKIP() << "a compressed file keeps the segments it has read, header included, for its life";
-  }
   qvt_Database writer = CreateDb();
   qvt_Table written = writer.Table(AbcClass(), 0, -1);
   for (int i = 0; i < 10; ++i) written.NewRow().WriteFieldInt("b", i);
@@ -284,13 +281,11 @@ TEST_P(TableTest, RecordsLandInBindOrderAndStoredClassesAreBoundByName) {
                               static_cast<int>(db.GetTableMetadataHandle("A"))}),
             (std::vector<int>{1, 0, 52}));
   const std::string nope = "***ERROR: Can't find table metadata, \"Nope\" in KELVOR database file.";
-  ExpectRefusals({
-      {[&] { db.GetTableMetadata(utl_FileOffset(52)); }, kNoHandle},
-      {[&] { db.GetTableMetadata("A"); }, kNoHandle},
-      {[&] { db.Bind(ThreeFields("C")); }, kReadOnly},
-      {[&] { db.GetTableMetadata("Nope"); }, nope},
-      {[&] { db.GetTableMetadataHandle("Nope"); }, nope},
-  });
+  ExpectRefusals({{[&] { db.GetTableMetadata(utl_FileOffset(52)); }, kNoHandle},
+                  {[&] { db.GetTableMetadata("A"); }, kNoHandle},
+                  {[&] { db.Bind(ThreeFields("C")); }, kReadOnly},
+                  {[&] { db.GetTableMetadata("Nope"); }, nope},
+                  {[&] { db.GetTableMetadataHandle("Nope"); }, nope}});
   EXPECT_FALSE(db.HasTable("C"));
   // Class versions come from the map as it is at Bind, or default to one.
   db.InsertInMapClassName2ClassVersion("A", 3);
@@ -334,11 +329,9 @@ TEST_P(TableTest, BindMergesTheCallersFieldsIntoAStoredClass) {
   qvt_Row row = table.NewRow();
   EXPECT_EQ((std::vector<int>{row.FieldIsPresent("x"), row.FieldIsPresent(0), row.FieldIsPresent("y")}),
             (std::vector<int>{0, 0, 1}));
-  ExpectRefusals({
-      {[&] { row.WriteFieldInt("x", 1); }, "***ERROR: Can't find field: \"x\""},
-      {[&] { row.ReadFieldInt("x"); }, "***ERROR: Can't find field: \"x\""},
-      {[&] { row.WriteFieldInt(0, 1); }, "***ERROR: Can't find field by index: 0"},
-  });
+  ExpectRefusals({{[&] { row.WriteFieldInt("x", 1); }, "***ERROR: Can't find field: \"x\""},
+                  {[&] { row.ReadFieldInt("x"); }, "***ERROR: Can't find field: \"x\""},
+                  {[&] { row.WriteFieldInt(0, 1); }, "***ERROR: Can't find field by index: 0"}});
   row.WriteFieldString(2, "by index");
   EXPECT_EQ(row.ReadFieldString("z"), "by index");
 }
@@ -360,8 +353,7 @@ TEST_P(TableTest, DamagedPoolsAreCorrupt) {
         const std::vector<unsigned char> bytes = SpaceBytes(db, kPoolHandle);
         pool.Seek(pool.Length());
         pool.Write(reinterpret_cast<const char*>(bytes.data()) + 4, 48);
-      },
-  };
+      }};
   for (const auto& damage : damages) {
     {
       qvt_Database db = CreateDb();
@@ -375,10 +367,9 @@ TEST_P(TableTest, DamagedPoolsAreCorrupt) {
 
 // The extreme values written below but the handle, read by name.
 void ExpectExtremes(qvt_Row& row, const std::string& text) {
-  EXPECT_EQ(row.ReadFieldInt("i"), std::numeric_limits<int>::min());
-  EXPECT_EQ(row.ReadFieldFloat("f"), -0.15625f);
-  EXPECT_EQ(row.ReadFieldDouble("d"), std::nextafter(1.0, 2.0));
-  EXPECT_EQ(row.ReadFieldString("s"), text);
+  EXPECT_EQ(std::make_tuple(row.ReadFieldInt("i"), row.ReadFieldFloat("f"), row.ReadFieldDouble("d"),
+                            row.ReadFieldString("s")),
+            std::make_tuple(std::numeric_limits<int>::min(), -0.15625f, std::nextafter(1.0, 2.0), text));
 }
 
 // Refusals store nothing; Erase removes data, not fields; a neutered string keeps its length.
@@ -396,21 +387,19 @@ TEST_P(TableTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
     row.WriteFieldFloat("f", -0.15625f);
     row.WriteFieldDouble("d", std::nextafter(1.0, 2.0));
     row.WriteFieldString("s", text);
-    EXPECT_EQ(row.ReadFieldHandle(1), 0xFFFFFFFFu);
-    EXPECT_EQ(row.ReadFieldString(4), text);
+    EXPECT_EQ(std::make_tuple(row.ReadFieldHandle(1), row.ReadFieldString(4)),
+              std::make_tuple(0xFFFFFFFFu, text));
     qvt_Row other = table.NewRow();
-    ExpectRefusals({
-        {[&] { other.ReadFieldDouble("d"); }, absent + "d). File may be unreadable."},
-        {[&] { other.ReadFieldString(4); }, absent + "). File may be unreadable."},
-        {[&] { other.NeuterFieldString("s", "x"); }, absent + "s). File may be unreadable."},
-        {[&] { row.WriteFieldInt("f", 99); }, "***ERROR: Field type mismatch: \"f\""},
-        {[&] { row.WriteFieldInt(2, 99); }, "***ERROR: Field type mismatch by index: 2"},
-        {[&] { row.ReadFieldDouble("f"); }, "***ERROR: Field type mismatch: \"f\""},
-        {[&] { row.NeuterFieldString("d", "x"); }, "***ERROR: Field type mismatch: \"d\""},
-        {[&] { row.WriteFieldString("none", "x"); }, "***ERROR: Can't find field: \"none\""},
-        {[&] { row.Erase("nothing"); }, "***ERROR: Can't find field: \"nothing\""},
-        {[&] { row.Erase(9); }, "***ERROR: Can't find field by index: 9"},
-    });
+    ExpectRefusals({{[&] { other.ReadFieldDouble("d"); }, absent + "d). File may be unreadable."},
+                    {[&] { other.ReadFieldString(4); }, absent + "). File may be unreadable."},
+                    {[&] { other.NeuterFieldString("s", "x"); }, absent + "s). File may be unreadable."},
+                    {[&] { row.WriteFieldInt("f", 99); }, "***ERROR: Field type mismatch: \"f\""},
+                    {[&] { row.WriteFieldInt(2, 99); }, "***ERROR: Field type mismatch by index: 2"},
+                    {[&] { row.ReadFieldDouble("f"); }, "***ERROR: Field type mismatch: \"f\""},
+                    {[&] { row.NeuterFieldString("d", "x"); }, "***ERROR: Field type mismatch: \"d\""},
+                    {[&] { row.WriteFieldString("none", "x"); }, "***ERROR: Can't find field: \"none\""},
+                    {[&] { row.Erase("nothing"); }, "***ERROR: Can't find field: \"nothing\""},
+                    {[&] { row.Erase(9); }, "***ERROR: Can't find field by index: 9"}});
     EXPECT_EQ((std::vector<int>{row.FieldIsPresent("nothing"), row.DataIsPresent(9)}),
               (std::vector<int>{0, 0}));
     other.WriteFieldInt("i", 7);
@@ -448,14 +437,12 @@ TEST_P(TableTest, EveryTypeReadsBackAsWrittenAndCopiedAndEveryMisuseIsRefused) {
   EXPECT_EQ((std::vector<int>{row.Location(), static_cast<int>(row.FieldMetadataMap().size())}),
             (std::vector<int>{0, 5}));
   EXPECT_EQ(table.ReadRow(2).ReadFieldString("s"), "longer");
-  ExpectRefusals({
-      {[&] { row.WriteFieldInt("i", 2); }, kReadOnly},
-      {[&] { row.Erase("i"); }, kReadOnly},
-      {[&] { row.Erase(); }, kReadOnly},
-      {[&] { table.NewRow(); }, kReadOnly},
-      {[&] { table.UpdateRow(0); }, kReadOnly},
-      {[&] { table.Truncate(0); }, "***ERROR: Attempt to truncate read only table."},
-  });
+  ExpectRefusals({{[&] { row.WriteFieldInt("i", 2); }, kReadOnly},
+                  {[&] { row.Erase("i"); }, kReadOnly},
+                  {[&] { row.Erase(); }, kReadOnly},
+                  {[&] { table.NewRow(); }, kReadOnly},
+                  {[&] { table.UpdateRow(0); }, kReadOnly},
+                  {[&] { table.Truncate(0); }, "***ERROR: Attempt to truncate read only table."}});
   EXPECT_EQ((std::vector<int>{row.ReadFieldInt("i"), table.Length()}),
             (std::vector<int>{std::numeric_limits<int>::min(), 3}));
   EXPECT_EQ(table.Flush(), table.GetFlushCount());
@@ -547,10 +534,9 @@ TEST_P(TableTest, AppendCopiesBlocksOrRowsAndRefusesWhatItCannot) {
     qvt_Table withHandle = source.Table(Shape("H", {{"h", qvt_TypeHandle}}), 0, -1);
     withHandle.NewRow().WriteFieldHandle("h", 5);
     const std::string incompatible = "qvt_TableRepr::Append - table being appended to \"";
-    ExpectRefusals({
-        {[&] { wide.Append(text); }, incompatible + "Wide\" does not have compatible metadata."},
-        {[&] { withHandle.Append(withHandle); }, incompatible + "H\" does not have compatible metadata."},
-    });
+    ExpectRefusals(
+        {{[&] { wide.Append(text); }, incompatible + "Wide\" does not have compatible metadata."},
+         {[&] { withHandle.Append(withHandle); }, incompatible + "H\" does not have compatible metadata."}});
   }
   qvt_Database source = OpenDb("source.odb");
   source.Bind();
@@ -689,8 +675,7 @@ TEST(TableMetadataTest, LookupsDuplicatesNaturalOrderCopiesAndFieldHandles) {
   const qvt_TableMetadata shape = Shape("T", {{"z", qvt_TypeInt}, {"a", qvt_TypeInt}}, 3);
   qvt_TableMetadata other("U", 1);
   other = shape;
-  EXPECT_EQ(other.Name(), "T");
-  EXPECT_EQ(other.ClassVersion(), 3);
+  EXPECT_EQ(std::make_tuple(other.Name(), other.ClassVersion()), std::make_tuple("T", 3));
   EXPECT_EQ(other.GetFieldMD(qvt_FieldHandle(0)).Name(), "z");
   EXPECT_EQ(&other.GetFieldMD(qvt_FieldHandle(1)), &other.GetFieldMD(qvt_FieldHandle("a")));
   const qvt_TableMetadata copied(shape);
