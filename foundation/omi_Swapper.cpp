@@ -85,22 +85,30 @@ void Reverse(const unsigned char* s, unsigned char* d, std::size_t count) {
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QVT_SWAPPER_AVX2 1
-// Compiled for AVX2 only; called only when the processor has it. Each
-// 32-byte block is loaded before it is stored, so s and d may be the same.
-// The remainder, under one block, goes the portable way.
+// The byte shuffles: every unit's bytes reversed within each 16-byte lane.
+alignas(32) constexpr unsigned char kReverse4[32] = {3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,
+                                                     3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12};
+alignas(32) constexpr unsigned char kReverse8[32] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                                     7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
+
+// Compiled for AVX2 only; called only when the processor has it, and only
+// for at least one block: a call costs more than a few units' conversion.
+// Each 32-byte block is loaded before it is stored, so s and d may be the
+// same. The remainder, under one block, goes the portable way.
 template <class Word, void (*ReverseGroup)(const unsigned char*, unsigned char*)>
-__attribute__((target("avx2"))) void ReverseAvx2(const unsigned char* s, unsigned char* d, std::size_t count) {
+__attribute__((target("avx2"))) void ReverseAvx2(const unsigned char* s, unsigned char* d,
+                                                 std::size_t count) {
   constexpr std::size_t kBlock = 32;
   constexpr std::size_t kPerBlock = kBlock / sizeof(Word);
-  alignas(32) unsigned char order[kBlock];
-  for (std::size_t i = 0; i < kBlock; ++i) {
-    order[i] = static_cast<unsigned char>(i % 16 / sizeof(Word) * sizeof(Word) + sizeof(Word) - 1 - i % sizeof(Word));
-  }
-  const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(order));
+  const __m256i mask =
+      _mm256_load_si256(reinterpret_cast<const __m256i*>(sizeof(Word) == 4 ? kReverse4 : kReverse8));
   for (; count >= kPerBlock; count -= kPerBlock, s += kBlock, d += kBlock) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_shuffle_epi8(v, mask));
   }
+  // Upper register halves left in use slow every later SSE instruction of
+  // the process; the compiler does not clear them before the tail call.
+  _mm256_zeroupper();
   Reverse<Word, ReverseGroup>(s, d, count);
 }
 
@@ -129,7 +137,7 @@ void ExternalizeArray(bool swap, const void* src, void* dst, std::size_t count, 
   const auto* s = static_cast<const unsigned char*>(src);
   auto* d = static_cast<unsigned char*>(dst);
 #ifdef QVT_SWAPPER_AVX2
-  if (kHasAvx2) {
+  if (kHasAvx2 && count * unitSize >= 32) {
     if (unitSize == 4) {
       ReverseAvx2<std::uint32_t, ReverseGroup<1, 0, 3, 2, 5, 4, 7, 6>>(s, d, count);
     } else {
