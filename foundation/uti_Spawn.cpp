@@ -3,11 +3,11 @@
 // waitpid polled in short steps for bounded waits.
 #include "uti_Spawn.h"
 
-#include <algorithm>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>

@@ -218,7 +218,7 @@ std::int64_t utl_BinOStream::LendSome(const char* buffer, std::int64_t count) {
     if (n < 0) {
       if (errno == EAGAIN) break;
       if (errno != EBADF && errno != EINVAL) ThrowWriteError(errno);
-      m_CanLend = false;
+      m_CanLend = false;  // not a pipe (a socket, a file): copy instead
       Send(buffer + done, static_cast<std::size_t>(count - done));
       return count;
     }
@@ -228,25 +228,9 @@ std::int64_t utl_BinOStream::LendSome(const char* buffer, std::int64_t count) {
 }
 
 void utl_BinOStream::WriteLent(const char* buffer, std::int64_t count) {
-  Flush();
-  const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
-  std::size_t done = 0;
-  // Lending saves the copy into the pipe's own pages; with a bound on
-  // waiting it must not block once poll said ready.
-  const unsigned int flags = m_TimeoutMs >= 0 ? SPLICE_F_NONBLOCK : 0;
-  while (m_CanLend && done < size) {
+  // Lending saves the copy into the pipe's own pages; each round lends what
+  // the pipe takes without blocking, so a bound on waiting holds.
+  for (std::int64_t done = LendSome(buffer, count); done < count;
+       done += LendSome(buffer + done, count - done))
     WaitWritable();
-    struct iovec span;
-    span.iov_base = const_cast<char*>(buffer + done);
-    span.iov_len = size - done;
-    const ssize_t n = NoSigpipe([&] { return ::vmsplice(m_Fd, &span, 1, flags); });
-    if (n < 0) {
-      if (errno == EAGAIN) continue;
-      if (errno != EBADF && errno != EINVAL) ThrowWriteError(errno);
-      m_CanLend = false;  // not a pipe (a socket, a file): copy instead
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  Send(buffer + done, size - done);
 }

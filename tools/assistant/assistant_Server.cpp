@@ -102,9 +102,9 @@ void assistant_Server::ServePage(std::int64_t offset, int status) {
   // the whole reply before it asks again. A page does not fit the pipe
   // beside its head, so what does not go now goes while the next page is
   // read ahead.
-  const std::int64_t lent = m_Out.LendSome(page, bytes);
-  m_Unsent = page + lent;
-  m_UnsentCount = bytes - lent;
+  m_Unsent = page;
+  m_UnsentCount = bytes;
+  SendSome();
 }
 
 void assistant_Server::SendSome() {
