@@ -34,10 +34,15 @@ void utl_TempFile::CreateIn(const cow_String& directory) {
   }
   ::close(fd);
   m_Name = buffer.data();
+  m_Named = true;
 }
 
-utl_TempFile::~utl_TempFile() {
-  if (!m_Name.empty()) ::unlink(m_Name.c_str());
+utl_TempFile::~utl_TempFile() { RemoveName(); }
+
+void utl_TempFile::RemoveName() {
+  // Once removed, the name may be another's scratch file.
+  if (m_Named) ::unlink(m_Name.c_str());
+  m_Named = false;
 }
 
 int utl_TempFile::OpenIfPresent() const {

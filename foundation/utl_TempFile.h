@@ -24,6 +24,11 @@ class utl_TempFile {
   // C file descriptor the caller owns (close it with utl_CloseDescriptor),
   // or -1 when the file is gone.
   int OpenIfPresent() const;
+  // Removes the name now, once the caller holds the file open: the file
+  // then lives as long as a descriptor to it, and the system frees it
+  // however the process ends. Name() still answers the old name, for
+  // messages.
+  void RemoveName();
   // Free bytes available to this process on the volume holding the file.
   // THROWS nex_TextException when the volume cannot be queried.
   std::uint64_t AvailableSpace() const;
@@ -32,6 +37,7 @@ class utl_TempFile {
   void CreateIn(const cow_String& directory);
 
   cow_String m_Name;
+  bool m_Named = false;  // the name is still ours to remove
 };
 
 // Closes a descriptor obtained from the foundation; false on failure.

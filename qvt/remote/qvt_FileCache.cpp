@@ -89,6 +89,9 @@ qvt_FileCache::qvt_FileCache(const cow_String& directory) {
   m_PageSize = sizes.pageSize;
   m_PageLimit = sizes.pageLimit;
   m_File = std::make_unique<utl_File>(m_Scratch->Name(), utl_FileAccessCreate, utl_FileSharingNone);
+  // A process that ends without the library finalizer, or is killed, would
+  // otherwise leave the file, as large as the pages it made, behind.
+  m_Scratch->RemoveName();
   m_SlotsPerChunk = static_cast<std::int32_t>(std::max<std::int64_t>(1, kChunkBytes / SlotSize()));
 }
 

@@ -120,10 +120,11 @@ TEST(UrlParser, RecognisesUrlsAndSplitsThem) {
 // A descriptor only while the file exists; gone with the object.
 TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
   qvt_test::ScratchDir dir;
-  std::string first;
+  std::string first, second;
   {
     utl_TempFile a(dir.Path()), b(dir.Path());
     first = a.Name();
+    second = b.Name();
     EXPECT_NE(a.Name(), b.Name());
     EXPECT_EQ(a.Name().rfind(dir.Path() + "/", 0), 0u);
     EXPECT_EQ(qvt_test::FileSize(a.Name()), 0);
@@ -134,8 +135,13 @@ TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
     utl_TempFile inDefaultFolder;
     EXPECT_TRUE(utl_RemoveFile(inDefaultFolder.Name()));
     EXPECT_EQ(inDefaultFolder.OpenIfPresent(), -1);
+    // Once its name is removed, a name made again by another is not removed.
+    b.RemoveName();
+    EXPECT_FALSE(fs::exists(b.Name()));
+    std::ofstream(b.Name()) << "another's";
   }
   EXPECT_FALSE(fs::exists(first));
+  EXPECT_TRUE(fs::exists(second));
   EXPECT_THROW(utl_TempFile("/nonexistent/folder"), nex_TextException);
 }
 
