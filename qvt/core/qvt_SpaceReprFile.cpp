@@ -88,6 +88,11 @@ void qvt_SpaceReprFile::Seek(utl_FileOffset offset) {
   NEX_THROW_TEXT(atr_Format(M::kInvalidSeek, static_cast<double>(offset)));
 }
 
+utl_FileOffset qvt_SpaceReprFile::MediumLocation() {
+  const qvt_LinkageEntry& e = m_Database->LinkageEntry(m_CurrentExtent);
+  return e.m_Location >= qvt_LocationPlaced ? e.m_Location + m_OffsetInExtent : m_Location;
+}
+
 bool qvt_SpaceReprFile::Extend(utl_FileOffset increment) {
   RequireWritable();
   if (increment <= 0) NEX_THROW_TEXT(M::kBadExtend);

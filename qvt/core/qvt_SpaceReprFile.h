@@ -26,6 +26,9 @@ class qvt_SpaceReprFile : public qvt_SpaceRepr {
   // beyond the chain, leaving the location as it was.
   void Seek(utl_FileOffset offset) override;
   utl_FileOffset Location() override { return m_Location; }
+  // In the extent the location is in; before the space's first extent has
+  // a place in the file, Location().
+  utl_FileOffset MediumLocation() override;
   void Flush() override {}
   // Reserves room for increment more bytes behind the location: grows the
   // last extent in place when it ends at the end of the file, else chains a

@@ -19,6 +19,10 @@ class qvt_IO {
   virtual utl_FileOffset Length() = 0;
   virtual void Seek(utl_FileOffset offset) = 0;
   virtual utl_FileOffset Location() = 0;
+  // Where the next byte written lands in the medium beneath: the file
+  // offset, for a space laid out in a file. A hint for cutting large
+  // transfers into steps; a stream with no such medium answers Location().
+  virtual utl_FileOffset MediumLocation() { return Location(); }
   virtual void Flush() = 0;
   // Prepares the stream to grow by increment more bytes. Files answer
   // whether the medium grew; other streams answer true.
