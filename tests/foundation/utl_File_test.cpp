@@ -3,6 +3,7 @@
 // engines, which must read each other's zlib streams.
 #include "utl_File.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "utl_FileOffset.h"
 #include "utl_NameWatch.h"
 #include "utl_TempFile.h"
+#include "uti_Spawn.h"
 #include "utl_UrlParser.h"
 #include "zip_Codec.h"
 #include "zip_Compress.h"
@@ -143,6 +145,35 @@ TEST(TempFile, IsCreatedEmptyWithAUniqueNameAndRemoved) {
   EXPECT_FALSE(fs::exists(first));
   EXPECT_TRUE(fs::exists(second));
   EXPECT_THROW(utl_TempFile("/nonexistent/folder"), nex_TextException);
+}
+
+// A child leads its own process group, with no signal blocked, SIGPIPE at
+// its default whatever the caller does with it, and standard error appended
+// to the file named.
+TEST(Spawn, ChildStartsInItsOwnGroupWithDefaultSignalsAndErrorFile) {
+  qvt_test::ScratchDir dir;
+  const std::string errors = dir.Path() + "/errors";
+  std::ofstream(errors) << "before\n";
+  sigset_t term, old;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &term, &old);
+  const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
+  const std::vector<cow_String> args = {"-E", "^(NSpgid|SigBlk|SigIgn)", "/proc/self/status", "/none"};
+  auto child = uti_SpawnSourceWithSink::spawnSourceWithSink("grep", "/bin/grep", args, uti_Redirection{errors}, {});
+  ::signal(SIGPIPE, oldPipe);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  std::string out;
+  char chunk[256];
+  for (ssize_t n; (n = ::read(child->Source(), chunk, sizeof chunk)) > 0;) out.append(chunk, n);
+  EXPECT_EQ(child->Reap(1000), 2);  // for the missing file
+  const std::string group = "/proc/self/status:NSpgid:\t" + std::to_string(child->ProcessId()) + "\n";
+  const std::string unblocked = "/proc/self/status:SigBlk:\t0000000000000000\n";
+  ASSERT_EQ(out.substr(0, group.size() + unblocked.size()), group + unblocked);
+  const unsigned long long ignored = std::stoull(out.substr(out.find("SigIgn:\t") + 8, 16), nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u);
+  const std::vector<unsigned char> text = qvt_test::ReadAll(errors);
+  EXPECT_EQ(std::string(text.begin(), text.end()).rfind("before\ngrep: /none", 0), 0u);
 }
 
 // Keys from every argument form; a value that is no whole int is reported.
