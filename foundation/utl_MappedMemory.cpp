@@ -1,6 +1,6 @@
 // POSIX mappings: mmap with transparent huge pages advised for anonymous
-// regions, MAP_SHARED for file ranges, MADV_POPULATE_WRITE to fault a range
-// in with one call, posix_fallocate to reserve a file's storage.
+// regions, MAP_SHARED for file ranges, posix_fallocate to reserve a file's
+// storage.
 #include "utl_MappedMemory.h"
 
 #include <fcntl.h>
@@ -71,16 +71,6 @@ std::unique_ptr<utl_MappedMemory> utl_MappedMemory::OfFile(const utl_File& file,
 }
 
 utl_MappedMemory::~utl_MappedMemory() { (void)::munmap(m_Base, m_Length); }
-
-void utl_MappedMemory::Prepare(char* at, std::size_t count) {
-  if (count == 0) return;
-  const std::uintptr_t page = SystemPage();
-  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(at) / page * page;
-  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(at) + count;
-  // A kernel without MADV_POPULATE_WRITE refuses it; the memory then faults
-  // in page by page as it is written.
-  (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-}
 
 void utl_ReserveFileSpace(const utl_File& file, utl_FileOffset offset, utl_FileOffset length) {
   if (length <= 0) return;

@@ -32,10 +32,6 @@ class utl_MappedMemory {
 
   char* Data() const { return m_Data; }
   std::size_t Size() const { return m_Size; }
-  // Asks the system to make count bytes from at (inside a mapping, and
-  // inside its file's storage for a file's) present and writable in one
-  // call rather than a fault per page. A hint only: it never fails.
-  static void Prepare(char* at, std::size_t count);
 
  private:
   utl_MappedMemory(void* base, std::size_t length, char* data, std::size_t size)
