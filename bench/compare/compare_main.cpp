@@ -70,6 +70,12 @@ void Arrays(const Sizes& s, Report* report) {
   auto wipe = [&] { std::fill(back.begin(), back.end(), 0.0); };
 
   const std::string plainPath = Scratch("plain.bin");
+  // The first large write of a run may pay for memory the machine has not
+  // used for a while (a virtual machine then gets it back from its host,
+  // at a tenth of the usual speed): an untimed one puts every system on the
+  // same footing.
+  (void)PlainWriteDoubles(plainPath, data);
+  std::remove(plainPath.c_str());
   const Measure plainWrite = PlainWriteDoubles(plainPath, data);
   wipe();
   const Measure plainRead = PlainReadDoubles(plainPath, &back);
