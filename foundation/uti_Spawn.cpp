@@ -162,7 +162,8 @@ pid_t StartChild(const cow_String& command, const cow_String& programPath,
     ok(::posix_spawn_file_actions_addopen(&actions, 2, streams.errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                                           0600));
   pid_t pid = -1;
-  if (err == 0) err = ::posix_spawn(&pid, programPath.c_str(), &actions, &attributes, argv.data(), envp.data());
+  if (err == 0)
+    err = ::posix_spawn(&pid, programPath.c_str(), &actions, &attributes, argv.data(), envp.data());
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
   if (err != 0) ThrowSpawnError(programPath, err);

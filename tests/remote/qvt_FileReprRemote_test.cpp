@@ -65,8 +65,7 @@ TEST_F(FileCache, ExhaustedUntilAPageIsReleasedThenReusesItsSlot) {
   ResetPageCache("1024", "2");  // two pages of 1 MiB
   qvt_FileCache cache(m_Dir.Path());
   ASSERT_EQ(cache.PageLimit(), 2);
-  // The cache file has no name to be left behind by a process that ends.
-  EXPECT_TRUE(std::filesystem::is_empty(m_Dir.Path()));
+  EXPECT_TRUE(std::filesystem::is_empty(m_Dir.Path()));  // no cache file's name to leave behind
   qvt_FileCacheMap a, b;
   qvt_FileCachePage* first = cache.Lookup(0, a);
   qvt_FileCachePage* second = cache.Lookup(kMiB, a);
