@@ -37,12 +37,32 @@ void utl_TempFile::CreateIn(const cow_String& directory) {
   m_Named = true;
 }
 
-utl_TempFile::~utl_TempFile() { RemoveName(); }
+utl_TempFile::~utl_TempFile() {
+  RemoveName();
+  if (m_Fd >= 0) ::close(m_Fd);
+}
 
 void utl_TempFile::RemoveName() {
   // Once removed, the name may be another's scratch file.
-  if (m_Named) ::unlink(m_Name.c_str());
+  if (!m_Named) return;
+  m_Fd = OpenIfPresent();
+  ::unlink(m_Name.c_str());
   m_Named = false;
+}
+
+cow_String utl_TempFile::Contents() const {
+  const int fd = m_Fd >= 0 ? m_Fd : OpenIfPresent();
+  cow_String text;
+  char chunk[4096];
+  for (utl_FileOffset at = 0;;) {
+    const ssize_t n = ::pread(fd, chunk, sizeof chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+    at += n;
+  }
+  if (fd != m_Fd) utl_CloseDescriptor(fd);
+  return text;
 }
 
 int utl_TempFile::OpenIfPresent() const {

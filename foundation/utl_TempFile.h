@@ -24,11 +24,13 @@ class utl_TempFile {
   // C file descriptor the caller owns (close it with utl_CloseDescriptor),
   // or -1 when the file is gone.
   int OpenIfPresent() const;
-  // Removes the name now, once the caller holds the file open: the file
-  // then lives as long as a descriptor to it, and the system frees it
-  // however the process ends. Name() still answers the old name, for
-  // messages.
+  // Removes the name now, once the caller or a child holds the file open:
+  // the file then lives as long as a descriptor to it, and the system frees
+  // it however the process ends. This object keeps a descriptor of its own
+  // for Contents(). Name() still answers the old name, for messages.
   void RemoveName();
+  // The file's bytes as they are now, or "" when it cannot be read.
+  cow_String Contents() const;
   // Free bytes available to this process on the volume holding the file.
   // THROWS nex_TextException when the volume cannot be queried.
   std::uint64_t AvailableSpace() const;
@@ -38,6 +40,7 @@ class utl_TempFile {
 
   cow_String m_Name;
   bool m_Named = false;  // the name is still ours to remove
+  int m_Fd = -1;         // held once the name is removed
 };
 
 // Closes a descriptor obtained from the foundation; false on failure.

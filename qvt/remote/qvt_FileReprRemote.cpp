@@ -3,6 +3,7 @@
 // cache, and the bounded shutdown of the child.
 #include "qvt_FileReprRemote.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,7 @@ const char kTimeoutVariable[] = "QVT_REMOTE_TIMEOUT";
 constexpr int kDefaultTimeoutSeconds = 60;
 constexpr int kCloseLimitMs = 10000;
 constexpr int kReapGraceMs = 1000;  // for a child whose output already ended
-constexpr int kReasonLine = 511;    // 510 characters and the terminating zero, as fgets reads them
+constexpr int kReasonLine = 510;    // characters of a line read as one; a longer line is read in pieces
 
 bool StartsWith(const char* line, const char* prefix) {
   return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
@@ -57,19 +58,20 @@ cow_String qvt_FileReprRemote::MaskPassword(const cow_String& url) {
   return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
-cow_String qvt_FileReprRemote::ReasonFromErrorFile(const cow_String& path) {
+cow_String qvt_FileReprRemote::ReasonFromErrorText(const cow_String& errors) {
   cow_String reason = atr_translate(text::kCannotTell).Result();
-  std::FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return reason;
-  char line[kReasonLine];
-  while (std::fgets(line, sizeof line, file) != nullptr) {
+  // Each line, or piece of a longer one, is text up to its first zero byte.
+  for (std::size_t at = 0; at < errors.size();) {
+    const std::size_t newline = errors.find('\n', at);
+    const std::size_t end = std::min(newline == cow_String::npos ? errors.size() : newline + 1,
+                                     at + static_cast<std::size_t>(kReasonLine));
+    const cow_String piece = errors.substr(at, end - at);
+    at = end;
+    const char* line = piece.c_str();
     if (StartsWith(line, "tqnfeld,") || StartsWith(line, "tqnfel,") || StartsWith(line, "assistant,") ||
-        StartsWith(line, "KELVOR Error:")) {
-      line[std::strcspn(line, "\n")] = '\0';
-      reason = atr_Format(text::kReasonFormat, line);
-    }
+        StartsWith(line, "KELVOR Error:"))
+      reason = atr_Format(text::kReasonFormat, cow_String(line, std::strcspn(line, "\n")));
   }
-  std::fclose(file);
   return reason;
 }
 
@@ -118,6 +120,9 @@ qvt_FileReprRemote::qvt_FileReprRemote(const cow_String& url, const cow_String& 
   } catch (const nex_TextException& e) {
     NEX_THROW(qvt_FileConnectExc(m_Name, e.AsString()));
   }
+  // The child has its error file open: a process that ends without closing
+  // this file leaves no name behind.
+  m_ErrorFile->RemoveName();
   m_In = std::make_unique<utl_BinIStream>(m_Child->Source(), EndianLittle, m_TimeoutMs);
   m_Out = std::make_unique<utl_BinOStream>(m_Child->Sink(), EndianLittle, m_TimeoutMs);
   Exchange([&] {
@@ -164,7 +169,7 @@ auto qvt_FileReprRemote::Exchange(Body body) -> decltype(body()) {
 
 void qvt_FileReprRemote::RaiseLost(bool timedOut) {
   (void)m_Child->Reap(timedOut ? 0 : kReapGraceMs);
-  m_Broken = ReasonFromErrorFile(m_ErrorFile->Name());
+  m_Broken = ReasonFromErrorText(m_ErrorFile->Contents());
   if (timedOut && m_Broken == atr_translate(text::kCannotTell).Result())
     m_Broken = atr_Format(text::kNoAnswer, m_TimeoutMs / 1000);
   if (m_Connecting) NEX_THROW(qvt_FileConnectExc(m_Name, m_Broken));

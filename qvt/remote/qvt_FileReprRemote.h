@@ -34,10 +34,10 @@ class qvt_FileReprRemote : public qvt_FileRepr {
   // name that is not a URL with host and path, or without port and not on
   // "localhost"; qvt_FileConnectExc when the program is not found.
   static Launch PlanLaunch(const cow_String& url);
-  // The reason a child gave in its error file: the last line beginning
-  // "tqnfeld,", "tqnfel,", "assistant," or "KELVOR Error:" (newline
-  // removed), else "Can't be determined".
-  static cow_String ReasonFromErrorFile(const cow_String& path);
+  // The reason a child gave in errors, its error file's text: the last line
+  // beginning "tqnfeld,", "tqnfel,", "assistant," or "KELVOR Error:"
+  // (newline removed), else "Can't be determined".
+  static cow_String ReasonFromErrorText(const cow_String& errors);
   // url with the password part, if any, replaced by "***": the name the file
   // is known by in every message.
   static cow_String MaskPassword(const cow_String& url);

@@ -248,6 +248,7 @@ TEST_P(AssistantFailure, EndsInTheFileExceptionWithItsReason) {
   RemoteEnvironment env;
   ScopedEnv timeout("QVT_REMOTE_TIMEOUT", "1");
   ScratchDir dir;
+  ScopedEnv scratch("TMPDIR", dir.Path().c_str());
   if (!c.script.empty()) env.FakeAssistant(c.script);
   env.Configure("secret", "s3cret\n");
   env.Configure("root", dir.Path() + "/inner");
@@ -262,6 +263,7 @@ TEST_P(AssistantFailure, EndsInTheFileExceptionWithItsReason) {
   };
   QVT_EXPECT_THROW_TEXT(read(), qvt_FileException, text);
   if (file) QVT_EXPECT_THROW_TEXT(read(), qvt_FileException, text);  // stays broken
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);  // no error file's name
 }
 
 const std::string kHang = "sleep 30\n";
