@@ -89,8 +89,9 @@ class qvt_FileCache {
   // buffer, and advances count, buffer, position and length by it.
   void Copy(const qvt_FileCachePage& page, std::int64_t& count, char*& buffer, std::int64_t& length,
             utl_FileOffset& position) const;
-  // Allocates the storage of page's slot in the cache file, once per page,
-  // so that writing the slot through its mapping cannot fail later. Called
+  // Allocates the storage of page's slot in the cache file and writes the
+  // slot once through the file, once per page, so that writing it through
+  // its mapping cannot fail later. Called
   // before asking for a page's bytes: a full volume then fails while the
   // pipe holds no reply. THROWS nex_TextException when the volume is full.
   void Reserve(qvt_FileCachePage& page);
