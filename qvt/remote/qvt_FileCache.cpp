@@ -226,8 +226,10 @@ void qvt_FileCache::Reserve(qvt_FileCachePage& page) {
   // Writing the slot once through the file puts it in the system's cache in
   // large pages, at a third of the cost of faulting it in through the
   // mapping, which reads every page of a reserved range before writing it.
-  // The zeros come from untouched memory: one page, always in cache.
-  static const char zeros[kZeroChunk] = {};
+  // The zeros are never written, so the array stays in zero-filled data
+  // (const, it would be a mebibyte of the library's file) and every page of
+  // it reads the system's one zero page, always in cache.
+  static char zeros[kZeroChunk];
   for (std::int64_t done = 0; done < SlotSize(); done += kZeroChunk) {
     (void)m_File->WriteAt(page.slot + done, zeros,
                           static_cast<int>(std::min<std::int64_t>(kZeroChunk, SlotSize() - done)));

@@ -91,9 +91,9 @@ class qvt_FileCache {
             utl_FileOffset& position) const;
   // Allocates the storage of page's slot in the cache file and writes the
   // slot once through the file, once per page, so that writing it through
-  // its mapping cannot fail later. Called
-  // before asking for a page's bytes: a full volume then fails while the
-  // pipe holds no reply. THROWS nex_TextException when the volume is full.
+  // its mapping cannot fail later. Called before asking for a page's bytes:
+  // a full volume then fails while the pipe holds no reply. THROWS
+  // nex_TextException when the volume is full.
   void Reserve(qvt_FileCachePage& page);
   // Reads byteCount bytes of page data from stream straight into page's
   // slot (reserving it first if need be), then sets its valid count.
