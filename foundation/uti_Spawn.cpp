@@ -167,7 +167,6 @@ pid_t StartChild(const cow_String& command, const cow_String& programPath,
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
   if (err != 0) ThrowSpawnError(programPath, err);
-  if (streams.newGroup) (void)::setpgid(pid, pid);  // already done in the child; harmless after its exec
   return pid;
 }
 
